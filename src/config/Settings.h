@@ -1,0 +1,52 @@
+// Settings: the program's process-wide settings record and its INI file.
+//
+// Read and written on the window thread only.  The file lies beside the
+// executable (its path with the extension replaced by ".ini") unless
+// SetSettingsFileName() named another one for this run.
+//
+//   [Comm]    Port Baud Parity Bits StopBit SoftFlow HardFlow
+//             SleepTimeout RecvTimeout WaitTimeout   (read, never written)
+//   [Central] AppID MaxLoko
+#pragma once
+
+#include <string>
+
+struct TSettings {
+  std::string Port;   // serial port name, "COM1" by default
+  int Baud = 0;       // 9600
+  int Parity = 0;     // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
+  int Bits = 0;       // 8
+  int StopBit = 0;    // 0 one, 1 one and a half, 2 two
+  bool SoftFlow = false;
+  bool HardFlow = false;
+  int SleepTimeout = 0;  // ms, 10: reader's pause before each read
+  int RecvTimeout = 0;   // ms, 500: reader's regular read time-out
+  int WaitTimeout = 0;   // ms, 50: time allowed to complete a partly received message
+  int AppID = 0;         // 1
+  int MaxLoko = 0;       // 16
+};
+
+extern TSettings Settings;
+
+// Full path of the INI file.
+std::string SettingsFileName();
+// Replaces the file for this run (the programs' --settings option); an empty
+// path returns to the default beside the executable.
+void SetSettingsFileName(const std::string& path);
+
+// Fills Settings from the file.  A missing file, key or unparsable value gives
+// that key's default; nothing is reported and no file is created.
+void LoadSettings();
+
+// Writes the nine stored keys of Settings, one atomic file replacement per key
+// (the three time-outs are never written, but kept when present).  Throws
+// EIniWriteError (a std::runtime_error, "Unable to write to <file>") at the
+// first key that cannot be written; keys written before it stay.
+void SaveSettings();
+
+// Parity index to the letter the serial line takes: 1 "O", 2 "E", 3 "M",
+// 4 "S", anything else "N".
+std::string ParityLetter(int index);
+
+// The twelve values as "Key=value" lines in file order (booleans as 0/1).
+std::string SettingsToText(const TSettings& s);

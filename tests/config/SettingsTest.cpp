@@ -1,0 +1,223 @@
+#include "config/IniFile.h"
+#include "config/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsFile : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vt-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    Dir = tmpl;
+    File = Dir + "/vt.ini";
+    SetSettingsFileName(File);
+  }
+  void TearDown() override {
+    SetSettingsFileName("");
+    ::chmod(Dir.c_str(), 0700);
+    fs::remove_all(Dir);
+  }
+  void Put(const std::string& text) const { std::ofstream(File, std::ios::binary) << text; }
+  std::string Get() const {
+    std::ifstream in(File, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  size_t EntriesInDir() const { return static_cast<size_t>(std::distance(fs::directory_iterator(Dir), {})); }
+
+  std::string Dir, File;
+};
+
+const char* const FreshFile =
+    "[Comm]\nPort=COM1\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
+    "[Central]\nAppID=1\nMaxLoko=16\n";
+
+TEST_F(SettingsFile, NoFileGivesDefaultsAndCreatesNothing) {
+  Settings = TSettings{"X", 1, 2, 3, 4, true, true, 5, 6, 7, 8, 9};
+  LoadSettings();
+  EXPECT_EQ(SettingsToText(Settings),
+            "Port=COM1\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
+            "SleepTimeout=10\nRecvTimeout=500\nWaitTimeout=50\nAppID=1\nMaxLoko=16\n");
+  EXPECT_EQ(EntriesInDir(), 0u);
+
+  SaveSettings();
+  EXPECT_EQ(Get(), FreshFile);
+  EXPECT_EQ(EntriesInDir(), 1u) << "no temporary file may stay behind";
+}
+
+TEST_F(SettingsFile, ValueForms) {
+  Put("[Comm]\nPort=  \"COM5\"  \nBaud=0x2580\nParity=7\nBits=7 bits\nStopBit=$2\n"
+      "SoftFlow=5\nHardFlow=yes\nSleepTimeout=-3\nRecvTimeout=99999999999\nWaitTimeout=x10\n"
+      "[Central]\nAppID=$FFFFFFFF\nMaxLoko=\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, "COM5");
+  EXPECT_EQ(Settings.Baud, 9600);
+  EXPECT_EQ(Settings.Parity, 7);
+  EXPECT_EQ(ParityLetter(Settings.Parity), "N");
+  EXPECT_EQ(Settings.Bits, 8) << "trailing text makes the value invalid";
+  EXPECT_EQ(Settings.StopBit, 2);
+  EXPECT_TRUE(Settings.SoftFlow);
+  EXPECT_FALSE(Settings.HardFlow);
+  EXPECT_EQ(Settings.SleepTimeout, -3);
+  EXPECT_EQ(Settings.RecvTimeout, 500) << "beyond 32 bits gives the default";
+  EXPECT_EQ(Settings.WaitTimeout, 16);
+  EXPECT_EQ(Settings.AppID, -1);
+  EXPECT_EQ(Settings.MaxLoko, 16);
+
+  Put("[Comm]\nBaud=$2580 \n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Baud, 9600);
+  Put("[Comm]\nBaud=19200 baud\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Baud, 9600);
+}
+
+TEST_F(SettingsFile, SaveKeepsForeignLinesAndRewritesOwnKeys) {
+  Put("; hand-made\n[other]\nx=1\n\n[COMM]\nPORT = COM9\nRecvTimeout=2000\nsoftflow=5\n\n"
+      "[central]\nmaxloko=20\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, "COM9");
+  EXPECT_EQ(Settings.RecvTimeout, 2000);
+  EXPECT_TRUE(Settings.SoftFlow);
+  EXPECT_EQ(Settings.MaxLoko, 20);
+
+  SaveSettings();
+  SaveSettings();
+  EXPECT_EQ(Get(),
+            "; hand-made\n[other]\nx=1\n\n[COMM]\nPORT=COM9\nRecvTimeout=2000\nsoftflow=1\n"
+            "Baud=9600\nParity=0\nBits=8\nStopBit=0\nHardFlow=0\n\n"
+            "[central]\nmaxloko=20\nAppID=1\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.RecvTimeout, 2000);
+}
+
+TEST_F(SettingsFile, PortIsCutAt2047Characters) {
+  Put("[Comm]\nPort=" + std::string(3000, 'p') + "\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, std::string(2047, 'p'));
+}
+
+TEST_F(SettingsFile, CrLfModeSymlinkAndPermissionsSurviveSaves) {
+  std::string real = Dir + "/real.ini";
+  std::ofstream(real, std::ios::binary) << "[Comm]\r\nPort=COM2\r\n";
+  ::chmod(real.c_str(), 0640);
+  ASSERT_EQ(::symlink("real.ini", File.c_str()), 0);
+  LoadSettings();
+  SaveSettings();
+  EXPECT_TRUE(fs::is_symlink(File));
+  struct stat st;
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  std::string text = Get();
+  EXPECT_EQ(text.rfind("[Comm]\r\nPort=COM2\r\nBaud=9600\r\n", 0), 0u) << text;
+  EXPECT_EQ(text.substr(text.size() - 12), "MaxLoko=16\r\n");
+}
+
+TEST_F(SettingsFile, FailedWriteNamesTheFileAndKeepsEarlierKeys) {
+  Put("[Comm]\nRecvTimeout=2000\n");
+  LoadSettings();
+  Settings.Port = "COM3";
+  Settings.Baud = 19200;
+  Settings.Parity = 2;
+  // Let the file grow to hold Port and Baud, no further: the third write
+  // fails as on a full disk.
+  const rlim_t limit = std::string("[Comm]\nRecvTimeout=2000\nPort=COM3\nBaud=19200\n").size();
+  struct rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim = old;
+  lim.rlim_cur = limit;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
+  std::string message;
+  int err = 0;
+  try {
+    SaveSettings();
+  } catch (const EIniWriteError& e) {
+    message = e.what();
+    err = e.ErrorNumber();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(message, "Unable to write to " + File);
+  EXPECT_EQ(err, EFBIG);
+  EXPECT_EQ(Get(), "[Comm]\nRecvTimeout=2000\nPort=COM3\nBaud=19200\n");
+  EXPECT_EQ(EntriesInDir(), 1u);
+  EXPECT_EQ(Settings.Parity, 2) << "the record keeps the new values";
+}
+
+TEST_F(SettingsFile, ReadOnlyFolderReportsTheFile) {
+  Put("[Comm]\nPort=COM4\n");
+  ::chmod(Dir.c_str(), 0555);
+  auto attempt = [this]() -> int {
+    LoadSettings();
+    try {
+      SaveSettings();
+      return 1;
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what()) == "Unable to write to " + File ? 0 : 2;
+    }
+  };
+  int result;
+  if (::geteuid() != 0) {
+    result = attempt();
+  } else {
+    // Folder permissions do not bind root: try as an unprivileged user.
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+      ::_exit(attempt());
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    result = WEXITSTATUS(status);
+  }
+  EXPECT_EQ(result, 0) << "1: no error, 2: wrong message, 3: could not drop rights";
+  EXPECT_EQ(Get(), "[Comm]\nPort=COM4\n");
+  EXPECT_EQ(EntriesInDir(), 1u);
+}
+
+TEST_F(SettingsFile, UnreadableFileIsNotReplaced) {
+  fs::create_directory(File);  // exists, but reading it fails
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, "COM1");
+  EXPECT_THROW(SaveSettings(), EIniWriteError);
+  EXPECT_TRUE(fs::is_directory(File));
+}
+
+TEST(SettingsName, DefaultIsTheExecutableWithIni) {
+  SetSettingsFileName("");
+  std::string exe = fs::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(SettingsFileName(), exe + ".ini");  // the test program has no extension
+  SetSettingsFileName("/x/y.conf");
+  EXPECT_EQ(SettingsFileName(), "/x/y.conf");
+  SetSettingsFileName("");
+}
+
+TEST(SettingsParity, Letters) {
+  EXPECT_EQ(ParityLetter(0), "N");
+  EXPECT_EQ(ParityLetter(1), "O");
+  EXPECT_EQ(ParityLetter(2), "E");
+  EXPECT_EQ(ParityLetter(3), "M");
+  EXPECT_EQ(ParityLetter(4), "S");
+  EXPECT_EQ(ParityLetter(5), "N");
+  EXPECT_EQ(ParityLetter(-1), "N");
+}
+
+}  // namespace
