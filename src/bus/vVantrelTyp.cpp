@@ -25,13 +25,15 @@ const TVantrelBusDevice& TVantrelBusDevList::Items(int index) const {
 }
 
 TVantrelBusDevice& TVantrelBusDevList::DeviceByAddress(int address) {
-  // Index error of the list for an address outside 1-31 (address 0 is
-  // index -1, never wrapped).
-  return Items(address - 1);
+  // Index error of the list for an address outside 1-31; tested before
+  // address - 1 is formed so that INT_MIN cannot overflow.
+  if (address < 1 || address > Count())
+    throw std::out_of_range("TVantrelBusDevList: address out of range (" + std::to_string(address) + ")");
+  return FItems[static_cast<std::size_t>(address - 1)];
 }
 
 const TVantrelBusDevice& TVantrelBusDevList::DeviceByAddress(int address) const {
-  return Items(address - 1);
+  return const_cast<TVantrelBusDevList*>(this)->DeviceByAddress(address);
 }
 
 bool TVantrelBusDevList::ProcessCallByte(uint8_t b) {

@@ -1,0 +1,274 @@
+// Framing (spec Part 1.1): call-byte set, check byte, length table, the
+// checked rule, resynchronisation, and a property test of cutting.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <memory>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "bus/uVantrelSeq.h"
+
+namespace {
+
+ByteString B(std::initializer_list<int> bytes) {
+  ByteString s;
+  for (int b : bytes) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+}  // namespace
+
+// ---- call-byte set ----------------------------------------------------------
+
+TEST(CallByteSet, IsExactlyTheListedSixtyTwoValues) {
+  const std::set<int> listed = {
+      0x03, 0x05, 0x06, 0x09, 0x0A, 0x0C, 0x0F, 0x11, 0x12, 0x14, 0x17, 0x18, 0x1B, 0x1D, 0x1E, 0x41,
+      0x42, 0x44, 0x47, 0x48, 0x4B, 0x4D, 0x4E, 0x50, 0x53, 0x55, 0x56, 0x59, 0x5A, 0x5C, 0x5F, 0x81,
+      0x82, 0x84, 0x87, 0x88, 0x8B, 0x8D, 0x8E, 0x90, 0x93, 0x95, 0x96, 0x99, 0x9A, 0x9C, 0x9F, 0xC3,
+      0xC5, 0xC6, 0xC9, 0xCA, 0xCC, 0xCF, 0xD1, 0xD2, 0xD4, 0xD7, 0xD8, 0xDB, 0xDD, 0xDE};
+  ASSERT_EQ(listed.size(), 62u);
+  for (int b = 0; b < 256; ++b)
+    EXPECT_EQ(IsCallByte(static_cast<uint8_t>(b)), listed.count(b) == 1) << "byte " << b;
+}
+
+TEST(CallByteSet, TwoValuesPerAddressOneWithBit6) {
+  for (int address = 1; address <= 31; ++address) {
+    int withBit6 = 0, withoutBit6 = 0;
+    for (int b = 0; b < 256; ++b)
+      if (IsCallByte(static_cast<uint8_t>(b)) && (b & 0x1F) == address) ++((b & 0x40) ? withBit6 : withoutBit6);
+    EXPECT_EQ(withBit6, 1) << address;
+    EXPECT_EQ(withoutBit6, 1) << address;
+  }
+  EXPECT_FALSE(IsCallByte(0x1F));  // odd number of one bits: a lone byte of its own
+  EXPECT_FALSE(IsCallByte(0x00));
+  EXPECT_FALSE(IsCallByte(0xC0));  // address 0 with even parity
+}
+
+// ---- check byte -------------------------------------------------------------
+
+TEST(CheckByte, XorOfByteOneAndPayload) {
+  EXPECT_FALSE(CheckByteValid(B({})));
+  EXPECT_FALSE(CheckByteValid(B({0x11})));
+  EXPECT_TRUE(CheckByteValid(B({0x11, 0x11})));  // two bytes: byte 2 equals byte 1
+  EXPECT_FALSE(CheckByteValid(B({0x11, 0x12})));
+  EXPECT_TRUE(CheckByteValid(B({0x4B, 0x49, 0x01, 0x03})));
+  EXPECT_FALSE(CheckByteValid(B({0x4B, 0x48, 0x01, 0x03})));
+  EXPECT_TRUE(CheckByteValid(B({0x00, 0x00, 0x00})));  // zeros are ordinary bytes
+  EXPECT_TRUE(CheckByteValid(B({0xFF, 0x00, 0xF0, 0x0F})));
+}
+
+// ---- plain rule: length table -----------------------------------------------
+
+TEST(LengthTable, FixedLengthsByFirstByte) {
+  std::vector<int> expected(256, 0);
+  expected[0x10] = expected[0x11] = expected[0x12] = 2;
+  expected[0x14] = 1;
+  for (int k : {0x45, 0x4A, 0x4B, 0x54, 0x56}) expected[k] = 4;
+  for (int k : {0x61, 0x62, 0x64, 0x75}) expected[k] = 5;
+  expected[0x85] = 6;
+  expected[0xB5] = expected[0xB8] = 7;
+  // Counted kinds: their defaults while fewer than 3 bytes are present.
+  expected[0x00] = 8;
+  expected[0x40] = 11;
+  expected[0x60] = 6;
+  expected[0x80] = 5;
+  for (int b = 0; b < 256; ++b) {
+    EXPECT_EQ(MessageLength(B({b})), expected[b]) << "byte " << b;
+    EXPECT_EQ(MessageLength(B({b, 0x00})), expected[b]) << "byte " << b;
+  }
+}
+
+TEST(LengthTable, CountedKindsUseByteThree) {
+  for (int k : {0x00, 0x40, 0x60, 0x80}) {
+    EXPECT_EQ(MessageLength(B({k, 0x00, 0x00})), 3);
+    EXPECT_EQ(MessageLength(B({k, 0x00, 0x05})), 8);
+    EXPECT_EQ(MessageLength(B({k, 0x00, 0xFF, 0x01})), 258);  // byte 3 unsigned
+  }
+  EXPECT_EQ(MessageLength(B({0x00, 0x80, 0x80})), 131);
+  EXPECT_EQ(MessageLength(B({0x40, 0x00, 0x05})), 8);
+  EXPECT_EQ(MessageLength(B({0x60, 0x00, 0x00})), 3);
+  // Fixed kinds never read byte 3.
+  EXPECT_EQ(MessageLength(B({0x4A, 0x00, 0x50})), 4);
+}
+
+TEST(LengthTable, EmptyBufferIsZero) {
+  EXPECT_EQ(MessageLength(B({})), 0);
+  EXPECT_EQ(CheckedMessageLength(B({})), 0);
+}
+
+// ---- checked rule -----------------------------------------------------------
+
+TEST(CheckedRule, CentralMessagesHaveTheirOwnRule) {
+  EXPECT_EQ(CheckedMessageLength(B({0x00})), 7);
+  EXPECT_EQ(MessageLength(B({0x00})), 8);
+  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x80})), 3);
+  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x80, 0x80})), 3);
+  EXPECT_EQ(MessageLength(B({0x00, 0x80, 0x80})), 131);
+  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x84, 0x84})), 7);
+  for (int s : {0x80, 0x81, 0x82, 0x83}) EXPECT_EQ(CheckedMessageLength(B({0x00, s, 0x00})), 3);
+  for (int s : {0x00, 0x7F, 0x84, 0xFF}) EXPECT_EQ(CheckedMessageLength(B({0x00, s, 0x80})), 7);
+  // Byte 3 is no length here and the check byte is not tested.
+  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20})), 7);
+}
+
+TEST(CheckedRule, LoneByte1FIsOneWhateverFollows) {
+  EXPECT_EQ(CheckedMessageLength(B({0x1F})), 1);
+  for (int b = 0; b < 256; ++b) EXPECT_EQ(CheckedMessageLength(B({0x1F, b, b})), 1);
+}
+
+TEST(CheckedRule, CallBytesAndConfusableKinds) {
+  EXPECT_EQ(CheckedMessageLength(B({0x41})), 1);
+  EXPECT_EQ(CheckedMessageLength(B({0x41, 0x4B, 0x49, 0x01, 0x03})), 1);
+  EXPECT_EQ(CheckedMessageLength(B({0x4B, 0x49, 0x01, 0x03})), 4);
+  EXPECT_EQ(CheckedMessageLength(B({0x4B, 0x48, 0x01, 0x03})), 1);
+  EXPECT_EQ(CheckedMessageLength(B({0x4B, 0x49, 0x01})), 1);  // incomplete: not waited for
+  EXPECT_EQ(CheckedMessageLength(B({0x11, 0x11})), 2);
+  EXPECT_EQ(CheckedMessageLength(B({0x11, 0x12})), 1);
+  EXPECT_EQ(CheckedMessageLength(B({0x11})), 1);
+  EXPECT_EQ(CheckedMessageLength(B({0x14, 0x14})), 1);
+  EXPECT_EQ(CheckedMessageLength(B({0x56, 0x57, 0x00, 0x01})), 4);
+  EXPECT_EQ(CheckedMessageLength(B({0x56, 0x56, 0x00, 0x01})), 1);
+}
+
+// Part 1.1: a byte of the set is a message only for 0x11/0x12 doubled and
+// 0x4B/0x56 with a passing check; every other one, 0x14 included, is a call byte.
+TEST(CheckedRule, OnlyFourCallByteKindsEverFrameAsMessages) {
+  for (int b = 0; b < 256; ++b) {
+    if (!IsCallByte(static_cast<uint8_t>(b))) continue;
+    // The best possible candidate: enough bytes, check byte valid.
+    ByteString m = B({b, 0, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+    int len = MessageLength(m);
+    if (len >= 2) {
+      m.resize(static_cast<std::size_t>(len));
+      uint8_t x = static_cast<uint8_t>(b);
+      for (std::size_t i = 2; i < m.size(); ++i) x ^= static_cast<uint8_t>(m[i]);
+      m[1] = static_cast<char>(x);
+    }
+    const bool message = b == 0x11 || b == 0x12 || b == 0x4B || b == 0x56;
+    EXPECT_EQ(CheckedMessageLength(m) > 1, message) << "byte " << b;
+    EXPECT_EQ(CheckedMessageLength(B({b})), 1) << "byte " << b;
+  }
+}
+
+TEST(CheckedRule, OtherKindsCutByLengthAlone) {
+  EXPECT_EQ(CheckedMessageLength(B({0x4A, 0x00, 0x01, 0x03})), 4);  // wrong check, still 4
+  EXPECT_EQ(CheckedMessageLength(B({0x4A})), 4);                    // reader waits for the rest
+  EXPECT_EQ(CheckedMessageLength(B({0x10, 0x99})), 2);
+  EXPECT_EQ(CheckedMessageLength(B({0x40})), 11);
+  EXPECT_EQ(CheckedMessageLength(B({0x40, 0x00, 0x05})), 8);
+  EXPECT_EQ(CheckedMessageLength(B({0x60, 0x00, 0x00})), 3);
+  EXPECT_EQ(CheckedMessageLength(B({0x61, 0x12, 0x34})), 5);
+  EXPECT_EQ(CheckedMessageLength(B({0xB5})), 7);
+  EXPECT_EQ(CheckedMessageLength(B({0x20, 0x01, 0x02, 0x03})), 0);  // unknown: all as one
+  EXPECT_EQ(CheckedMessageLength(B({0xFF})), 0);
+}
+
+// ---- resynchronisation --------------------------------------------------------
+
+namespace {
+
+// Cuts buf as the reader does with complete data: 0 or more than what is
+// left takes the rest as one item.
+std::vector<ByteString> Cut(std::string_view buf) {
+  std::vector<ByteString> items;
+  while (!buf.empty()) {
+    std::size_t n = static_cast<std::size_t>(CheckedMessageLength(buf));
+    if (n == 0 || n > buf.size()) n = buf.size();
+    items.emplace_back(buf.substr(0, n));
+    buf.remove_prefix(n);
+  }
+  return items;
+}
+
+}  // namespace
+
+TEST(Resync, CallByteThenMessage) {
+  const auto items = Cut(B({0x41, 0x4B, 0x49, 0x01, 0x03, 0x42}));
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0], B({0x41}));
+  EXPECT_EQ(items[1], B({0x4B, 0x49, 0x01, 0x03}));
+  EXPECT_EQ(items[2], B({0x42}));
+}
+
+TEST(Resync, DamagedConfusableMessageSplitsIntoSingleBytesThenRecovers) {
+  // 4B with a bad check goes alone; its 48 and 03 are call bytes of the set,
+  // each alone; framing is back in step at the good message that follows.
+  const auto items = Cut(B({0x4B, 0x48, 0x03, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_EQ(items.size(), 4u);
+  EXPECT_EQ(items[0], B({0x4B}));
+  EXPECT_EQ(items[1], B({0x48}));
+  EXPECT_EQ(items[2], B({0x03}));
+  EXPECT_EQ(items[3], B({0x4B, 0x49, 0x01, 0x03}));
+}
+
+TEST(Resync, UnknownFirstByteTakesTheRest) {
+  const auto items = Cut(B({0x41, 0x20, 0x01, 0x41, 0x42}));
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[1], B({0x20, 0x01, 0x41, 0x42}));
+}
+
+TEST(Resync, RealisticTraffic) {
+  const ByteString stream = B({0x41, 0x1F, 0x4A, 0x41, 0x00, 0x0B,        // call, lone, turnout
+                               0x42, 0x61, 0xEB, 0x00, 0x03, 0x8A,        // call, speed
+                               0x00, 0x80, 0x80,                          // power on
+                               0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20,  // status
+                               0x11, 0x11, 0x14});
+  const auto items = Cut(stream);
+  const std::vector<ByteString> expected = {
+      B({0x41}), B({0x1F}), B({0x4A, 0x41, 0x00, 0x0B}), B({0x42}), B({0x61, 0xEB, 0x00, 0x03, 0x8A}),
+      B({0x00, 0x80, 0x80}), B({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20}), B({0x11, 0x11}), B({0x14})};
+  EXPECT_EQ(items, expected);
+}
+
+// ---- property: cutting reproduces the input and stays inside the buffer -----
+
+namespace {
+
+// Random bytes biased towards what the rules branch on (call bytes, kinds,
+// 0x00 and the power states), so that every branch is hit often.
+ByteString RandomBytes(std::mt19937& rng, std::size_t n) {
+  static const uint8_t interesting[] = {0x00, 0x1F, 0x10, 0x11, 0x12, 0x14, 0x40, 0x41, 0x4A, 0x4B,
+                                        0x56, 0x60, 0x61, 0x62, 0x80, 0x81, 0x83, 0x84, 0xB5, 0xFF};
+  std::uniform_int_distribution<int> byte(0, 255), pick(0, 3),
+      which(0, static_cast<int>(sizeof interesting) - 1);
+  ByteString s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(pick(rng) == 0 ? interesting[which(rng)] : byte(rng));
+  return s;
+}
+
+}  // namespace
+
+TEST(CuttingProperty, ReproducesInputAndNeverReadsPastTheBuffer) {
+  std::mt19937 rng(20261208);
+  std::uniform_int_distribution<std::size_t> length(0, 64);
+  for (int round = 0; round < 20000; ++round) {
+    const ByteString input = RandomBytes(rng, length(rng));
+    // An exact-size heap block, so that the sanitizer build catches any read
+    // past the end (a std::string has spare capacity and a terminator).
+    std::unique_ptr<char[]> block(new char[input.size() ? input.size() : 1]);
+    std::copy(input.begin(), input.end(), block.get());
+    std::string_view rest(block.get(), input.size());
+
+    ByteString joined;
+    std::size_t items = 0;
+    while (!rest.empty()) {
+      const int n = CheckedMessageLength(rest);
+      ASSERT_GE(n, 0);
+      // The plain rule must be just as safe on the same head.
+      ASSERT_GE(MessageLength(rest), 0);
+      std::size_t take = static_cast<std::size_t>(n);
+      if (take == 0 || take > rest.size()) take = rest.size();
+      const std::string_view item = rest.substr(0, take);
+      // Decoding every item must be safe too.
+      (void)MessageToHex(item);
+      (void)MessageComment(item);
+      joined.append(item);
+      rest.remove_prefix(take);
+      ++items;
+    }
+    ASSERT_EQ(joined, input) << "round " << round;
+    ASSERT_LE(items, input.size());
+  }
+}
