@@ -1,0 +1,401 @@
+#include "sim/SimCentral.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "sim/SimTraffic.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+std::string ErrnoText(int err) {
+  char buf[256];
+  return strerror_r(err, buf, sizeof buf);  // GNU variant: returns the text
+}
+
+double SecondsSince(TClock::time_point t) {
+  return std::chrono::duration<double>(TClock::now() - t).count();
+}
+
+// A reader that has just opened the pseudo-terminal still configures it (and
+// may purge its input); sending starts after this pause.
+constexpr int kSettleMs = 200;
+// How often the central looks whether a reader holds the pseudo-terminal: a
+// master reports hang-up without end while no one does, so it cannot wait for it.
+constexpr int kAttachPollMs = 20;
+
+speed_t SpeedConstant(int baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return B0;
+  }
+}
+
+// Where the bytes come from: generated traffic or a capture, item by item.
+class TSource {
+ public:
+  virtual ~TSource() = default;
+  virtual bool Next(ByteString& item) = 0;  // false at the end
+};
+
+class TTrafficSource : public TSource {
+ public:
+  explicit TTrafficSource(uint64_t seed) : FTraffic(seed) {}
+  bool Next(ByteString& item) override {
+    item = FTraffic.NextItem();
+    return true;
+  }
+
+ private:
+  TSimTraffic FTraffic;
+};
+
+class TReplaySource : public TSource {
+ public:
+  TReplaySource(std::vector<ByteString> items, bool loop) : FItems(std::move(items)), FLoop(loop) {}
+  bool Next(ByteString& item) override {
+    if (FIndex == FItems.size()) {
+      if (!FLoop || FItems.empty()) return false;
+      FIndex = 0;
+    }
+    item = FItems[FIndex++];
+    return true;
+  }
+
+ private:
+  std::vector<ByteString> FItems;
+  bool FLoop;
+  std::size_t FIndex = 0;
+};
+
+}  // namespace
+
+TSimCentral::TSimCentral(TSimConfig config) : FConfig(std::move(config)) {}
+
+TSimCentral::~TSimCentral() { Stop(); }
+
+std::string TSimCentral::LastErrorText() const {
+  std::lock_guard<std::mutex> lock(FErrorLock);
+  return FError;
+}
+
+void TSimCentral::SetError(const std::string& text) {
+  std::lock_guard<std::mutex> lock(FErrorLock);
+  FError = text;
+}
+
+bool TSimCentral::OpenPty() {
+  FFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (FFd < 0) {
+    SetError("cannot create a pseudo-terminal: " + ErrnoText(errno));
+    return false;
+  }
+  char name[256];
+  if (grantpt(FFd) != 0 || unlockpt(FFd) != 0 || ptsname_r(FFd, name, sizeof name) != 0) {
+    SetError("cannot create a pseudo-terminal: " + ErrnoText(errno));
+    return false;
+  }
+  FPortPath = name;
+  // Raw from the start, so that no byte is echoed or translated should the
+  // reader not set the line up itself.  Closing the slave again makes the
+  // master report hang-up until a reader opens it.
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) {
+    SetError("cannot open " + FPortPath + ": " + ErrnoText(errno));
+    return false;
+  }
+  termios tio{};
+  if (tcgetattr(slave, &tio) == 0) {
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+  }
+  close(slave);
+  fcntl(FFd, F_SETFL, fcntl(FFd, F_GETFL) | O_NONBLOCK);
+  FIsPty = true;
+  return true;
+}
+
+bool TSimCentral::OpenPort() {
+  FPortPath = FConfig.Port;
+  const speed_t speed = SpeedConstant(FConfig.PortBaud);
+  if (speed == B0) {
+    SetError("unsupported baud rate " + std::to_string(FConfig.PortBaud) + " for " + FPortPath);
+    return false;
+  }
+  FFd = open(FPortPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (FFd < 0) {
+    SetError("cannot open " + FPortPath + ": " + ErrnoText(errno));
+    return false;
+  }
+  termios tio{};
+  if (tcgetattr(FFd, &tio) != 0) {
+    SetError("cannot configure " + FPortPath + ": " + ErrnoText(errno));
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  if (tcsetattr(FFd, TCSANOW, &tio) != 0) {
+    SetError("cannot configure " + FPortPath + ": " + ErrnoText(errno));
+    return false;
+  }
+  return true;
+}
+
+bool TSimCentral::Start() {
+  if (FThread.joinable() || FFd >= 0) {
+    SetError("already started");
+    return false;
+  }
+  SetError("");
+  FStop = false;
+  FFinished = false;
+  FBytesSent = 0;
+  if (FConfig.BytesPerSecond < 0 || !std::isfinite(FConfig.BytesPerSecond) || FConfig.Noise < 0 ||
+      FConfig.Noise > 1 || FConfig.Seconds < 0) {
+    SetError("invalid rate, noise or duration");
+    return false;
+  }
+  bool ok = FConfig.Port.empty() ? OpenPty() : OpenPort();
+  if (ok && !FConfig.LinkPath.empty()) {
+    struct stat st {};
+    if (lstat(FConfig.LinkPath.c_str(), &st) == 0) {
+      // Replace a stale link from an earlier run, but never a real file.
+      if (!S_ISLNK(st.st_mode)) {
+        SetError("cannot make link " + FConfig.LinkPath + ": it exists and is not a symbolic link");
+        ok = false;
+      } else {
+        unlink(FConfig.LinkPath.c_str());
+      }
+    }
+    if (ok && symlink(FPortPath.c_str(), FConfig.LinkPath.c_str()) != 0) {
+      SetError("cannot make link " + FConfig.LinkPath + ": " + ErrnoText(errno));
+      ok = false;
+    }
+    FLinkMade = ok;
+  }
+  if (ok && !FConfig.SaveFile.empty()) {
+    FSaveFd = open(FConfig.SaveFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (FSaveFd < 0) {
+      SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+      ok = false;
+    }
+  }
+  if (ok && pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    SetError("cannot create a pipe: " + ErrnoText(errno));
+    ok = false;
+  }
+  if (!ok) {
+    CloseAll();
+    return false;
+  }
+  FThread = std::thread(&TSimCentral::Run, this);
+  return true;
+}
+
+void TSimCentral::Stop() {
+  FStop = true;
+  if (FWake[1] >= 0) {
+    const char c = 1;
+    [[maybe_unused]] auto r = write(FWake[1], &c, 1);
+  }
+  if (FThread.joinable()) FThread.join();
+  CloseAll();
+}
+
+void TSimCentral::CloseAll() {
+  if (FFd >= 0) close(FFd);
+  FFd = -1;
+  if (FSaveFd >= 0) {
+    if (fsync(FSaveFd) != 0 && errno != EINVAL && errno != EROFS) SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+    close(FSaveFd);
+  }
+  FSaveFd = -1;
+  for (int& fd : FWake) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  if (FLinkMade) {
+    // Only our own link: another run may have taken the name meanwhile.
+    char target[512];
+    const ssize_t n = readlink(FConfig.LinkPath.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == FPortPath) unlink(FConfig.LinkPath.c_str());
+    FLinkMade = false;
+  }
+}
+
+bool TSimCentral::ReaderAttached() const {
+  if (!FIsPty) return true;
+  pollfd p{FFd, POLLOUT, 0};
+  return poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP);
+}
+
+bool TSimCentral::Pause(int ms) {
+  if (FStop) return false;
+  pollfd p{FWake[0], POLLIN, 0};
+  poll(&p, 1, ms < 0 ? 0 : ms);
+  return !FStop;
+}
+
+bool TSimCentral::WriteAll(const std::string& chunk) {
+  std::size_t done = 0;
+  while (done < chunk.size()) {
+    const ssize_t n = write(FFd, chunk.data() + done, chunk.size() - done);
+    if (n > 0) {
+      if (FSaveFd >= 0) {
+        for (ssize_t w = 0; w < n;) {
+          const ssize_t s = write(FSaveFd, chunk.data() + done + w, static_cast<std::size_t>(n - w));
+          if (s < 0 && errno == EINTR) continue;
+          if (s < 0) {
+            SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+            return false;
+          }
+          w += s;
+        }
+      }
+      done += static_cast<std::size_t>(n);
+      FBytesSent += static_cast<uint64_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) {
+      SetError("cannot write to " + FPortPath + ": " + ErrnoText(errno));
+      return false;
+    }
+    // The line is full: wait until it takes more (the reader is behind).
+    pollfd p[2] = {{FFd, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
+    if (poll(p, 2, 100) < 0 && errno != EINTR) {
+      SetError("cannot wait for " + FPortPath + ": " + ErrnoText(errno));
+      return false;
+    }
+    if (FStop) return false;
+    if (p[0].revents & (POLLHUP | POLLERR)) {
+      if (!FIsPty) {
+        SetError("port lost: " + FPortPath);
+        return false;
+      }
+      if (!Pause(kAttachPollMs)) return false;  // reader gone: wait for the next one
+    }
+  }
+  return true;
+}
+
+void TSimCentral::Linger() {
+  if (!FIsPty) {
+    tcdrain(FFd);
+    return;
+  }
+  // Closing the master hangs the reader up and throws away what it has not
+  // read yet, so give it the time to take the rest and close first.
+  const auto start = TClock::now();
+  while (ReaderAttached() && SecondsSince(start) < FConfig.LingerSeconds)
+    if (!Pause(kAttachPollMs)) return;
+}
+
+void TSimCentral::Run() {
+  std::unique_ptr<TSource> source;
+  if (!FConfig.ReplayFile.empty()) {
+    ByteString bytes;
+    std::string error;
+    if (!ReadCapture(FConfig.ReplayFile, bytes, error)) {
+      SetError(error);
+    } else {
+      source = std::make_unique<TReplaySource>(FrameCapture(bytes), FConfig.Loop);
+    }
+  } else {
+    source = std::make_unique<TTrafficSource>(FConfig.Seed);
+  }
+  TSimNoise noise(FConfig.Noise, FConfig.Seed);
+  const double rate = FConfig.BytesPerSecond;
+
+  bool ended = !source;      // the source has no more items
+  bool failed = !source;
+  double sentBefore = 0;     // seconds of sending before the last pause
+  bool attached = false;
+  TClock::time_point t0;     // start of the current stretch of sending
+  uint64_t sentInStretch = 0;
+  ByteString next;
+
+  auto pull = [&]() {
+    next.clear();
+    ByteString item;
+    while (next.empty() && !ended) {
+      if (!source->Next(item))
+        ended = true;
+      else
+        next = noise.Apply(item);
+    }
+  };
+  if (source) pull();
+
+  while (!FStop && !failed) {
+    if (!ReaderAttached()) {
+      if (attached) sentBefore += SecondsSince(t0);
+      attached = false;
+      if (!Pause(kAttachPollMs)) break;
+      continue;
+    }
+    if (!attached) {
+      if (FIsPty && !Pause(kSettleMs)) break;
+      if (!ReaderAttached()) continue;
+      attached = true;
+      t0 = TClock::now();
+      sentInStretch = 0;
+    }
+    const double elapsed = SecondsSince(t0);
+    if (FConfig.Seconds > 0 && sentBefore + elapsed >= FConfig.Seconds) break;
+    if (next.empty()) break;  // source ended
+
+    // Whole items only, as many as the rate allows by now: a reader never
+    // sees half of a message because of the pacing.
+    const double allowed =
+        rate > 0 ? rate * elapsed - static_cast<double>(sentInStretch) : static_cast<double>(1 << 16);
+    std::string chunk;
+    while (!next.empty() && static_cast<double>(chunk.size() + next.size()) <= allowed && chunk.size() < 4096) {
+      chunk += next;
+      pull();
+    }
+    if (chunk.empty()) {
+      // Sleep until the next item is due, but at least 2 ms so that a fast
+      // rate is sent in small batches rather than one wake-up per byte.
+      double wait = (static_cast<double>(sentInStretch + next.size()) / rate - elapsed) * 1000.0;
+      if (FConfig.Seconds > 0) wait = std::min(wait, (FConfig.Seconds - sentBefore - elapsed) * 1000.0 + 1);
+      if (!Pause(static_cast<int>(std::clamp(wait, 2.0, 50.0)))) break;
+      continue;
+    }
+    if (!WriteAll(chunk)) {
+      failed = !FStop;
+      break;
+    }
+    sentInStretch += chunk.size();
+  }
+  if (!FStop && !failed) Linger();
+  if (!FStop) {
+    FFinished = true;
+    if (FOnFinished) FOnFinished();
+  }
+}

@@ -1,0 +1,154 @@
+// vantrel-sim: a simulated central.  Writes realistic bus traffic, or a
+// replayed capture, into a pseudo-terminal it creates (its path is the first
+// line of output) or into a real serial port, at a given byte rate.
+#include <getopt.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "sim/SimCentral.h"
+#include "ToolCommon.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: vantrel-sim [OPTIONS]\n"
+    "Simulated central of the Vantrel BUS: writes call bytes, device messages and\n"
+    "the central's status into a new pseudo-terminal (its path is printed as the\n"
+    "first line) or into a real serial port.\n"
+    "\n"
+    "  --rate BYTES     bytes per second; 0 = as fast as the reader takes them\n"
+    "                   (default 960, a 9600 baud line)\n"
+    "  --baud N         line speed; the rate becomes N/10 bytes per second\n"
+    "                   (with --port also the port's speed; 0 = as fast as possible)\n"
+    "  --seed N         random seed; the same seed gives the same traffic (default 1)\n"
+    "  --noise P        probability per byte (0..1) of a flipped bit or a dropped byte\n"
+    "  --replay FILE    send the bytes of a capture instead of generated traffic\n"
+    "  --loop           with --replay: start again at the end of the capture\n"
+    "  --seconds N      stop after sending for N seconds (decimals allowed)\n"
+    "  --save FILE      write exactly the bytes sent to FILE\n"
+    "  --port NAME      write to this serial port instead of a pseudo-terminal\n"
+    "  --link PATH      also make PATH a symbolic link to the pseudo-terminal\n"
+    "  --linger N       at the end wait up to N seconds for the reader to close\n"
+    "                   the pseudo-terminal, so it can take the rest (default 2)\n"
+    "  --help, --version\n"
+    "\n"
+    "Sending starts when a reader opens the pseudo-terminal and pauses while none does.\n"
+    "\n"
+    "Examples:\n"
+    "  vantrel-sim --baud 115200 --link /tmp/vantrel\n"
+    "  vantrel-sim --seed 7 --seconds 10 --save run.bin\n"
+    "  vantrel-sim --replay run.bin --loop --rate 2000 --noise 0.001\n"
+    "  vantrel-sim --port /dev/ttyUSB1 --baud 9600\n";
+
+int Usage(const char* message) {
+  std::fprintf(stderr, "vantrel-sim: %s\n\n%s", message, kUsage);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  enum { optRate = 1000, optBaud, optSeed, optNoise, optReplay, optLoop, optSeconds, optSave, optPort,
+         optLink, optLinger, optHelp, optVersion };
+  static const option kOptions[] = {
+      {"rate", required_argument, nullptr, optRate},     {"baud", required_argument, nullptr, optBaud},
+      {"seed", required_argument, nullptr, optSeed},     {"noise", required_argument, nullptr, optNoise},
+      {"replay", required_argument, nullptr, optReplay}, {"loop", no_argument, nullptr, optLoop},
+      {"seconds", required_argument, nullptr, optSeconds}, {"save", required_argument, nullptr, optSave},
+      {"port", required_argument, nullptr, optPort},     {"link", required_argument, nullptr, optLink},
+      {"linger", required_argument, nullptr, optLinger}, {"help", no_argument, nullptr, optHelp},
+      {"version", no_argument, nullptr, optVersion},     {nullptr, 0, nullptr, 0}};
+
+  TSimConfig config;
+  bool haveRate = false, haveBaud = false;
+  uint64_t baud = 9600;
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    const std::string value = optarg ? optarg : "";
+    uint64_t u = 0;
+    double d = 0;
+    switch (c) {
+      case optRate:
+        if (!ParseDouble(optarg, 0, 1e9, d)) return Usage(("invalid --rate '" + value + "': bytes per second, 0 or more").c_str());
+        config.BytesPerSecond = d;
+        haveRate = true;
+        break;
+      case optBaud:
+        if (!ParseUnsigned(optarg, 10'000'000, u)) return Usage(("invalid --baud '" + value + "': a whole number, 0 or more").c_str());
+        baud = u;
+        haveBaud = true;
+        break;
+      case optSeed:
+        if (!ParseUnsigned(optarg, UINT64_MAX, u)) return Usage(("invalid --seed '" + value + "': a whole number").c_str());
+        config.Seed = u;
+        break;
+      case optNoise:
+        if (!ParseDouble(optarg, 0, 1, d)) return Usage(("invalid --noise '" + value + "': a probability from 0 to 1").c_str());
+        config.Noise = d;
+        break;
+      case optReplay: config.ReplayFile = value; break;
+      case optLoop: config.Loop = true; break;
+      case optSeconds:
+        if (!ParseDouble(optarg, 0, 1e7, d) || d <= 0) return Usage(("invalid --seconds '" + value + "': a number above 0").c_str());
+        config.Seconds = d;
+        break;
+      case optSave: config.SaveFile = value; break;
+      case optPort: config.Port = value; break;
+      case optLink: config.LinkPath = value; break;
+      case optLinger:
+        if (!ParseDouble(optarg, 0, 3600, d)) return Usage(("invalid --linger '" + value + "': seconds, 0 to 3600").c_str());
+        config.LingerSeconds = d;
+        break;
+      case optHelp: std::fputs(kUsage, stdout); return 0;
+      case optVersion: std::printf("vantrel-sim %s\n", VANTREL_VERSION); return 0;
+      default: {
+        const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
+        return Usage(optopt ? ("option " + bad + " needs a value").c_str() : ("unknown option " + bad).c_str());
+      }
+    }
+  }
+  if (optind < argc) return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
+  if (haveRate && haveBaud && config.Port.empty()) return Usage("give either --rate or --baud, not both");
+  if (config.Loop && config.ReplayFile.empty()) return Usage("--loop needs --replay");
+  if (!config.Port.empty() && !config.LinkPath.empty()) return Usage("--link makes a link to a pseudo-terminal; it cannot be used with --port");
+  if (haveBaud) {
+    if (!haveRate) config.BytesPerSecond = static_cast<double>(baud) / 10.0;
+    if (baud > 0) config.PortBaud = static_cast<int>(baud);
+    else if (!config.Port.empty()) return Usage("--port needs a line speed above 0");
+  }
+
+  // Signals are taken by sigwait below; every thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);  // the sending thread has ended by itself
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  TSimCentral sim(config);
+  sim.SetOnFinished([] { kill(getpid(), SIGUSR1); });
+  if (!sim.Start()) {
+    std::fprintf(stderr, "vantrel-sim: %s\n", sim.LastErrorText().c_str());
+    return 1;
+  }
+  std::printf("%s\n", sim.PortPath().c_str());
+  std::fflush(stdout);
+
+  int sig = 0;
+  while (sigwait(&signals, &sig) == 0 && sig == SIGUSR1 && !sim.Finished()) {
+  }
+  sim.Stop();
+  const std::string error = sim.LastErrorText();
+  if (!error.empty()) {
+    std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "vantrel-sim: %llu bytes sent\n", static_cast<unsigned long long>(sim.BytesSent()));
+  return 0;
+}
