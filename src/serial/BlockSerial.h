@@ -243,7 +243,6 @@ class TBlockSerial {
   // Records a failed platform call; the codes that mean the device is gone
   // also mark the port lost.
   void NoteOsFailure(int code);
-  bool IsCloser() const;
   bool SleepUnlessClosing(uint32_t ms);
 
   // ---- platform layer (BlockSerialPosix.cpp); all but OsOpen expect the
@@ -259,9 +258,8 @@ class TBlockSerial {
   int OsWaitReadable(int timeoutMs, bool& readable);
   int OsPurge();
   int OsPurgeOutput();
-  int OsOutputQueue(int& count);
-  int OsDrain();
-  void OsSetModemLine(uint32_t line, bool on);
+  int OsOutputQueue(int& count);  // bytes not yet sent, the shift register included
+  void OsSetModemLine(bool dtr, bool on);
   int OsModemStatus(uint32_t& status);
   uint32_t OsLineErrors();
 

@@ -1,0 +1,86 @@
+#include "serial/SerialPorts.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace {
+
+std::string LinkBaseName(const std::string& path) {
+  char target[4096];
+  const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  if (n <= 0) return {};
+  std::string t(target, static_cast<size_t>(n));
+  const auto slash = t.find_last_of('/');
+  return slash == std::string::npos ? t : t.substr(slash + 1);
+}
+
+// The 8250 driver registers its ports whether or not a UART answers; only a
+// known UART type means a port is really there.  A port that is busy exists.
+bool UartPresent(const std::string& devicePath) {
+#ifdef __linux__
+  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EBUSY;
+  struct serial_struct info {};
+  const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  ::close(fd);
+  return known;
+#else
+  (void)devicePath;
+  return true;
+#endif
+}
+
+bool NeedsQuotes(const std::string& s) {
+  for (const unsigned char c : s)
+    if (c <= ' ' || c == ',' || c == '"') return true;
+  return false;
+}
+
+}  // namespace
+
+std::string SerialCommaText(const std::vector<std::string>& names) {
+  if (names.size() == 1 && names[0].empty()) return "\"\"";
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i) out += ',';
+    const std::string& s = names[i];
+    if (!NeedsQuotes(s)) {
+      out += s;
+      continue;
+    }
+    out += '"';
+    for (const char c : s) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  }
+  return out;
+}
+
+std::string ListSerialPorts(const std::string& sysfsRoot) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(sysfsRoot.c_str());
+  if (!dir) return {};  // no tty class: no ports
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    // Virtual terminals, ptys and the console have no device/driver link.
+    const std::string driver = LinkBaseName(sysfsRoot + "/" + name + "/device/driver");
+    if (driver.empty()) continue;
+    const std::string path = "/dev/" + name;
+    if (driver == "serial8250" && !UartPresent(path)) continue;
+    names.push_back(path);
+  }
+  ::closedir(dir);
+  return SerialCommaText(names);
+}
