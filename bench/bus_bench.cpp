@@ -1,5 +1,5 @@
 // bus_bench: cutting 1 MiB of realistic bus traffic with the checked framing
-// rule (Part 1.1), alone and with MessageComment on every message (Part 1.2).
+// rule, alone and with MessageComment on every message.
 // Target (issue 2): cutting >= 100 MB/s.
 //
 //   build/bench/bus_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true

@@ -1,4 +1,4 @@
-// uVantrelSeq: framing and decoding (spec Parts 1.1 and 1.2).
+// uVantrelSeq: framing and decoding of the bus byte stream.
 #include "bus/uVantrelSeq.h"
 
 #include <array>
@@ -23,7 +23,7 @@ constexpr std::array<bool, 256> kCallByte = [] {
   return t;
 }();
 
-// Length table of Part 1.1; the kinds whose length is byte 3 + 3 hold their
+// The length table; the kinds whose length is byte 3 + 3 hold their
 // default here (used until 3 bytes are present).
 constexpr std::array<uint8_t, 256> kLength = [] {
   std::array<uint8_t, 256> t{};

@@ -1,7 +1,7 @@
-// uVantrelSeq: framing and decoding of the Vantrel BUS byte stream (spec
-// Parts 1.1 and 1.2).  Pure functions of a byte string; no Qt, no state.
+// uVantrelSeq: framing and decoding of the Vantrel BUS byte stream.
+// Pure functions of a byte string; no Qt, no state.
 //
-// Byte positions in the spec count from 1; here byte 1 is index 0.
+// Protocol byte positions count from 1; here byte 1 is index 0.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 // One item as cut from the line: any byte 0x00-0xFF, embedded zeros included.
 using ByteString = std::string;
 
-// ---- Part 1.1: framing ------------------------------------------------------
+// ---- framing --------------------------------------------------------------
 
 // True for the 62 call bytes: bit 5 clear, bits 0-4 not zero, even number of
 // one bits.  Shared by framing and by the window's dispatch.
@@ -32,7 +32,7 @@ int MessageLength(std::string_view buf) noexcept;
 // test for call-byte kinds, resynchronisation by one-byte items).
 int CheckedMessageLength(std::string_view buf) noexcept;
 
-// ---- Part 1.2: decoding -----------------------------------------------------
+// ---- decoding -------------------------------------------------------------
 
 // Each byte as "%2.2X " (two upper-case hex digits and a blank); 3*n chars.
 std::string MessageToHex(std::string_view m);

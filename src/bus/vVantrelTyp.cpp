@@ -1,4 +1,4 @@
-// vVantrelTyp: the bus device table (spec Part 1.3).
+// vVantrelTyp: the bus device table.
 #include "bus/vVantrelTyp.h"
 
 #include <stdexcept>
@@ -10,7 +10,7 @@ TVantrelBusDevList::TVantrelBusDevList() {
 }
 
 TVantrelBusDevList::~TVantrelBusDevList() {
-  // The devices go from address 31 down to 1, as the spec orders.
+  // The devices go from address 31 down to 1, as the table is defined.
   while (!FItems.empty()) FItems.pop_back();
 }
 

@@ -1,4 +1,4 @@
-// vVantrelTyp: the bus device table (spec Part 1.3).  Attributes every device
+// vVantrelTyp: the bus device table.  Attributes every device
 // message to the device that the central called last.  Window thread only.
 #pragma once
 

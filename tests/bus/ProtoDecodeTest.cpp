@@ -1,4 +1,4 @@
-// Decoding (spec Part 1.2): hex text, each decoder's ranges, the comments.
+// Decoding: hex text, each decoder's ranges, the comments.
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -267,7 +267,7 @@ TEST(Letters, TrueAndFalse) {
 
 // ---- comments -----------------------------------------------------------------------
 
-TEST(MessageComment, SpecExamples) {
+TEST(MessageComment, DocumentedExamples) {
   EXPECT_EQ(MessageComment(B({0x4A, 0x41, 0x00, 0x0B})), "Vyhybka 2 L T");
   EXPECT_EQ(MessageComment(B({0x61, 0x5A, 0x00, 0x03, 0x8A})), "Loko #3 rychlost P 9");
   EXPECT_EQ(MessageComment(B({0x62, 0xA5, 0x00, 0x03, 0x85})), "Loko #3 funkce 5 F");

@@ -1,4 +1,4 @@
-// Bus device table (spec Part 1.3): attribution of messages to the device
+// Bus device table: attribution of messages to the device
 // called last, activity, and the Changed flag.
 #include <gtest/gtest.h>
 

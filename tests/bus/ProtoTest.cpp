@@ -1,4 +1,4 @@
-// Framing (spec Part 1.1): call-byte set, check byte, length table, the
+// Framing: call-byte set, check byte, length table, the
 // checked rule, resynchronisation, and a property test of cutting.
 #include <gtest/gtest.h>
 
@@ -132,7 +132,7 @@ TEST(CheckedRule, CallBytesAndConfusableKinds) {
   EXPECT_EQ(CheckedMessageLength(B({0x56, 0x56, 0x00, 0x01})), 1);
 }
 
-// Part 1.1: a byte of the set is a message only for 0x11/0x12 doubled and
+// A byte of the call-byte set is a message only for 0x11/0x12 doubled and
 // 0x4B/0x56 with a passing check; every other one, 0x14 included, is a call byte.
 TEST(CheckedRule, OnlyFourCallByteKindsEverFrameAsMessages) {
   for (int b = 0; b < 256; ++b) {
