@@ -1,0 +1,345 @@
+// vantrel-dump: the headless monitor.  Opens the port of the settings the way
+// the window connects (same link, same reader thread, checked framing, the
+// three time-outs) and prints one line per item as it is taken from the
+// message queue; or frames a capture file.  Line format: DumpFormat.h.
+#include <fcntl.h>
+#include <getopt.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "DumpFormat.h"
+#include "ToolCommon.h"
+#include "bus/uVantrelThr.h"
+#include "config/Settings.h"
+#include "serial/vVantrelSer.h"
+#include "sim/SimTraffic.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: vantrel-dump [OPTIONS]\n"
+    "Headless monitor of the Vantrel BUS: reads the port of the settings and prints\n"
+    "one line per item: its bytes in hex, then a tab and what the window makes of\n"
+    "it (device comment, called device and activity, central status, or \"log\").\n"
+    "\n"
+    "  --settings FILE   settings file (default: the one beside vVantrelBus)\n"
+    "  --port NAME       read this port instead of the settings' Port\n"
+    "  --file CAPTURE    frame a capture file instead of a port, then exit\n"
+    "  --time a|d|z      prefix each line with its receive time: absolute, delta to\n"
+    "                    the previous line, or since the start\n"
+    "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
+    "  --count N         stop after N items\n"
+    "  --seconds N       stop after N seconds (decimals allowed)\n"
+    "  --show-settings   print the twelve settings as Key=value lines and exit\n"
+    "  --help, --version\n"
+    "\n"
+    "Without --count or --seconds it runs until interrupted (Ctrl-C, SIGTERM).\n"
+    "Exit status: 0 done, 1 port, file or settings error (also a port lost while\n"
+    "reading), 2 bad options.\n"
+    "\n"
+    "Examples:\n"
+    "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
+    "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
+    "  vantrel-dump --file run.bin\n";
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "vantrel-dump: %s\n\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "vantrel-dump: %s\n", message.c_str());
+  return 1;
+}
+
+std::string ErrnoText(int err) {
+  char buf[256];
+  return strerror_r(err, buf, sizeof buf);
+}
+
+int64_t NowUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// Woken by the queue, the reader's end notice and the signals.
+int WakePipe[2] = {-1, -1};
+std::atomic<bool> SignalSeen{false};
+
+void Wake() {
+  const char c = 1;
+  [[maybe_unused]] auto r = write(WakePipe[1], &c, 1);  // full pipe: a wake-up is pending anyway
+}
+
+void OnSignal(int) {
+  SignalSeen = true;
+  Wake();
+}
+
+// The bus link with a tap: every chunk read goes to the raw log as well.
+class TTapSerial : public TVantrelSerial {
+ public:
+  explicit TTapSerial(int rawFd) : FRawFd(rawFd) {}
+  ByteString ReadAvailable(int timeoutMs) override {
+    ByteString bytes = TVantrelSerial::ReadAvailable(timeoutMs);
+    for (std::size_t done = 0; FRawFd >= 0 && done < bytes.size() && FRawError == 0;) {
+      const ssize_t n = write(FRawFd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        FRawError = errno;
+        Wake();
+        break;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    return bytes;
+  }
+  int RawError() const { return FRawError.load(); }
+
+ private:
+  int FRawFd;
+  std::atomic<int> FRawError{0};
+};
+
+struct TOptions {
+  std::string SettingsFile, Port, CaptureFile, RawLog;
+  TTimeMode Time = TTimeMode::tmNone;
+  uint64_t Count = 0;   // 0: no limit
+  double Seconds = 0;   // 0: no limit
+  bool ShowSettings = false;
+};
+
+// One printed line; false when standard output cannot be written.
+bool PrintLine(const std::string& line) {
+  return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+}
+
+int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
+
+int OpenRawLog(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+int CloseRawLog(int fd, const std::string& path) {
+  if (fd >= 0 && (fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
+    const int err = errno;
+    close(fd);
+    return Fail("cannot write " + path + ": " + ErrnoText(err));
+  }
+  if (fd >= 0 && close(fd) != 0) return Fail("cannot write " + path + ": " + ErrnoText(errno));
+  return 0;
+}
+
+int DumpCapture(const TOptions& opt) {
+  ByteString bytes;
+  std::string error;
+  if (!ReadCapture(opt.CaptureFile, bytes, error)) return Fail(error);
+  const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
+  if (!opt.RawLog.empty() && rawFd < 0) return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+  uint64_t printed = 0;
+  std::size_t used = 0;
+  for (const ByteString& item : FrameCapture(bytes)) {
+    if (opt.Count && printed == opt.Count) break;
+    if (!PrintLine(DumpItemText(item, Settings.MaxLoko))) return StdoutFailed();
+    ++printed;
+    used += item.size();
+  }
+  // The bytes the items printed came from: all of them unless --count cut it short.
+  for (std::size_t done = 0; rawFd >= 0 && done < used;) {
+    const ssize_t n = write(rawFd, bytes.data() + done, used - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      close(rawFd);
+      return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(err));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return CloseRawLog(rawFd, opt.RawLog);
+}
+
+int DumpPort(const TOptions& opt) {
+  const std::string port = Settings.Port;
+  const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
+  if (!opt.RawLog.empty() && rawFd < 0) return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+
+  TTapSerial serial(rawFd);
+  serial.OpenPort(port);
+  // The window tests once, after configuring, and so shows the closed port's
+  // error instead of the cause; here the cause is reported.
+  if (serial.LastErrorCode() != 0) {
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot open port " + port + ": " + serial.LastErrorText());
+  }
+  serial.ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
+                       Settings.SoftFlow, Settings.HardFlow);
+  if (serial.LastErrorCode() != 0) {
+    const std::string text = serial.LastErrorText();
+    serial.ClosePort();
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot configure port " + port + ": " + text);
+  }
+
+  if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return Fail("cannot create a pipe: " + ErrnoText(errno));
+  // The reader thread starts with the signals blocked, so they always land here.
+  sigset_t signals, old;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  pthread_sigmask(SIG_BLOCK, &signals, &old);
+
+  SetQueueWakeup(Wake);
+  TReadComDaemon daemon(&serial, true, Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout);
+  daemon.SetOnTerminate([](TReadComDaemon*) { Wake(); });
+  daemon.Start();
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  Wake();  // items left in the queue are taken at once
+
+  using TClock = std::chrono::steady_clock;
+  const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(opt.Seconds));
+  const int64_t startUs = NowUs();
+  int64_t previousUs = 0;
+  uint64_t printed = 0;
+  bool outputFailed = false;
+
+  auto printItem = [&](const ByteString& item) {
+    const int64_t now = NowUs();
+    const std::string line = DumpTimePrefix(opt.Time, now, previousUs, startUs) + DumpItemText(item, Settings.MaxLoko);
+    previousUs = now;
+    if (!PrintLine(line)) outputFailed = true;
+    ++printed;
+  };
+
+  for (;;) {
+    int timeout = -1;
+    if (opt.Seconds > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+      if (left <= 0) break;
+      timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+    }
+    pollfd p{WakePipe[0], POLLIN, 0};
+    if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
+    char drain[64];
+    while (read(WakePipe[0], drain, sizeof drain) > 0) {
+    }
+    ByteString item;
+    for (QueueTakeFirst(item); !item.empty() && !outputFailed; QueueTakeFirst(item)) {
+      printItem(item);
+      if (opt.Count && printed == opt.Count) break;
+    }
+    if (outputFailed || SignalSeen || daemon.Finished() || serial.RawError() != 0) break;
+    if (opt.Count && printed == opt.Count) break;
+  }
+
+  // Disconnect as the window does: close the port, then stop the reader.
+  const bool lost = daemon.Finished() && daemon.EndReason() != TReadComDaemon::erStopped;
+  serial.ClosePort();
+  daemon.Terminate();
+  daemon.WaitFor();
+  SetQueueWakeup({});
+  // What the reader queued before it stopped was received: print it too.
+  ByteString item;
+  for (QueueTakeFirst(item); !item.empty() && !outputFailed && !(opt.Count && printed == opt.Count);
+       QueueTakeFirst(item))
+    printItem(item);
+
+  int rc = 0;
+  if (outputFailed) rc = StdoutFailed();
+  if (serial.RawError() != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(serial.RawError()));
+  if (lost)
+    rc = Fail("port " + port + " lost: " +
+              (daemon.EndErrorText().empty() ? std::string("the reader ended") : daemon.EndErrorText()));
+  if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  enum { optSettings = 1000, optPort, optFile, optTime, optRawLog, optCount, optSeconds, optShow, optHelp, optVersion };
+  static const option kOptions[] = {
+      {"settings", required_argument, nullptr, optSettings}, {"port", required_argument, nullptr, optPort},
+      {"file", required_argument, nullptr, optFile},         {"time", required_argument, nullptr, optTime},
+      {"raw-log", required_argument, nullptr, optRawLog},    {"count", required_argument, nullptr, optCount},
+      {"seconds", required_argument, nullptr, optSeconds},   {"show-settings", no_argument, nullptr, optShow},
+      {"help", no_argument, nullptr, optHelp},               {"version", no_argument, nullptr, optVersion},
+      {nullptr, 0, nullptr, 0}};
+
+  TOptions opt;
+  bool havePort = false;
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    const std::string value = optarg ? optarg : "";
+    switch (c) {
+      case optSettings: opt.SettingsFile = value; break;
+      case optPort:
+        if (value.empty()) return Usage("--port needs a port name");
+        opt.Port = value;
+        havePort = true;
+        break;
+      case optFile: opt.CaptureFile = value; break;
+      case optTime:
+        if (value == "a") opt.Time = TTimeMode::tmAbsolute;
+        else if (value == "d") opt.Time = TTimeMode::tmDelta;
+        else if (value == "z") opt.Time = TTimeMode::tmZero;
+        else return Usage("invalid --time '" + value + "': a (absolute), d (delta) or z (since start)");
+        break;
+      case optRawLog: opt.RawLog = value; break;
+      case optCount:
+        if (!ParseUnsigned(optarg, UINT64_MAX, opt.Count) || opt.Count == 0)
+          return Usage("invalid --count '" + value + "': a whole number above 0");
+        break;
+      case optSeconds:
+        if (!ParseDouble(optarg, 0, 1e7, opt.Seconds) || opt.Seconds <= 0)
+          return Usage("invalid --seconds '" + value + "': a number above 0");
+        break;
+      case optShow: opt.ShowSettings = true; break;
+      case optHelp: std::fputs(kUsage, stdout); return 0;
+      case optVersion: std::printf("vantrel-dump %s\n", VANTREL_VERSION); return 0;
+      default: {
+        const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
+        return Usage(optopt ? "option " + bad + " needs a value" : "unknown option " + bad);
+      }
+    }
+  }
+  if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
+  if (!opt.CaptureFile.empty()) {
+    if (havePort) return Usage("--file and --port exclude each other");
+    if (opt.Time != TTimeMode::tmNone) return Usage("--time cannot be used with --file: a capture holds no receive times");
+    if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
+  }
+
+  if (!opt.SettingsFile.empty()) {
+    // A missing default file means defaults; a file named on purpose must be there.
+    if (access(opt.SettingsFile.c_str(), R_OK) != 0)
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
+    SetSettingsFileName(opt.SettingsFile);
+  }
+  LoadSettings();
+  if (havePort) Settings.Port = opt.Port;
+  signal(SIGPIPE, SIG_IGN);  // a closed output pipe shows as a write error
+
+  if (opt.ShowSettings) {
+    std::string text = SettingsToText(Settings);
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return StdoutFailed();
+    return 0;
+  }
+  return opt.CaptureFile.empty() ? DumpPort(opt) : DumpCapture(opt);
+}
