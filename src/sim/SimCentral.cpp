@@ -180,6 +180,22 @@ bool TSimCentral::Start() {
     SetError("invalid rate, noise or duration");
     return false;
   }
+  if (!FConfig.ReplayFile.empty()) {
+    // Read before anything is opened, so that a bad capture is reported
+    // before a reader is told where to connect.  Kept as items so that the
+    // pacing never splits one.
+    ByteString bytes;
+    std::string error;
+    if (!ReadCapture(FConfig.ReplayFile, bytes, error)) {
+      SetError(error);
+      return false;
+    }
+    if (bytes.empty()) {
+      SetError("capture " + FConfig.ReplayFile + " is empty");
+      return false;
+    }
+    FReplayItems = FrameCapture(bytes);
+  }
   bool ok = FConfig.Port.empty() ? OpenPty() : OpenPort();
   if (ok && !FConfig.LinkPath.empty()) {
     struct stat st {};
@@ -318,22 +334,15 @@ void TSimCentral::Linger() {
 
 void TSimCentral::Run() {
   std::unique_ptr<TSource> source;
-  if (!FConfig.ReplayFile.empty()) {
-    ByteString bytes;
-    std::string error;
-    if (!ReadCapture(FConfig.ReplayFile, bytes, error)) {
-      SetError(error);
-    } else {
-      source = std::make_unique<TReplaySource>(FrameCapture(bytes), FConfig.Loop);
-    }
-  } else {
+  if (!FConfig.ReplayFile.empty())
+    source = std::make_unique<TReplaySource>(std::move(FReplayItems), FConfig.Loop);
+  else
     source = std::make_unique<TTrafficSource>(FConfig.Seed);
-  }
   TSimNoise noise(FConfig.Noise, FConfig.Seed);
   const double rate = FConfig.BytesPerSecond;
 
-  bool ended = !source;      // the source has no more items
-  bool failed = !source;
+  bool ended = false;        // the source has no more items
+  bool failed = false;
   double sentBefore = 0;     // seconds of sending before the last pause
   bool attached = false;
   TClock::time_point t0;     // start of the current stretch of sending
@@ -350,7 +359,7 @@ void TSimCentral::Run() {
         next = noise.Apply(item);
     }
   };
-  if (source) pull();
+  pull();
 
   while (!FStop && !failed) {
     if (!ReaderAttached()) {

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 struct TSimConfig {
   double BytesPerSecond = 960;  // 0: as fast as the line takes them
@@ -76,6 +77,7 @@ class TSimCentral {
 
   TSimConfig FConfig;
   std::string FPortPath;
+  std::vector<std::string> FReplayItems;
   bool FIsPty = false;
   int FFd = -1;
   int FSaveFd = -1;

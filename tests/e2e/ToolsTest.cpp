@@ -1,0 +1,266 @@
+// The built programs end to end: vantrel-sim writes into a pty, vantrel-dump
+// reads it through the window's link and reader thread.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "sim/SimTraffic.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const fs::path kSim = VANTREL_SIM_EXE;
+const fs::path kDump = VANTREL_DUMP_EXE;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void Spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+class ToolsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    FDir = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(getpid()) + "-" + info->name());
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+    Spit(Ini(), "[Comm]\nBaud=115200\n[Central]\nMaxLoko=20\n");
+  }
+  void TearDown() override {
+    for (pid_t pid : FChildren) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (!HasFailure()) fs::remove_all(FDir);
+  }
+
+  fs::path Path(const std::string& name) const { return FDir / name; }
+  fs::path Ini() const { return Path("dump.ini"); }
+
+  // Starts a program with stdout and stderr going to files <tag>.out/.err.
+  pid_t Spawn(const fs::path& exe, std::vector<std::string> args, const std::string& tag) {
+    args.insert(args.begin(), exe.string());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, Path(tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, Path(tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    EXPECT_EQ(rc, 0) << exe;
+    FChildren.push_back(pid);
+    return pid;
+  }
+
+  // Exit status, or -1 when it had to be killed after the time-out.
+  int Wait(pid_t pid, std::chrono::milliseconds timeout = 10s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        std::erase(FChildren, pid);
+        return -1;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    std::erase(FChildren, pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  int Run(const fs::path& exe, std::vector<std::string> args, const std::string& tag) {
+    return Wait(Spawn(exe, std::move(args), tag));
+  }
+  std::string Out(const std::string& tag) const { return Slurp(Path(tag + ".out")); }
+  std::string Err(const std::string& tag) const { return Slurp(Path(tag + ".err")); }
+
+  // Starts the sim and returns the pty path it prints first.
+  std::string StartSim(std::vector<std::string> args, pid_t& pid) {
+    pid = Spawn(kSim, std::move(args), "sim");
+    for (int i = 0; i < 500; ++i) {
+      const std::string out = Out("sim");
+      if (const auto nl = out.find('\n'); nl != std::string::npos) return out.substr(0, nl);
+      std::this_thread::sleep_for(10ms);
+    }
+    ADD_FAILURE() << "sim printed no path; stderr: " << Err("sim");
+    return {};
+  }
+
+  fs::path FDir;
+  std::vector<pid_t> FChildren;
+};
+
+// The bytes of the printed items, in order (the hex part of each line).
+std::string ItemBytes(const std::string& dump) {
+  std::string bytes;
+  std::istringstream in(dump);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream hex(line.substr(0, line.find('\t')));
+    std::string b;
+    while (hex >> b) bytes.push_back(static_cast<char>(std::stoi(b, nullptr, 16)));
+  }
+  return bytes;
+}
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace
+
+TEST_F(ToolsTest, LiveRunPrintsWhatTheCaptureFramesAndLogsEveryByte) {
+  pid_t sim;
+  const std::string pty = StartSim({"--seed", "11", "--rate", "8000", "--seconds", "1", "--save", Path("sent.bin")}, sim);
+  ASSERT_FALSE(pty.empty());
+  const int dumpRc = Run(kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")}, "live");
+  EXPECT_EQ(dumpRc, 0) << Err("live");
+  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+
+  const std::string sent = Slurp(Path("sent.bin"));
+  ASSERT_GT(sent.size(), 5000u);
+  EXPECT_TRUE(Slurp(Path("raw.bin")) == sent) << "raw log differs from the bytes sent";
+
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("sent.bin")}, "file"), 0) << Err("file");
+  const std::string live = Out("live");
+  EXPECT_EQ(live, Out("file")) << "live items differ from the capture's";
+  EXPECT_TRUE(ItemBytes(live) == sent) << "items lost, doubled or reordered";
+  // The traffic reaches every path of the dispatch.
+  for (const char* text : {"\tVyhybka ", "\tKontakt ", " rychlost ", "\tCentrála: ", " ano\n", " ne\n"})
+    EXPECT_NE(live.find(text), std::string::npos) << text;
+}
+
+TEST_F(ToolsTest, DamagedTrafficLosesNoByte) {
+  pid_t sim;
+  const std::string pty = StartSim({"--seed", "4", "--rate", "8000", "--noise", "0.02", "--seconds", "1",
+                                    "--save", Path("sent.bin")}, sim);
+  ASSERT_FALSE(pty.empty());
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")}, "live"), 0)
+      << Err("live");
+  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+  const std::string sent = Slurp(Path("sent.bin"));
+  ASSERT_GT(sent.size(), 5000u);
+  EXPECT_TRUE(Slurp(Path("raw.bin")) == sent);
+  // Resynchronisation may cut damaged data differently, but never drops it.
+  EXPECT_TRUE(ItemBytes(Out("live")) == sent);
+  EXPECT_NE(Out("live").find("\tlog\n"), std::string::npos) << "noise should produce lone bytes for the log";
+}
+
+TEST_F(ToolsTest, ReplayAsFastAsTheReaderTakesIt) {
+  TSimTraffic traffic(21);
+  std::string capture;
+  while (capture.size() < 40000) capture += traffic.NextItem();
+  Spit(Path("capture.bin"), capture);
+
+  pid_t sim;
+  const std::string pty = StartSim({"--replay", Path("capture.bin"), "--rate", "0", "--save", Path("sent.bin")}, sim);
+  ASSERT_FALSE(pty.empty());
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2", "--raw-log", Path("raw.bin")}, "live"), 0)
+      << Err("live");
+  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+  EXPECT_TRUE(Slurp(Path("sent.bin")) == capture);
+  EXPECT_TRUE(Slurp(Path("raw.bin")) == capture);
+}
+
+TEST_F(ToolsTest, CountAndSignalsEndCleanlyAndALostPortIsAFailure) {
+  pid_t sim;
+  std::string pty = StartSim({"--seed", "2", "--rate", "4000"}, sim);
+  ASSERT_FALSE(pty.empty());
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty, "--count", "5", "--time", "z"}, "count"), 0) << Err("count");
+  EXPECT_EQ(Lines(Out("count")), 5u);
+  EXPECT_EQ(Out("count").rfind("(000.", 0), 0u) << Out("count");
+
+  const pid_t dump = Spawn(kDump, {"--settings", Ini(), "--port", pty, "--raw-log", Path("raw.bin")}, "term");
+  std::this_thread::sleep_for(800ms);
+  kill(dump, SIGTERM);
+  EXPECT_EQ(Wait(dump, 3s), 0) << Err("term");
+  const std::string out = Out("term");
+  EXPECT_GT(Lines(out), 10u);
+  EXPECT_EQ(out.back(), '\n') << "last line not flushed whole";
+  EXPECT_TRUE(Slurp(Path("raw.bin")).starts_with(ItemBytes(out)));
+  kill(sim, SIGINT);
+  EXPECT_EQ(Wait(sim, 3s), 0) << Err("sim");
+
+  // The central goes away while the monitor reads: exit 1 with the reason.
+  pty = StartSim({"--seconds", "0.5", "--linger", "0"}, sim);
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty}, "lost"), 1);
+  EXPECT_NE(Err("lost").find("lost"), std::string::npos) << Err("lost");
+  EXPECT_EQ(Wait(sim), 0);
+}
+
+TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", Path("no-tty").string()}, "open"), 1);
+  EXPECT_NE(Err("open").find(Path("no-tty").string()), std::string::npos) << Err("open");
+  EXPECT_NE(Err("open").find("No such file or directory"), std::string::npos) << Err("open");
+
+  EXPECT_EQ(Run(kDump, {"--settings", Path("missing.ini")}, "ini"), 1);
+  EXPECT_NE(Err("ini").find("missing.ini: No such file or directory"), std::string::npos) << Err("ini");
+
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("missing.bin")}, "cap"), 1);
+  EXPECT_NE(Err("cap").find("No such file or directory"), std::string::npos);
+
+  Spit(Path("c.bin"), "\x41");
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("c.bin"), "--raw-log", Path("nodir/raw.bin")}, "raw"), 1);
+  EXPECT_NE(Err("raw").find("nodir/raw.bin"), std::string::npos) << Err("raw");
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--count", "0"}, {"--count", "5x"}, {"--seconds", "-1"}, {"--time", "x"},
+        {"--bogus"}, {"--port"}, {"extra"}, {"--file", "a", "--time", "z"}}) {
+    EXPECT_EQ(Run(kDump, bad, "usage"), 2) << bad[0];
+    EXPECT_NE(Err("usage").find("Usage: vantrel-dump"), std::string::npos) << bad[0];
+    EXPECT_EQ(Out("usage"), "");
+  }
+  EXPECT_EQ(Run(kDump, {"--help"}, "help"), 0);
+  EXPECT_NE(Out("help").find("Examples:"), std::string::npos);
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--noise", "2"}, {"--rate", "fast"}, {"--loop"}, {"--rate", "10", "--baud", "9600"},
+        {"--seconds", "0"}}) {
+    EXPECT_EQ(Run(kSim, bad, "simusage"), 2) << bad[0];
+    EXPECT_NE(Err("simusage").find("Usage: vantrel-sim"), std::string::npos);
+    EXPECT_EQ(Out("simusage"), "") << "no pty path before the options are known good";
+  }
+  EXPECT_EQ(Run(kSim, {"--replay", Path("missing.bin")}, "simreplay"), 1);
+  EXPECT_NE(Err("simreplay").find("missing.bin: No such file or directory"), std::string::npos);
+  EXPECT_EQ(Out("simreplay"), "");
+}
+
+TEST_F(ToolsTest, ShowSettingsPrintsTheTwelveValuesAsLoaded) {
+  Spit(Path("a.ini"),
+       "[comm]\nport=/dev/ttyUSB3\nBAUD=0x1C200\nParity=7\nSoftFlow=5\nRecvTimeout=2000\n"
+       "[CENTRAL]\nMaxLoko=$14\n");
+  EXPECT_EQ(Run(kDump, {"--settings", Path("a.ini"), "--show-settings"}, "a"), 0) << Err("a");
+  EXPECT_EQ(Out("a"),
+            "Port=/dev/ttyUSB3\nBaud=115200\nParity=7\nBits=8\nStopBit=0\nSoftFlow=1\nHardFlow=0\n"
+            "SleepTimeout=10\nRecvTimeout=2000\nWaitTimeout=50\nAppID=1\nMaxLoko=20\n");
+
+  // Values that are no whole integer fall back to their defaults.
+  Spit(Path("b.ini"), "[Comm]\nBaud=9600 fast\nBits=\nHardFlow=yes\n[Central]\nAppID=0x\n");
+  EXPECT_EQ(Run(kDump, {"--settings", Path("b.ini"), "--show-settings", "--port", "/dev/pts/9"}, "b"), 0);
+  EXPECT_EQ(Out("b"),
+            "Port=/dev/pts/9\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
+            "SleepTimeout=10\nRecvTimeout=500\nWaitTimeout=50\nAppID=1\nMaxLoko=16\n");
+}
