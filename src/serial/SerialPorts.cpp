@@ -14,13 +14,26 @@
 
 namespace {
 
-std::string LinkBaseName(const std::string& path) {
+std::string ReadLink(const std::string& path) {
   char target[4096];
-  const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
-  if (n <= 0) return {};
-  std::string t(target, static_cast<size_t>(n));
-  const auto slash = t.find_last_of('/');
-  return slash == std::string::npos ? t : t.substr(slash + 1);
+  const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
+// Name of the driver behind a tty's device, or "" when it has none.  Newer
+// kernels put serial-core ports on their own "serial-base" bus (drivers
+// "port" and "ctrl"); the hardware driver is then found further up.
+std::string PortDriver(const std::string& ttyDir) {
+  std::string device = ttyDir + "/device";
+  std::string target = ReadLink(device + "/driver");
+  for (int hop = 0; hop < 4 && target.find("/serial-base/") != std::string::npos; ++hop) {
+    device += "/..";
+    const std::string up = ReadLink(device + "/driver");
+    if (up.empty()) break;
+    target = up;
+  }
+  const auto slash = target.find_last_of('/');
+  return slash == std::string::npos ? target : target.substr(slash + 1);
 }
 
 // The 8250 driver registers its ports whether or not a UART answers; only a
@@ -75,7 +88,7 @@ std::string ListSerialPorts(const std::string& sysfsRoot) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     // Virtual terminals, ptys and the console have no device/driver link.
-    const std::string driver = LinkBaseName(sysfsRoot + "/" + name + "/device/driver");
+    const std::string driver = PortDriver(sysfsRoot + "/" + name);
     if (driver.empty()) continue;
     const std::string path = "/dev/" + name;
     if (driver == "serial8250" && !UartPresent(path)) continue;
