@@ -1,0 +1,519 @@
+#include "config/uVantrelCfg.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <tuple>
+
+#include "config/JpegPicture.h"
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+#include "serial/SerialPorts.h"
+
+TFormVantrelCfg* FormVantrelCfg = nullptr;
+
+namespace {
+
+// Starting sizes of the layout, in pixels.
+constexpr int kClientWidth = 351;
+constexpr int kClientHeight = 318;
+constexpr int kPanelHeight = 49;
+
+// The port list comes as comma text: names joined by commas, a name with a
+// blank, control character, comma or quote enclosed in quotes with inner
+// quotes doubled.  An empty text is no names at all.
+QStringList SplitCommaText(const std::string& text)
+{
+  QStringList names;
+  if (text.empty())
+    return names;
+  std::size_t i = 0;
+  for (;;) {
+    std::string name;
+    if (i < text.size() && text[i] == '"') {
+      ++i;
+      while (i < text.size()) {
+        if (text[i] == '"') {
+          if (i + 1 < text.size() && text[i + 1] == '"') {
+            name += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        name += text[i++];
+      }
+      while (i < text.size() && text[i] != ',')  // stray text after the quote
+        ++i;
+    } else {
+      while (i < text.size() && text[i] != ',')
+        name += text[i++];
+    }
+    names << QString::fromStdString(name);
+    if (i >= text.size())
+      break;
+    ++i;  // the comma; a trailing one gives a last empty name
+  }
+  return names;
+}
+
+QGroupBox* NewGroup(const QString& caption, int width, int height, QWidget* parent)
+{
+  auto* box = new QGroupBox(caption, parent);
+  box->setMinimumSize(width, height);
+  return box;
+}
+
+QLabel* NewBoldLabel(const QString& text, QWidget* parent, int pointSize = 0)
+{
+  auto* label = new QLabel(text, parent);
+  label->setTextFormat(Qt::PlainText);  // keeps the run of blanks in the version line
+  QFont font = label->font();
+  font.setBold(true);
+  if (pointSize > 0)
+    font.setPointSize(pointSize);
+  label->setFont(font);
+  return label;
+}
+
+// Spin boxes take the stored value clamped to their range, whatever its size.
+void SetClamped(QSpinBox* spin, int value)
+{
+  spin->setValue(std::clamp(value, spin->minimum(), spin->maximum()));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TRadioGroup
+
+TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
+    : QGroupBox(caption, parent), FGroup(new QButtonGroup(this)), FCount(int(items.size()))
+{
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(8, 4, 4, 4);
+  layout->setSpacing(0);
+  for (int i = 0; i < FCount; ++i) {
+    auto* button = new QRadioButton(items[i], this);
+    FGroup->addButton(button, i);
+    layout->addWidget(button);
+  }
+  layout->addStretch();
+}
+
+int TRadioGroup::ItemIndex() const
+{
+  return FGroup->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index)
+{
+  if (index >= FCount)
+    index = FCount - 1;
+  if (index < 0) {
+    // An exclusive group refuses to clear its last checked button.
+    FGroup->setExclusive(false);
+    for (QAbstractButton* button : FGroup->buttons())
+      button->setChecked(false);
+    FGroup->setExclusive(true);
+    return;
+  }
+  FGroup->button(index)->setChecked(true);
+}
+
+QRadioButton* TRadioGroup::Button(int index) const
+{
+  return static_cast<QRadioButton*>(FGroup->button(index));
+}
+
+// ---------------------------------------------------------------- small controls
+
+void TClickLabel::mousePressEvent(QMouseEvent* event)
+{
+  // A plain label ignores presses, and then never sees the release.
+  event->accept();
+}
+
+void TClickLabel::mouseReleaseEvent(QMouseEvent* event)
+{
+  QLabel::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
+    OnClick();
+}
+
+void TPortComboBox::showPopup()
+{
+  if (OnDropDown)
+    OnDropDown();
+  TComboBoxPemra::showPopup();
+}
+
+// ---------------------------------------------------------------- TFormVantrelCfg
+
+TFormVantrelCfg::TFormVantrelCfg(QWidget* parent)
+    : QDialog(parent), FUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); })
+{
+  setObjectName("FormVantrelCfg");
+  setWindowTitle(QStringLiteral("vVantrel vodivátor - konfigurace"));
+  BuildLayout();
+  FormCreate();
+}
+
+TFormVantrelCfg::~TFormVantrelCfg()
+{
+  if (FormVantrelCfg == this)
+    FormVantrelCfg = nullptr;
+}
+
+QString TFormVantrelCfg::WebAddress()
+{
+  return QStringLiteral("https://vvantrelbus.example.org/");
+}
+
+void TFormVantrelCfg::BuildLayout()
+{
+  PageControlCfg = new QTabWidget(this);
+  PageControlCfg->setObjectName("PageControlCfg");
+
+  TabSheet1 = BuildPortPage();
+  PageControlCfg->addTab(TabSheet1, QStringLiteral("Komunikace"));
+  TabSheet2 = BuildCentralPage();
+  PageControlCfg->addTab(TabSheet2, QStringLiteral("Centrála"));
+
+  // The sibling program shares this dialog's source; its page stays hidden.
+  TAboutPage sibling = BuildAboutPage(QStringLiteral("vVantrel Vodivátor"),
+                                      QStringLiteral("Řízení provozu kolejiště"),
+                                      QStringLiteral("přes sériové rozhraní Vantrel"));
+  TabSheet3 = sibling.Page;
+  ImageVodiv = sibling.Image;
+  PageControlCfg->addTab(TabSheet3, QStringLiteral("O aplikaci"));
+
+  TAboutPage about = BuildAboutPage(QStringLiteral("vVantrel BUS"),
+                                    QStringLiteral("Sledování komunikace"),
+                                    QStringLiteral("na sběrnici Vantrel BUS"));
+  TabSheet4 = about.Page;
+  Image1 = about.Image;
+  Label1 = about.Title;
+  Label2 = about.Line1;
+  Label3 = about.Line2;
+  Label4 = about.Version;
+  Label5 = about.Author;
+  Label6 = about.Address;
+  PageControlCfg->addTab(TabSheet4, QStringLiteral("O aplikaci"));
+
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName("Panel1");
+  Panel1->setFixedHeight(kPanelHeight);
+  auto* buttons = new QHBoxLayout(Panel1);
+  buttons->setContentsMargins(72, 8, 8, 8);
+  buttons->setSpacing(184 - 72 - 89);
+  BitBtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), Panel1);
+  BitBtnOK->setObjectName("BitBtnOK");
+  BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
+                                 QStringLiteral("Storno"), Panel1);
+  BitBtnCancel->setObjectName("BitBtnCancel");
+  for (QPushButton* button : {BitBtnOK, BitBtnCancel}) {
+    button->setMinimumSize(89, 33);
+    buttons->addWidget(button);
+  }
+  buttons->addStretch();
+  BitBtnOK->setDefault(true);
+
+  // A failed save is reported by the application's error handling; the
+  // exception must not travel through Qt's signal dispatch.
+  connect(BitBtnOK, &QPushButton::clicked, this, [this] {
+    try {
+      BitBtnOKClick();
+    } catch (const std::exception& e) {
+      ReportApplicationError(QString::fromStdString(e.what()));
+    }
+  });
+  connect(BitBtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 0);
+  layout->setSpacing(0);
+  layout->addWidget(PageControlCfg, 1);
+  layout->addWidget(Panel1);
+
+  // Starting size as designed, larger only where the desktop's font needs it;
+  // then fixed: the dialog is not resizable.
+  const QSize hint = sizeHint().expandedTo(QSize(kClientWidth, kClientHeight));
+  setFixedSize(hint);
+  setSizeGripEnabled(false);
+}
+
+QWidget* TFormVantrelCfg::BuildPortPage()
+{
+  auto* page = new QWidget;
+  page->setObjectName("TabSheet1");
+
+  GroupBoxPortA = NewGroup(QStringLiteral("Port A:"), 105, 57, page);
+  GroupBoxPortA->setObjectName("GroupBoxPortA");
+  ComboBoxPortA = new TPortComboBox(GroupBoxPortA);
+  ComboBoxPortA->setObjectName("ComboBoxPortA");
+  ComboBoxPortA->setEditable(true);
+  ComboBoxPortA->setInsertPolicy(QComboBox::NoInsert);  // a typed name is not added to the list
+  ComboBoxPortA->setMaxVisibleItems(16);
+  ComboBoxPortA->setMinimumWidth(89);
+  for (int n = 1; n <= 12; ++n)
+    ComboBoxPortA->addItem(QStringLiteral("COM%1").arg(n));
+  ComboBoxPortA->OnDropDown = [this] { ComboBoxPortADropDown(); };
+  auto* portLayout = new QVBoxLayout(GroupBoxPortA);
+  portLayout->setContentsMargins(8, 4, 8, 4);
+  portLayout->addWidget(ComboBoxPortA);
+
+  RadioGroupParityA = new TRadioGroup(QStringLiteral("Parity:"),
+                                      {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
+                                       QStringLiteral("Mark"), QStringLiteral("Space")},
+                                      page);
+  RadioGroupParityA->setObjectName("RadioGroupParityA");
+  RadioGroupParityA->setMinimumSize(89, 145);
+  RadioGroupBitsA = new TRadioGroup(QStringLiteral("Bits:"),
+                                    {QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")}, page);
+  RadioGroupBitsA->setObjectName("RadioGroupBitsA");
+  RadioGroupBitsA->setMinimumSize(89, 73);
+  RadioGroupStopBitA = new TRadioGroup(QStringLiteral("Stop Bit:"),
+                                       {QStringLiteral("1"), QStringLiteral("1,5"), QStringLiteral("2")}, page);
+  RadioGroupStopBitA->setObjectName("RadioGroupStopBitA");
+  RadioGroupStopBitA->setMinimumSize(89, 71);
+
+  GroupBoxControlA = NewGroup(QStringLiteral("Flow Control"), 89, 73, page);
+  GroupBoxControlA->setObjectName("GroupBoxControlA");
+  CheckBoxSoftFlowA = new QCheckBox(QStringLiteral("Soft Flow"), GroupBoxControlA);
+  CheckBoxSoftFlowA->setObjectName("CheckBoxSoftFlowA");
+  CheckBoxHardFlowA = new QCheckBox(QStringLiteral("Hard Flow"), GroupBoxControlA);
+  CheckBoxHardFlowA->setObjectName("CheckBoxHardFlowA");
+  auto* flowLayout = new QVBoxLayout(GroupBoxControlA);
+  flowLayout->setContentsMargins(8, 4, 4, 4);
+  flowLayout->setSpacing(0);
+  flowLayout->addWidget(CheckBoxSoftFlowA);
+  flowLayout->addWidget(CheckBoxHardFlowA);
+  flowLayout->addStretch();
+
+  GroupBox1 = NewGroup(QStringLiteral("Baud Rate:"), 89, 71, page);
+  GroupBox1->setObjectName("GroupBox1");
+  EditBaudRate = new TEditPemra(GroupBox1);
+  EditBaudRate->setObjectName("EditBaudRate");
+  EditBaudRate->SetButtonVisible(false);
+  EditBaudRate->setMinimumWidth(73);
+  auto* baudLayout = new QVBoxLayout(GroupBox1);
+  baudLayout->setContentsMargins(8, 8, 8, 4);
+  baudLayout->addWidget(EditBaudRate);
+  baudLayout->addStretch();
+
+  auto* middle = new QVBoxLayout;
+  middle->setSpacing(1);
+  middle->addWidget(RadioGroupBitsA);
+  middle->addWidget(RadioGroupStopBitA);
+  auto* right = new QVBoxLayout;
+  right->setSpacing(1);
+  right->addWidget(GroupBoxControlA);
+  right->addWidget(GroupBox1);
+  auto* row = new QHBoxLayout;
+  row->setSpacing(7);
+  row->addWidget(RadioGroupParityA);
+  row->addLayout(middle);
+  row->addLayout(right);
+  row->addStretch();
+
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(16, 16, 8, 8);
+  layout->setSpacing(7);
+  layout->addWidget(GroupBoxPortA, 0, Qt::AlignLeft);
+  layout->addLayout(row);
+  layout->addStretch();
+  return page;
+}
+
+QWidget* TFormVantrelCfg::BuildCentralPage()
+{
+  auto* page = new QWidget;
+  page->setObjectName("TabSheet2");
+
+  auto spinGroup = [page](const QString& caption, int minimum, int maximum, int start) {
+    QGroupBox* group = NewGroup(caption, 89, 57, page);
+    auto* spin = new QSpinBox(group);
+    spin->setRange(minimum, maximum);
+    spin->setValue(start);
+    spin->setMinimumWidth(57 + 16);
+    auto* inner = new QVBoxLayout(group);
+    inner->setContentsMargins(8, 4, 8, 4);
+    inner->addWidget(spin, 0, Qt::AlignLeft);
+    return std::pair{group, spin};
+  };
+  std::tie(GroupBoxMaxLoko, UpDownMaxLoko) = spinGroup(QStringLiteral("Max loko:"), 8, 32, 16);
+  GroupBoxMaxLoko->setObjectName("GroupBoxMaxLoko");
+  GroupBoxMaxLoko->setToolTip(QStringLiteral("Maximální počet aktivních lokomotiv"));
+  UpDownMaxLoko->setObjectName("UpDownMaxLoko");
+  std::tie(GroupBox2, UpDownAppID) = spinGroup(QStringLiteral("ID aplikace:"), 0, 255, 1);
+  GroupBox2->setObjectName("GroupBox2");
+  UpDownAppID->setObjectName("UpDownAppID");
+
+  auto* row = new QHBoxLayout;
+  row->setSpacing(128 - 16 - 89);
+  row->addWidget(GroupBoxMaxLoko);
+  row->addWidget(GroupBox2);
+  row->addStretch();
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(16, 24, 8, 8);
+  layout->addLayout(row);
+  layout->addStretch();
+  return page;
+}
+
+TFormVantrelCfg::TAboutPage TFormVantrelCfg::BuildAboutPage(const QString& title, const QString& line1,
+                                                            const QString& line2)
+{
+  TAboutPage p{};
+  p.Page = new QWidget;
+
+  p.Image = new QLabel(p.Page);
+  p.Image->setFixedSize(73, 57);  // keeps its place when the picture is missing
+  const QImage picture = AboutPicture();
+  if (!picture.isNull())
+    p.Image->setPixmap(QPixmap::fromImage(picture));
+
+  p.Title = NewBoldLabel(title, p.Page, 12);
+  p.Line1 = NewBoldLabel(line1, p.Page);
+  p.Line2 = NewBoldLabel(line2, p.Page);
+  p.Version = NewBoldLabel(QStringLiteral("verze 1.0   červen 2010"), p.Page);
+  p.Author = NewBoldLabel(QStringLiteral("Autor: vývojáři vVantrelBus"), p.Page);
+  p.Address = new TClickLabel(WebAddress(), p.Page);
+  p.Address->setTextFormat(Qt::PlainText);
+  QFont font = p.Address->font();
+  font.setBold(true);
+  p.Address->setFont(font);
+  QPalette palette = p.Address->palette();
+  palette.setColor(QPalette::WindowText, QColor(0, 0, 128));  // navy
+  p.Address->setPalette(palette);
+  p.Address->setCursor(Qt::PointingHandCursor);
+  p.Address->OnClick = [this] { Label6Click(); };
+
+  auto* imageColumn = new QVBoxLayout;
+  imageColumn->addSpacing(48 - 40);
+  imageColumn->addWidget(p.Image);
+  imageColumn->addStretch();
+  auto* textColumn = new QVBoxLayout;
+  textColumn->setSpacing(0);
+  textColumn->addWidget(p.Title);
+  textColumn->addSpacing(16);
+  textColumn->addWidget(p.Line1);
+  textColumn->addWidget(p.Line2);
+  textColumn->addSpacing(16);
+  textColumn->addWidget(p.Version);
+  auto* top = new QHBoxLayout;
+  top->setSpacing(152 - 32 - 73);
+  top->addSpacing(32 - 24);
+  top->addLayout(imageColumn);
+  top->addLayout(textColumn);
+  top->addStretch();
+
+  auto* layout = new QVBoxLayout(p.Page);
+  layout->setContentsMargins(24, 40, 8, 8);
+  layout->setSpacing(0);
+  layout->addLayout(top);
+  layout->addSpacing(24);
+  layout->addWidget(p.Author);
+  layout->addWidget(p.Address, 0, Qt::AlignLeft);  // clickable only over its text
+  layout->addStretch();
+  return p;
+}
+
+void TFormVantrelCfg::FormCreate()
+{
+  PageControlCfg->setTabVisible(PageControlCfg->indexOf(TabSheet3), false);
+  LoadSettings();
+  PageControlCfg->setCurrentIndex(0);
+}
+
+void TFormVantrelCfg::FormShow()
+{
+  SettingsToControls();
+}
+
+void TFormVantrelCfg::showEvent(QShowEvent* event)
+{
+  if (!event->spontaneous()) {
+    if (!FPlaced && !parentWidget()) {
+      if (QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+      FPlaced = true;
+    }
+    FormShow();
+  }
+  QDialog::showEvent(event);
+}
+
+void TFormVantrelCfg::BitBtnOKClick()
+{
+  // The dialog closes with OK also when saving fails: the values are already
+  // in Settings and stay in effect for this run.
+  struct TCloseWithOk {
+    QDialog* Dialog;
+    ~TCloseWithOk() { Dialog->accept(); }
+  } closeWithOk{this};
+  ControlsToSettings();
+  SaveSettings();
+}
+
+void TFormVantrelCfg::ComboBoxPortADropDown()
+{
+  // Read first: a failure leaves the previous items in place.
+  const QStringList names = SplitCommaText(ListSerialPorts(FSysfsRoot));
+  const QString typed = ComboBoxPortA->currentText();
+  ComboBoxPortA->clear();
+  ComboBoxPortA->addItems(names);
+  ComboBoxPortA->setCurrentIndex(ComboBoxPortA->findText(typed, Qt::MatchExactly));
+  ComboBoxPortA->setEditText(typed);
+}
+
+void TFormVantrelCfg::Label6Click()
+{
+  // A failure to open the address is not reported; the dialog closes anyway.
+  if (FUrlOpener)
+    FUrlOpener(QUrl(WebAddress()));
+  reject();
+}
+
+void TFormVantrelCfg::SettingsToControls()
+{
+  ComboBoxPortA->setEditText(QString::fromStdString(Settings.Port));
+  EditBaudRate->SetAsInteger(Settings.Baud);
+  RadioGroupParityA->SetItemIndex(Settings.Parity);
+  // Widened so that an absurd stored value cannot overflow.
+  RadioGroupBitsA->SetItemIndex(int(std::clamp<std::int64_t>(std::int64_t(Settings.Bits) - 6, -2, 3)));
+  RadioGroupStopBitA->SetItemIndex(Settings.StopBit);
+  CheckBoxSoftFlowA->setChecked(Settings.SoftFlow);
+  CheckBoxHardFlowA->setChecked(Settings.HardFlow);
+  SetClamped(UpDownAppID, Settings.AppID);
+  SetClamped(UpDownMaxLoko, Settings.MaxLoko);
+}
+
+void TFormVantrelCfg::ControlsToSettings()
+{
+  Settings.Port = ComboBoxPortA->currentText().toStdString();
+  Settings.Baud = EditBaudRate->AsInteger();
+  Settings.Parity = RadioGroupParityA->ItemIndex();
+  Settings.Bits = RadioGroupBitsA->ItemIndex() + 6;
+  Settings.StopBit = RadioGroupStopBitA->ItemIndex();
+  Settings.SoftFlow = CheckBoxSoftFlowA->isChecked();
+  Settings.HardFlow = CheckBoxHardFlowA->isChecked();
+  Settings.AppID = UpDownAppID->value();
+  Settings.MaxLoko = UpDownMaxLoko->value();
+}

@@ -1,0 +1,289 @@
+// The configuration dialog against a real INI file in a temporary folder,
+// driven through its widgets on the offscreen platform.
+#include "config/uVantrelCfg.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <unistd.h>
+
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+
+namespace {
+
+class CfgDialog : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    ASSERT_TRUE(FDir.isValid());
+    FIni = FDir.filePath("vVantrelBus.ini");
+    SetSettingsFileName(FIni.toStdString());
+    Settings = TSettings{};
+    FOldBox = SetMessageBoxHandler([this](QWidget*, const QString&, const QString& text, TMsgIcon icon,
+                                          TMsgButtons) {
+      Boxes << text;
+      BoxIcons.push_back(icon);
+      return TMsgResult::Ok;
+    });
+    FOldReporter = SetErrorReporter([this](const QString& message) { Reported << message; });
+  }
+  void TearDown() override
+  {
+    Dialog.reset();
+    SetMessageBoxHandler(FOldBox);
+    SetErrorReporter(FOldReporter);
+    SetSettingsFileName("");
+  }
+
+  void WriteIni(const QByteArray& text)
+  {
+    QFile f(FIni);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+  QString ReadIni() const
+  {
+    QFile f(FIni);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+  }
+  // Creating the dialog loads the settings, as at program start.
+  void Create()
+  {
+    Dialog = std::make_unique<TFormVantrelCfg>();
+    Dialog->SetUrlOpener([this](const QUrl& url) { Opened << url.toString(); });
+  }
+  void Show()
+  {
+    Dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Dialog.get()));
+  }
+
+  QTemporaryDir FDir;
+  QString FIni;
+  std::unique_ptr<TFormVantrelCfg> Dialog;
+  QStringList Boxes;
+  std::vector<TMsgIcon> BoxIcons;
+  QStringList Reported;
+  QStringList Opened;
+  TMessageBoxHandler FOldBox;
+  TErrorReporter FOldReporter;
+};
+
+QStringList VisibleTabs(QTabWidget* tabs)
+{
+  QStringList texts;
+  for (int i = 0; i < tabs->count(); ++i)
+    if (tabs->isTabVisible(i))
+      texts << tabs->tabText(i);
+  return texts;
+}
+
+QString Selected(const TRadioGroup* group)
+{
+  const int index = group->ItemIndex();
+  return index < 0 ? QString("(none)") : group->Button(index)->text();
+}
+
+}  // namespace
+
+TEST_F(CfgDialog, FirstStartShowsDefaultsAndCreatesNoFile)
+{
+  Create();
+  Show();
+  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "COM1");
+  EXPECT_EQ(Dialog->ComboBoxPortA->count(), 12);
+  EXPECT_EQ(Dialog->ComboBoxPortA->itemText(11), "COM12");
+  EXPECT_EQ(Dialog->EditBaudRate->text(), "9600");
+  EXPECT_EQ(Dialog->RadioGroupParityA->ItemIndex(), 0);
+  EXPECT_EQ(Selected(Dialog->RadioGroupBitsA), "8");
+  EXPECT_EQ(Selected(Dialog->RadioGroupStopBitA), "1");
+  EXPECT_FALSE(Dialog->CheckBoxSoftFlowA->isChecked());
+  EXPECT_FALSE(Dialog->CheckBoxHardFlowA->isChecked());
+  EXPECT_EQ(Dialog->UpDownMaxLoko->value(), 16);
+  EXPECT_EQ(Dialog->UpDownAppID->value(), 1);
+  EXPECT_FALSE(QFile::exists(FIni));
+
+  EXPECT_EQ(VisibleTabs(Dialog->PageControlCfg), QStringList({"Komunikace", "Centrála", "O aplikaci"}));
+  EXPECT_EQ(Dialog->PageControlCfg->currentWidget(), Dialog->TabSheet1);
+  EXPECT_EQ(Dialog->minimumSize(), Dialog->maximumSize());  // not resizable
+  EXPECT_GE(Dialog->width(), 351);
+  ASSERT_FALSE(Dialog->Image1->pixmap().isNull());
+  EXPECT_EQ(Dialog->Image1->pixmap().size(), QSize(73, 57));
+}
+
+TEST_F(CfgDialog, OkWithoutChangesWritesTheNineKeys)
+{
+  Create();
+  Show();
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  EXPECT_EQ(Dialog->result(), QDialog::Accepted);
+  EXPECT_FALSE(Dialog->isVisible());
+  const QString ini = ReadIni();
+  for (const char* line : {"Port=COM1", "Baud=9600", "Parity=0", "Bits=8", "StopBit=0", "SoftFlow=0",
+                           "HardFlow=0", "AppID=1", "MaxLoko=16"})
+    EXPECT_TRUE(ini.contains(line)) << line << " missing in\n" << ini.toStdString();
+  EXPECT_FALSE(ini.contains("Timeout"));
+  EXPECT_TRUE(Reported.isEmpty());
+}
+
+TEST_F(CfgDialog, CancelAndWebAddressChangeNothing)
+{
+  WriteIni("[Comm]\nParity=1\n");
+  Create();
+  Show();
+  Dialog->RadioGroupParityA->Button(2)->click();  // Even
+  QTest::mouseClick(Dialog->BitBtnCancel, Qt::LeftButton);
+  EXPECT_EQ(Dialog->result(), QDialog::Rejected);
+  EXPECT_EQ(Settings.Parity, 1);
+  EXPECT_FALSE(ReadIni().contains("Parity=2"));
+  Show();  // the next showing starts again from the stored values
+  EXPECT_EQ(Dialog->RadioGroupParityA->ItemIndex(), 1);
+
+  Dialog->PageControlCfg->setCurrentWidget(Dialog->TabSheet4);
+  Dialog->RadioGroupParityA->Button(4)->click();
+  QTest::mouseClick(Dialog->Label6, Qt::LeftButton);
+  EXPECT_EQ(Opened, QStringList{TFormVantrelCfg::WebAddress()});
+  EXPECT_EQ(Dialog->result(), QDialog::Rejected);
+  EXPECT_FALSE(Dialog->isVisible());
+  EXPECT_EQ(Settings.Parity, 1);
+  EXPECT_EQ(ReadIni(), "[Comm]\nParity=1\n");
+}
+
+TEST_F(CfgDialog, OutOfRangeStoredValuesAreShownClampedAndStoredAsShown)
+{
+  WriteIni("[Comm]\nParity=7\nBits=9\nStopBit=-3\n[Central]\nAppID=-5\nMaxLoko=65544\n");
+  Create();
+  Show();
+  EXPECT_EQ(Selected(Dialog->RadioGroupParityA), "Space");
+  EXPECT_EQ(Selected(Dialog->RadioGroupBitsA), "8");
+  EXPECT_EQ(Dialog->RadioGroupStopBitA->ItemIndex(), -1);  // nothing selected
+  EXPECT_EQ(Dialog->UpDownAppID->value(), 0);
+  EXPECT_EQ(Dialog->UpDownMaxLoko->value(), 32);  // clamped, not cut to 16 bits
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  EXPECT_EQ(Settings.Parity, 4);
+  EXPECT_EQ(Settings.Bits, 8);
+  EXPECT_EQ(Settings.StopBit, -1);
+  EXPECT_EQ(Settings.AppID, 0);
+  EXPECT_EQ(Settings.MaxLoko, 32);
+
+  // A stored value so low that "Bits - 6" would overflow selects nothing.
+  WriteIni("[Comm]\nBits=-2147483648\n");
+  LoadSettings();
+  Show();
+  EXPECT_EQ(Dialog->RadioGroupBitsA->ItemIndex(), -1);
+}
+
+TEST_F(CfgDialog, TypedPortIsStoredAsTyped)
+{
+  Create();
+  Show();
+  for (const QString& port : {QStringLiteral("COM7"), QStringLiteral("/dev/serial/by-id/usb-Adapter_01-if00")}) {
+    QLineEdit* edit = Dialog->ComboBoxPortA->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, port);
+    Dialog->BitBtnOKClick();
+    EXPECT_EQ(Settings.Port, port.toStdString());
+    EXPECT_TRUE(ReadIni().contains("Port=" + port));
+    Show();
+    EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), port);
+  }
+}
+
+TEST_F(CfgDialog, BaudRateThatIsNoNumberIsReportedAndStoredAsZero)
+{
+  Create();
+  Show();
+  Dialog->EditBaudRate->SetText("abc");
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  ASSERT_EQ(Boxes.size(), 1);
+  EXPECT_EQ(Boxes[0], " Chybný formát dat ");
+  EXPECT_EQ(BoxIcons[0], TMsgIcon::Error);
+  EXPECT_EQ(Settings.Baud, 0);
+  EXPECT_TRUE(ReadIni().contains("Baud=0"));
+  EXPECT_EQ(Dialog->result(), QDialog::Accepted);
+}
+
+TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect)
+{
+  // A folder the program cannot write to.  Root ignores permission bits, so
+  // there the "folder" is a plain file instead.
+  const QString folder = FDir.filePath("locked");
+  if (geteuid() == 0) {
+    QFile f(folder);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  } else {
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+  }
+  SetSettingsFileName((folder + "/vVantrelBus.ini").toStdString());
+  Create();
+  Show();
+  Dialog->ComboBoxPortA->setEditText("COM9");
+  Dialog->CheckBoxHardFlowA->setChecked(true);
+  try {
+    Dialog->BitBtnOKClick();
+    ADD_FAILURE() << "no error escaped";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder.toStdString() + "/vVantrelBus.ini");
+  }
+  EXPECT_EQ(Settings.Port, "COM9");
+  EXPECT_TRUE(Settings.HardFlow);
+  EXPECT_EQ(Dialog->result(), QDialog::Accepted);  // closes with OK all the same
+
+  // Through the button the error goes to the application's error reporting.
+  Show();
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  ASSERT_EQ(Reported.size(), 1);
+  EXPECT_TRUE(Reported[0].startsWith("Unable to write to ")) << Reported[0].toStdString();
+  EXPECT_FALSE(Dialog->isVisible());
+  EXPECT_EQ(Settings.Port, "COM9");
+  QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(CfgDialog, PortListShowsPresentPortsAndKeepsTypedText)
+{
+  // A fake sysfs tty class: three ports bound to drivers (one with a name
+  // that needs quoting in the list text), one virtual terminal.
+  const QString root = FDir.filePath("tty");
+  ASSERT_TRUE(QDir().mkpath(root + "/tty1"));
+  for (const auto& [name, driver] : {std::pair{"ttyUSB0", "ftdi_sio"}, std::pair{"ttyACM0", "cdc_acm"},
+                                     std::pair{"usb \"a\", b", "ch341"}}) {
+    ASSERT_TRUE(QDir().mkpath(root + "/" + name + "/device"));
+    ASSERT_EQ(symlink((std::string("../../../bus/usb/drivers/") + driver).c_str(),
+                      (root + "/" + name + "/device/driver").toStdString().c_str()),
+              0);
+  }
+  Create();
+  Dialog->SetSysfsRoot(root.toStdString());
+  Show();
+  Dialog->ComboBoxPortA->setEditText("/dev/pts/7");
+  Dialog->ComboBoxPortA->showPopup();
+  QStringList items;
+  for (int i = 0; i < Dialog->ComboBoxPortA->count(); ++i)
+    items << Dialog->ComboBoxPortA->itemText(i);
+  items.sort();
+  EXPECT_EQ(items, QStringList({"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/usb \"a\", b"}));
+  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "/dev/pts/7");
+  Dialog->ComboBoxPortA->hidePopup();
+
+  // No ports at all: the list opens empty, the text stays.
+  Dialog->SetSysfsRoot(FDir.filePath("missing").toStdString());
+  Dialog->ComboBoxPortA->setEditText("/dev/ttyACM0");
+  Dialog->ComboBoxPortA->showPopup();
+  EXPECT_EQ(Dialog->ComboBoxPortA->count(), 0);
+  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "/dev/ttyACM0");
+  Dialog->ComboBoxPortA->hidePopup();
+  Dialog->BitBtnOKClick();
+  EXPECT_EQ(Settings.Port, "/dev/ttyACM0");
+}
