@@ -450,7 +450,9 @@ void TFormVantrelCfg::FormShow()
 void TFormVantrelCfg::showEvent(QShowEvent* event)
 {
   if (!event->spontaneous()) {
-    if (!FPlaced && !parentWidget()) {
+    // Centred on the screen the first time (Qt would centre it over the main
+    // window); later showings keep where the user moved it.
+    if (!FPlaced) {
       if (QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
       FPlaced = true;
