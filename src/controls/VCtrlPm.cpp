@@ -162,7 +162,12 @@ QString FormatFloatFixed(double AValue, int APrecision, int ADigits, const TForm
     if (integerPart.size() > precision) {
         s = QString::number(rounded, 'E', precision - 1);
     } else {
-        s = QString::number(rounded, 'f', digits);
+        // Halves away from zero, as a user rounds by hand (printf rounds
+        // them to even).
+        const double scale = std::pow(10.0, digits);
+        const double scaled = rounded * scale;
+        s = std::fabs(scaled) < 4.0e15 ? QString::number(std::round(scaled) / scale, 'f', digits)
+                                       : QString::number(rounded, 'f', digits);
         bool allZero = true;
         for (QChar c : s)
             if (c >= '1' && c <= '9')
