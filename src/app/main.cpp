@@ -1,0 +1,171 @@
+// vVantrelBus: program entry.  Application, main window, configuration
+// dialog (whose creation loads the settings), then the event loop.
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/AppErrors.h"
+#include "app/uVantrelBus.h"
+#include "config/Settings.h"
+#include "sim/SimCentral.h"
+
+#ifdef VANTREL_HAVE_CONFIG_UI
+#include "config/uVantrelCfg.h"
+#endif
+
+#ifndef VANTREL_VERSION
+#define VANTREL_VERSION "0.0.0"
+#endif
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+  const char c = 1;
+  [[maybe_unused]] auto n = ::write(SignalPipe[1], &c, 1);
+}
+
+// SIGINT and SIGTERM end the program through the event loop, so that the
+// window closes the port and joins the reader thread as on a normal close.
+void QuitOnSignals(QApplication& app)
+{
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+    char c;
+    [[maybe_unused]] auto n = ::read(SignalPipe[0], &c, 1);
+    if (FormVantrelBus) FormVantrelBus->close();
+    app.quit();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Measurement aid (VANTREL_STALL_PROBE=1): a 10 ms timer notes how late the
+// window thread serves it; the longest delay is printed when the program ends.
+void InstallStallProbe(QApplication& app)
+{
+  if (qEnvironmentVariableIntValue("VANTREL_STALL_PROBE") == 0) return;
+  auto* timer = new QTimer(&app);
+  timer->setTimerType(Qt::PreciseTimer);
+  auto* clock = new QElapsedTimer;
+  auto* longest = new qint64(0);
+  clock->start();
+  QObject::connect(timer, &QTimer::timeout, &app, [clock, longest] {
+    const qint64 gap = clock->restart();
+    if (gap - 10 > *longest) *longest = gap - 10;
+  });
+  QObject::connect(&app, &QApplication::aboutToQuit, [clock, longest] {
+    std::fprintf(stderr, "window thread longest stall: %lld ms\n", static_cast<long long>(*longest));
+    delete clock;
+    delete longest;
+  });
+  timer->start(10);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  TVantrelApplication app(argc, argv);
+  QApplication::setApplicationName("vVantrelBus");
+  QApplication::setApplicationVersion(VANTREL_VERSION);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromUtf8(
+      "Sledování zpráv na sběrnici Vantrel BUS (pouze naslouchá).\n\n"
+      "Příklady:\n"
+      "  vVantrelBus --demo                       simulovaná centrála\n"
+      "  vVantrelBus --port /dev/ttyUSB0 --connect\n"
+      "  vVantrelBus --settings ~/vantrel.ini"));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QCommandLineOption settingsOpt("settings", QString::fromUtf8("Soubor nastavení (INI) pro tento běh."), "FILE");
+  QCommandLineOption portOpt("port",
+                             QString::fromUtf8("Sériový port pro tento běh; do nastavení se neukládá."), "NAME");
+  QCommandLineOption connectOpt("connect", QString::fromUtf8("Připojit se hned po startu."));
+  QCommandLineOption demoOpt("demo", QString::fromUtf8(
+                                         "Spustit simulovanou centrálu na pseudoterminálu a hned se k ní připojit."));
+  QCommandLineOption rateOpt("demo-rate", QString::fromUtf8("Rychlost simulované centrály v bajtech za sekundu (960)."),
+                             "BYTES");
+  parser.addOptions({settingsOpt, portOpt, connectOpt, demoOpt, rateOpt});
+  parser.process(app);  // --help, --version and unknown options end here
+
+  double rate = 960;
+  if (parser.isSet(rateOpt)) {
+    bool ok = false;
+    rate = parser.value(rateOpt).toDouble(&ok);
+    if (!ok || rate < 0) {
+      std::fprintf(stderr, "vVantrelBus: --demo-rate needs a number of bytes per second >= 0, got \"%s\"\n",
+                   qPrintable(parser.value(rateOpt)));
+      return 2;
+    }
+  }
+  if (parser.isSet(portOpt) && parser.isSet(demoOpt)) {
+    std::fprintf(stderr, "vVantrelBus: --port and --demo exclude each other\n");
+    return 2;
+  }
+  if (parser.isSet(settingsOpt)) SetSettingsFileName(parser.value(settingsOpt).toStdString());
+
+  QuitOnSignals(app);
+  InstallStallProbe(app);
+
+  auto window = std::make_unique<TFormVantrelBus>();
+  FormVantrelBus = window.get();
+#ifdef VANTREL_HAVE_CONFIG_UI
+  auto dialog = std::make_unique<TFormVantrelCfg>(window.get());  // loads the settings
+  FormVantrelCfg = dialog.get();
+#else
+  LoadSettings();
+#endif
+
+  if (parser.isSet(portOpt)) window->SetPortOverride(parser.value(portOpt).toStdString());
+
+  std::unique_ptr<TSimCentral> sim;
+  bool connectNow = parser.isSet(connectOpt);
+  if (parser.isSet(demoOpt)) {
+    TSimConfig config;
+    config.BytesPerSecond = rate;
+    config.Seed = static_cast<uint64_t>(QDateTime::currentMSecsSinceEpoch());
+    config.LingerSeconds = 0;
+    sim = std::make_unique<TSimCentral>(config);
+    if (sim->Start()) {
+      window->SetPortOverride(sim->PortPath());
+      connectNow = true;
+    } else {
+      const QString why = QString::fromUtf8("Simulovanou centrálu nelze spustit: ") +
+                          QString::fromStdString(sim->LastErrorText());
+      std::fprintf(stderr, "vVantrelBus: %s\n", qPrintable(why));
+      window->LabelError->setText(why);
+      window->LabelError->setToolTip(why);
+      sim.reset();
+    }
+  }
+
+  window->show();
+  if (connectNow) window->PressConnect();
+
+  const int rc = app.exec();
+#ifdef VANTREL_HAVE_CONFIG_UI
+  FormVantrelCfg = nullptr;
+  dialog.reset();
+#endif
+  window.reset();  // closes the port and joins the reader thread
+  if (sim) sim->Stop();
+  return rc;
+}

@@ -1,0 +1,112 @@
+// uVantrelBus: the main window.  Opens and closes the link, starts and stops
+// the reader thread, drains the message queue on the window thread and routes
+// every bus message to the status panel, the device table, grid and log.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bus/uVantrelSeq.h"
+#include "bus/vVantrelTyp.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QToolButton;
+class TSortGridPemra;
+class TReadComDaemon;
+class TVantrelSerial;
+
+class TFormVantrelBus : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit TFormVantrelBus(QWidget* parent = nullptr);
+  ~TFormVantrelBus() override;
+
+  // This run only: a port that replaces the Port setting at connect (the
+  // --port and --demo options).  Never written to the settings file.  An
+  // empty name returns to the setting.
+  void SetPortOverride(const std::string& port);
+  const std::string& PortOverride() const { return FPortOverride; }
+
+  // Presses "Připojit" as the user would (the --connect and --demo options).
+  void PressConnect();
+
+  // Controls, named as in the layout; public for the program's tests.
+  QWidget* PanelLeft = nullptr;
+  QFrame* PanelSystem = nullptr;
+  QLabel* LabelCentral = nullptr;
+  QLabel* LabelFirmware = nullptr;
+  QLabel* LabelVolAdr = nullptr;
+  QLabel* LabelProudA = nullptr;
+  QLabel* LabelProudM = nullptr;
+  QLabel* LabelProudP = nullptr;
+  QLabel* PanelPower = nullptr;
+  QLabel* LabelError = nullptr;
+  QLabel* LabelCount = nullptr;
+  QToolButton* SpeedButtonLog = nullptr;
+  QToolButton* SpeedButtonClear = nullptr;
+  QToolButton* SpeedButtonConnect = nullptr;
+  QToolButton* SpeedButtonConfig = nullptr;
+  TSortGridPemra* GridDeviceList = nullptr;
+  QPlainTextEdit* MemoLog = nullptr;
+  QAction* ActionConfig = nullptr;
+  QAction* ActionConnect = nullptr;
+
+  const TVantrelBusDevList& DevList() const { return *FDevList; }
+  // Reader threads ended or ending but not yet joined (tests: none may be left).
+  int PendingDaemonCount() const { return static_cast<int>(FDaemons.size()); }
+  // Number of grid redraws so far (tests: at most one per drain).
+  int FillCount() const { return FFillCount; }
+
+public slots:
+  // Drains the message queue: every waiting message is dispatched, then the
+  // grid is redrawn once if the device table changed.  Runs when the reader
+  // signals that the queue became non-empty, and once after each connect.
+  void AppIdle();
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void ActionConnectExecute(bool checked);
+  void ActionConfigExecute();
+  void SpeedButtonLogClick(bool down);
+  void SpeedButtonClearClick();
+  void FormCloseQuery();
+
+  bool Connect();
+  bool Disconnect();
+  void DaemonTerminate(TReadComDaemon* daemon);
+  void DispatchBusMessage(const ByteString& message);
+  void ShowCentralStatus(const ByteString& message);
+  void ProcessSingleByte(const ByteString& message);
+  void FillDeviceGrid();
+
+  void SetPowerPanel(const QString& caption, const QColor& colour);
+  void AppendLog(const ByteString& message);
+  void InstallQueueWakeup(bool on);
+  void JoinAllDaemons();
+
+  void BuildLayout();
+
+  std::unique_ptr<TVantrelBusDevList> FDevList;
+  std::string FPortOverride;
+  int FFillCount = 0;
+
+  // Every reader thread started and not yet joined, with the link it reads:
+  // the end notice releases exactly its own link, never a newer connection's.
+  struct TDaemonEntry {
+    TReadComDaemon* Daemon;
+    TVantrelSerial* Serial;
+  };
+  std::vector<TDaemonEntry> FDaemons;
+};
+
+extern TFormVantrelBus* FormVantrelBus;

@@ -1,0 +1,434 @@
+// The main window against real pseudo-terminals and real widgets: connect and
+// disconnect, the drain, dispatch to status panel, grid and log.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "app/uVantrelBus.h"
+#include "bus/uVantrelThr.h"
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+#include "controls/SortGrPm.h"
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> v)
+{
+  std::string s;
+  for (int b : v) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+int ThreadCount()
+{
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+// The central's side of a pseudo-terminal; the window opens SlavePath.
+struct TPty {
+  int Master = -1;
+  std::string SlavePath;
+
+  TPty()
+  {
+    int slave = -1;
+    char name[128] = {};
+    if (::openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
+    SlavePath = name;
+    // Keep no slave descriptor of our own: when the master closes, the
+    // window's side must see the hang-up.
+    ::close(slave);
+  }
+  ~TPty() { Close(); }
+  void Close()
+  {
+    if (Master >= 0) ::close(Master);
+    Master = -1;
+  }
+  void Send(const std::string& bytes) const
+  {
+    ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    ASSERT_TRUE(Dir.isValid());
+    SetSettingsFileName(QDir(Dir.path()).filePath("test.ini").toStdString());
+    LoadSettings();  // no file: the defaults
+    QLocale::setDefault(QLocale::c());
+    OldBox = SetMessageBoxHandler([this](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
+      Boxes << text;
+      return TMsgResult::Ok;
+    });
+    ByteString rest;
+    do QueueTakeFirst(rest); while (!rest.empty());
+    Window = new TFormVantrelBus;
+  }
+  void TearDown() override
+  {
+    delete Window;
+    SetMessageBoxHandler(OldBox);
+    ByteString rest;
+    do QueueTakeFirst(rest); while (!rest.empty());
+  }
+
+  void Feed(const std::string& message) { QueueAdd(message); }
+  void Drain() { Window->AppIdle(); }
+  QString Cell(int col, int row) const { return Window->GridDeviceList->Cells(col, row); }
+  QStringList LogLines() const
+  {
+    const QString t = Window->MemoLog->toPlainText();
+    return t.isEmpty() ? QStringList() : t.split('\n');
+  }
+  bool Connected() const { return Window->ActionConnect->isChecked() && BusSerial != nullptr; }
+  void ConnectTo(const TPty& pty)
+  {
+    Window->SetPortOverride(pty.SlavePath);
+    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  }
+  // Waits until every reader thread has ended and been joined.
+  bool ReadersGone() { return QTest::qWaitFor([this] { return Window->PendingDaemonCount() == 0; }, 3000); }
+
+  QTemporaryDir Dir;
+  TMessageBoxHandler OldBox;
+  QStringList Boxes;
+  TFormVantrelBus* Window = nullptr;
+};
+
+TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog)
+{
+  EXPECT_EQ(Window->windowTitle(), QString::fromUtf8("vVantrelBus - sledování zpráv na sběrnici Vantrel BUS"));
+  EXPECT_EQ(Cell(0, 0), QString::fromUtf8("Čís."));
+  EXPECT_EQ(Cell(4, 0), QString::fromUtf8("Komentář"));
+  EXPECT_EQ(Cell(0, 1), "");
+  EXPECT_EQ(Window->GridDeviceList->RowCount(), 32);
+  EXPECT_TRUE(Window->MemoLog->isHidden());
+  EXPECT_TRUE(Window->LabelCount->isHidden());
+  EXPECT_EQ(Window->PanelPower->text(), "");
+  EXPECT_EQ(Window->ActionConnect->text(), QString::fromUtf8("Připojit"));
+  EXPECT_EQ(Window->ActionConnect->toolTip(), QString::fromUtf8("Připojit se k sériovému portu..."));
+  EXPECT_EQ(Window->ActionConfig->text(), "Konfigurace...");
+  EXPECT_FALSE(Window->ActionConnect->isChecked());
+}
+
+TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp)
+{
+  Window->SetPortOverride(QDir(Dir.path()).filePath("no-such-port").toStdString());
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  EXPECT_FALSE(Window->ActionConnect->isChecked());
+  EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
+  EXPECT_EQ(BusSerial, nullptr);
+  EXPECT_EQ(ComDaemon, nullptr);
+  EXPECT_EQ(Window->PendingDaemonCount(), 0);
+  // The reason the port could not be opened, not the "bad descriptor" that
+  // configuring the unopened port would leave.
+  EXPECT_EQ(Window->LabelError->text(), QString::fromUtf8(std::strerror(ENOENT)));
+  EXPECT_TRUE(Boxes.isEmpty());
+}
+
+TEST_F(MainWindow, PermissionDeniedNamesTheDevicesGroup)
+{
+  if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
+  TPty pty;
+  ASSERT_EQ(::chmod(pty.SlavePath.c_str(), 0), 0);
+  ConnectTo(pty);
+  EXPECT_FALSE(Window->ActionConnect->isChecked());
+  EXPECT_TRUE(Window->LabelError->text().startsWith(QString::fromUtf8(std::strerror(EACCES))));
+  EXPECT_TRUE(Window->LabelError->text().contains(QString::fromUtf8("skupiny")));
+}
+
+TEST_F(MainWindow, PortHeldByAnotherUserIsRefusedWithItsReason)
+{
+  TPty pty;
+  int held = ::open(pty.SlavePath.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  ConnectTo(pty);
+  EXPECT_FALSE(Window->ActionConnect->isChecked());
+  EXPECT_EQ(Window->LabelError->text(), "Port owned by other process");
+  ::close(held);
+}
+
+TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDeviceMessage)
+{
+  Window->SetPortOverride("/nonexistent/port");
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  const QString oldError = Window->LabelError->text();
+  ASSERT_FALSE(oldError.isEmpty());
+
+  TPty pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  EXPECT_TRUE(Window->SpeedButtonConnect->isChecked());
+  EXPECT_EQ(Window->LabelError->text(), oldError);
+
+  pty.Send(Bytes({0x00, 0x80, 0x80}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
+  EXPECT_EQ(Window->LabelError->text(), oldError);
+
+  // Call to address 1 (active), then a contact message attributed to it.
+  pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
+  EXPECT_EQ(Window->LabelError->text(), "4B 49 01 03 ");
+  EXPECT_EQ(Cell(1, 1), "01");
+  EXPECT_EQ(Cell(2, 1), "ano");
+  EXPECT_FALSE(Cell(4, 1).isEmpty());
+  EXPECT_EQ(Cell(2, 2), "ne");
+}
+
+TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader)
+{
+  const int threadsBefore = ThreadCount();
+  TPty pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  pty.Send(Bytes({0xC5, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->LabelCentral->text().isEmpty(); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "05"; }, 3000));
+
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  EXPECT_FALSE(Window->ActionConnect->isChecked());
+  EXPECT_EQ(BusSerial, nullptr);
+  EXPECT_EQ(Window->PanelPower->text(), "odpojeno");
+  EXPECT_EQ(Window->PanelPower->palette().color(QPalette::Window), Window->palette().color(QPalette::Button));
+  EXPECT_EQ(Window->LabelCentral->text(), QString::fromUtf8("Centrála: KV8"));
+  EXPECT_EQ(Cell(1, 1), "05");
+  EXPECT_EQ(Cell(2, 1), "ano");
+  ASSERT_TRUE(ReadersGone());
+  EXPECT_EQ(ComDaemon, nullptr);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConnect)
+{
+  Feed(Bytes({0xC5}));
+  Feed(Bytes({0x4B, 0x49, 0x01, 0x03}));
+  QTest::qWait(50);
+  EXPECT_EQ(Cell(1, 1), "");  // nothing drains while disconnected
+  TPty pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
+  EXPECT_EQ(Cell(1, 1), "05");
+  EXPECT_EQ(QueueCount(), 0);
+}
+
+TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection)
+{
+  TPty first, second;
+  ConnectTo(first);
+  ASSERT_TRUE(Connected());
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);  // closing
+  ConnectTo(second);  // at once, before the old end notice ran
+  ASSERT_TRUE(Connected());
+  TVantrelSerial* link = BusSerial;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->PendingDaemonCount() == 1; }, 3000));
+  EXPECT_EQ(BusSerial, link);
+  EXPECT_NE(ComDaemon, nullptr);
+  EXPECT_TRUE(Window->ActionConnect->isChecked());
+  second.Send(Bytes({0x42, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
+}
+
+TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks)
+{
+  const int threadsBefore = ThreadCount();
+  {
+    TPty pty;
+    ConnectTo(pty);
+    ASSERT_TRUE(Connected());
+    pty.Send(Bytes({0x00, 0x80, 0x80}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->PanelPower->text().isEmpty(); }, 3000));
+    pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03}));
+    QTest::qWait(100);
+    pty.Close();  // the adapter is pulled
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->ActionConnect->isChecked(); }, 3000));
+  }
+  EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
+  EXPECT_EQ(BusSerial, nullptr);
+  EXPECT_EQ(Window->PanelPower->text(), "odpojeno");
+  EXPECT_TRUE(Window->LabelError->text().startsWith(QString::fromUtf8("Spojení přerušeno: ")))
+      << Window->LabelError->text().toStdString();
+  EXPECT_GT(Window->LabelError->text().size(), QString::fromUtf8("Spojení přerušeno: ").size());
+  // What arrived before the loss is not lost.
+  EXPECT_EQ(Cell(3, 1), "4B 49 01 03 ");
+  ASSERT_TRUE(ReadersGone());
+  EXPECT_EQ(ComDaemon, nullptr);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+  EXPECT_TRUE(Boxes.isEmpty());
+
+  TPty back;
+  ConnectTo(back);
+  ASSERT_TRUE(Connected());
+  back.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->LabelError->text().startsWith("61 "); }, 3000));
+}
+
+TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread)
+{
+  const int threadsBefore = ThreadCount();
+  TPty pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  Window->show();
+  QElapsedTimer t;
+  t.start();
+  Window->close();
+  EXPECT_GE(t.elapsed(), 490);
+  EXPECT_FALSE(Window->ActionConnect->isChecked());
+  EXPECT_EQ(BusSerial, nullptr);
+  delete Window;  // joins whatever is left
+  Window = nullptr;
+  EXPECT_EQ(ComDaemon, nullptr);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+}
+
+// ---- dispatch, without a line: messages put straight into the queue ----------
+
+TEST_F(MainWindow, CentralStatusFillsTheSixLabels)
+{
+  Settings.MaxLoko = 16;
+  Feed(Bytes({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
+  Drain();
+  EXPECT_EQ(Window->LabelCentral->text(), QString::fromUtf8("Centrála: KV8"));
+  EXPECT_EQ(Window->LabelFirmware->text(), "Firmware: 1.3");
+  EXPECT_EQ(Window->LabelProudA->text(), "Ia =   4.5 A");
+  EXPECT_EQ(Window->LabelProudM->text(), "Im =  12.0 A");
+  EXPECT_EQ(Window->LabelProudP->text(), "Ip =  37.50 %");
+  EXPECT_EQ(Window->LabelVolAdr->text(), QString::fromUtf8("12L (4volných)"));
+
+  // Maximum 0 keeps the load; more free places than MaxLoko go negative.
+  Feed(Bytes({0x00, 0x00, 0x80, 0x10, 0x00, 0x13, 20}));
+  Drain();
+  EXPECT_EQ(Window->LabelProudP->text(), "Ip =  37.50 %");
+  EXPECT_EQ(Window->LabelVolAdr->text(), QString::fromUtf8("-4L (20volných)"));
+  EXPECT_EQ(Window->LabelError->text(), "");  // status never reaches the error label
+  EXPECT_EQ(Window->FillCount(), 0);           // nor the grid
+
+  QLocale::setDefault(QLocale(QLocale::Czech));
+  Feed(Bytes({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
+  Drain();
+  EXPECT_EQ(Window->LabelProudA->text(), "Ia =   4,5 A");
+}
+
+TEST_F(MainWindow, PowerPanelColoursAndOddStatusMessagesGoToTheLog)
+{
+  Feed(Bytes({0x00, 0x80, 0x80}));
+  Drain();
+  EXPECT_EQ(Window->PanelPower->text(), QString::fromUtf8("Napájení zapnuto"));
+  EXPECT_EQ(Window->PanelPower->palette().color(QPalette::Window), QColor(0, 255, 0));
+  Feed(Bytes({0x00, 0x81, 0x81}));
+  Drain();
+  EXPECT_EQ(Window->PanelPower->text(), "$81");
+  EXPECT_EQ(Window->PanelPower->palette().color(QPalette::Window), QColor(255, 0, 0));
+
+  const QString before = Window->LabelCentral->text();
+  Feed(Bytes({0x00, 0x12}));
+  Feed(Bytes({0x00, 0x84, 0x84}));
+  Drain();
+  EXPECT_EQ(LogLines(), QStringList({"00 12 ", "00 84 84 "}));
+  EXPECT_EQ(Window->PanelPower->text(), "$81");
+  EXPECT_EQ(Window->LabelCentral->text(), before);
+}
+
+TEST_F(MainWindow, CallBytesOrderTheGridActiveFirst)
+{
+  Feed(Bytes({0x41}));
+  Drain();
+  EXPECT_EQ(Cell(0, 1), "1");
+  EXPECT_EQ(Cell(1, 1), "01");
+  EXPECT_EQ(Cell(2, 1), "ano");
+  EXPECT_EQ(Cell(1, 2), "02");
+  EXPECT_EQ(Cell(2, 2), "ne");
+  EXPECT_EQ(Cell(1, 31), "1F");
+  EXPECT_EQ(Cell(0, 31), "31");
+
+  Feed(Bytes({0x42}));
+  Feed(Bytes({0x81}));
+  Drain();
+  EXPECT_EQ(Cell(1, 1), "02");
+  EXPECT_EQ(Cell(2, 1), "ano");
+  EXPECT_EQ(Cell(1, 2), "01");
+  EXPECT_EQ(Cell(2, 2), "ne");
+  EXPECT_EQ(Cell(1, 3), "03");
+
+  // A device message after a call to 5: row of device 5 (third: 02 active, then 01, 03, 04, 05).
+  Feed(Bytes({0x05}));
+  Feed(Bytes({0x61, 0x03, 0x00, 0x03, 0x8A}));
+  Drain();
+  EXPECT_EQ(Cell(1, 5), "05");
+  EXPECT_EQ(Cell(3, 5), "61 03 00 03 8A ");
+  EXPECT_EQ(Window->LabelError->text(), "61 03 00 03 8A ");
+  EXPECT_TRUE(LogLines().isEmpty());  // device messages are never logged
+}
+
+TEST_F(MainWindow, LoneBytesAreLoggedOrIgnoredAndOneRedrawPerDrain)
+{
+  Feed(Bytes({0x41}));
+  Drain();
+  ASSERT_EQ(Window->FillCount(), 1);
+  // An unchanged call, 0x1F and unknown lone bytes cause no redraw.
+  for (int b : {0x41, 0x1F, 0x00, 0x01, 0x21}) Feed(Bytes({b}));
+  Drain();
+  EXPECT_EQ(Window->FillCount(), 1);
+  EXPECT_EQ(LogLines(), QStringList({"00 ", "01 ", "21 "}));
+  // Many changes in one drain: one redraw.
+  for (int b : {0x42, 0x44, 0x47, 0x82}) Feed(Bytes({b}));
+  Drain();
+  EXPECT_EQ(Window->FillCount(), 2);
+  // Active now: 01, 04, 07 in address order, then the rest.
+  EXPECT_EQ(Cell(1, 2), "04");
+  EXPECT_EQ(Cell(1, 3), "07");
+  EXPECT_EQ(Cell(1, 4), "02");
+  EXPECT_EQ(Cell(2, 4), "ne");
+}
+
+TEST_F(MainWindow, LogButtonsShowHideAndClear)
+{
+  Window->show();
+  Feed(Bytes({0x01}));
+  Drain();
+  ASSERT_EQ(LogLines().size(), 1);
+  QTest::mouseClick(Window->SpeedButtonClear, Qt::LeftButton);  // hidden: still cleared
+  EXPECT_TRUE(LogLines().isEmpty());
+  QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
+  EXPECT_TRUE(Window->SpeedButtonLog->isChecked());
+  EXPECT_TRUE(Window->MemoLog->isVisible());
+  EXPECT_FALSE(Window->GridDeviceList->isVisible());
+  EXPECT_EQ(Window->MemoLog->geometry(), Window->GridDeviceList->geometry());
+  QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
+  EXPECT_FALSE(Window->MemoLog->isVisible());
+  EXPECT_TRUE(Window->GridDeviceList->isVisible());
+}
+
+}  // namespace
