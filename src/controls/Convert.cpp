@@ -130,15 +130,46 @@ bool ScanTime(const QString &AText, const TFormatSettings &AFormat, double &AFra
 
 } // namespace
 
+// A date format of digits only, in the locale's order: typed dates are
+// numbers, so month names ("d MMM yyyy") become month numbers and a blank
+// separator becomes ASep.
+QString NumericDateFormat(const QString &AFormat, QChar ASep)
+{
+    QStringList tokens;
+    for (qsizetype i = 0; i < AFormat.size();) {
+        const QChar c = AFormat[i];
+        qsizetype j = i;
+        while (j < AFormat.size() && AFormat[j] == c)
+            ++j;
+        const qsizetype run = j - i;
+        if (c == 'd' && run <= 2)
+            tokens << QString(run, 'd');
+        else if (c == 'M')
+            tokens << (run <= 2 ? QString(run, 'M') : QStringLiteral("M"));
+        else if (c == 'y')
+            tokens << (run <= 2 ? QStringLiteral("yy") : QStringLiteral("yyyy"));
+        i = j;
+    }
+    if (tokens.size() != 3)
+        return QStringLiteral("d.M.yyyy").replace('.', ASep);
+    return tokens.join(ASep);
+}
+
 TFormatSettings TFormatSettings::FromLocale(const QLocale &ALocale)
 {
     TFormatSettings f;
-    f.ShortDateFormat = ALocale.dateFormat(QLocale::ShortFormat);
+    const QString date = ALocale.dateFormat(QLocale::ShortFormat);
+    f.DateSeparator = FirstSeparator(date, '.');
+    f.ShortDateFormat = NumericDateFormat(date, f.DateSeparator);
     QString time = ALocale.timeFormat(QLocale::LongFormat);
-    // The zone name is not part of a typed time.
+    // Typed times are digits and separators: no zone name, and 24 hours
+    // instead of an AM/PM marker.
     time.remove('t');
+    if (time.contains("AP", Qt::CaseInsensitive)) {
+        time.remove("AP", Qt::CaseInsensitive);
+        time.replace('h', 'H');
+    }
     f.LongTimeFormat = time.trimmed();
-    f.DateSeparator = FirstSeparator(f.ShortDateFormat, '.');
     f.TimeSeparator = FirstSeparator(f.LongTimeFormat, ':');
     const QString dec = ALocale.decimalPoint();
     f.DecimalSeparator = dec.isEmpty() ? QChar('.') : dec.at(0);

@@ -1,6 +1,8 @@
 #include "ControlsTestUtil.h"
 #include "controls/VCtrlPm.h"
 
+#include <QLocale>
+
 namespace {
 
 struct TRow
@@ -127,4 +129,33 @@ TEST_F(ControlsCompletion, NumberConversions)
     EXPECT_FALSE(TryStrToFloat("1.5", d, f)); // a full stop is no decimal separator here
     EXPECT_FALSE(TryStrToFloat("1 000", d, f));
     EXPECT_FALSE(TryStrToFloat("inf", d, f));
+}
+
+TEST_F(ControlsCompletion, LocaleFormatsAreMadeNumeric)
+{
+    // Month names and AM/PM markers cannot be typed back: such formats are
+    // turned into digits in the locale's order.
+    const TFormatSettings c = TFormatSettings::FromLocale(QLocale::c());
+    EXPECT_EQ(c.ShortDateFormat, "d.M.yyyy");
+    EXPECT_EQ(c.DateSeparator, QChar('.'));
+    EXPECT_EQ(c.DecimalSeparator, QChar('.'));
+    const TFormatSettings us = TFormatSettings::FromLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(us.ShortDateFormat, "M/d/yy");
+    EXPECT_EQ(us.DateSeparator, QChar('/'));
+    EXPECT_EQ(us.LongTimeFormat, "H:mm:ss");
+    const TFormatSettings cz = TFormatSettings::FromLocale(QLocale(QLocale::Czech, QLocale::Czechia));
+    EXPECT_EQ(cz.DateSeparator, QChar('.'));
+    EXPECT_EQ(cz.DecimalSeparator, QChar(','));
+
+    // A completed text reads back as a date in that locale's order.
+    QString s = "5/3";
+    ASSERT_TRUE(CompleteDate(s, QDateTime(TableToday(), QTime(0, 0)), us));
+    EXPECT_EQ(s, "5/3/26");
+    double us53 = 0, cz53 = 0;
+    ASSERT_TRUE(TryStrToDateTime(s, us53, us));
+    ASSERT_TRUE(TryStrToDateTime("3.5.2026", cz53, TableLocale()));
+    EXPECT_EQ(us53, cz53);
+    s = "5";
+    ASSERT_TRUE(CompleteTime(s, QDateTime(TableToday(), QTime(0, 0)), us));
+    EXPECT_EQ(s, "5:00:00");
 }
