@@ -136,6 +136,8 @@ void TFormVantrelBus::BuildLayout()
   PanelPower->setObjectName("PanelPower");
   PanelPower->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   PanelPower->setAlignment(Qt::AlignCenter);
+  // Its own colour role: left unset it would inherit the window's button face.
+  PanelPower->setBackgroundRole(QPalette::Window);
   PanelPower->setAutoFillBackground(true);
   PanelPower->setGeometry(4, 120, 137, 25);
 
