@@ -19,7 +19,7 @@ TEST(SerialPorts, CommaTextQuoting) {
   EXPECT_EQ(SerialCommaText({"/dev/ttyUSB0", "ž"}), "/dev/ttyUSB0,ž");
 }
 
-class FakeSysfs : public ::testing::Test {
+class SerialPortListFake : public ::testing::Test {
  protected:
   void SetUp() override {
     Root = fs::temp_directory_path() / ("vantrel-sysfs-" + std::to_string(::getpid()));
@@ -54,7 +54,7 @@ class FakeSysfs : public ::testing::Test {
   fs::path Root;
 };
 
-TEST_F(FakeSysfs, ListsBoundPortsInDirectoryOrderAndDropsAbsentUarts) {
+TEST_F(SerialPortListFake, ListsBoundPortsInDirectoryOrderAndDropsAbsentUarts) {
   AddTty("tty0", "");
   AddTty("ttyUSB0", "ftdi_sio");
   AddTty("ttyVantrelGhost8250", "serial8250");  // no UART answers: no /dev node either
@@ -73,7 +73,7 @@ TEST_F(FakeSysfs, ListsBoundPortsInDirectoryOrderAndDropsAbsentUarts) {
   EXPECT_EQ(ListSerialPorts((Root / "class").string()), expected);
 }
 
-TEST_F(FakeSysfs, MissingOrEmptyTreeGivesEmptyText) {
+TEST_F(SerialPortListFake, MissingOrEmptyTreeGivesEmptyText) {
   EXPECT_EQ(ListSerialPorts((Root / "class").string()), "");
   EXPECT_EQ(ListSerialPorts((Root / "nothing-here").string()), "");
 }
