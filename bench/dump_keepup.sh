@@ -26,6 +26,12 @@ cat "$work/sim.err"
 grep -E 'User time|System time|Percent of CPU|Maximum resident|Elapsed' "$work/time.txt"
 echo "items printed: $(wc -l < "$work/dump.out")"
 echo "bytes sent: $(stat -c %s "$work/sent.bin"), bytes in raw log: $(stat -c %s "$work/raw.bin")"
+"$tools/vantrel-dump" --settings "$work/dump.ini" --file "$work/sent.bin" > "$work/file.out"
+if cmp -s "$work/dump.out" "$work/file.out"; then
+  echo "items printed live equal those of --file on the bytes sent"
+else
+  echo "items printed live differ from those of --file (reads split an item)"
+fi
 if cmp -s "$work/sent.bin" "$work/raw.bin"; then
   echo "raw log equals the bytes sent: nothing lost"
 else

@@ -190,7 +190,12 @@ int DumpPort(const TOptions& opt) {
     return Fail("cannot configure port " + port + ": " + text);
   }
 
-  if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return Fail("cannot create a pipe: " + ErrnoText(errno));
+  if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const int err = errno;
+    serial.ClosePort();
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot create a pipe: " + ErrnoText(err));
+  }
   // The reader thread starts with the signals blocked, so they always land here.
   sigset_t signals, old;
   sigemptyset(&signals);
