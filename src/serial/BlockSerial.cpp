@@ -110,8 +110,12 @@ class TBlockSerial::TUseGuard {
  public:
   explicit TUseGuard(TBlockSerial& port) : FPort(port) {
     std::lock_guard<std::mutex> lock(port.FStateLock);
-    FHeld = port.FHandle.load() >= 0 && (!port.FClosing || port.FCloser == std::this_thread::get_id());
+    const bool open = port.FHandle.load() >= 0;
+    FHeld = open && (!port.FClosing || port.FCloser == std::this_thread::get_id());
     if (FHeld) ++port.FUsers;
+    // A close in progress is "not connected"; no descriptor at all is what
+    // the system says of a bad one.
+    FRefusal = FHeld ? 0 : (open ? ErrorNotOpen : EBADF);
   }
   ~TUseGuard() {
     if (!FHeld) return;
@@ -119,12 +123,14 @@ class TBlockSerial::TUseGuard {
     if (--FPort.FUsers == 0) FPort.FStateChanged.notify_all();
   }
   explicit operator bool() const { return FHeld; }
+  int Refusal() const { return FRefusal; }
   TUseGuard(const TUseGuard&) = delete;
   TUseGuard& operator=(const TUseGuard&) = delete;
 
  private:
   TBlockSerial& FPort;
   bool FHeld = false;
+  int FRefusal = 0;
 };
 
 TBlockSerial::TBlockSerial() { SetError(0); }
@@ -323,7 +329,7 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
 void TBlockSerial::ApplyLineState() {
   SetError(0);
   TUseGuard use(*this);
-  if (!use) SetError(EBADF);
+  if (!use) SetError(use.Refusal());
   else if (const int err = OsApplyLineState(FLineState)) NoteOsFailure(err);
   ThrowIfEnabled();
 }
@@ -331,7 +337,7 @@ void TBlockSerial::ApplyLineState() {
 void TBlockSerial::FetchLineState() {
   SetError(0);
   TUseGuard use(*this);
-  if (!use) SetError(EBADF);
+  if (!use) SetError(use.Refusal());
   else if (const int err = OsFetchLineState(FLineState)) NoteOsFailure(err);
   ThrowIfEnabled();
 }
@@ -435,7 +441,7 @@ int TBlockSerial::BytesWaiting() {
   int count = 0;
   TUseGuard use(*this);
   if (!use) {
-    SetError(EBADF);
+    SetError(use.Refusal());
   } else if (const int err = OsBytesWaiting(count)) {
     NoteOsFailure(err);
     count = 0;
@@ -514,7 +520,7 @@ void TBlockSerial::FlushOutput() {
   SetError(0);
   TUseGuard use(*this);
   if (!use) {
-    SetError(EBADF);
+    SetError(use.Refusal());
   } else {
     // Wait for the driver's queue in short steps rather than one blocking
     // drain, so that stopped flow control cannot hold ClosePort forever.
@@ -555,7 +561,7 @@ bool TBlockSerial::WaitForLineEvent(uint32_t mask, int timeoutMs) {
   }
   TUseGuard use(*this);
   if (!use) {
-    SetError(EBADF);
+    SetError(use.Refusal());
     return false;
   }
   if (PortLost()) {
@@ -575,7 +581,7 @@ void TBlockSerial::PurgeAll() {
   SetError(0);
   {
     TUseGuard use(*this);
-    if (!use) SetError(EBADF);
+    if (!use) SetError(use.Refusal());
     else if (const int err = OsPurge()) NoteOsFailure(err);
     FLineBuffer.clear();
   }
@@ -599,7 +605,7 @@ uint32_t TBlockSerial::ReadModemStatus() {
   uint32_t status = 0;
   {
     TUseGuard use(*this);
-    if (!use) SetError(EBADF);
+    if (!use) SetError(use.Refusal());
     else if (const int err = OsModemStatus(status)) NoteOsFailure(err);
   }
   ThrowIfEnabled();
