@@ -2,7 +2,11 @@
 
 #include "config/IniFile.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TSettings Settings;
@@ -32,12 +36,79 @@ std::string WithIniExtension(const std::string& path) {
   return path + ".ini";
 }
 
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool IsAbsolute(const char* path) { return path && path[0] == '/'; }
+
+// $XDG_CONFIG_HOME, else ~/.config (HOME, else the password database); a
+// relative $XDG_CONFIG_HOME is ignored as the XDG rules ask.  Empty when no
+// home folder is known.
+std::string ConfigHome() {
+  auto trimmed = [](std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+  };
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (IsAbsolute(xdg)) return trimmed(xdg);
+  const char* home = std::getenv("HOME");
+  if (IsAbsolute(home)) return trimmed(home) + "/.config";
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  char buf[4096];
+  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && IsAbsolute(found->pw_dir))
+    return trimmed(found->pw_dir) + "/.config";
+  return {};
+}
+
+constexpr const char* UserFolderName = "vVantrelBus";
+
+struct TLocation {
+  std::string File;
+  std::string UserFolder;  // set when File lies in the per-user folder
+};
+
+TLocation Locate(const std::string& executablePath) {
+  const std::string beside = WithIniExtension(executablePath);
+  // A writable folder keeps the file beside the program (a build folder, or a
+  // copy the user unpacked); the atomic replacement needs the folder itself
+  // to be writable, not just the file.
+  if (::access(FolderOf(beside).c_str(), W_OK) == 0) return {beside, {}};
+  const std::string config = ConfigHome();
+  if (config.empty()) return {beside, {}};
+  const std::string folder = (config == "/" ? "" : config) + "/" + UserFolderName;
+  const size_t slash = beside.rfind('/');
+  return {folder + "/" + (slash == std::string::npos ? beside : beside.substr(slash + 1)), folder};
+}
+
+TLocation CurrentLocation() {
+  if (!FileNameOverride.empty()) return {FileNameOverride, {}};
+  return Locate(ExecutablePath());
+}
+
+// Creates folder and its missing parents, private to the user like the XDG
+// base folders.
+void MakeFolders(const std::string& folder, const std::string& fileName) {
+  for (size_t pos = 1;; ++pos) {
+    pos = folder.find('/', pos);
+    const std::string part = folder.substr(0, pos);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) throw EIniWriteError(fileName, errno);
+    if (pos == std::string::npos) break;
+  }
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) throw EIniWriteError(fileName, errno);
+  if (!S_ISDIR(st.st_mode)) throw EIniWriteError(fileName, ENOTDIR);
+}
+
 }  // namespace
 
-std::string SettingsFileName() {
-  if (!FileNameOverride.empty()) return FileNameOverride;
-  return WithIniExtension(ExecutablePath());
-}
+std::string DefaultSettingsFileName(const std::string& executablePath) { return Locate(executablePath).File; }
+
+std::string SettingsFileName() { return CurrentLocation().File; }
 
 void SetSettingsFileName(const std::string& path) { FileNameOverride = path; }
 
@@ -63,7 +134,9 @@ void LoadSettings() {
 }
 
 void SaveSettings() {
-  TIniFile ini(SettingsFileName());
+  const TLocation where = CurrentLocation();
+  if (!where.UserFolder.empty()) MakeFolders(where.UserFolder, where.File);
+  TIniFile ini(where.File);
   ini.WriteString(Comm, "Port", Settings.Port);
   ini.WriteInteger(Comm, "Baud", Settings.Baud);
   ini.WriteInteger(Comm, "Parity", Settings.Parity);

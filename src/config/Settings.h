@@ -1,8 +1,10 @@
 // Settings: the program's process-wide settings record and its INI file.
 //
 // Read and written on the window thread only.  The file lies beside the
-// executable (its path with the extension replaced by ".ini") unless
-// SetSettingsFileName() named another one for this run.
+// executable (its path with the extension replaced by ".ini") when that folder
+// is writable; an installed copy (say in /usr/bin) keeps it in the user's
+// configuration folder instead, see DefaultSettingsFileName().
+// SetSettingsFileName() names another file for this run.
 //
 //   [Comm]    Port Baud Parity Bits StopBit SoftFlow HardFlow
 //             SleepTimeout RecvTimeout WaitTimeout   (read, never written)
@@ -28,11 +30,21 @@ struct TSettings {
 
 extern TSettings Settings;
 
-// Full path of the INI file.
+// Full path of the INI file: the one named for this run, else
+// DefaultSettingsFileName() of the running executable.
 std::string SettingsFileName();
 // Replaces the file for this run (the programs' --settings option); an empty
-// path returns to the default beside the executable.
+// path returns to the default.
 void SetSettingsFileName(const std::string& path);
+
+// Where the program at executablePath keeps its settings when no file is
+// named: beside it ("/opt/x/vVantrelBus" -> "/opt/x/vVantrelBus.ini") when its
+// folder is writable, otherwise "<config>/vVantrelBus/vVantrelBus.ini" with
+// <config> = $XDG_CONFIG_HOME, or ~/.config when that is unset or relative.
+// Loading and saving use the same answer, so a saved file is found again.
+// Without any home folder it stays beside the executable (saving then fails
+// with the usual error).
+std::string DefaultSettingsFileName(const std::string& executablePath);
 
 // Fills Settings from the file.  A missing file, key or unparsable value gives
 // that key's default; nothing is reported and no file is created.
@@ -41,7 +53,8 @@ void LoadSettings();
 // Writes the nine stored keys of Settings, one atomic file replacement per key
 // (the three time-outs are never written, but kept when present).  Throws
 // EIniWriteError (a std::runtime_error, "Unable to write to <file>") at the
-// first key that cannot be written; keys written before it stay.
+// first key that cannot be written; keys written before it stay.  The
+// per-user folder is created (mode 0700) when it is missing.
 void SaveSettings();
 
 // Parity index to the letter the serial line takes: 1 "O", 2 "E", 3 "M",
