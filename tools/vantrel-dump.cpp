@@ -335,6 +335,8 @@ int main(int argc, char** argv) {
     if (access(opt.SettingsFile.c_str(), R_OK) != 0)
       return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
     SetSettingsFileName(opt.SettingsFile);
+  } else {
+    SetSettingsFileName(SiblingSettingsFileName("vVantrelBus"));  // the window's settings
   }
   LoadSettings();
   if (havePort) Settings.Port = opt.Port;

@@ -108,6 +108,12 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
 
 std::string DefaultSettingsFileName(const std::string& executablePath) { return Locate(executablePath).File; }
 
+std::string SiblingSettingsFileName(const std::string& programName) {
+  const std::string self = ExecutablePath();
+  const size_t slash = self.rfind('/');
+  return DefaultSettingsFileName(slash == std::string::npos ? programName : self.substr(0, slash + 1) + programName);
+}
+
 std::string SettingsFileName() { return CurrentLocation().File; }
 
 void SetSettingsFileName(const std::string& path) { FileNameOverride = path; }

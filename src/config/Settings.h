@@ -46,6 +46,10 @@ void SetSettingsFileName(const std::string& path);
 // with the usual error).
 std::string DefaultSettingsFileName(const std::string& executablePath);
 
+// The default file of the program called programName that lies beside the
+// running one: the headless monitor reads the window's settings this way.
+std::string SiblingSettingsFileName(const std::string& programName);
+
 // Fills Settings from the file.  A missing file, key or unparsable value gives
 // that key's default; nothing is reported and no file is created.
 void LoadSettings();

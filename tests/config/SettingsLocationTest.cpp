@@ -151,6 +151,12 @@ TEST_F(SettingsLocation, NamedFileWinsAndGetsNoFolders) {
   EXPECT_FALSE(fs::exists(Dir + "/missing"));
 }
 
+TEST(SettingsSibling, NamesTheOtherProgramsFileInTheSameFolder) {
+  // The test program's folder (the build tree) is writable.
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(SiblingSettingsFileName("vVantrelBus"), self.substr(0, self.rfind('/')) + "/vVantrelBus.ini");
+}
+
 // The installed case for real: a copy of this program in a read-only folder
 // saves into a configuration folder that does not exist yet, and finds the
 // file again.
