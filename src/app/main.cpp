@@ -7,7 +7,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <memory>
 #include <sys/socket.h>
@@ -57,23 +59,42 @@ void QuitOnSignals(QApplication& app)
 }
 
 // Measurement aid (VANTREL_STALL_PROBE=1): a 10 ms timer notes how late the
-// window thread serves it; the longest delay is printed when the program ends.
+// window thread serves it, and how much of that delay the thread itself spent
+// running (the rest it was waiting for a processor); both longest values are
+// printed when the program ends.
+qint64 ThreadCpuMs()
+{
+  timespec ts {};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<qint64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 void InstallStallProbe(QApplication& app)
 {
   if (qEnvironmentVariableIntValue("VANTREL_STALL_PROBE") == 0) return;
+  struct TProbe {
+    QElapsedTimer Clock;
+    qint64 Cpu = 0;
+    qint64 Longest = 0;
+    qint64 LongestBusy = 0;
+  };
+  auto* probe = new TProbe;
+  probe->Clock.start();
+  probe->Cpu = ThreadCpuMs();
   auto* timer = new QTimer(&app);
   timer->setTimerType(Qt::PreciseTimer);
-  auto* clock = new QElapsedTimer;
-  auto* longest = new qint64(0);
-  clock->start();
-  QObject::connect(timer, &QTimer::timeout, &app, [clock, longest] {
-    const qint64 gap = clock->restart();
-    if (gap - 10 > *longest) *longest = gap - 10;
+  QObject::connect(timer, &QTimer::timeout, &app, [probe] {
+    const qint64 gap = probe->Clock.restart() - 10;
+    const qint64 cpu = ThreadCpuMs();
+    const qint64 busy = cpu - probe->Cpu;
+    probe->Cpu = cpu;
+    probe->Longest = std::max(probe->Longest, gap);
+    probe->LongestBusy = std::max(probe->LongestBusy, busy);
   });
-  QObject::connect(&app, &QApplication::aboutToQuit, [clock, longest] {
-    std::fprintf(stderr, "window thread longest stall: %lld ms\n", static_cast<long long>(*longest));
-    delete clock;
-    delete longest;
+  QObject::connect(&app, &QApplication::aboutToQuit, [probe] {
+    std::fprintf(stderr, "window thread longest stall: %lld ms (longest time running between two ticks: %lld ms)\n",
+                 static_cast<long long>(probe->Longest), static_cast<long long>(probe->LongestBusy));
+    delete probe;
   });
   timer->start(10);
 }

@@ -79,6 +79,9 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent)
   BusSerial = nullptr;
   ComDaemon = nullptr;
   BuildLayout();
+  FDrainTimer.setSingleShot(true);
+  FDrainTimer.setInterval(DrainBatchMs);
+  connect(&FDrainTimer, &QTimer::timeout, this, &TFormVantrelBus::AppIdle);
   FDevList = std::make_unique<TVantrelBusDevList>();
   const char* titles[5] = {"Čís.", "ID", "Aktv.", "Sekvence", "Komentář"};
   for (int c = 0; c < 5; ++c) GridDeviceList->SetCells(c, 0, QString::fromUtf8(titles[c]));
@@ -234,6 +237,7 @@ void TFormVantrelBus::ActionConnectExecute(bool checked)
     }
   } else {
     InstallQueueWakeup(false);
+    FDrainTimer.stop();
     Disconnect();
   }
 }
@@ -345,15 +349,24 @@ void TFormVantrelBus::JoinAllDaemons()
 void TFormVantrelBus::InstallQueueWakeup(bool on)
 {
   if (on)
-    SetQueueWakeup([this] { QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection); });
+    SetQueueWakeup([this] { QMetaObject::invokeMethod(this, &TFormVantrelBus::ScheduleDrain, Qt::QueuedConnection); });
   else
     SetQueueWakeup({});
+}
+
+// The reader signals only the queue's step from empty to non-empty; while the
+// drain waits for its batch interval the queue stays non-empty, so a busy
+// line costs one wake-up and one redraw per interval, not one per message.
+void TFormVantrelBus::ScheduleDrain()
+{
+  if (!FDrainTimer.isActive()) FDrainTimer.start();
 }
 
 // ---- draining and dispatch -------------------------------------------------------
 
 void TFormVantrelBus::AppIdle()
 {
+  FDrainTimer.stop();
   ByteString message;
   while (QueueCount() >= 1) {
     QueueTakeFirst(message);
@@ -417,11 +430,15 @@ void TFormVantrelBus::FillDeviceGrid()
     for (int address = 1; address <= TVantrelBusDevList::DeviceCount; ++address) {
       const TVantrelBusDevice& d = FDevList->DeviceByAddress(address);
       if (d.Active() != active) continue;
-      GridDeviceList->SetCells(0, row, QString::number(row));
-      GridDeviceList->SetCells(1, row, QStringLiteral("%1").arg(d.Address(), 2, 16, QChar('0')).toUpper());
-      GridDeviceList->SetCells(2, row, QString::fromLatin1(ActiveText[d.Active() ? 1 : 0]));
-      GridDeviceList->SetCells(3, row, FromStd(MessageToHex(d.LastMessage())));
-      GridDeviceList->SetCells(4, row, FromStd(MessageComment(d.LastMessage())));
+      const QString texts[5] = {QString::number(row),
+                                QStringLiteral("%1").arg(d.Address(), 2, 16, QChar('0')).toUpper(),
+                                QString::fromLatin1(ActiveText[d.Active() ? 1 : 0]),
+                                FromStd(MessageToHex(d.LastMessage())),
+                                FromStd(MessageComment(d.LastMessage()))};
+      // Every row is rewritten, but only cells whose text differs are
+      // repainted.
+      for (int c = 0; c < 5; ++c)
+        if (GridDeviceList->Cells(c, row) != texts[c]) GridDeviceList->SetCells(c, row, texts[c]);
       ++row;
     }
   }
@@ -468,6 +485,7 @@ void TFormVantrelBus::FormCloseQuery()
   if (ActionConnect->isChecked()) {
     ActionConnect->setChecked(false);
     InstallQueueWakeup(false);
+    FDrainTimer.stop();
     Disconnect();
     QThread::msleep(500);
   }

@@ -3,6 +3,7 @@
 // every bus message to the status panel, the device table, grid and log.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -65,6 +66,10 @@ public:
   // Number of grid redraws so far (tests: at most one per drain).
   int FillCount() const { return FFillCount; }
 
+  // Longest time a message may wait in the queue before the window takes it:
+  // drains (and so redraws) are batched to at most one per this interval.
+  static constexpr int DrainBatchMs = 40;
+
 public slots:
   // Drains the message queue: every waiting message is dispatched, then the
   // grid is redrawn once if the device table changed.  Runs when the reader
@@ -92,6 +97,7 @@ private:
   void SetPowerPanel(const QString& caption, const QColor& colour);
   void AppendLog(const ByteString& message);
   void InstallQueueWakeup(bool on);
+  void ScheduleDrain();
   void JoinAllDaemons();
 
   void BuildLayout();
@@ -99,6 +105,7 @@ private:
   std::unique_ptr<TVantrelBusDevList> FDevList;
   std::string FPortOverride;
   int FFillCount = 0;
+  QTimer FDrainTimer;
 
   // Every reader thread started and not yet joined, with the link it reads:
   // the end notice releases exactly its own link, never a newer connection's.
