@@ -245,6 +245,26 @@ TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConne
   EXPECT_EQ(QueueCount(), 0);
 }
 
+TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk)
+{
+  TPty pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  QElapsedTimer t;
+  t.start();
+  // Device 1 flips on every chunk: each chunk alone would need a redraw.
+  for (int i = 0; i < 60; ++i) {
+    pty.Send(Bytes({i % 2 ? 0x81 : 0x41}));
+    QTest::qWait(5);
+  }
+  pty.Send(Bytes({0x42}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
+  const qint64 elapsed = t.elapsed();
+  EXPECT_LE(Window->FillCount(), elapsed / TFormVantrelBus::DrainBatchMs + 3) << elapsed << " ms";
+  EXPECT_EQ(Cell(1, 2), "01");
+  EXPECT_EQ(Cell(2, 2), "ne");  // the last flip (0x81) wins
+}
+
 TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection)
 {
   TPty first, second;
