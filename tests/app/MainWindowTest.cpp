@@ -31,6 +31,12 @@
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
 
+#ifdef VANTREL_HAVE_CONFIG_UI
+#include <QPushButton>
+#include <QTimer>
+#include "config/uVantrelCfg.h"
+#endif
+
 namespace {
 
 std::string Bytes(std::initializer_list<int> v)
@@ -334,6 +340,30 @@ TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread)
   EXPECT_EQ(ComDaemon, nullptr);
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
+
+#ifdef VANTREL_HAVE_CONFIG_UI
+TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother)
+{
+  TFormVantrelCfg dialog(Window);
+  FormVantrelCfg = &dialog;
+  Window->SetPortOverride("/dev/pts/99");
+  bool shown = false;
+  QTimer::singleShot(0, [&] { shown = dialog.isVisible(); dialog.reject(); });
+  Window->ActionConfig->trigger();
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(Window->PortOverride(), "/dev/pts/99");
+  EXPECT_EQ(Settings.Port, "COM1");
+
+  QTimer::singleShot(0, [&] {
+    dialog.ComboBoxPortA->setCurrentText("COM7");
+    dialog.BitBtnOK->click();
+  });
+  Window->ActionConfig->trigger();
+  EXPECT_EQ(Settings.Port, "COM7");
+  EXPECT_EQ(Window->PortOverride(), "");
+  FormVantrelCfg = nullptr;
+}
+#endif
 
 // ---- dispatch, without a line: messages put straight into the queue ----------
 
