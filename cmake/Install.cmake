@@ -16,11 +16,22 @@ if(TARGET vVantrelBus)
   install(FILES ${_data}/icons/vvantrelbus-128.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps RENAME vvantrelbus.png)
   install(FILES ${_data}/icons/vvantrelbus.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
+# Man pages go in compressed, as Debian keeps them; -n leaves out the time
+# stamp so that equal sources give equal files.
+find_program(VANTREL_GZIP gzip REQUIRED)
+set(_pages)
 foreach(page vVantrelBus vantrel-dump vantrel-sim)
-  if(TARGET ${page} AND EXISTS ${_data}/man/${page}.1)
-    install(FILES ${_data}/man/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(TARGET ${page})
+    set(_gz ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+    add_custom_command(OUTPUT ${_gz}
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+                       COMMAND ${VANTREL_GZIP} -9n -c ${_data}/man/${page}.1 > ${_gz}
+                       DEPENDS ${_data}/man/${page}.1 VERBATIM)
+    list(APPEND _pages ${_gz})
+    install(FILES ${_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
 endforeach()
+add_custom_target(man_pages ALL DEPENDS ${_pages})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vvantrelbus)
@@ -33,4 +44,5 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 include(CPack)
