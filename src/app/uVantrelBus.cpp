@@ -54,6 +54,15 @@ std::string PermissionHint(const std::string& path)
   return " – uživatel musí být členem skupiny " + name;
 }
 
+}  // namespace
+
+std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath)
+{
+  return code == EACCES ? text + PermissionHint(devicePath) : text;
+}
+
+namespace {
+
 QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y)
 {
   auto* b = new QToolButton(parent);
@@ -254,7 +263,7 @@ bool TFormVantrelBus::Connect()
     // open would only replace it with "bad descriptor".
     int code = serial->LastErrorCode();
     std::string text = serial->LastErrorText();
-    if (code == EACCES) text += PermissionHint(serial->DevicePath());
+    if (code != 0) text = OpenFailureText(code, text, serial->DevicePath());
     if (code == 0) {
       serial->ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
                             Settings.SoftFlow, Settings.HardFlow);

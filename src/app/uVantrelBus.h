@@ -23,6 +23,10 @@ class TSortGridPemra;
 class TReadComDaemon;
 class TVantrelSerial;
 
+// The text shown when a port cannot be opened: the open error, and for
+// "Permission denied" on a device file the group the user must join.
+std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath);
+
 class TFormVantrelBus : public QWidget {
   Q_OBJECT
 

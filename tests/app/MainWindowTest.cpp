@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -158,7 +159,23 @@ TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp)
   EXPECT_TRUE(Boxes.isEmpty());
 }
 
-TEST_F(MainWindow, PermissionDeniedNamesTheDevicesGroup)
+TEST(OpenFailure, PermissionDeniedOnADeviceNamesItsGroup)
+{
+  TPty pty;
+  struct stat st {};
+  ASSERT_EQ(::stat(pty.SlavePath.c_str(), &st), 0);
+  const group* gr = ::getgrgid(st.st_gid);
+  const std::string groupName = gr ? gr->gr_name : std::to_string(st.st_gid);
+  const std::string denied = std::strerror(EACCES);
+  EXPECT_EQ(OpenFailureText(EACCES, denied, pty.SlavePath),
+            denied + " – uživatel musí být členem skupiny " + groupName);
+  // Only for that error, and only for device files.
+  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.SlavePath), "No such file or directory");
+  EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
+  EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
+}
+
+TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint)
 {
   if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
   TPty pty;
