@@ -45,6 +45,12 @@ std::string FolderOf(const std::string& path) {
 
 bool IsAbsolute(const char* path) { return path && path[0] == '/'; }
 
+bool IsSystemProgramFolder(const std::string& folder) {
+  for (const char* root : {"/usr", "/bin", "/sbin"})
+    if (folder == root || folder.starts_with(std::string(root) + "/")) return true;
+  return false;
+}
+
 // $XDG_CONFIG_HOME, else ~/.config (HOME, else the password database); a
 // relative $XDG_CONFIG_HOME is ignored as the XDG rules ask.  Empty when no
 // home folder is known.
@@ -76,13 +82,16 @@ TLocation Locate(const std::string& executablePath) {
   const std::string beside = WithIniExtension(executablePath);
   // A writable folder keeps the file beside the program (a build folder, or a
   // copy the user unpacked); the atomic replacement needs the folder itself
-  // to be writable, not just the file.
-  if (::access(FolderOf(beside).c_str(), W_OK) == 0) return {beside, {}};
+  // to be writable, not just the file.  The system's program folders count as
+  // not writable even for root, so that running the installed program with
+  // sudo leaves no file among the packaged ones.
+  const std::string folder = FolderOf(beside);
+  if (!IsSystemProgramFolder(folder) && ::access(folder.c_str(), W_OK) == 0) return {beside, {}};
   const std::string config = ConfigHome();
   if (config.empty()) return {beside, {}};
-  const std::string folder = (config == "/" ? "" : config) + "/" + UserFolderName;
+  const std::string userFolder = (config == "/" ? "" : config) + "/" + UserFolderName;
   const size_t slash = beside.rfind('/');
-  return {folder + "/" + (slash == std::string::npos ? beside : beside.substr(slash + 1)), folder};
+  return {userFolder + "/" + (slash == std::string::npos ? beside : beside.substr(slash + 1)), userFolder};
 }
 
 TLocation CurrentLocation() {

@@ -39,7 +39,9 @@ void SetSettingsFileName(const std::string& path);
 
 // Where the program at executablePath keeps its settings when no file is
 // named: beside it ("/opt/x/vVantrelBus" -> "/opt/x/vVantrelBus.ini") when its
-// folder is writable, otherwise "<config>/vVantrelBus/vVantrelBus.ini" with
+// folder is writable and not under /usr, /bin or /sbin (root may write there,
+// but packaged folders are no place for settings), otherwise
+// "<config>/vVantrelBus/vVantrelBus.ini" with
 // <config> = $XDG_CONFIG_HOME, or ~/.config when that is unset or relative.
 // Loading and saving use the same answer, so a saved file is found again.
 // Without any home folder it stays beside the executable (saving then fails

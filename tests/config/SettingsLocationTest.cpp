@@ -30,16 +30,16 @@ bool DropRights() {
   return ::setgroups(0, nullptr) == 0 && ::setgid(Nobody) == 0 && ::setuid(Nobody) == 0;
 }
 
-// Runs fn in a child process without root rights and returns what it
-// returned; "!rights" when the rights could not be dropped.
-std::string RunUnprivileged(const std::function<std::string()>& fn) {
+// Runs fn in a child process (without root rights when dropRights) and
+// returns what it returned; "!rights" when the rights could not be dropped.
+std::string RunInChild(const std::function<std::string()>& fn, bool dropRights) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "!pipe";
   pid_t pid = ::fork();
   if (pid < 0) return "!fork";
   if (pid == 0) {
     ::close(pipeFds[0]);
-    std::string out = DropRights() ? fn() : "!rights";
+    std::string out = !dropRights || DropRights() ? fn() : "!rights";
     [[maybe_unused]] auto n = ::write(pipeFds[1], out.data(), out.size());
     ::_exit(0);
   }
@@ -52,6 +52,8 @@ std::string RunUnprivileged(const std::function<std::string()>& fn) {
   ::waitpid(pid, &status, 0);
   return out;
 }
+
+std::string RunUnprivileged(const std::function<std::string()>& fn) { return RunInChild(fn, true); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -140,6 +142,20 @@ TEST_F(SettingsLocation, ReadOnlyFolderUsesTheUsersConfigFolder) {
   EXPECT_EQ(LocationWith(Bin + "/tool.exe", "/cfg", "/home/u"), "/cfg/vVantrelBus/tool.ini");
   // A folder that does not exist cannot take the file either.
   EXPECT_EQ(LocationWith(Dir + "/gone/vVantrelBus", "/cfg", "/home/u"), "/cfg/vVantrelBus/vVantrelBus.ini");
+}
+
+TEST(SettingsSystemFolder, PackagedProgramsNeverKeepTheFileBesideThem) {
+  // Root can write to /usr/bin; settings must still go to the user's folder.
+  // Runs with the rights of the tests (root in the CI container).
+  const std::string got = RunInChild([] {
+    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    std::string out;
+    for (const char* exe : {"/usr/bin/vVantrelBus", "/usr/local/bin/vVantrelBus", "/bin/vVantrelBus"})
+      out += DefaultSettingsFileName(exe) + "\n";
+    return out;
+  }, false);
+  EXPECT_EQ(got, "/cfg/vVantrelBus/vVantrelBus.ini\n/cfg/vVantrelBus/vVantrelBus.ini\n"
+                 "/cfg/vVantrelBus/vVantrelBus.ini\n");
 }
 
 TEST_F(SettingsLocation, NamedFileWinsAndGetsNoFolders) {
