@@ -11,7 +11,9 @@
 #include <csignal>
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -103,6 +105,13 @@ void InstallStallProbe(QApplication& app)
 
 int main(int argc, char** argv)
 {
+  // "--help" and "--version" alone must answer on a terminal without a
+  // display too (over ssh, in a package check) instead of aborting in Qt.
+  if (argc == 2 && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    const std::string_view arg = argv[1];
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   TVantrelApplication app(argc, argv);
   QApplication::setApplicationName("vVantrelBus");
   QApplication::setApplicationVersion(VANTREL_VERSION);

@@ -110,8 +110,12 @@ check_tree() {
   rm -f "$prefix/bin/vVantrelBus.ini"
   grep -qx 'Port=/dev/ttyInstallCheck' <<<"$out" || fail "vantrel-dump did not read vVantrelBus.ini beside it: $out"
   if [ -x "$prefix/bin/vVantrelBus" ]; then
-    out=$(QT_QPA_PLATFORM=offscreen "$prefix/bin/vVantrelBus" --version 2>/dev/null)
+    # Also answers without any display.
+    local headless=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+    out=$("${headless[@]}" "$prefix/bin/vVantrelBus" --version 2>/dev/null)
     [[ "$out" =~ ^vVantrelBus\ [0-9] ]] || fail "vVantrelBus --version: $out"
+    out=$("${headless[@]}" "$prefix/bin/vVantrelBus" --help 2>/dev/null)
+    grep -q -- '--settings' <<<"$out" || fail "vVantrelBus --help: $out"
   fi
 }
 
