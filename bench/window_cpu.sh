@@ -30,7 +30,7 @@ fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 hz=$(getconf CLK_TCK)
-warmup=2
+warmup=3  # the stall probe starts after 2 s
 
 # A pseudo-terminal that stays silent: the master is held open by python.
 silent_pty() {
