@@ -34,7 +34,7 @@ wl_start_window
 echo "flood: ${seconds} s at --rate 0; window at ${wl_x},${wl_y}; RSS at start: $(wl_rss_kb) kB"
 
 wl_press_connect
-wl_wait_threads $((wl_base_threads + 1)) "$step_timeout" || wl_fail "the connect started no reader"
+wl_wait_readers 1 "$step_timeout" || wl_fail "the connect started no reader"
 t0=$(wl_now_ms)
 ticks0=$(wl_ticks)
 peak_kb=0
@@ -70,7 +70,7 @@ fi
 # Still responsive: the button disconnects, the reader ends.
 if [ $wl_failed = 0 ]; then
   wl_press_connect
-  wl_wait_threads "$wl_base_threads" "$step_timeout" || wl_fail "the reader did not end after disconnect"
+  wl_wait_readers 0 "$step_timeout" || wl_fail "the reader did not end after disconnect"
   wl_stop_window 10
 fi
 kill -TERM "$wl_sim" 2> /dev/null; wait "$wl_sim" 2> /dev/null; wl_sim=

@@ -32,7 +32,7 @@ wl_init "$build"
 wl_start_sim --baud 115200 --noise 0.001 --seed 9
 wl_start_window
 echo "soak: ${seconds} s, connect/disconnect every ${period} s, sim at 115200 baud with noise 0.001"
-echo "window at ${wl_x},${wl_y}; threads without reader: $wl_base_threads; RSS at start: $(wl_rss_kb) kB"
+echo "window at ${wl_x},${wl_y}; RSS at start: $(wl_rss_kb) kB"
 
 start=$(wl_now_ms)
 end=$((start + seconds * 1000))
@@ -40,7 +40,7 @@ connects=0 baseline_kb= max_kb=0 last_kb=0 worst_connect_ms=0 worst_end_ms=0
 while [ "$(wl_now_ms)" -lt $end ] && [ $wl_failed = 0 ]; do
   t0=$(wl_now_ms)
   wl_press_connect
-  if ! wl_wait_threads $((wl_base_threads + 1)) "$step_timeout"; then
+  if ! wl_wait_readers 1 "$step_timeout"; then
     wl_alive || { wl_fail "the window died: $(tail -n3 "$wl_tmp/win.err")"; break; }
     wl_fail "connect $((connects + 1)) started no reader within ${step_timeout} s"; break
   fi
@@ -51,7 +51,7 @@ while [ "$(wl_now_ms)" -lt $end ] && [ $wl_failed = 0 ]; do
 
   t1=$(wl_now_ms)
   wl_press_connect
-  wl_wait_threads "$wl_base_threads" "$step_timeout" || { wl_fail "disconnect $connects: the reader did not end within ${step_timeout} s"; break; }
+  wl_wait_readers 0 "$step_timeout" || { wl_fail "disconnect $connects: the reader did not end within ${step_timeout} s"; break; }
   ms=$(($(wl_now_ms) - t1)); [ $ms -gt $worst_end_ms ] && worst_end_ms=$ms
   wl_press_clear_log
   sleep 0.2

@@ -31,13 +31,13 @@ wl_init "$build"
 wl_start_sim --baud 115200 --linger 0
 wl_start_window
 face=$(wl_panel_colour)
-echo "unplug: ${times} times; window at ${wl_x},${wl_y}; threads without reader: $wl_base_threads; panel face $face"
+echo "unplug: ${times} times; window at ${wl_x},${wl_y}; panel face $face"
 
 done_n=0 worst_end_ms=0 worst_cpu=0 cpu_sum=0 rss_first=
 for i in $(seq "$times"); do
   [ $i -gt 1 ] && wl_start_sim --baud 115200 --linger 0
   wl_press_connect
-  wl_wait_threads $((wl_base_threads + 1)) "$step_timeout" || {
+  wl_wait_readers 1 "$step_timeout" || {
     wl_alive || { wl_fail "the window died: $(tail -n3 "$wl_tmp/win.err")"; break; }
     wl_fail "connect $i started no reader"; break; }
   wl_wait_sent_growth "$step_timeout" || { wl_fail "connect $i read nothing"; break; }
@@ -52,7 +52,7 @@ for i in $(seq "$times"); do
 
   kill -KILL "$wl_sim"; wait "$wl_sim" 2> /dev/null; wl_sim=
   t0=$(wl_now_ms)
-  wl_wait_threads "$wl_base_threads" "$step_timeout" || {
+  wl_wait_readers 0 "$step_timeout" || {
     wl_alive || { wl_fail "the window died after unplug $i: $(tail -n3 "$wl_tmp/win.err")"; break; }
     wl_fail "unplug $i: the reader did not end within ${step_timeout} s"; break; }
   ms=$(($(wl_now_ms) - t0)); [ $ms -gt $worst_end_ms ] && worst_end_ms=$ms

@@ -2,10 +2,32 @@
 # watches it only from outside (its /proc entries, the screen, its stderr),
 # pressing its buttons with xdotool as a user would.  Sourced, not run.
 #
-# The reader thread exists only while connected, so the thread count tells
-# connected (base + 1) from disconnected (base).
+# The reader thread exists only while connected.  Qt's threads carry their
+# own names (and its pooled ones come and go); the reader keeps the program's
+# name, so the threads named so, less the main one, are the readers.
 
-wl_fail() { echo "FAIL: $*"; wl_failed=1; }
+wl_fail() {
+  echo "FAIL: $*"
+  [ $wl_failed = 0 ] && wl_diagnose
+  wl_failed=1
+}
+
+# At the first failure: what the window shows and what its threads do.  The
+# screenshot is kept in WL_KEEP (default /tmp).
+wl_diagnose() {
+  [ -n "${wl_pid:-}" ] && wl_alive || return 0
+  local keep=${WL_KEEP:-/tmp} shot t
+  shot=$keep/$(basename "$0" .sh)-fail-$$.png
+  import -window root -crop "647x340+${wl_x}+${wl_y}" "$shot" 2> /dev/null && echo "  screenshot: $shot"
+  echo "  reader threads: $(wl_readers); sim sent $(wl_sent) bytes, 1 s later $(sleep 1; wl_sent)"
+  for t in /proc/"$wl_pid"/task/*; do
+    echo "  thread ${t##*/} $(cat "$t/comm"): state $(awk '{print $3}' "$t/stat"), waits in $(cat "$t/wchan" 2> /dev/null)," \
+      "syscall $(cut -d' ' -f1 "$t/syscall" 2> /dev/null)"
+  done
+  if command -v gdb > /dev/null; then
+    timeout 30 gdb -p "$wl_pid" -batch -ex "thread apply all bt 8" 2> /dev/null | grep -E '^(Thread|#)' | sed 's/^/  /'
+  fi
+}
 wl_failed=0
 
 # wl_need_xvfb SCRIPT ARGS...: re-runs the calling script inside its own Xvfb
@@ -58,7 +80,7 @@ wl_start_sim() {
 wl_sent() { stat -c %s "$wl_tmp/sent.bin" 2> /dev/null || echo 0; }
 
 # wl_start_window ARGS...: starts the window on the link, finds it on the
-# screen and notes the thread count with no reader.
+# screen.
 wl_start_window() {
   VANTREL_STALL_PROBE=1 "$wl_exe" --settings "$wl_tmp/w.ini" --port "$wl_tmp/bus" "$@" \
     > /dev/null 2> "$wl_tmp/win.err" &
@@ -69,11 +91,10 @@ wl_start_window() {
   wl_x=$X
   wl_y=$Y
   sleep 1
-  wl_base_threads=$(wl_threads)
 }
 
 wl_alive() { kill -0 "$wl_pid" 2> /dev/null; }
-wl_threads() { ls "/proc/$wl_pid/task" 2> /dev/null | wc -l; }
+wl_readers() { echo $(($(cat /proc/"$wl_pid"/task/*/comm 2> /dev/null | grep -cx vVantrelBus) - 1)); }
 wl_rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$wl_pid/status" 2> /dev/null || echo 0; }
 wl_ticks() { awk '{print $14 + $15}' "/proc/$wl_pid/stat" 2> /dev/null || echo 0; }
 
@@ -82,11 +103,11 @@ wl_click() { xdotool mousemove "$((wl_x + $1))" "$((wl_y + $2))" click 1; }
 wl_press_connect() { wl_click 72 276; }
 wl_press_clear_log() { wl_click 72 236; }
 
-# wl_wait_threads N SECONDS: true when the window has N threads in time.
-wl_wait_threads() {
+# wl_wait_readers N SECONDS: true when the window has N reader threads in time.
+wl_wait_readers() {
   local deadline=$(($(wl_now_ms) + $2 * 1000))
   while [ "$(wl_now_ms)" -lt $deadline ]; do
-    [ "$(wl_threads)" -eq "$1" ] && return 0
+    [ "$(wl_readers)" -eq "$1" ] && return 0
     wl_alive || return 1
     sleep 0.05
   done
