@@ -6,6 +6,7 @@
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -334,6 +335,10 @@ int main(int argc, char** argv) {
     // A missing default file means defaults; a file named on purpose must be there.
     if (access(opt.SettingsFile.c_str(), R_OK) != 0)
       return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
+    // A folder passes the access test but holds no settings: it would mean defaults unnoticed.
+    struct stat st {};
+    if (stat(opt.SettingsFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(EISDIR));
     SetSettingsFileName(opt.SettingsFile);
   } else {
     SetSettingsFileName(SiblingSettingsFileName("vVantrelBus"));  // the window's settings

@@ -222,6 +222,8 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
 
   EXPECT_EQ(Run(kDump, {"--settings", Path("missing.ini")}, "ini"), 1);
   EXPECT_NE(Err("ini").find("missing.ini: No such file or directory"), std::string::npos) << Err("ini");
+  EXPECT_EQ(Run(kDump, {"--settings", Path("").string(), "--show-settings"}, "inidir"), 1);
+  EXPECT_NE(Err("inidir").find("Is a directory"), std::string::npos) << Err("inidir");
 
   EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("missing.bin")}, "cap"), 1);
   EXPECT_NE(Err("cap").find("No such file or directory"), std::string::npos);
