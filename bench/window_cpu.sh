@@ -7,6 +7,9 @@
 # The demo runs the simulated central inside the program, so its time is
 # counted too; when vantrel-sim is built, the two rates are measured again
 # with the central in that separate process: the window's own cost.
+# Against vantrel-sim the same traffic is also read by `cat PORT > /dev/null`
+# (port in raw mode, as the window sets it), the least any reader can spend,
+# and the window's processor time is given as a multiple of cat's.
 # Each situation runs twice: once for processor time (user + system ticks from
 # /proc/PID/stat, after a warm-up), once with the stall probe (a 10 ms timer
 # whose lateness is reported at exit), so the probe does not inflate the time.
@@ -79,16 +82,41 @@ for rate in 960 11520; do
   echo "  stall: $(run_case 1 --demo --demo-rate $rate)"
 done
 
+# cat's processor time in ms over the interval; a single thread, so its
+# scheduler statistics (ns on a processor) give finer grain than ticks.
+run_cat() {
+  stty -F "$1" raw -echo
+  cat "$1" > /dev/null &
+  local pid=$!
+  sleep $warmup
+  local n0 n1
+  n0=$(awk '{print $1}' "/proc/$pid/schedstat")
+  sleep "$seconds"
+  n1=$(awk '{print $1}' "/proc/$pid/schedstat")
+  kill -TERM $pid
+  wait $pid 2>/dev/null || true
+  awk -v d=$((n1 - n0)) -v s="$seconds" 'BEGIN { printf "%.3f %.1f\n", 100 * d / 1e9 / s, d / 1e6 }'
+}
+
 sim=$build/tools/vantrel-sim
 if [ -x "$sim" ]; then
   for rate in 960 11520; do
     echo "vantrel-sim at $rate bytes/s (window alone), ${seconds} s:"
-    for probe in 0 1; do
+    for probe in 0 1 cat; do
       "$sim" --rate $rate --link "$tmp/bus" --linger 0 > /dev/null 2>&1 &
       simpid=$!
       for _ in $(seq 50); do [ -e "$tmp/bus" ] && break; sleep 0.1; done
-      if [ $probe = 0 ]; then echo "  cpu:   $(run_case 0 --port "$tmp/bus" --connect)"
-      else echo "  stall: $(run_case 1 --port "$tmp/bus" --connect)"; fi
+      if [ $probe = 0 ]; then
+        cpu=$(run_case 0 --port "$tmp/bus" --connect)
+        echo "  cpu:   $cpu"
+      elif [ $probe = 1 ]; then
+        echo "  stall: $(run_case 1 --port "$tmp/bus" --connect)"
+      else
+        read -r catpct catms < <(run_cat "$tmp/bus")
+        echo "  cat PORT > /dev/null: ${catpct}% of one core (${catms} ms in ${seconds} s)"
+        awk -v w="${cpu%%%*}" -v c="$catpct" \
+          'BEGIN { if (c > 0) printf "  window / cat: %.0f x\n", w / c; else print "  window / cat: cat used no measurable time" }'
+      fi
       kill -TERM $simpid 2>/dev/null || true
       wait $simpid 2>/dev/null || true
     done
