@@ -141,30 +141,54 @@ int CloseRawLog(int fd, const std::string& path) {
   return 0;
 }
 
+// Frames the capture as it is read, so a capture of any size (or an endless
+// one such as a device file) needs bounded memory.
 int DumpCapture(const TOptions& opt) {
-  ByteString bytes;
-  std::string error;
-  if (!ReadCapture(opt.CaptureFile, bytes, error)) return Fail(error);
+  std::FILE* f = std::fopen(opt.CaptureFile.c_str(), "rb");
+  if (!f) return Fail("cannot read " + opt.CaptureFile + ": " + ErrnoText(errno));
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
-  if (!opt.RawLog.empty() && rawFd < 0) return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
-  uint64_t printed = 0;
-  std::size_t used = 0;
-  for (const ByteString& item : FrameCapture(bytes)) {
-    if (opt.Count && printed == opt.Count) break;
-    if (!PrintLine(DumpItemText(item, Settings.MaxLoko))) return StdoutFailed();
-    ++printed;
-    used += item.size();
+  if (!opt.RawLog.empty() && rawFd < 0) {
+    const int err = errno;
+    std::fclose(f);
+    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(err));
   }
-  // The bytes the items printed came from: all of them unless --count cut it short.
-  for (std::size_t done = 0; rawFd >= 0 && done < used;) {
-    const ssize_t n = write(rawFd, bytes.data() + done, used - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      close(rawFd);
-      return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(err));
+  uint64_t printed = 0;
+  std::string failure;  // set when an item could not be written out
+  bool stdoutFailed = false;
+  // The raw log gets the bytes the printed items came from: all of them
+  // unless --count cuts the run short.
+  TCaptureFramer framer([&](std::string_view item) {
+    if (opt.Count && printed == opt.Count) return false;
+    if (!PrintLine(DumpItemText(ByteString(item), Settings.MaxLoko))) {
+      stdoutFailed = true;
+      return false;
     }
-    done += static_cast<std::size_t>(n);
+    ++printed;
+    for (std::size_t done = 0; rawFd >= 0 && done < item.size();) {
+      const ssize_t n = write(rawFd, item.data() + done, item.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        failure = "cannot write " + opt.RawLog + ": " + ErrnoText(errno);
+        return false;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    return !(opt.Count && printed == opt.Count);
+  });
+  char buf[65536];
+  bool go = true;
+  std::size_t n;
+  while (go && (n = std::fread(buf, 1, sizeof buf, f)) > 0) go = framer.Feed(std::string_view(buf, n));
+  if (go && std::ferror(f)) failure = "cannot read " + opt.CaptureFile + ": " + ErrnoText(errno);
+  else if (go) framer.Finish();
+  std::fclose(f);
+  if (stdoutFailed) {
+    if (rawFd >= 0) close(rawFd);
+    return StdoutFailed();
+  }
+  if (!failure.empty()) {
+    if (rawFd >= 0) close(rawFd);
+    return Fail(failure);
   }
   return CloseRawLog(rawFd, opt.RawLog);
 }

@@ -19,15 +19,56 @@ uint8_t CallByteFor(int address, bool active) {
 
 std::vector<ByteString> FrameCapture(std::string_view bytes) {
   std::vector<ByteString> items;
-  std::string_view rest = bytes;
-  for (;;) {
-    const int n = CheckedMessageLength(rest);
-    if (n <= 0 || static_cast<std::size_t>(n) > rest.size()) break;
-    items.emplace_back(rest.substr(0, n));
-    rest.remove_prefix(n);
-  }
-  if (!rest.empty()) items.emplace_back(rest);
+  TCaptureFramer framer([&items](std::string_view item) {
+    items.emplace_back(item);
+    return true;
+  });
+  framer.Feed(bytes);
+  framer.Finish();
   return items;
+}
+
+namespace {
+
+// The rule looks at no more than 258 bytes of the head (a counted kind: byte
+// 3 + 3), so with this many bytes behind the head it decides as it would on
+// the whole capture.
+constexpr std::size_t kLookahead = 512;
+
+}  // namespace
+
+bool TCaptureFramer::Feed(std::string_view bytes) {
+  if (FStopped) return false;
+  FBuffer.append(bytes);
+  return Cut(false);
+}
+
+bool TCaptureFramer::Finish() {
+  if (FStopped) return false;
+  return Cut(true);
+}
+
+bool TCaptureFramer::Cut(bool atEnd) {
+  std::string_view rest(FBuffer);
+  bool go = true;
+  while (go && !rest.empty() && (atEnd || rest.size() >= kLookahead)) {
+    const int n = CheckedMessageLength(rest);
+    if (n > 0 && static_cast<std::size_t>(n) <= rest.size()) {
+      go = FOnItem(rest.substr(0, static_cast<std::size_t>(n)));
+      rest.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    // Unrecognised or incomplete: the rest is one item at the end, or once
+    // an unrecognised run has grown to MaxItem.
+    if (atEnd || (n <= 0 && rest.size() >= MaxItem)) {
+      go = FOnItem(rest);
+      rest = {};
+    }
+    break;
+  }
+  FBuffer.erase(0, FBuffer.size() - rest.size());
+  FStopped = !go;
+  return go;
 }
 
 namespace {
@@ -227,7 +268,14 @@ bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error)
   bytes.clear();
   char buf[65536];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (bytes.size() + n > MaxCaptureBytes) {
+      std::fclose(f);
+      error = "cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) + " MiB";
+      return false;
+    }
+    bytes.append(buf, n);
+  }
   const bool failed = std::ferror(f);
   const int err = errno;
   std::fclose(f);

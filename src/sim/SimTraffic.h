@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <random>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,32 @@ class TSimNoise {
 // before the line went silent: complete items by the checked rule, then the
 // rest, if any, as one short item.
 std::vector<ByteString> FrameCapture(std::string_view bytes);
+
+// The same cutting fed piece by piece, so that a capture of any size (or an
+// endless one) is framed in bounded memory: an item is cut only once enough
+// bytes follow it that the rule sees what it would see in the whole capture.
+// One exception keeps memory bounded: a run of unrecognised bytes that grows
+// to MaxItem bytes is handed on as one item then.  OnItem returns false to stop.
+class TCaptureFramer {
+ public:
+  static constexpr std::size_t MaxItem = 1u << 20;
+
+  explicit TCaptureFramer(std::function<bool(std::string_view)> onItem) : FOnItem(std::move(onItem)) {}
+
+  bool Feed(std::string_view bytes);  // false once OnItem has asked to stop
+  bool Finish();                      // end of the capture: the rest as one item
+
+ private:
+  bool Cut(bool atEnd);
+
+  std::function<bool(std::string_view)> FOnItem;
+  ByteString FBuffer;
+  bool FStopped = false;
+};
+
+// Captures larger than this are refused when read whole (replay keeps every
+// item in memory).
+inline constexpr std::size_t MaxCaptureBytes = 256u << 20;
 
 // Reads a whole capture file; false with a message naming the file and the
 // cause ("cannot read x.bin: No such file or directory") on failure.

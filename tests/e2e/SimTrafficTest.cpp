@@ -3,7 +3,9 @@
 // all the kinds the monitor has to show, and the same stream for the same seed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <random>
 #include <set>
 
 #include "bus/uVantrelSeq.h"
@@ -132,4 +134,75 @@ TEST(FrameCapture, CutsLikeOneReadFollowedBySilence) {
   // Power message cut by its own rule, not by byte 3 as a length.
   EXPECT_EQ(FrameCapture(Hex({0x00, 0x80, 0x80, 0x41})),
             (std::vector<ByteString>{Hex({0x00, 0x80, 0x80}), Hex({0x41})}));
+}
+
+namespace {
+
+// The whole-capture cut written out plainly, as the reference for the
+// framer that is fed piece by piece.
+std::vector<ByteString> CutWhole(std::string_view rest) {
+  std::vector<ByteString> items;
+  for (;;) {
+    const int n = CheckedMessageLength(rest);
+    if (n <= 0 || static_cast<std::size_t>(n) > rest.size()) break;
+    items.emplace_back(rest.substr(0, static_cast<std::size_t>(n)));
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  if (!rest.empty()) items.emplace_back(rest);
+  return items;
+}
+
+std::vector<ByteString> FeedInPieces(std::string_view bytes, std::mt19937& rng, std::size_t maxPiece) {
+  std::vector<ByteString> items;
+  TCaptureFramer framer([&items](std::string_view item) {
+    items.emplace_back(item);
+    return true;
+  });
+  while (!bytes.empty()) {
+    const std::size_t n = std::min(bytes.size(), std::uniform_int_distribution<std::size_t>(1, maxPiece)(rng));
+    framer.Feed(bytes.substr(0, n));
+    bytes.remove_prefix(n);
+  }
+  framer.Finish();
+  return items;
+}
+
+}  // namespace
+
+TEST(CaptureFramer, PiecesFrameExactlyLikeTheWholeCapture) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 40; ++round) {
+    // Real traffic with damage, and stretches of bytes the rules branch on
+    // (call-byte kinds, counted kinds with long lengths, unknown bytes).
+    ByteString bytes = TSimNoise(0.02, static_cast<uint64_t>(round)).Apply(Concat(Generate(round, 3000)));
+    static const uint8_t tricky[] = {0x00, 0x40, 0x60, 0x80, 0xFF, 0x4B, 0x11, 0x14, 0x1F, 0x01, 0x41};
+    for (int i = 0; i < 400; ++i)
+      bytes.insert(std::uniform_int_distribution<std::size_t>(0, bytes.size())(rng), 1,
+                   static_cast<char>(tricky[rng() % sizeof tricky]));
+    const auto whole = CutWhole(bytes);
+    ASSERT_EQ(FeedInPieces(bytes, rng, 1), whole) << "round " << round;
+    ASSERT_EQ(FeedInPieces(bytes, rng, 700), whole) << "round " << round;
+    ASSERT_EQ(FrameCapture(bytes), whole) << "round " << round;
+  }
+}
+
+TEST(CaptureFramer, EndlessUnrecognisedRunIsHandedOnInBoundedPieces) {
+  const ByteString bytes(3 * TCaptureFramer::MaxItem + 100, '\x01');  // 0x01 is no kind
+  std::mt19937 rng(1);
+  const auto items = FeedInPieces(bytes, rng, 65536);
+  ASSERT_GE(items.size(), 3u);
+  ByteString joined;
+  for (const auto& item : items) {
+    EXPECT_LE(item.size(), TCaptureFramer::MaxItem + 65536);
+    joined += item;
+  }
+  EXPECT_EQ(joined, bytes);
+}
+
+TEST(CaptureFramer, StopsWhenTheConsumerSaysSo) {
+  int seen = 0;
+  TCaptureFramer framer([&seen](std::string_view) { return ++seen < 3; });
+  EXPECT_FALSE(framer.Feed(ByteString(2000, '\x41')));
+  EXPECT_FALSE(framer.Finish());
+  EXPECT_EQ(seen, 3);
 }

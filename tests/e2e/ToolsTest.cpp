@@ -270,3 +270,16 @@ TEST_F(ToolsTest, ShowSettingsPrintsTheTwelveValuesAsLoaded) {
             "Port=/dev/pts/9\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
             "SleepTimeout=10\nRecvTimeout=500\nWaitTimeout=50\nAppID=1\nMaxLoko=16\n");
 }
+
+// A capture is framed as it is read: an endless one (a device file) is cut
+// with bounded memory, and --count ends it.
+TEST_F(ToolsTest, EndlessCaptureIsFramedAsItIsRead) {
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", "/dev/zero", "--count", "200000", "--raw-log", Path("raw.bin")},
+                "zero"),
+            0)
+      << Err("zero");
+  const std::string out = Out("zero");
+  EXPECT_EQ(Lines(out), 200000u);
+  EXPECT_EQ(out.substr(0, out.find('\t')), "00 00 00 00 00 00 00");
+  EXPECT_EQ(Slurp(Path("raw.bin")), std::string(7 * 200000, '\0'));
+}
