@@ -1,8 +1,11 @@
 #include "app/uVantrelBus.h"
 
+#include <QElapsedTimer>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -324,7 +327,7 @@ void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon)
     // The thread ended by itself (port vanished or failed) while connected:
     // take what it queued, then go to the disconnected state and say why.
     InstallQueueWakeup(false);
-    AppIdle();
+    Drain(false);
     std::string why = entry.Daemon->EndErrorText();
     if (why.empty()) why = entry.Serial->LastErrorText();
     entry.Serial->ClosePort();
@@ -373,15 +376,29 @@ void TFormVantrelBus::ScheduleDrain()
 
 // ---- draining and dispatch -------------------------------------------------------
 
-void TFormVantrelBus::AppIdle()
+void TFormVantrelBus::AppIdle() { Drain(ActionConnect->isChecked()); }
+
+void TFormVantrelBus::Drain(bool bounded)
 {
   FDrainTimer.stop();
+  QElapsedTimer slice;
+  slice.start();
+  bool more = false;
   ByteString message;
   while (QueueCount() >= 1) {
+    if (bounded && slice.elapsed() >= DrainSliceMs) {
+      more = true;
+      break;
+    }
     QueueTakeFirst(message);
     DispatchBusMessage(message);
   }
   if (FDevList->Changed()) FillDeviceGrid();
+  // The rest after pending input and paint; not once disconnected, when what
+  // is left waits for the next connection.
+  if (more)
+    QMetaObject::invokeMethod(
+        this, [this] { if (ActionConnect->isChecked()) AppIdle(); }, Qt::QueuedConnection);
 }
 
 void TFormVantrelBus::DispatchBusMessage(const ByteString& message)

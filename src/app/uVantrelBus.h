@@ -74,11 +74,20 @@ public:
   // drains (and so redraws) are batched to at most one per this interval.
   static constexpr int DrainBatchMs = 40;
 
+  // While connected one drain takes at most this long; a longer backlog (a
+  // flood, or the window kept off the processor) is taken in slices with the
+  // event loop running in between, so the window repaints and answers.
+  static constexpr int DrainSliceMs = 20;
+
 public slots:
   // Drains the message queue: every waiting message is dispatched, then the
   // grid is redrawn once if the device table changed.  Runs when the reader
   // signals that the queue became non-empty, and once after each connect.
   void AppIdle();
+
+private:
+  // bounded: stop after DrainSliceMs and go on from the event loop.
+  void Drain(bool bounded);
 
 protected:
   void closeEvent(QCloseEvent* event) override;

@@ -270,6 +270,22 @@ TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk)
   EXPECT_EQ(Cell(2, 2), "ne");  // the last flip (0x81) wins
 }
 
+TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning)
+{
+  TPty pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  Feed(Bytes({0x41}));
+  for (int i = 0; i < 200000; ++i) Feed(Bytes({0x4B, 0x49, 0x01, 0x03}));
+  QElapsedTimer t;
+  t.start();
+  Drain();
+  EXPECT_LT(t.elapsed(), 500) << "one drain must not take the whole backlog";
+  EXPECT_GT(QueueCount(), 0);
+  EXPECT_EQ(Cell(3, 1), "4B 49 01 03 ");  // what was taken is already drawn
+  ASSERT_TRUE(QTest::qWaitFor([] { return QueueCount() == 0; }, 20000));
+}
+
 TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection)
 {
   TPty first, second;
