@@ -385,6 +385,7 @@ void TFormVantrelBus::Drain(bool bounded)
   slice.start();
   bool more = false;
   ByteString message;
+  FDraining = true;
   while (QueueCount() >= 1) {
     if (bounded && slice.elapsed() >= DrainSliceMs) {
       more = true;
@@ -393,6 +394,8 @@ void TFormVantrelBus::Drain(bool bounded)
     QueueTakeFirst(message);
     DispatchBusMessage(message);
   }
+  FDraining = false;
+  ShowPendingLabels();
   if (FDevList->Changed()) FillDeviceGrid();
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
@@ -412,10 +415,20 @@ void TFormVantrelBus::DispatchBusMessage(const ByteString& message)
     ShowCentralStatus(message);
     return;
   }
-  LabelError->setText(FromStd(MessageToHex(message)));
-  LabelError->setToolTip(QString());
-  LabelCount->setText(QString::number(QueueCount()));
+  FPendingError = FromStd(MessageToHex(message));
+  FPendingCount = QueueCount();
+  FLabelsPending = true;
+  if (!FDraining) ShowPendingLabels();
   FDevList->ProcessMessage(message);
+}
+
+void TFormVantrelBus::ShowPendingLabels()
+{
+  if (!FLabelsPending) return;
+  FLabelsPending = false;
+  LabelError->setText(FPendingError);
+  LabelError->setToolTip(QString());
+  LabelCount->setText(QString::number(FPendingCount));
 }
 
 void TFormVantrelBus::ShowCentralStatus(const ByteString& message)

@@ -72,7 +72,7 @@ public:
 
   // Longest time a message may wait in the queue before the window takes it:
   // drains (and so redraws) are batched to at most one per this interval.
-  static constexpr int DrainBatchMs = 40;
+  static constexpr int DrainBatchMs = 80;
 
   // While connected one drain takes at most this long; a longer backlog (a
   // flood, or the window kept off the processor) is taken in slices with the
@@ -119,6 +119,14 @@ private:
   std::string FPortOverride;
   int FFillCount = 0;
   QTimer FDrainTimer;
+  // During a drain the labels show only the last device message's text, so
+  // it is set once at the end instead of once per message (a word-wrapped
+  // label lays itself out again on every change).
+  bool FDraining = false;
+  bool FLabelsPending = false;
+  QString FPendingError;
+  int FPendingCount = 0;
+  void ShowPendingLabels();
 
   // Every reader thread started and not yet joined, with the link it reads:
   // the end notice releases exactly its own link, never a newer connection's.
