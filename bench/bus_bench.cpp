@@ -64,20 +64,35 @@ ByteString RealisticTraffic(std::size_t& items) {
         const int w = addr(rng) << 2 | (byte(rng) & 3);
         const int l = loco(rng);
         switch (percent(rng) % 6) {
-          case 0: AppendMessage(s, 0x4A, w >> 8, w & 0xFF); break;
-          case 1: AppendMessage(s, 0x4B, w >> 8, w & 0xFF); break;
-          case 2: AppendMessage(s, 0x56, w >> 8, w & 0xFF); break;
-          case 3: AppendMessage(s, 0x61, l >> 8, l & 0xFF, byte(rng) & 0x9D); break;
-          case 4: AppendMessage(s, 0x62, l >> 8, l & 0xFF, byte(rng) & 0xAF); break;
-          default: Append(s, {0x11, 0x11}); break;
+          case 0:
+            AppendMessage(s, 0x4A, w >> 8, w & 0xFF);
+            break;
+          case 1:
+            AppendMessage(s, 0x4B, w >> 8, w & 0xFF);
+            break;
+          case 2:
+            AppendMessage(s, 0x56, w >> 8, w & 0xFF);
+            break;
+          case 3:
+            AppendMessage(s, 0x61, l >> 8, l & 0xFF, byte(rng) & 0x9D);
+            break;
+          case 4:
+            AppendMessage(s, 0x62, l >> 8, l & 0xFF, byte(rng) & 0xAF);
+            break;
+          default:
+            Append(s, {0x11, 0x11});
+            break;
         }
       } while (CheckedMessageLength(std::string_view(s).substr(call)) != 1);
       ++items;
     }
     const int p = percent(rng);
-    if (p == 0) Append(s, {0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20});
-    else if (p == 1) Append(s, {0x00, 0x80, 0x80});
-    else if (p == 2) s.push_back(0x1F);
+    if (p == 0)
+      Append(s, {0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20});
+    else if (p == 1)
+      Append(s, {0x00, 0x80, 0x80});
+    else if (p == 2)
+      s.push_back(0x1F);
     items += p <= 2;
   }
   s.resize(kTrafficSize);  // the last item may be cut short: it frames all the same

@@ -12,8 +12,7 @@
 namespace {
 
 void DrainQueue() {
-  for (ByteString m; QueueTakeFirst(m), !m.empty();) {
-  }
+  for (ByteString m; QueueTakeFirst(m), !m.empty();) {}
 }
 
 // The consumer sleeps until the queue's wake-up, then drains: as the window does.
@@ -52,7 +51,8 @@ BENCHMARK(BM_QueueProducerConsumer)->Arg(1 << 20)->Unit(benchmark::kMillisecond)
 
 // range(0): bytes per item (1 = call bytes, 4 = checked 4-byte messages).
 void BM_CutMegabyteBurst(benchmark::State& state) {
-  const ByteString unit = state.range(0) == 1 ? ByteString("\x41", 1) : ByteString("\x4B\x49\x01\x03", 4);
+  const ByteString unit =
+      state.range(0) == 1 ? ByteString("\x41", 1) : ByteString("\x4B\x49\x01\x03", 4);
   ByteString burst;
   while (burst.size() < (1u << 20)) burst += unit;
   TReadComDaemon daemon(nullptr, true, 10, 500, 50);

@@ -7,23 +7,20 @@
 #include <cstdlib>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    for (int checked = 0; checked < 2; ++checked) {
-        std::string joined;
-        std::string_view rest(input);
-        while (!rest.empty()) {
-            const int n = checked ? CheckedMessageLength(rest) : MessageLength(rest);
-            if (n < 0)
-                std::abort();
-            const size_t take = (n == 0 || static_cast<size_t>(n) > rest.size()) ? rest.size()
-                                                                                 : static_cast<size_t>(n);
-            joined.append(rest.substr(0, take));
-            rest.remove_prefix(take);
-        }
-        if (joined != input)
-            std::abort();
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  for (int checked = 0; checked < 2; ++checked) {
+    std::string joined;
+    std::string_view rest(input);
+    while (!rest.empty()) {
+      const int n = checked ? CheckedMessageLength(rest) : MessageLength(rest);
+      if (n < 0) std::abort();
+      const size_t take =
+          (n == 0 || static_cast<size_t>(n) > rest.size()) ? rest.size() : static_cast<size_t>(n);
+      joined.append(rest.substr(0, take));
+      rest.remove_prefix(take);
     }
-    return 0;
+    if (joined != input) std::abort();
+  }
+  return 0;
 }

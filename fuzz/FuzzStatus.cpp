@@ -7,29 +7,25 @@
 #include <cstdlib>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    if (size < 2)
-        return 0;
-    static const char* const separators[] = {",", ".", "\xC2\xB7", ""};
-    const std::string_view sep = separators[data[0] % 4];
-    const int maxLoko = static_cast<int8_t>(data[1]);  // also negative and out of range
-    std::string m(reinterpret_cast<const char*>(data + 2), size - 2);
-    m.insert(m.begin(), '\0');  // the window hands only messages starting with 0x00
-    const TCentralStatusView v = FormatCentralStatus(m, maxLoko, sep);
-    switch (v.Kind) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  static const char* const separators[] = {",", ".", "\xC2\xB7", ""};
+  const std::string_view sep = separators[data[0] % 4];
+  const int maxLoko = static_cast<int8_t>(data[1]);  // also negative and out of range
+  std::string m(reinterpret_cast<const char*>(data + 2), size - 2);
+  m.insert(m.begin(), '\0');  // the window hands only messages starting with 0x00
+  const TCentralStatusView v = FormatCentralStatus(m, maxLoko, sep);
+  switch (v.Kind) {
     case TCentralMsgKind::cmkPower:
-        if (m.size() != 3 || v.PowerCaption.empty())
-            std::abort();
-        break;
+      if (m.size() != 3 || v.PowerCaption.empty()) std::abort();
+      break;
     case TCentralMsgKind::cmkStatus:
-        if (m.size() != 7 || v.Central.empty() || v.Firmware.empty() || v.VolAdr.empty())
-            std::abort();
-        break;
+      if (m.size() != 7 || v.Central.empty() || v.Firmware.empty() || v.VolAdr.empty())
+        std::abort();
+      break;
     case TCentralMsgKind::cmkLog:
-        if (v.LogLine.empty())
-            std::abort();
-        break;
-    }
-    return 0;
+      if (v.LogLine.empty()) std::abort();
+      break;
+  }
+  return 0;
 }

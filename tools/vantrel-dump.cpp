@@ -89,7 +89,7 @@ void OnSignal(int) {
 
 // The bus link with a tap: every chunk read goes to the raw log as well.
 class TTapSerial : public TVantrelSerial {
- public:
+public:
   explicit TTapSerial(int rawFd) : FRawFd(rawFd) {}
   ByteString ReadAvailable(int timeoutMs) override {
     ByteString bytes = TVantrelSerial::ReadAvailable(timeoutMs);
@@ -107,7 +107,7 @@ class TTapSerial : public TVantrelSerial {
   }
   int RawError() const { return FRawError.load(); }
 
- private:
+private:
   int FRawFd;
   std::atomic<int> FRawError{0};
 };
@@ -115,14 +115,15 @@ class TTapSerial : public TVantrelSerial {
 struct TOptions {
   std::string SettingsFile, Port, CaptureFile, RawLog;
   TTimeMode Time = TTimeMode::tmNone;
-  uint64_t Count = 0;   // 0: no limit
-  double Seconds = 0;   // 0: no limit
+  uint64_t Count = 0;  // 0: no limit
+  double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
 };
 
 // One printed line; false when standard output cannot be written.
 bool PrintLine(const std::string& line) {
-  return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+  return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF &&
+         std::fflush(stdout) == 0;
 }
 
 int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
@@ -178,9 +179,12 @@ int DumpCapture(const TOptions& opt) {
   char buf[65536];
   bool go = true;
   std::size_t n;
-  while (go && (n = std::fread(buf, 1, sizeof buf, f)) > 0) go = framer.Feed(std::string_view(buf, n));
-  if (go && std::ferror(f)) failure = "cannot read " + opt.CaptureFile + ": " + ErrnoText(errno);
-  else if (go) framer.Finish();
+  while (go && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    go = framer.Feed(std::string_view(buf, n));
+  if (go && std::ferror(f))
+    failure = "cannot read " + opt.CaptureFile + ": " + ErrnoText(errno);
+  else if (go)
+    framer.Finish();
   std::fclose(f);
   if (stdoutFailed) {
     if (rawFd >= 0) close(rawFd);
@@ -196,7 +200,8 @@ int DumpCapture(const TOptions& opt) {
 int DumpPort(const TOptions& opt) {
   const std::string port = Settings.Port;
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
-  if (!opt.RawLog.empty() && rawFd < 0) return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+  if (!opt.RawLog.empty() && rawFd < 0)
+    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
 
   TTapSerial serial(rawFd);
   serial.OpenPort(port);
@@ -206,8 +211,8 @@ int DumpPort(const TOptions& opt) {
     CloseRawLog(rawFd, opt.RawLog);
     return Fail("cannot open port " + port + ": " + serial.LastErrorText());
   }
-  serial.ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
-                       Settings.SoftFlow, Settings.HardFlow);
+  serial.ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                       Settings.StopBit, Settings.SoftFlow, Settings.HardFlow);
   if (serial.LastErrorCode() != 0) {
     const std::string text = serial.LastErrorText();
     serial.ClosePort();
@@ -234,14 +239,16 @@ int DumpPort(const TOptions& opt) {
   pthread_sigmask(SIG_BLOCK, &signals, &old);
 
   SetQueueWakeup(Wake);
-  TReadComDaemon daemon(&serial, true, Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout);
+  TReadComDaemon daemon(&serial, true, Settings.SleepTimeout, Settings.RecvTimeout,
+                        Settings.WaitTimeout);
   daemon.SetOnTerminate([](TReadComDaemon*) { Wake(); });
   daemon.Start();
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   Wake();  // items left in the queue are taken at once
 
   using TClock = std::chrono::steady_clock;
-  const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(opt.Seconds));
+  const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
+                                            std::chrono::duration<double>(opt.Seconds));
   const int64_t startUs = NowUs();
   int64_t previousUs = 0;
   uint64_t printed = 0;
@@ -249,7 +256,8 @@ int DumpPort(const TOptions& opt) {
 
   auto printItem = [&](const ByteString& item) {
     const int64_t now = NowUs();
-    const std::string line = DumpTimePrefix(opt.Time, now, previousUs, startUs) + DumpItemText(item, Settings.MaxLoko);
+    const std::string line =
+        DumpTimePrefix(opt.Time, now, previousUs, startUs) + DumpItemText(item, Settings.MaxLoko);
     previousUs = now;
     if (!PrintLine(line)) outputFailed = true;
     ++printed;
@@ -258,15 +266,15 @@ int DumpPort(const TOptions& opt) {
   for (;;) {
     int timeout = -1;
     if (opt.Seconds > 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
       if (left <= 0) break;
       timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
     }
     pollfd p{WakePipe[0], POLLIN, 0};
     if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
     char drain[64];
-    while (read(WakePipe[0], drain, sizeof drain) > 0) {
-    }
+    while (read(WakePipe[0], drain, sizeof drain) > 0) {}
     ByteString item;
     for (QueueTakeFirst(item); !item.empty() && !outputFailed; QueueTakeFirst(item)) {
       printItem(item);
@@ -290,10 +298,12 @@ int DumpPort(const TOptions& opt) {
 
   int rc = 0;
   if (outputFailed) rc = StdoutFailed();
-  if (serial.RawError() != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(serial.RawError()));
+  if (serial.RawError() != 0)
+    rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(serial.RawError()));
   if (lost)
-    rc = Fail("port " + port + " lost: " +
-              (daemon.EndErrorText().empty() ? std::string("the reader ended") : daemon.EndErrorText()));
+    rc = Fail(
+        "port " + port + " lost: " +
+        (daemon.EndErrorText().empty() ? std::string("the reader ended") : daemon.EndErrorText()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
   return rc;
 }
@@ -301,14 +311,29 @@ int DumpPort(const TOptions& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { optSettings = 1000, optPort, optFile, optTime, optRawLog, optCount, optSeconds, optShow, optHelp, optVersion };
-  static const option kOptions[] = {
-      {"settings", required_argument, nullptr, optSettings}, {"port", required_argument, nullptr, optPort},
-      {"file", required_argument, nullptr, optFile},         {"time", required_argument, nullptr, optTime},
-      {"raw-log", required_argument, nullptr, optRawLog},    {"count", required_argument, nullptr, optCount},
-      {"seconds", required_argument, nullptr, optSeconds},   {"show-settings", no_argument, nullptr, optShow},
-      {"help", no_argument, nullptr, optHelp},               {"version", no_argument, nullptr, optVersion},
-      {nullptr, 0, nullptr, 0}};
+  enum {
+    optSettings = 1000,
+    optPort,
+    optFile,
+    optTime,
+    optRawLog,
+    optCount,
+    optSeconds,
+    optShow,
+    optHelp,
+    optVersion
+  };
+  static const option kOptions[] = {{"settings", required_argument, nullptr, optSettings},
+                                    {"port", required_argument, nullptr, optPort},
+                                    {"file", required_argument, nullptr, optFile},
+                                    {"time", required_argument, nullptr, optTime},
+                                    {"raw-log", required_argument, nullptr, optRawLog},
+                                    {"count", required_argument, nullptr, optCount},
+                                    {"seconds", required_argument, nullptr, optSeconds},
+                                    {"show-settings", no_argument, nullptr, optShow},
+                                    {"help", no_argument, nullptr, optHelp},
+                                    {"version", no_argument, nullptr, optVersion},
+                                    {nullptr, 0, nullptr, 0}};
 
   TOptions opt;
   bool havePort = false;
@@ -317,20 +342,31 @@ int main(int argc, char** argv) {
   while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     switch (c) {
-      case optSettings: opt.SettingsFile = value; break;
+      case optSettings:
+        opt.SettingsFile = value;
+        break;
       case optPort:
         if (value.empty()) return Usage("--port needs a port name");
         opt.Port = value;
         havePort = true;
         break;
-      case optFile: opt.CaptureFile = value; break;
-      case optTime:
-        if (value == "a") opt.Time = TTimeMode::tmAbsolute;
-        else if (value == "d") opt.Time = TTimeMode::tmDelta;
-        else if (value == "z") opt.Time = TTimeMode::tmZero;
-        else return Usage("invalid --time '" + value + "': a (absolute), d (delta) or z (since start)");
+      case optFile:
+        opt.CaptureFile = value;
         break;
-      case optRawLog: opt.RawLog = value; break;
+      case optTime:
+        if (value == "a")
+          opt.Time = TTimeMode::tmAbsolute;
+        else if (value == "d")
+          opt.Time = TTimeMode::tmDelta;
+        else if (value == "z")
+          opt.Time = TTimeMode::tmZero;
+        else
+          return Usage("invalid --time '" + value +
+                       "': a (absolute), d (delta) or z (since start)");
+        break;
+      case optRawLog:
+        opt.RawLog = value;
+        break;
       case optCount:
         if (!ParseUnsigned(optarg, UINT64_MAX, opt.Count) || opt.Count == 0)
           return Usage("invalid --count '" + value + "': a whole number above 0");
@@ -339,9 +375,15 @@ int main(int argc, char** argv) {
         if (!ParseDouble(optarg, 0, 1e7, opt.Seconds) || opt.Seconds <= 0)
           return Usage("invalid --seconds '" + value + "': a number above 0");
         break;
-      case optShow: opt.ShowSettings = true; break;
-      case optHelp: std::fputs(kUsage, stdout); return 0;
-      case optVersion: std::printf("vantrel-dump %s\n", VANTREL_VERSION); return 0;
+      case optShow:
+        opt.ShowSettings = true;
+        break;
+      case optHelp:
+        std::fputs(kUsage, stdout);
+        return 0;
+      case optVersion:
+        std::printf("vantrel-dump %s\n", VANTREL_VERSION);
+        return 0;
       default: {
         const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
         return Usage(optopt ? "option " + bad + " needs a value" : "unknown option " + bad);
@@ -351,7 +393,8 @@ int main(int argc, char** argv) {
   if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
   if (!opt.CaptureFile.empty()) {
     if (havePort) return Usage("--file and --port exclude each other");
-    if (opt.Time != TTimeMode::tmNone) return Usage("--time cannot be used with --file: a capture holds no receive times");
+    if (opt.Time != TTimeMode::tmNone)
+      return Usage("--time cannot be used with --file: a capture holds no receive times");
     if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
   }
 

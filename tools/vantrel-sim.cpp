@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/SimCentral.h"
 #include "ToolCommon.h"
+#include "sim/SimCentral.h"
 
 namespace {
 
@@ -51,16 +51,35 @@ int Usage(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum { optRate = 1000, optBaud, optSeed, optNoise, optReplay, optLoop, optSeconds, optSave, optPort,
-         optLink, optLinger, optHelp, optVersion };
-  static const option kOptions[] = {
-      {"rate", required_argument, nullptr, optRate},     {"baud", required_argument, nullptr, optBaud},
-      {"seed", required_argument, nullptr, optSeed},     {"noise", required_argument, nullptr, optNoise},
-      {"replay", required_argument, nullptr, optReplay}, {"loop", no_argument, nullptr, optLoop},
-      {"seconds", required_argument, nullptr, optSeconds}, {"save", required_argument, nullptr, optSave},
-      {"port", required_argument, nullptr, optPort},     {"link", required_argument, nullptr, optLink},
-      {"linger", required_argument, nullptr, optLinger}, {"help", no_argument, nullptr, optHelp},
-      {"version", no_argument, nullptr, optVersion},     {nullptr, 0, nullptr, 0}};
+  enum {
+    optRate = 1000,
+    optBaud,
+    optSeed,
+    optNoise,
+    optReplay,
+    optLoop,
+    optSeconds,
+    optSave,
+    optPort,
+    optLink,
+    optLinger,
+    optHelp,
+    optVersion
+  };
+  static const option kOptions[] = {{"rate", required_argument, nullptr, optRate},
+                                    {"baud", required_argument, nullptr, optBaud},
+                                    {"seed", required_argument, nullptr, optSeed},
+                                    {"noise", required_argument, nullptr, optNoise},
+                                    {"replay", required_argument, nullptr, optReplay},
+                                    {"loop", no_argument, nullptr, optLoop},
+                                    {"seconds", required_argument, nullptr, optSeconds},
+                                    {"save", required_argument, nullptr, optSave},
+                                    {"port", required_argument, nullptr, optPort},
+                                    {"link", required_argument, nullptr, optLink},
+                                    {"linger", required_argument, nullptr, optLinger},
+                                    {"help", no_argument, nullptr, optHelp},
+                                    {"version", no_argument, nullptr, optVersion},
+                                    {nullptr, 0, nullptr, 0}};
 
   TSimConfig config;
   bool haveRate = false, haveBaud = false;
@@ -73,52 +92,78 @@ int main(int argc, char** argv) {
     double d = 0;
     switch (c) {
       case optRate:
-        if (!ParseDouble(optarg, 0, 1e9, d)) return Usage(("invalid --rate '" + value + "': bytes per second, 0 or more").c_str());
+        if (!ParseDouble(optarg, 0, 1e9, d))
+          return Usage(("invalid --rate '" + value + "': bytes per second, 0 or more").c_str());
         config.BytesPerSecond = d;
         haveRate = true;
         break;
       case optBaud:
-        if (!ParseUnsigned(optarg, 10'000'000, u)) return Usage(("invalid --baud '" + value + "': a whole number, 0 or more").c_str());
+        if (!ParseUnsigned(optarg, 10'000'000, u))
+          return Usage(("invalid --baud '" + value + "': a whole number, 0 or more").c_str());
         baud = u;
         haveBaud = true;
         break;
       case optSeed:
-        if (!ParseUnsigned(optarg, UINT64_MAX, u)) return Usage(("invalid --seed '" + value + "': a whole number").c_str());
+        if (!ParseUnsigned(optarg, UINT64_MAX, u))
+          return Usage(("invalid --seed '" + value + "': a whole number").c_str());
         config.Seed = u;
         break;
       case optNoise:
-        if (!ParseDouble(optarg, 0, 1, d)) return Usage(("invalid --noise '" + value + "': a probability from 0 to 1").c_str());
+        if (!ParseDouble(optarg, 0, 1, d))
+          return Usage(("invalid --noise '" + value + "': a probability from 0 to 1").c_str());
         config.Noise = d;
         break;
-      case optReplay: config.ReplayFile = value; break;
-      case optLoop: config.Loop = true; break;
+      case optReplay:
+        config.ReplayFile = value;
+        break;
+      case optLoop:
+        config.Loop = true;
+        break;
       case optSeconds:
-        if (!ParseDouble(optarg, 0, 1e7, d) || d <= 0) return Usage(("invalid --seconds '" + value + "': a number above 0").c_str());
+        if (!ParseDouble(optarg, 0, 1e7, d) || d <= 0)
+          return Usage(("invalid --seconds '" + value + "': a number above 0").c_str());
         config.Seconds = d;
         break;
-      case optSave: config.SaveFile = value; break;
-      case optPort: config.Port = value; break;
-      case optLink: config.LinkPath = value; break;
+      case optSave:
+        config.SaveFile = value;
+        break;
+      case optPort:
+        config.Port = value;
+        break;
+      case optLink:
+        config.LinkPath = value;
+        break;
       case optLinger:
-        if (!ParseDouble(optarg, 0, 3600, d)) return Usage(("invalid --linger '" + value + "': seconds, 0 to 3600").c_str());
+        if (!ParseDouble(optarg, 0, 3600, d))
+          return Usage(("invalid --linger '" + value + "': seconds, 0 to 3600").c_str());
         config.LingerSeconds = d;
         break;
-      case optHelp: std::fputs(kUsage, stdout); return 0;
-      case optVersion: std::printf("vantrel-sim %s\n", VANTREL_VERSION); return 0;
+      case optHelp:
+        std::fputs(kUsage, stdout);
+        return 0;
+      case optVersion:
+        std::printf("vantrel-sim %s\n", VANTREL_VERSION);
+        return 0;
       default: {
         const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
-        return Usage(optopt ? ("option " + bad + " needs a value").c_str() : ("unknown option " + bad).c_str());
+        return Usage(optopt ? ("option " + bad + " needs a value").c_str()
+                            : ("unknown option " + bad).c_str());
       }
     }
   }
-  if (optind < argc) return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
-  if (haveRate && haveBaud && config.Port.empty()) return Usage("give either --rate or --baud, not both");
+  if (optind < argc)
+    return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
+  if (haveRate && haveBaud && config.Port.empty())
+    return Usage("give either --rate or --baud, not both");
   if (config.Loop && config.ReplayFile.empty()) return Usage("--loop needs --replay");
-  if (!config.Port.empty() && !config.LinkPath.empty()) return Usage("--link makes a link to a pseudo-terminal; it cannot be used with --port");
+  if (!config.Port.empty() && !config.LinkPath.empty())
+    return Usage("--link makes a link to a pseudo-terminal; it cannot be used with --port");
   if (haveBaud) {
     if (!haveRate) config.BytesPerSecond = static_cast<double>(baud) / 10.0;
-    if (baud > 0) config.PortBaud = static_cast<int>(baud);
-    else if (!config.Port.empty()) return Usage("--port needs a line speed above 0");
+    if (baud > 0)
+      config.PortBaud = static_cast<int>(baud);
+    else if (!config.Port.empty())
+      return Usage("--port needs a line speed above 0");
   }
 
   // Signals are taken by sigwait below; every thread inherits the mask.
@@ -141,14 +186,14 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   int sig = 0;
-  while (sigwait(&signals, &sig) == 0 && sig == SIGUSR1 && !sim.Finished()) {
-  }
+  while (sigwait(&signals, &sig) == 0 && sig == SIGUSR1 && !sim.Finished()) {}
   sim.Stop();
   const std::string error = sim.LastErrorText();
   if (!error.empty()) {
     std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());
     return 1;
   }
-  std::fprintf(stderr, "vantrel-sim: %llu bytes sent\n", static_cast<unsigned long long>(sim.BytesSent()));
+  std::fprintf(stderr, "vantrel-sim: %llu bytes sent\n",
+               static_cast<unsigned long long>(sim.BytesSent()));
   return 0;
 }

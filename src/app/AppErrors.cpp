@@ -6,8 +6,7 @@
 
 TVantrelApplication::TVantrelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
-bool TVantrelApplication::notify(QObject* receiver, QEvent* event)
-{
+bool TVantrelApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {

@@ -6,13 +6,11 @@
 
 #include "bus/uVantrelSeq.h"
 
-std::string FormatFixed(double value, int width, int precision, std::string_view decimalSep)
-{
+std::string FormatFixed(double value, int width, int precision, std::string_view decimalSep) {
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, precision);
   std::string text = res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("?");
-  if (auto dot = text.find('.'); dot != std::string::npos)
-    text.replace(dot, 1, decimalSep);
+  if (auto dot = text.find('.'); dot != std::string::npos) text.replace(dot, 1, decimalSep);
   // The field width counts characters, not bytes: a separator may be multi-byte UTF-8.
   int chars = 0;
   for (unsigned char c : text)
@@ -22,8 +20,7 @@ std::string FormatFixed(double value, int width, int precision, std::string_view
 }
 
 TCentralStatusView FormatCentralStatus(std::string_view message, int maxLoko,
-                                       std::string_view decimalSep)
-{
+                                       std::string_view decimalSep) {
   TCentralStatusView v;
   if (message.size() == 3) {
     const auto b = static_cast<uint8_t>(message[2]);

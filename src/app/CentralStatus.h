@@ -18,20 +18,20 @@ struct TCentralStatusView {
   TCentralMsgKind Kind = TCentralMsgKind::cmkLog;
 
   // cmkPower
-  std::string PowerCaption;      // "Napájení zapnuto", "$81", "$82", "$83"
-  uint32_t PowerColor = 0;       // 0xRRGGBB: pure green when on, pure red otherwise
+  std::string PowerCaption;  // "Napájení zapnuto", "$81", "$82", "$83"
+  uint32_t PowerColor = 0;   // 0xRRGGBB: pure green when on, pure red otherwise
 
   // cmkStatus
-  std::string Central;           // "Centrála: KV8"
-  std::string Firmware;          // "Firmware: 1.3"
-  std::string ProudA;            // "Ia =   4.5 A"
-  std::string ProudM;            // "Im =  12.0 A"
-  bool HasLoad = false;          // false when the maximum current is 0: keep the old label
-  std::string ProudP;            // "Ip =  37.50 %"
-  std::string VolAdr;            // "12L (4volných)"
+  std::string Central;   // "Centrála: KV8"
+  std::string Firmware;  // "Firmware: 1.3"
+  std::string ProudA;    // "Ia =   4.5 A"
+  std::string ProudM;    // "Im =  12.0 A"
+  bool HasLoad = false;  // false when the maximum current is 0: keep the old label
+  std::string ProudP;    // "Ip =  37.50 %"
+  std::string VolAdr;    // "12L (4volných)"
 
   // cmkLog
-  std::string LogLine;           // hex text of the whole message
+  std::string LogLine;  // hex text of the whole message
 };
 
 inline constexpr uint32_t PowerColorOn = 0x00FF00;

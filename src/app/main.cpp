@@ -7,15 +7,15 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <algorithm>
-#include <csignal>
-#include <ctime>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string_view>
 
 #include "app/AppErrors.h"
 #include "app/uVantrelBus.h"
@@ -34,16 +34,14 @@ namespace {
 
 int SignalPipe[2] = {-1, -1};
 
-void OnSignal(int)
-{
+void OnSignal(int) {
   const char c = 1;
   [[maybe_unused]] auto n = ::write(SignalPipe[1], &c, 1);
 }
 
 // SIGINT and SIGTERM end the program through the event loop, so that the
 // window closes the port and joins the reader thread as on a normal close.
-void QuitOnSignals(QApplication& app)
-{
+void QuitOnSignals(QApplication& app) {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &app);
   QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
@@ -65,15 +63,13 @@ void QuitOnSignals(QApplication& app)
 // running (the rest it was waiting for a processor); both longest values are
 // printed when the program ends.  Start-up (first show, font loading) is left
 // out: the probe starts after two seconds.
-qint64 ThreadCpuMs()
-{
-  timespec ts {};
+qint64 ThreadCpuMs() {
+  timespec ts{};
   ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
   return static_cast<qint64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void InstallStallProbe(QApplication& app)
-{
+void InstallStallProbe(QApplication& app) {
   if (qEnvironmentVariableIntValue("VANTREL_STALL_PROBE") == 0) return;
   struct TProbe {
     QElapsedTimer Clock;
@@ -93,8 +89,10 @@ void InstallStallProbe(QApplication& app)
     probe->LongestBusy = std::max(probe->LongestBusy, busy);
   });
   QObject::connect(&app, &QApplication::aboutToQuit, [probe] {
-    std::fprintf(stderr, "window thread longest stall: %lld ms (longest time running between two ticks: %lld ms)\n",
-                 static_cast<long long>(probe->Longest), static_cast<long long>(probe->LongestBusy));
+    std::fprintf(
+        stderr,
+        "window thread longest stall: %lld ms (longest time running between two ticks: %lld ms)\n",
+        static_cast<long long>(probe->Longest), static_cast<long long>(probe->LongestBusy));
     delete probe;
   });
   QTimer::singleShot(2000, timer, [probe, timer] {
@@ -106,11 +104,11 @@ void InstallStallProbe(QApplication& app)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
   // "--help" and "--version" alone must answer on a terminal without a
   // display too (over ssh, in a package check) instead of aborting in Qt.
-  if (argc == 2 && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+  if (argc == 2 && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
     const std::string_view arg = argv[1];
     if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -120,22 +118,25 @@ int main(int argc, char** argv)
   QApplication::setApplicationVersion(VANTREL_VERSION);
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QString::fromUtf8(
-      "Sledování zpráv na sběrnici Vantrel BUS (pouze naslouchá).\n\n"
-      "Příklady:\n"
-      "  vVantrelBus --demo                       simulovaná centrála\n"
-      "  vVantrelBus --port /dev/ttyUSB0 --connect\n"
-      "  vVantrelBus --settings ~/vantrel.ini"));
+  parser.setApplicationDescription(
+      QString::fromUtf8("Sledování zpráv na sběrnici Vantrel BUS (pouze naslouchá).\n\n"
+                        "Příklady:\n"
+                        "  vVantrelBus --demo                       simulovaná centrála\n"
+                        "  vVantrelBus --port /dev/ttyUSB0 --connect\n"
+                        "  vVantrelBus --settings ~/vantrel.ini"));
   parser.addHelpOption();
   parser.addVersionOption();
-  QCommandLineOption settingsOpt("settings", QString::fromUtf8("Soubor nastavení (INI) pro tento běh."), "FILE");
-  QCommandLineOption portOpt("port",
-                             QString::fromUtf8("Sériový port pro tento běh; do nastavení se neukládá."), "NAME");
+  QCommandLineOption settingsOpt(
+      "settings", QString::fromUtf8("Soubor nastavení (INI) pro tento běh."), "FILE");
+  QCommandLineOption portOpt(
+      "port", QString::fromUtf8("Sériový port pro tento běh; do nastavení se neukládá."), "NAME");
   QCommandLineOption connectOpt("connect", QString::fromUtf8("Připojit se hned po startu."));
-  QCommandLineOption demoOpt("demo", QString::fromUtf8(
-                                         "Spustit simulovanou centrálu na pseudoterminálu a hned se k ní připojit."));
-  QCommandLineOption rateOpt("demo-rate", QString::fromUtf8("Rychlost simulované centrály v bajtech za sekundu (960)."),
-                             "BYTES");
+  QCommandLineOption demoOpt(
+      "demo", QString::fromUtf8(
+                  "Spustit simulovanou centrálu na pseudoterminálu a hned se k ní připojit."));
+  QCommandLineOption rateOpt(
+      "demo-rate", QString::fromUtf8("Rychlost simulované centrály v bajtech za sekundu (960)."),
+      "BYTES");
   parser.addOptions({settingsOpt, portOpt, connectOpt, demoOpt, rateOpt});
   parser.process(app);  // --help, --version and unknown options end here
 
@@ -144,7 +145,8 @@ int main(int argc, char** argv)
     bool ok = false;
     rate = parser.value(rateOpt).toDouble(&ok);
     if (!ok || rate < 0) {
-      std::fprintf(stderr, "vVantrelBus: --demo-rate needs a number of bytes per second >= 0, got \"%s\"\n",
+      std::fprintf(stderr,
+                   "vVantrelBus: --demo-rate needs a number of bytes per second >= 0, got \"%s\"\n",
                    qPrintable(parser.value(rateOpt)));
       return 2;
     }

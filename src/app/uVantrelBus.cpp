@@ -16,10 +16,10 @@
 #include <QThread>
 #include <QToolButton>
 
-#include <cerrno>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <algorithm>
 
@@ -39,11 +39,12 @@ namespace {
 
 const char* const ActiveText[2] = {"ne", "ano"};
 
-QString FromStd(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString FromStd(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // For "Permission denied" on a device file: which group the user must join.
-std::string PermissionHint(const std::string& path)
-{
+std::string PermissionHint(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};
   struct group gr {};
@@ -59,15 +60,13 @@ std::string PermissionHint(const std::string& path)
 
 }  // namespace
 
-std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath)
-{
+std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath) {
   return code == EACCES ? text + PermissionHint(devicePath) : text;
 }
 
 namespace {
 
-QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y)
-{
+QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y) {
   auto* b = new QToolButton(parent);
   b->setText(caption);
   b->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -75,8 +74,7 @@ QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y)
   return b;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width)
-{
+QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
   auto* l = new QLabel(parent);
   l->setObjectName(name);
   l->setGeometry(x, y, width, 16);
@@ -85,8 +83,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width)
 
 }  // namespace
 
-TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent)
-{
+TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
@@ -102,8 +99,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent)
     l->clear();
 }
 
-TFormVantrelBus::~TFormVantrelBus()
-{
+TFormVantrelBus::~TFormVantrelBus() {
   // No reader thread may outlive the window: stop and join every one.
   InstallQueueWakeup(false);
   if (BusSerial) Disconnect();
@@ -111,8 +107,7 @@ TFormVantrelBus::~TFormVantrelBus()
   if (FormVantrelBus == this) FormVantrelBus = nullptr;
 }
 
-void TFormVantrelBus::BuildLayout()
-{
+void TFormVantrelBus::BuildLayout() {
   setWindowTitle(QString::fromUtf8("vVantrelBus - sledování zpráv na sběrnici Vantrel BUS"));
   QFont f;
   f.setFamilies({"MS Sans Serif", "DejaVu Sans", "Sans Serif"});
@@ -182,7 +177,8 @@ void TFormVantrelBus::BuildLayout()
 
   GridDeviceList = new TSortGridPemra(this);
   GridDeviceList->setObjectName("GridDeviceList");
-  GridDeviceList->SetOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine | goRowSelect);
+  GridDeviceList->SetOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine |
+                             goRowSelect);
   GridDeviceList->SetColCount(5);
   GridDeviceList->SetRowCount(32);
   GridDeviceList->SetFixedCols(0);
@@ -230,15 +226,13 @@ void TFormVantrelBus::BuildLayout()
 
 void TFormVantrelBus::SetPortOverride(const std::string& port) { FPortOverride = port; }
 
-void TFormVantrelBus::PressConnect()
-{
+void TFormVantrelBus::PressConnect() {
   if (!ActionConnect->isChecked()) ActionConnect->trigger();
 }
 
 // ---- connect / disconnect -------------------------------------------------------
 
-void TFormVantrelBus::ActionConnectExecute(bool checked)
-{
+void TFormVantrelBus::ActionConnectExecute(bool checked) {
   if (checked) {
     if (Connect()) {
       InstallQueueWakeup(true);
@@ -254,8 +248,7 @@ void TFormVantrelBus::ActionConnectExecute(bool checked)
   }
 }
 
-bool TFormVantrelBus::Connect()
-{
+bool TFormVantrelBus::Connect() {
   if (BusSerial) return false;
   auto* serial = new TVantrelSerial;
   BusSerial = serial;
@@ -268,8 +261,8 @@ bool TFormVantrelBus::Connect()
     std::string text = serial->LastErrorText();
     if (code != 0) text = OpenFailureText(code, text, serial->DevicePath());
     if (code == 0) {
-      serial->ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
-                            Settings.SoftFlow, Settings.HardFlow);
+      serial->ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                            Settings.StopBit, Settings.SoftFlow, Settings.HardFlow);
       code = serial->LastErrorCode();
       text = serial->LastErrorText();
     }
@@ -280,7 +273,8 @@ bool TFormVantrelBus::Connect()
       FDaemons.push_back({daemon, serial});
       // The notice comes on the reader thread; the window handles it on its own.
       daemon->SetOnTerminate([this](TReadComDaemon* d) {
-        QMetaObject::invokeMethod(this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
       });
       daemon->Start();
       return true;
@@ -303,8 +297,7 @@ bool TFormVantrelBus::Connect()
   return false;
 }
 
-bool TFormVantrelBus::Disconnect()
-{
+bool TFormVantrelBus::Disconnect() {
   if (!BusSerial) return false;
   BusSerial->ClosePort();
   if (ComDaemon) ComDaemon->Terminate();
@@ -313,8 +306,7 @@ bool TFormVantrelBus::Disconnect()
   return true;
 }
 
-void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon)
-{
+void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon) {
   auto it = std::find_if(FDaemons.begin(), FDaemons.end(),
                          [daemon](const TDaemonEntry& e) { return e.Daemon == daemon; });
   if (it == FDaemons.end()) return;
@@ -342,8 +334,7 @@ void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon)
   delete entry.Serial;
 }
 
-void TFormVantrelBus::JoinAllDaemons()
-{
+void TFormVantrelBus::JoinAllDaemons() {
   for (TDaemonEntry& e : FDaemons) {
     e.Daemon->Terminate();
     e.Serial->ClosePort();
@@ -358,10 +349,11 @@ void TFormVantrelBus::JoinAllDaemons()
   FDaemons.clear();
 }
 
-void TFormVantrelBus::InstallQueueWakeup(bool on)
-{
+void TFormVantrelBus::InstallQueueWakeup(bool on) {
   if (on)
-    SetQueueWakeup([this] { QMetaObject::invokeMethod(this, &TFormVantrelBus::ScheduleDrain, Qt::QueuedConnection); });
+    SetQueueWakeup([this] {
+      QMetaObject::invokeMethod(this, &TFormVantrelBus::ScheduleDrain, Qt::QueuedConnection);
+    });
   else
     SetQueueWakeup({});
 }
@@ -369,8 +361,7 @@ void TFormVantrelBus::InstallQueueWakeup(bool on)
 // The reader signals only the queue's step from empty to non-empty; while the
 // drain waits for its batch interval the queue stays non-empty, so a busy
 // line costs one wake-up and one redraw per interval, not one per message.
-void TFormVantrelBus::ScheduleDrain()
-{
+void TFormVantrelBus::ScheduleDrain() {
   if (!FDrainTimer.isActive()) FDrainTimer.start();
 }
 
@@ -378,8 +369,7 @@ void TFormVantrelBus::ScheduleDrain()
 
 void TFormVantrelBus::AppIdle() { Drain(ActionConnect->isChecked()); }
 
-void TFormVantrelBus::Drain(bool bounded)
-{
+void TFormVantrelBus::Drain(bool bounded) {
   FDrainTimer.stop();
   QElapsedTimer slice;
   slice.start();
@@ -401,11 +391,14 @@ void TFormVantrelBus::Drain(bool bounded)
   // is left waits for the next connection.
   if (more)
     QMetaObject::invokeMethod(
-        this, [this] { if (ActionConnect->isChecked()) AppIdle(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          if (ActionConnect->isChecked()) AppIdle();
+        },
+        Qt::QueuedConnection);
 }
 
-void TFormVantrelBus::DispatchBusMessage(const ByteString& message)
-{
+void TFormVantrelBus::DispatchBusMessage(const ByteString& message) {
   if (message.empty()) return;
   if (message.size() == 1) {
     ProcessSingleByte(message);
@@ -422,8 +415,7 @@ void TFormVantrelBus::DispatchBusMessage(const ByteString& message)
   FDevList->ProcessMessage(message);
 }
 
-void TFormVantrelBus::ShowPendingLabels()
-{
+void TFormVantrelBus::ShowPendingLabels() {
   if (!FLabelsPending) return;
   FLabelsPending = false;
   LabelError->setText(FPendingError);
@@ -431,30 +423,28 @@ void TFormVantrelBus::ShowPendingLabels()
   LabelCount->setText(QString::number(FPendingCount));
 }
 
-void TFormVantrelBus::ShowCentralStatus(const ByteString& message)
-{
+void TFormVantrelBus::ShowCentralStatus(const ByteString& message) {
   const TCentralStatusView v =
       FormatCentralStatus(message, Settings.MaxLoko, QLocale().decimalPoint().toStdString());
   switch (v.Kind) {
-  case TCentralMsgKind::cmkPower:
-    SetPowerPanel(FromStd(v.PowerCaption), QColor::fromRgb(v.PowerColor));
-    break;
-  case TCentralMsgKind::cmkStatus:
-    LabelCentral->setText(FromStd(v.Central));
-    LabelFirmware->setText(FromStd(v.Firmware));
-    LabelProudA->setText(FromStd(v.ProudA));
-    LabelProudM->setText(FromStd(v.ProudM));
-    if (v.HasLoad) LabelProudP->setText(FromStd(v.ProudP));
-    LabelVolAdr->setText(FromStd(v.VolAdr));
-    break;
-  case TCentralMsgKind::cmkLog:
-    MemoLog->appendPlainText(FromStd(v.LogLine));
-    break;
+    case TCentralMsgKind::cmkPower:
+      SetPowerPanel(FromStd(v.PowerCaption), QColor::fromRgb(v.PowerColor));
+      break;
+    case TCentralMsgKind::cmkStatus:
+      LabelCentral->setText(FromStd(v.Central));
+      LabelFirmware->setText(FromStd(v.Firmware));
+      LabelProudA->setText(FromStd(v.ProudA));
+      LabelProudM->setText(FromStd(v.ProudM));
+      if (v.HasLoad) LabelProudP->setText(FromStd(v.ProudP));
+      LabelVolAdr->setText(FromStd(v.VolAdr));
+      break;
+    case TCentralMsgKind::cmkLog:
+      MemoLog->appendPlainText(FromStd(v.LogLine));
+      break;
   }
 }
 
-void TFormVantrelBus::ProcessSingleByte(const ByteString& message)
-{
+void TFormVantrelBus::ProcessSingleByte(const ByteString& message) {
   const auto b = static_cast<uint8_t>(message[0]);
   if (IsCallByte(b))
     FDevList->ProcessCallByte(b);
@@ -462,18 +452,16 @@ void TFormVantrelBus::ProcessSingleByte(const ByteString& message)
     AppendLog(message);
 }
 
-void TFormVantrelBus::FillDeviceGrid()
-{
+void TFormVantrelBus::FillDeviceGrid() {
   int row = 1;
   for (bool active : {true, false}) {
     for (int address = 1; address <= TVantrelBusDevList::DeviceCount; ++address) {
       const TVantrelBusDevice& d = FDevList->DeviceByAddress(address);
       if (d.Active() != active) continue;
-      const QString texts[5] = {QString::number(row),
-                                QStringLiteral("%1").arg(d.Address(), 2, 16, QChar('0')).toUpper(),
-                                QString::fromLatin1(ActiveText[d.Active() ? 1 : 0]),
-                                FromStd(MessageToHex(d.LastMessage())),
-                                FromStd(MessageComment(d.LastMessage()))};
+      const QString texts[5] = {
+          QString::number(row), QStringLiteral("%1").arg(d.Address(), 2, 16, QChar('0')).toUpper(),
+          QString::fromLatin1(ActiveText[d.Active() ? 1 : 0]),
+          FromStd(MessageToHex(d.LastMessage())), FromStd(MessageComment(d.LastMessage()))};
       // Every row is rewritten, but only cells whose text differs are
       // repainted.
       for (int c = 0; c < 5; ++c)
@@ -485,13 +473,11 @@ void TFormVantrelBus::FillDeviceGrid()
   ++FFillCount;
 }
 
-void TFormVantrelBus::AppendLog(const ByteString& message)
-{
+void TFormVantrelBus::AppendLog(const ByteString& message) {
   MemoLog->appendPlainText(FromStd(MessageToHex(message)));
 }
 
-void TFormVantrelBus::SetPowerPanel(const QString& caption, const QColor& colour)
-{
+void TFormVantrelBus::SetPowerPanel(const QString& caption, const QColor& colour) {
   PanelPower->setText(caption);
   QPalette p = PanelPower->palette();
   p.setColor(QPalette::Window, colour);
@@ -500,16 +486,14 @@ void TFormVantrelBus::SetPowerPanel(const QString& caption, const QColor& colour
 
 // ---- log, configuration, closing ---------------------------------------------------
 
-void TFormVantrelBus::SpeedButtonLogClick(bool down)
-{
+void TFormVantrelBus::SpeedButtonLogClick(bool down) {
   MemoLog->setVisible(down);
   GridDeviceList->setVisible(!down);
 }
 
 void TFormVantrelBus::SpeedButtonClearClick() { MemoLog->clear(); }
 
-void TFormVantrelBus::ActionConfigExecute()
-{
+void TFormVantrelBus::ActionConfigExecute() {
 #ifdef VANTREL_HAVE_CONFIG_UI
   if (!FormVantrelCfg) return;
   const std::string before = Settings.Port;
@@ -519,8 +503,7 @@ void TFormVantrelBus::ActionConfigExecute()
 #endif
 }
 
-void TFormVantrelBus::FormCloseQuery()
-{
+void TFormVantrelBus::FormCloseQuery() {
   if (ActionConnect->isChecked()) {
     ActionConnect->setChecked(false);
     InstallQueueWakeup(false);
@@ -530,8 +513,7 @@ void TFormVantrelBus::FormCloseQuery()
   }
 }
 
-void TFormVantrelBus::closeEvent(QCloseEvent* event)
-{
+void TFormVantrelBus::closeEvent(QCloseEvent* event) {
   FormCloseQuery();
   event->accept();
 }

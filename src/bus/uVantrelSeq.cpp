@@ -110,11 +110,13 @@ std::string MessageComment(std::string_view m) {
   switch (At(m, 1)) {
     case 0x4A:
       if (DecodeAccessory(m, address, first, second))
-        return "Vyhybka " + std::to_string(address) + ' ' + BoolToLR(first) + ' ' + BoolToTF(second);
+        return "Vyhybka " + std::to_string(address) + ' ' + BoolToLR(first) + ' ' +
+               BoolToTF(second);
       break;
     case 0x4B:
       if (DecodeAccessory(m, address, first, second))
-        return "Kontakt " + std::to_string(address) + ' ' + BoolToBA(first) + ' ' + BoolToTF(second);
+        return "Kontakt " + std::to_string(address) + ' ' + BoolToBA(first) + ' ' +
+               BoolToTF(second);
       break;
     case 0x61: {
       uint8_t speed = 0;
@@ -138,7 +140,8 @@ std::string MessageComment(std::string_view m) {
   return {};
 }
 
-bool DecodeAccessory(std::string_view m, uint16_t& address, bool& firstFlag, bool& secondFlag) noexcept {
+bool DecodeAccessory(std::string_view m, uint16_t& address, bool& firstFlag,
+                     bool& secondFlag) noexcept {
   if (m.size() != 4) return false;
   const uint16_t w = Word34(m);
   firstFlag = (w & 0x01) != 0;
@@ -155,10 +158,14 @@ bool DecodeLocoSpeed(std::string_view m, uint8_t speedMode, uint16_t& address, b
   uint8_t s = At(m, 5) & 0x7F;
   if (s != 0) {
     switch (speedMode) {
-      case 0: case 4: case 8: case 12:
+      case 0:
+      case 4:
+      case 8:
+      case 12:
         if (s > 1) s -= 1;
         break;
-      case 1: case 5:
+      case 1:
+      case 5:
         if (s > 3) s -= 3;
         break;
       default:
@@ -169,7 +176,8 @@ bool DecodeLocoSpeed(std::string_view m, uint8_t speedMode, uint16_t& address, b
   return address <= 10239 && speed <= 28;
 }
 
-bool DecodeLocoFunction(std::string_view m, uint16_t& address, bool& state, uint8_t& function) noexcept {
+bool DecodeLocoFunction(std::string_view m, uint16_t& address, bool& state,
+                        uint8_t& function) noexcept {
   if (m.size() != 5) return false;
   const uint8_t b5 = At(m, 5);
   function = b5 & 0x1F;

@@ -46,7 +46,8 @@ std::string MessageComment(std::string_view m);
 // tests byte 1 or the check byte.
 
 // 0x4A turnout / 0x4B contact, 4 bytes; address 1-2048.
-bool DecodeAccessory(std::string_view m, uint16_t& address, bool& firstFlag, bool& secondFlag) noexcept;
+bool DecodeAccessory(std::string_view m, uint16_t& address, bool& firstFlag,
+                     bool& secondFlag) noexcept;
 
 // 0x61, 5 bytes; address 0-10239, speed after reduction by speedMode <= 28.
 bool DecodeLocoSpeed(std::string_view m, uint8_t speedMode, uint16_t& address, bool& direction,
@@ -54,7 +55,8 @@ bool DecodeLocoSpeed(std::string_view m, uint8_t speedMode, uint16_t& address, b
 
 // 0x62, 5 bytes; function 0 (lights) or 1-16, address 0-10239.  For a function
 // number above 16 the state is not written.
-bool DecodeLocoFunction(std::string_view m, uint16_t& address, bool& state, uint8_t& function) noexcept;
+bool DecodeLocoFunction(std::string_view m, uint16_t& address, bool& state,
+                        uint8_t& function) noexcept;
 
 // 0x62 with function number 0.
 bool DecodeLocoLights(std::string_view m, uint16_t& address, bool& state) noexcept;

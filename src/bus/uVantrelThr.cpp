@@ -215,7 +215,7 @@ void TReadComDaemon::Execute() {
         const auto limit = std::chrono::milliseconds(FWaitTimeout);
         if (!ReadInto(buffer, FWaitTimeout)) return;
         n = FrameLength(buffer);
-        while (Clock::now() - start < limit && static_cast<size_t>(n) > buffer.size()) {
+        while ((Clock::now() - start) < limit && static_cast<size_t>(n) > buffer.size()) {
           if (!ReadInto(buffer, FWaitTimeout)) return;
           n = FrameLength(buffer);
         }

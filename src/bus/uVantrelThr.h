@@ -71,7 +71,7 @@ public:
   void Start();
   void Terminate();  // stop request; also cuts a pending sleep short
   bool Terminated() const noexcept { return FTerminated.load(std::memory_order_acquire); }
-  void WaitFor();    // joins the thread; no effect if not started or already joined
+  void WaitFor();  // joins the thread; no effect if not started or already joined
   bool Finished() const noexcept { return FFinished.load(std::memory_order_acquire); }
 
   TVantrelSerial* Serial() const noexcept { return FSerial; }
@@ -79,7 +79,7 @@ public:
 
   // Why the body ended; meaningful once Finished() (or in the end notice).
   TEndReason EndReason() const noexcept { return FEndReason; }
-  int EndErrorCode() const noexcept { return FEndErrorCode; }          // link's LastErrorCode
+  int EndErrorCode() const noexcept { return FEndErrorCode; }  // link's LastErrorCode
   const std::string& EndErrorText() const noexcept { return FEndErrorText; }
 
   // One pass of cutting complete messages off the head of buffer, as the body

@@ -16,7 +16,8 @@ TVantrelBusDevList::~TVantrelBusDevList() {
 
 TVantrelBusDevice& TVantrelBusDevList::Items(int index) {
   if (index < 0 || index >= Count())
-    throw std::out_of_range("TVantrelBusDevList: index out of range (" + std::to_string(index) + ")");
+    throw std::out_of_range("TVantrelBusDevList: index out of range (" + std::to_string(index) +
+                            ")");
   return FItems[static_cast<std::size_t>(index)];
 }
 
@@ -28,7 +29,8 @@ TVantrelBusDevice& TVantrelBusDevList::DeviceByAddress(int address) {
   // Index error of the list for an address outside 1-31; tested before
   // address - 1 is formed so that INT_MIN cannot overflow.
   if (address < 1 || address > Count())
-    throw std::out_of_range("TVantrelBusDevList: address out of range (" + std::to_string(address) + ")");
+    throw std::out_of_range("TVantrelBusDevList: address out of range (" + std::to_string(address) +
+                            ")");
   return FItems[static_cast<std::size_t>(address - 1)];
 }
 

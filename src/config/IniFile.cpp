@@ -1,12 +1,12 @@
 #include "config/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -71,7 +71,9 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 }  // namespace
 
 EIniWriteError::EIniWriteError(const std::string& fileName, int errorNumber)
-    : std::runtime_error("Unable to write to " + fileName), FFileName(fileName), FErrorNumber(errorNumber) {}
+    : std::runtime_error("Unable to write to " + fileName),
+      FFileName(fileName),
+      FErrorNumber(errorNumber) {}
 
 std::string EIniWriteError::Reason() const { return std::strerror(FErrorNumber); }
 
@@ -92,10 +94,14 @@ bool ParseIniInteger(std::string_view text, int32_t& out) noexcept {
     uint64_t v = 0;
     for (char c : s) {
       int d;
-      if (c >= '0' && c <= '9') d = c - '0';
-      else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        return false;
       v = v * 16 + static_cast<uint64_t>(d);
       if (v > 0xFFFFFFFFull) return false;
     }
@@ -178,7 +184,8 @@ bool TIniFile::FindValue(std::string_view section, std::string_view key, std::st
   TLocation loc = Find(section, key);
   if (loc.KeyLine == npos) return false;
   std::string_view v = ParseLine(FLines[loc.KeyLine]).Value;
-  if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
+  if (v.size() >= 2 &&
+      ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
     v = v.substr(1, v.size() - 2);
   value.assign(v);
   return true;
@@ -188,8 +195,8 @@ bool TIniFile::KeyExists(std::string_view section, std::string_view key) const {
   return Find(section, key).KeyLine != npos;
 }
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key, const std::string& def,
-                                 size_t maxLength) const {
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 const std::string& def, size_t maxLength) const {
   std::string v;
   if (!FindValue(section, key, v)) v = def;
   if (v.size() > maxLength) v.resize(maxLength);

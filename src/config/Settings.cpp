@@ -2,12 +2,12 @@
 
 #include "config/IniFile.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 TSettings Settings;
 
@@ -66,7 +66,8 @@ std::string ConfigHome() {
   struct passwd pw {};
   struct passwd* found = nullptr;
   char buf[4096];
-  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found && IsAbsolute(found->pw_dir))
+  if (::getpwuid_r(::getuid(), &pw, buf, sizeof buf, &found) == 0 && found &&
+      IsAbsolute(found->pw_dir))
     return trimmed(found->pw_dir) + "/.config";
   return {};
 }
@@ -91,7 +92,8 @@ TLocation Locate(const std::string& executablePath) {
   if (config.empty()) return {beside, {}};
   const std::string userFolder = (config == "/" ? "" : config) + "/" + UserFolderName;
   const size_t slash = beside.rfind('/');
-  return {userFolder + "/" + (slash == std::string::npos ? beside : beside.substr(slash + 1)), userFolder};
+  return {userFolder + "/" + (slash == std::string::npos ? beside : beside.substr(slash + 1)),
+          userFolder};
 }
 
 TLocation CurrentLocation() {
@@ -115,12 +117,15 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
 
 }  // namespace
 
-std::string DefaultSettingsFileName(const std::string& executablePath) { return Locate(executablePath).File; }
+std::string DefaultSettingsFileName(const std::string& executablePath) {
+  return Locate(executablePath).File;
+}
 
 std::string SiblingSettingsFileName(const std::string& programName) {
   const std::string self = ExecutablePath();
   const size_t slash = self.rfind('/');
-  return DefaultSettingsFileName(slash == std::string::npos ? programName : self.substr(0, slash + 1) + programName);
+  return DefaultSettingsFileName(
+      slash == std::string::npos ? programName : self.substr(0, slash + 1) + programName);
 }
 
 std::string SettingsFileName() { return CurrentLocation().File; }
@@ -165,11 +170,16 @@ void SaveSettings() {
 
 std::string ParityLetter(int index) {
   switch (index) {
-    case 1: return "O";
-    case 2: return "E";
-    case 3: return "M";
-    case 4: return "S";
-    default: return "N";
+    case 1:
+      return "O";
+    case 2:
+      return "E";
+    case 3:
+      return "M";
+    case 4:
+      return "S";
+    default:
+      return "N";
   }
 }
 

@@ -14,11 +14,11 @@
 #include <string>
 
 struct TSettings {
-  std::string Port;   // serial port name, "COM1" by default
-  int Baud = 0;       // 9600
-  int Parity = 0;     // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
-  int Bits = 0;       // 8
-  int StopBit = 0;    // 0 one, 1 one and a half, 2 two
+  std::string Port;  // serial port name, "COM1" by default
+  int Baud = 0;      // 9600
+  int Parity = 0;    // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
+  int Bits = 0;      // 8
+  int StopBit = 0;   // 0 one, 1 one and a half, 2 two
   bool SoftFlow = false;
   bool HardFlow = false;
   int SleepTimeout = 0;  // ms, 10: reader's pause before each read

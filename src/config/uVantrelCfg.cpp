@@ -37,11 +37,9 @@ constexpr int kPanelHeight = 49;
 // The port list comes as comma text: names joined by commas, a name with a
 // blank, control character, comma or quote enclosed in quotes with inner
 // quotes doubled.  An empty text is no names at all.
-QStringList SplitCommaText(const std::string& text)
-{
+QStringList SplitCommaText(const std::string& text) {
   QStringList names;
-  if (text.empty())
-    return names;
+  if (text.empty()) return names;
   std::size_t i = 0;
   for (;;) {
     std::string name;
@@ -62,39 +60,33 @@ QStringList SplitCommaText(const std::string& text)
       while (i < text.size() && text[i] != ',')  // stray text after the quote
         ++i;
     } else {
-      while (i < text.size() && text[i] != ',')
-        name += text[i++];
+      while (i < text.size() && text[i] != ',') name += text[i++];
     }
     names << QString::fromStdString(name);
-    if (i >= text.size())
-      break;
+    if (i >= text.size()) break;
     ++i;  // the comma; a trailing one gives a last empty name
   }
   return names;
 }
 
-QGroupBox* NewGroup(const QString& caption, int width, int height, QWidget* parent)
-{
+QGroupBox* NewGroup(const QString& caption, int width, int height, QWidget* parent) {
   auto* box = new QGroupBox(caption, parent);
   box->setMinimumSize(width, height);
   return box;
 }
 
-QLabel* NewBoldLabel(const QString& text, QWidget* parent, int pointSize = 0)
-{
+QLabel* NewBoldLabel(const QString& text, QWidget* parent, int pointSize = 0) {
   auto* label = new QLabel(text, parent);
   label->setTextFormat(Qt::PlainText);  // keeps the run of blanks in the version line
   QFont font = label->font();
   font.setBold(true);
-  if (pointSize > 0)
-    font.setPointSize(pointSize);
+  if (pointSize > 0) font.setPointSize(pointSize);
   label->setFont(font);
   return label;
 }
 
 // Spin boxes take the stored value clamped to their range, whatever its size.
-void SetClamped(QSpinBox* spin, int value)
-{
+void SetClamped(QSpinBox* spin, int value) {
   spin->setValue(std::clamp(value, spin->minimum(), spin->maximum()));
 }
 
@@ -103,8 +95,7 @@ void SetClamped(QSpinBox* spin, int value)
 // ---------------------------------------------------------------- TRadioGroup
 
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
-    : QGroupBox(caption, parent), FGroup(new QButtonGroup(this)), FCount(int(items.size()))
-{
+    : QGroupBox(caption, parent), FGroup(new QButtonGroup(this)), FCount(int(items.size())) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(8, 4, 4, 4);
   layout->setSpacing(0);
@@ -116,77 +107,59 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidg
   layout->addStretch();
 }
 
-int TRadioGroup::ItemIndex() const
-{
-  return FGroup->checkedId();
-}
+int TRadioGroup::ItemIndex() const { return FGroup->checkedId(); }
 
-void TRadioGroup::SetItemIndex(int index)
-{
-  if (index >= FCount)
-    index = FCount - 1;
+void TRadioGroup::SetItemIndex(int index) {
+  if (index >= FCount) index = FCount - 1;
   if (index < 0) {
     // An exclusive group refuses to clear its last checked button.
     FGroup->setExclusive(false);
-    for (QAbstractButton* button : FGroup->buttons())
-      button->setChecked(false);
+    for (QAbstractButton* button : FGroup->buttons()) button->setChecked(false);
     FGroup->setExclusive(true);
     return;
   }
   FGroup->button(index)->setChecked(true);
 }
 
-QRadioButton* TRadioGroup::Button(int index) const
-{
+QRadioButton* TRadioGroup::Button(int index) const {
   return static_cast<QRadioButton*>(FGroup->button(index));
 }
 
 // ---------------------------------------------------------------- small controls
 
-void TClickLabel::mousePressEvent(QMouseEvent* event)
-{
+void TClickLabel::mousePressEvent(QMouseEvent* event) {
   // A plain label ignores presses, and then never sees the release.
   event->accept();
 }
 
-void TClickLabel::mouseReleaseEvent(QMouseEvent* event)
-{
+void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
     OnClick();
 }
 
-void TPortComboBox::showPopup()
-{
-  if (OnDropDown)
-    OnDropDown();
+void TPortComboBox::showPopup() {
+  if (OnDropDown) OnDropDown();
   TComboBoxPemra::showPopup();
 }
 
 // ---------------------------------------------------------------- TFormVantrelCfg
 
 TFormVantrelCfg::TFormVantrelCfg(QWidget* parent)
-    : QDialog(parent), FUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); })
-{
+    : QDialog(parent), FUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
   setObjectName("FormVantrelCfg");
   setWindowTitle(QStringLiteral("vVantrel vodivátor - konfigurace"));
   BuildLayout();
   FormCreate();
 }
 
-TFormVantrelCfg::~TFormVantrelCfg()
-{
-  if (FormVantrelCfg == this)
-    FormVantrelCfg = nullptr;
+TFormVantrelCfg::~TFormVantrelCfg() {
+  if (FormVantrelCfg == this) FormVantrelCfg = nullptr;
 }
 
-QString TFormVantrelCfg::WebAddress()
-{
-  return QStringLiteral("https://vvantrelbus.example.org/");
-}
+QString TFormVantrelCfg::WebAddress() { return QStringLiteral("https://vvantrelbus.example.org/"); }
 
-void TFormVantrelCfg::BuildLayout()
-{
+void TFormVantrelCfg::BuildLayout() {
   PageControlCfg = new QTabWidget(this);
   PageControlCfg->setObjectName("PageControlCfg");
 
@@ -203,9 +176,9 @@ void TFormVantrelCfg::BuildLayout()
   ImageVodiv = sibling.Image;
   PageControlCfg->addTab(TabSheet3, QStringLiteral("O aplikaci"));
 
-  TAboutPage about = BuildAboutPage(QStringLiteral("vVantrel BUS"),
-                                    QStringLiteral("Sledování komunikace"),
-                                    QStringLiteral("na sběrnici Vantrel BUS"));
+  TAboutPage about =
+      BuildAboutPage(QStringLiteral("vVantrel BUS"), QStringLiteral("Sledování komunikace"),
+                     QStringLiteral("na sběrnici Vantrel BUS"));
   TabSheet4 = about.Page;
   Image1 = about.Image;
   Label1 = about.Title;
@@ -222,7 +195,8 @@ void TFormVantrelCfg::BuildLayout()
   auto* buttons = new QHBoxLayout(Panel1);
   buttons->setContentsMargins(72, 8, 8, 8);
   buttons->setSpacing(184 - 72 - 89);
-  BitBtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), Panel1);
+  BitBtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"),
+                             Panel1);
   BitBtnOK->setObjectName("BitBtnOK");
   BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
                                  QStringLiteral("Storno"), Panel1);
@@ -258,8 +232,7 @@ void TFormVantrelCfg::BuildLayout()
   setSizeGripEnabled(false);
 }
 
-QWidget* TFormVantrelCfg::BuildPortPage()
-{
+QWidget* TFormVantrelCfg::BuildPortPage() {
   auto* page = new QWidget;
   page->setObjectName("TabSheet1");
 
@@ -271,25 +244,27 @@ QWidget* TFormVantrelCfg::BuildPortPage()
   ComboBoxPortA->setInsertPolicy(QComboBox::NoInsert);  // a typed name is not added to the list
   ComboBoxPortA->setMaxVisibleItems(16);
   ComboBoxPortA->setMinimumWidth(89);
-  for (int n = 1; n <= 12; ++n)
-    ComboBoxPortA->addItem(QStringLiteral("COM%1").arg(n));
+  for (int n = 1; n <= 12; ++n) ComboBoxPortA->addItem(QStringLiteral("COM%1").arg(n));
   ComboBoxPortA->OnDropDown = [this] { ComboBoxPortADropDown(); };
   auto* portLayout = new QVBoxLayout(GroupBoxPortA);
   portLayout->setContentsMargins(8, 4, 8, 4);
   portLayout->addWidget(ComboBoxPortA);
 
-  RadioGroupParityA = new TRadioGroup(QStringLiteral("Parity:"),
-                                      {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
-                                       QStringLiteral("Mark"), QStringLiteral("Space")},
-                                      page);
+  RadioGroupParityA =
+      new TRadioGroup(QStringLiteral("Parity:"),
+                      {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
+                       QStringLiteral("Mark"), QStringLiteral("Space")},
+                      page);
   RadioGroupParityA->setObjectName("RadioGroupParityA");
   RadioGroupParityA->setMinimumSize(89, 145);
-  RadioGroupBitsA = new TRadioGroup(QStringLiteral("Bits:"),
-                                    {QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")}, page);
+  RadioGroupBitsA =
+      new TRadioGroup(QStringLiteral("Bits:"),
+                      {QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")}, page);
   RadioGroupBitsA->setObjectName("RadioGroupBitsA");
   RadioGroupBitsA->setMinimumSize(89, 73);
-  RadioGroupStopBitA = new TRadioGroup(QStringLiteral("Stop Bit:"),
-                                       {QStringLiteral("1"), QStringLiteral("1,5"), QStringLiteral("2")}, page);
+  RadioGroupStopBitA =
+      new TRadioGroup(QStringLiteral("Stop Bit:"),
+                      {QStringLiteral("1"), QStringLiteral("1,5"), QStringLiteral("2")}, page);
   RadioGroupStopBitA->setObjectName("RadioGroupStopBitA");
   RadioGroupStopBitA->setMinimumSize(89, 71);
 
@@ -341,8 +316,7 @@ QWidget* TFormVantrelCfg::BuildPortPage()
   return page;
 }
 
-QWidget* TFormVantrelCfg::BuildCentralPage()
-{
+QWidget* TFormVantrelCfg::BuildCentralPage() {
   auto* page = new QWidget;
   page->setObjectName("TabSheet2");
 
@@ -377,17 +351,16 @@ QWidget* TFormVantrelCfg::BuildCentralPage()
   return page;
 }
 
-TFormVantrelCfg::TAboutPage TFormVantrelCfg::BuildAboutPage(const QString& title, const QString& line1,
-                                                            const QString& line2)
-{
+TFormVantrelCfg::TAboutPage TFormVantrelCfg::BuildAboutPage(const QString& title,
+                                                            const QString& line1,
+                                                            const QString& line2) {
   TAboutPage p{};
   p.Page = new QWidget;
 
   p.Image = new QLabel(p.Page);
   p.Image->setFixedSize(73, 57);  // keeps its place when the picture is missing
   const QImage picture = AboutPicture();
-  if (!picture.isNull())
-    p.Image->setPixmap(QPixmap::fromImage(picture));
+  if (!picture.isNull()) p.Image->setPixmap(QPixmap::fromImage(picture));
 
   p.Title = NewBoldLabel(title, p.Page, 12);
   p.Line1 = NewBoldLabel(line1, p.Page);
@@ -435,26 +408,20 @@ TFormVantrelCfg::TAboutPage TFormVantrelCfg::BuildAboutPage(const QString& title
   return p;
 }
 
-void TFormVantrelCfg::FormCreate()
-{
+void TFormVantrelCfg::FormCreate() {
   PageControlCfg->setTabVisible(PageControlCfg->indexOf(TabSheet3), false);
   LoadSettings();
   PageControlCfg->setCurrentIndex(0);
 }
 
-void TFormVantrelCfg::FormShow()
-{
-  SettingsToControls();
-}
+void TFormVantrelCfg::FormShow() { SettingsToControls(); }
 
-void TFormVantrelCfg::showEvent(QShowEvent* event)
-{
+void TFormVantrelCfg::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     // Centred on the screen the first time (Qt would centre it over the main
     // window); later showings keep where the user moved it.
     if (!FPlaced) {
-      if (QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
+      if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
       FPlaced = true;
     }
     FormShow();
@@ -462,8 +429,7 @@ void TFormVantrelCfg::showEvent(QShowEvent* event)
   QDialog::showEvent(event);
 }
 
-void TFormVantrelCfg::BitBtnOKClick()
-{
+void TFormVantrelCfg::BitBtnOKClick() {
   // The dialog closes with OK also when saving fails: the values are already
   // in Settings and stay in effect for this run.
   struct TCloseWithOk {
@@ -474,8 +440,7 @@ void TFormVantrelCfg::BitBtnOKClick()
   SaveSettings();
 }
 
-void TFormVantrelCfg::ComboBoxPortADropDown()
-{
+void TFormVantrelCfg::ComboBoxPortADropDown() {
   // Read first: a failure leaves the previous items in place.
   const QStringList names = SplitCommaText(ListSerialPorts(FSysfsRoot));
   const QString typed = ComboBoxPortA->currentText();
@@ -485,21 +450,19 @@ void TFormVantrelCfg::ComboBoxPortADropDown()
   ComboBoxPortA->setEditText(typed);
 }
 
-void TFormVantrelCfg::Label6Click()
-{
+void TFormVantrelCfg::Label6Click() {
   // A failure to open the address is not reported; the dialog closes anyway.
-  if (FUrlOpener)
-    FUrlOpener(QUrl(WebAddress()));
+  if (FUrlOpener) FUrlOpener(QUrl(WebAddress()));
   reject();
 }
 
-void TFormVantrelCfg::SettingsToControls()
-{
+void TFormVantrelCfg::SettingsToControls() {
   ComboBoxPortA->setEditText(QString::fromStdString(Settings.Port));
   EditBaudRate->SetAsInteger(Settings.Baud);
   RadioGroupParityA->SetItemIndex(Settings.Parity);
   // Widened so that an absurd stored value cannot overflow.
-  RadioGroupBitsA->SetItemIndex(int(std::clamp<std::int64_t>(std::int64_t(Settings.Bits) - 6, -2, 3)));
+  RadioGroupBitsA->SetItemIndex(
+      int(std::clamp<std::int64_t>(std::int64_t(Settings.Bits) - 6, -2, 3)));
   RadioGroupStopBitA->SetItemIndex(Settings.StopBit);
   CheckBoxSoftFlowA->setChecked(Settings.SoftFlow);
   CheckBoxHardFlowA->setChecked(Settings.HardFlow);
@@ -507,8 +470,7 @@ void TFormVantrelCfg::SettingsToControls()
   SetClamped(UpDownMaxLoko, Settings.MaxLoko);
 }
 
-void TFormVantrelCfg::ControlsToSettings()
-{
+void TFormVantrelCfg::ControlsToSettings() {
   Settings.Port = ComboBoxPortA->currentText().toStdString();
   Settings.Baud = EditBaudRate->AsInteger();
   Settings.Parity = RadioGroupParityA->ItemIndex();

@@ -15,29 +15,27 @@
 enum TAlignment { taLeftJustify = 0, taRightJustify = 1, taCenter = 2 };
 
 // Thrown when a text that must be a date or time is not one.
-class EConvertError : public std::runtime_error
-{
+class EConvertError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+  using std::runtime_error::runtime_error;
 };
 
 // Separators and formats; the formats use Qt's date/time format letters
 // (d, M, yy/yyyy, H/h, mm, ss).
-struct TFormatSettings
-{
-    QChar DateSeparator = '.';
-    QChar TimeSeparator = ':';
-    QChar DecimalSeparator = ',';
-    QString ShortDateFormat = "d.M.yyyy";
-    QString LongTimeFormat = "H:mm:ss";
+struct TFormatSettings {
+  QChar DateSeparator = '.';
+  QChar TimeSeparator = ':';
+  QChar DecimalSeparator = ',';
+  QString ShortDateFormat = "d.M.yyyy";
+  QString LongTimeFormat = "H:mm:ss";
 
-    // Taken from a locale (QLocale::system() for the user's settings).
-    static TFormatSettings FromLocale(const class QLocale &ALocale);
+  // Taken from a locale (QLocale::system() for the user's settings).
+  static TFormatSettings FromLocale(const class QLocale& ALocale);
 };
 
 // The settings the controls use: the user's locale unless replaced (tests).
-const TFormatSettings &FormatSettings();
-void SetFormatSettings(const TFormatSettings &ASettings);
+const TFormatSettings& FormatSettings();
+void SetFormatSettings(const TFormatSettings& ASettings);
 void ResetFormatSettings();
 
 // "Today" for date and time completion; replaceable so tests do not depend
@@ -47,13 +45,13 @@ void SetCurrentDateFunction(std::function<QDate()> AFunction);
 
 // 32-bit integer: leading blanks and a sign allowed, "$" or "0x" marks
 // hexadecimal digits; nothing may follow the digits.
-bool TryStrToInt(const QString &AText, int32_t &AValue);
+bool TryStrToInt(const QString& AText, int32_t& AValue);
 
 // Float with ASettings.DecimalSeparator (no thousands separators); leading
 // and trailing blanks allowed, optional exponent.
-bool TryStrToFloat(const QString &AText, double &AValue, const TFormatSettings &ASettings);
+bool TryStrToFloat(const QString& AText, double& AValue, const TFormatSettings& ASettings);
 
 // Date-time value: days since 30 December 1899, the fraction the time of day.
 // Accepts a date, a time, or a date followed by a time, ordered as in
 // ASettings.ShortDateFormat; a missing year is the current one.
-bool TryStrToDateTime(const QString &AText, double &AValue, const TFormatSettings &ASettings);
+bool TryStrToDateTime(const QString& AText, double& AValue, const TFormatSettings& ASettings);

@@ -6,4 +6,4 @@
 
 class QWidget;
 
-bool SendDialogKey(QWidget *AFrom, int AKey);
+bool SendDialogKey(QWidget* AFrom, int AKey);

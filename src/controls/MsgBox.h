@@ -24,12 +24,12 @@ enum class TMsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class TMsgResult { Ok, Cancel, Yes, No };
 
 // AParent may be null.  The handler returns the button the user chose.
-using TMessageBoxHandler = std::function<TMsgResult(QWidget *AParent, const QString &ATitle,
-                                                    const QString &AText, TMsgIcon AIcon,
-                                                    TMsgButtons AButtons)>;
+using TMessageBoxHandler =
+    std::function<TMsgResult(QWidget* AParent, const QString& ATitle, const QString& AText,
+                             TMsgIcon AIcon, TMsgButtons AButtons)>;
 
 // Shows a box through the current handler.
-TMsgResult ShowMessageBox(QWidget *AParent, const QString &ATitle, const QString &AText,
+TMsgResult ShowMessageBox(QWidget* AParent, const QString& ATitle, const QString& AText,
                           TMsgIcon AIcon, TMsgButtons AButtons = TMsgButtons::Ok);
 
 // Installs AHandler; returns the previous one (empty = the default).
@@ -38,11 +38,11 @@ TMessageBoxHandler SetMessageBoxHandler(TMessageBoxHandler AHandler);
 // Title used for error boxes ("Chyba").
 QString ErrorBoxTitle();
 
-using TErrorReporter = std::function<void(const QString &AMessage)>;
+using TErrorReporter = std::function<void(const QString& AMessage)>;
 
 // Hands an error that escaped an event handler to the application's
 // general error reporting.
-void ReportApplicationError(const QString &AMessage);
+void ReportApplicationError(const QString& AMessage);
 
 // Installs AReporter; returns the previous one (empty = the default).
 TErrorReporter SetErrorReporter(TErrorReporter AReporter);

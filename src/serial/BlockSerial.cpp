@@ -16,7 +16,9 @@ namespace {
 [[maybe_unused]] const char* PickErrorText(int result, const char* buffer) {
   return result == 0 ? buffer : "";
 }
-[[maybe_unused]] const char* PickErrorText(const char* result, const char*) { return result ? result : ""; }
+[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
+  return result ? result : "";
+}
 
 std::string SystemErrorText(int code) {
   char buffer[256] = {};
@@ -50,10 +52,14 @@ bool ReadInteger(std::string_view s, int32_t& value) {
   for (; i < s.size(); ++i) {
     const char c = s[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v * base + d;
     if (v > 0xFFFFFFFFull) return false;
   }
@@ -100,14 +106,15 @@ uint32_t MillisecondTick() {
 uint32_t TickDifference(uint32_t oldTick, uint32_t newTick) {
   if (oldTick == newTick) return 0;
   if (newTick >= oldTick) return newTick - oldTick;
-  if (oldTick >= 0x80000000u && newTick < 0x80000000u) return newTick - oldTick;  // wrapped (mod 2^32)
+  if (oldTick >= 0x80000000u && newTick < 0x80000000u)
+    return newTick - oldTick;  // wrapped (mod 2^32)
   return oldTick - newTick;
 }
 
 // Holds the descriptor for one operation.  ClosePort waits until no guard is
 // held before it closes; while it closes, only the closing thread gets one.
 class TBlockSerial::TUseGuard {
- public:
+public:
   explicit TUseGuard(TBlockSerial& port) : FPort(port) {
     std::lock_guard<std::mutex> lock(port.FStateLock);
     const bool open = port.FHandle.load() >= 0;
@@ -127,7 +134,7 @@ class TBlockSerial::TUseGuard {
   TUseGuard(const TUseGuard&) = delete;
   TUseGuard& operator=(const TUseGuard&) = delete;
 
- private:
+private:
   TBlockSerial& FPort;
   bool FHeld = false;
   int FRefusal = 0;
@@ -181,21 +188,36 @@ void TBlockSerial::FailWith(int code) {
 
 std::string TBlockSerial::GetErrorDesc(int code) {
   switch (code) {
-    case 0: return "OK";
-    case ErrorPortOwned: return "Port owned by other process";
-    case ErrorInUse: return "Instance already in use";
-    case ErrorBadParameter: return "Wrong paramter at call";
-    case ErrorNotOpen: return "Instance not yet connected";
-    case ErrorNoAnswer: return "No device answer detected";
-    case ErrorLineTooLong: return "Maximal buffer length exceeded";
-    case ErrorTimeout: return "Timeout during operation";
-    case ErrorReadFailed: return "Reading of data failed";
-    case ErrorFraming: return "Receive framing error";
-    case ErrorOverrun: return "Receive Overrun Error";
-    case ErrorReceiveOverflow: return "Receive Queue overflow";
-    case ErrorParity: return "Receive Parity Error";
-    case ErrorTransmitFull: return "Tranceive Queue is full";
-    default: return SystemErrorText(code);
+    case 0:
+      return "OK";
+    case ErrorPortOwned:
+      return "Port owned by other process";
+    case ErrorInUse:
+      return "Instance already in use";
+    case ErrorBadParameter:
+      return "Wrong paramter at call";
+    case ErrorNotOpen:
+      return "Instance not yet connected";
+    case ErrorNoAnswer:
+      return "No device answer detected";
+    case ErrorLineTooLong:
+      return "Maximal buffer length exceeded";
+    case ErrorTimeout:
+      return "Timeout during operation";
+    case ErrorReadFailed:
+      return "Reading of data failed";
+    case ErrorFraming:
+      return "Receive framing error";
+    case ErrorOverrun:
+      return "Receive Overrun Error";
+    case ErrorReceiveOverflow:
+      return "Receive Queue overflow";
+    case ErrorParity:
+      return "Receive Parity Error";
+    case ErrorTransmitFull:
+      return "Tranceive Queue is full";
+    default:
+      return SystemErrorText(code);
   }
 }
 
@@ -224,8 +246,10 @@ void TBlockSerial::MarkLost(int code) {
 }
 
 void TBlockSerial::NoteOsFailure(int code) {
-  if (code == EIO || code == ENXIO || code == ENODEV) MarkLost(code);
-  else SetError(code);
+  if (code == EIO || code == ENXIO || code == ENODEV)
+    MarkLost(code);
+  else
+    SetError(code);
 }
 
 // A rate-limit pause that ClosePort cuts short; false when it was cut.
@@ -258,7 +282,8 @@ void TBlockSerial::OpenPort(const std::string& name) {
   FDevicePath = name;
   ParsePortNumber(name);
   errno = 0;
-  if (FPortNumber >= 0 && StartsWithNoCase(name, "COM")) FDevicePath = "/dev/ttyS" + std::to_string(FPortNumber);
+  if (FPortNumber >= 0 && StartsWithNoCase(name, "COM"))
+    FDevicePath = "/dev/ttyS" + std::to_string(FPortNumber);
 
   // A name with an embedded zero would silently open a different path.
   const int err = name.find('\0') != std::string::npos ? EINVAL : OsOpen(FDevicePath);
@@ -293,19 +318,33 @@ bool TBlockSerial::SetupQueues(int32_t inputSize, int32_t outputSize) {
   return true;
 }
 
-void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, int stopBits, bool softFlow,
-                                 bool hardFlow) {
+void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, int stopBits,
+                                 bool softFlow, bool hardFlow) {
   FLineState = TLineState{};
   FLineState.DCBlength = sizeof(TLineState);
   FLineState.BaudRate = static_cast<uint32_t>(baud);
   FLineState.ByteSize = static_cast<uint8_t>(bits & 0xFF);
   FLineState.StopBits = static_cast<uint8_t>(stopBits & 0xFF);
   switch (parity.empty() ? ' ' : parity[0]) {
-    case 'O': case 'o': FLineState.Parity = 1; break;
-    case 'E': case 'e': FLineState.Parity = 2; break;
-    case 'M': case 'm': FLineState.Parity = 3; break;
-    case 'S': case 's': FLineState.Parity = 4; break;
-    default: FLineState.Parity = 0; break;
+    case 'O':
+    case 'o':
+      FLineState.Parity = 1;
+      break;
+    case 'E':
+    case 'e':
+      FLineState.Parity = 2;
+      break;
+    case 'M':
+    case 'm':
+      FLineState.Parity = 3;
+      break;
+    case 'S':
+    case 's':
+      FLineState.Parity = 4;
+      break;
+    default:
+      FLineState.Parity = 0;
+      break;
   }
   FLineState.XonChar = 0x11;
   FLineState.XoffChar = 0x13;
@@ -329,16 +368,20 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
 void TBlockSerial::ApplyLineState() {
   SetError(0);
   TUseGuard use(*this);
-  if (!use) SetError(use.Refusal());
-  else if (const int err = OsApplyLineState(FLineState)) NoteOsFailure(err);
+  if (!use)
+    SetError(use.Refusal());
+  else if (const int err = OsApplyLineState(FLineState))
+    NoteOsFailure(err);
   ThrowIfEnabled();
 }
 
 void TBlockSerial::FetchLineState() {
   SetError(0);
   TUseGuard use(*this);
-  if (!use) SetError(use.Refusal());
-  else if (const int err = OsFetchLineState(FLineState)) NoteOsFailure(err);
+  if (!use)
+    SetError(use.Refusal());
+  else if (const int err = OsFetchLineState(FLineState))
+    NoteOsFailure(err);
   ThrowIfEnabled();
 }
 
@@ -362,8 +405,8 @@ void TBlockSerial::ClosePort() {
       FClosing = true;
       FCloser = std::this_thread::get_id();
       FActive.store(false);
-      OsWake();                       // a reader in poll
-      FStateChanged.notify_all();     // a rate-limit pause
+      OsWake();                    // a reader in poll
+      FStateChanged.notify_all();  // a rate-limit pause
       FStateChanged.wait(lock, [this] { return FUsers == 0; });
       closeHere = true;
     }
@@ -374,8 +417,7 @@ void TBlockSerial::ClosePort() {
       PurgeAll();
       SetRts(false);
       SetDtr(false);
-    } catch (const ESerialError&) {
-    }
+    } catch (const ESerialError&) {}
     std::lock_guard<std::mutex> lock(FStateLock);
     OsClose();
     FClosing = false;
@@ -423,9 +465,12 @@ ByteString TBlockSerial::ReadAvailable(int timeoutMs) {
         char probe[4096];
         int got = 0;
         const int err = OsRead(probe, sizeof probe, got);
-        if (err != 0) NoteOsFailure(err);
-        else if (got > 0) result.assign(probe, static_cast<size_t>(got));
-        else MarkLost(EIO);
+        if (err != 0)
+          NoteOsFailure(err);
+        else if (got > 0)
+          result.assign(probe, static_cast<size_t>(got));
+        else
+          MarkLost(EIO);
       }
     } else if (LastErrorCode() == 0) {
       // A real cause (closed meanwhile, port gone) is kept rather than
@@ -572,8 +617,10 @@ bool TBlockSerial::WaitForLineEvent(uint32_t mask, int timeoutMs) {
   if (PortLost()) return false;
   bool readable = false;
   const int err = OsWaitReadable(timeoutMs, readable);
-  if (err == ErrorNotOpen) SetError(ErrorNotOpen);
-  else if (err != 0) NoteOsFailure(err);
+  if (err == ErrorNotOpen)
+    SetError(ErrorNotOpen);
+  else if (err != 0)
+    NoteOsFailure(err);
   return readable;
 }
 
@@ -581,8 +628,10 @@ void TBlockSerial::PurgeAll() {
   SetError(0);
   {
     TUseGuard use(*this);
-    if (!use) SetError(use.Refusal());
-    else if (const int err = OsPurge()) NoteOsFailure(err);
+    if (!use)
+      SetError(use.Refusal());
+    else if (const int err = OsPurge())
+      NoteOsFailure(err);
     FLineBuffer.clear();
   }
   ThrowIfEnabled();
@@ -605,8 +654,10 @@ uint32_t TBlockSerial::ReadModemStatus() {
   uint32_t status = 0;
   {
     TUseGuard use(*this);
-    if (!use) SetError(use.Refusal());
-    else if (const int err = OsModemStatus(status)) NoteOsFailure(err);
+    if (!use)
+      SetError(use.Refusal());
+    else if (const int err = OsModemStatus(status))
+      NoteOsFailure(err);
   }
   ThrowIfEnabled();
   FModemLines = status;
@@ -637,7 +688,8 @@ void TBlockSerial::ThrottleTransfer(int count, uint32_t maxRate, uint32_t& nextT
     ReportStatus(ReasonThrottleWait, std::to_string(wait));
     SleepUnlessClosing(wait);
   }
-  nextTick = static_cast<uint32_t>(static_cast<double>(count) / maxRate * 1000.0) + MillisecondTick();
+  nextTick =
+      static_cast<uint32_t>(static_cast<double>(count) / maxRate * 1000.0) + MillisecondTick();
 }
 
 void TBlockSerial::ReportStatus(THookSerialReason reason, const std::string& value) {

@@ -104,12 +104,12 @@ using THookSerialStatus =
 
 // "Communication error %d: %s".
 class ESerialError : public std::runtime_error {
- public:
+public:
   ESerialError(int number, const std::string& description);
   int ErrorNumber() const { return FErrorNumber; }
   const std::string& ErrorDescription() const { return FErrorDescription; }
 
- private:
+private:
   int FErrorNumber;
   std::string FErrorDescription;
 };
@@ -120,7 +120,7 @@ uint32_t MillisecondTick();
 uint32_t TickDifference(uint32_t oldTick, uint32_t newTick);
 
 class TBlockSerial {
- public:
+public:
   TBlockSerial();
   virtual ~TBlockSerial();
   TBlockSerial(const TBlockSerial&) = delete;
@@ -138,8 +138,8 @@ class TBlockSerial {
   // ---- open, configure, close
   // "COMn" (n >= 1) opens /dev/ttyS<n-1>; every other name opens unchanged.
   virtual void OpenPort(const std::string& name);
-  virtual void ConfigureLine(int baud, int bits, const std::string& parity, int stopBits, bool softFlow,
-                             bool hardFlow);
+  virtual void ConfigureLine(int baud, int bits, const std::string& parity, int stopBits,
+                             bool softFlow, bool hardFlow);
   virtual void ApplyLineState();
   virtual void FetchLineState();
   virtual void SetReceiveQueueSize(int size);
@@ -228,14 +228,14 @@ class TBlockSerial {
   int32_t RequestedInputQueue() const { return FRequestedInputQueue; }
   int32_t RequestedOutputQueue() const { return FRequestedOutputQueue; }
 
- protected:
+protected:
   // Records the driver queue sizes; false on a closed port.
   bool SetupQueues(int32_t inputSize, int32_t outputSize);
 
   TLineState FLineState;
   int32_t FReceiveQueueSize = 4096;
 
- private:
+private:
   class TUseGuard;
   friend class TUseGuard;
 

@@ -39,14 +39,15 @@ struct TSpeed {
 };
 
 constexpr TSpeed KSpeeds[] = {
-    {50, B50},         {75, B75},           {110, B110},         {134, B134},         {150, B150},
-    {200, B200},       {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
-    {2400, B2400},     {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
-    {57600, B57600},   {115200, B115200},   {230400, B230400},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},
 #ifdef B460800
-    {460800, B460800}, {500000, B500000},   {576000, B576000},   {921600, B921600},   {1000000, B1000000},
-    {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {460800, B460800},   {500000, B500000},   {576000, B576000},   {921600, B921600},
+    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 #endif
 };
 
@@ -73,8 +74,9 @@ void CloseQuietly(int& fd) {
 // Milliseconds left until deadline; -1 waits without limit.
 int Remaining(bool unlimited, std::chrono::steady_clock::time_point deadline) {
   if (unlimited) return -1;
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
   if (left <= 0) return 0;
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
@@ -160,8 +162,7 @@ void TBlockSerial::OsClose() {
 void TBlockSerial::OsWake() {
   if (FWakeWrite < 0) return;
   const char one = 1;
-  while (::write(FWakeWrite, &one, 1) < 0 && errno == EINTR) {
-  }
+  while (::write(FWakeWrite, &one, 1) < 0 && errno == EINTR) {}
 }
 
 int TBlockSerial::OsApplyLineState(const TLineState& state) {
@@ -172,8 +173,8 @@ int TBlockSerial::OsApplyLineState(const TLineState& state) {
   struct termios t {};
   if (::tcgetattr(fd, &t) != 0) return errno;
 
-  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                      IXANY | INPCK | IGNPAR);
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                      IXON | IXOFF | IXANY | INPCK | IGNPAR);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | HUPCL
@@ -188,15 +189,26 @@ int TBlockSerial::OsApplyLineState(const TLineState& state) {
   static constexpr tcflag_t KSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag |= KSizes[state.ByteSize - 5];
   switch (state.Parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
+    case 1:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case 2:
+      t.c_cflag |= PARENB;
+      break;
 #ifdef CMSPAR
-    case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
+    case 3:
+      t.c_cflag |= PARENB | PARODD | CMSPAR;
+      break;
+    case 4:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
 #else
-    case 3: case 4: return EINVAL;
+    case 3:
+    case 4:
+      return EINVAL;
 #endif
-    default: break;
+    default:
+      break;
   }
   // Parity errors are counted by the driver and reported as line errors; the
   // byte itself is delivered as received (no INPCK, which would zero it).
@@ -245,15 +257,24 @@ int TBlockSerial::OsFetchLineState(TLineState& state) {
   s.DCBlength = sizeof(TLineState);
   s.BaudRate = baud;
   switch (t.c_cflag & CSIZE) {
-    case CS5: s.ByteSize = 5; break;
-    case CS6: s.ByteSize = 6; break;
-    case CS7: s.ByteSize = 7; break;
-    default: s.ByteSize = 8; break;
+    case CS5:
+      s.ByteSize = 5;
+      break;
+    case CS6:
+      s.ByteSize = 6;
+      break;
+    case CS7:
+      s.ByteSize = 7;
+      break;
+    default:
+      s.ByteSize = 8;
+      break;
   }
   if (t.c_cflag & PARENB) {
     const bool odd = (t.c_cflag & PARODD) != 0;
 #ifdef CMSPAR
-    if (t.c_cflag & CMSPAR) s.Parity = odd ? 3 : 4;
+    if (t.c_cflag & CMSPAR)
+      s.Parity = odd ? 3 : 4;
     else
 #endif
       s.Parity = odd ? 1 : 2;
@@ -262,7 +283,8 @@ int TBlockSerial::OsFetchLineState(TLineState& state) {
   uint32_t flags = DcbBinary | DcbDtrEnable;
   if (s.Parity != 0) flags |= DcbParity;
 #ifdef CRTSCTS
-  if (t.c_cflag & CRTSCTS) flags |= DcbOutxCtsFlow | DcbRtsHandshake;
+  if (t.c_cflag & CRTSCTS)
+    flags |= DcbOutxCtsFlow | DcbRtsHandshake;
   else
 #endif
     flags |= DcbRtsEnable;
@@ -300,7 +322,8 @@ int TBlockSerial::OsWrite(const char* buffer, int count, int& written) {
   written = 0;
   const int fd = FHandle.load();
   const bool unlimited = FDeadlockTimeout < 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FDeadlockTimeout);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(FDeadlockTimeout);
   while (written < count) {
     const ssize_t w = ::write(fd, buffer + written, static_cast<size_t>(count - written));
     if (w > 0) {
@@ -325,7 +348,8 @@ int TBlockSerial::OsWaitReadable(int timeoutMs, bool& readable) {
   readable = false;
   const int fd = FHandle.load();
   const bool unlimited = timeoutMs < 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
   for (;;) {
     struct pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
     const int r = ::poll(fds, 2, Remaining(unlimited, deadline));

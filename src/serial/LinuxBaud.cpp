@@ -1,8 +1,8 @@
 #include "serial/LinuxBaud.h"
 
 #include <asm/termbits.h>
-#include <cerrno>
 #include <sys/ioctl.h>
+#include <cerrno>
 
 int LinuxSetBaud(int fd, uint32_t baud) {
   struct termios2 t {};

@@ -10,8 +10,8 @@ void TVantrelSerial::SetReceiveQueueSize(int size) {
   FReceiveQueueSize = size;
 }
 
-void TVantrelSerial::ConfigureLine(int baud, int bits, const std::string& parity, int stopBits, bool softFlow,
-                                   bool hardFlow) {
+void TVantrelSerial::ConfigureLine(int baud, int bits, const std::string& parity, int stopBits,
+                                   bool softFlow, bool hardFlow) {
   TBlockSerial::ConfigureLine(baud, bits, parity, stopBits, softFlow, hardFlow);
 }
 

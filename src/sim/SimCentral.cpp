@@ -36,46 +36,58 @@ constexpr int kSettleMs = 200;
 // How often the central looks whether a reader holds the pseudo-terminal: a
 // master reports hang-up without end while no one does, so it cannot wait for it.
 constexpr int kAttachPollMs = 20;
-constexpr int kSendBatchMs = 50;    // pacing step of the sender (see Run)
+constexpr int kSendBatchMs = 50;  // pacing step of the sender (see Run)
 
 speed_t SpeedConstant(int baud) {
   switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    case 460800:
+      return B460800;
+    case 921600:
+      return B921600;
+    default:
+      return B0;
   }
 }
 
 // Where the bytes come from: generated traffic or a capture, item by item.
 class TSource {
- public:
+public:
   virtual ~TSource() = default;
   virtual bool Next(ByteString& item) = 0;  // false at the end
 };
 
 class TTrafficSource : public TSource {
- public:
+public:
   explicit TTrafficSource(uint64_t seed) : FTraffic(seed) {}
   bool Next(ByteString& item) override {
     item = FTraffic.NextItem();
     return true;
   }
 
- private:
+private:
   TSimTraffic FTraffic;
 };
 
 class TReplaySource : public TSource {
- public:
+public:
   TReplaySource(std::vector<ByteString> items, bool loop) : FItems(std::move(items)), FLoop(loop) {}
   bool Next(ByteString& item) override {
     if (FIndex == FItems.size()) {
@@ -86,7 +98,7 @@ class TReplaySource : public TSource {
     return true;
   }
 
- private:
+private:
   std::vector<ByteString> FItems;
   bool FLoop;
   std::size_t FIndex = 0;
@@ -248,7 +260,8 @@ void TSimCentral::CloseAll() {
   if (FFd >= 0) close(FFd);
   FFd = -1;
   if (FSaveFd >= 0) {
-    if (fsync(FSaveFd) != 0 && errno != EINVAL && errno != EROFS) SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+    if (fsync(FSaveFd) != 0 && errno != EINVAL && errno != EROFS)
+      SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
     close(FSaveFd);
   }
   FSaveFd = -1;
@@ -260,7 +273,8 @@ void TSimCentral::CloseAll() {
     // Only our own link: another run may have taken the name meanwhile.
     char target[512];
     const ssize_t n = readlink(FConfig.LinkPath.c_str(), target, sizeof target - 1);
-    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == FPortPath) unlink(FConfig.LinkPath.c_str());
+    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == FPortPath)
+      unlink(FConfig.LinkPath.c_str());
     FLinkMade = false;
   }
 }
@@ -285,7 +299,8 @@ bool TSimCentral::WriteAll(const std::string& chunk) {
     if (n > 0) {
       if (FSaveFd >= 0) {
         for (ssize_t w = 0; w < n;) {
-          const ssize_t s = write(FSaveFd, chunk.data() + done + w, static_cast<std::size_t>(n - w));
+          const ssize_t s =
+              write(FSaveFd, chunk.data() + done + w, static_cast<std::size_t>(n - w));
           if (s < 0 && errno == EINTR) continue;
           if (s < 0) {
             SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
@@ -342,11 +357,11 @@ void TSimCentral::Run() {
   TSimNoise noise(FConfig.Noise, FConfig.Seed);
   const double rate = FConfig.BytesPerSecond;
 
-  bool ended = false;        // the source has no more items
+  bool ended = false;  // the source has no more items
   bool failed = false;
-  double sentBefore = 0;     // seconds of sending before the last pause
+  double sentBefore = 0;  // seconds of sending before the last pause
   bool attached = false;
-  TClock::time_point t0;     // start of the current stretch of sending
+  TClock::time_point t0;  // start of the current stretch of sending
   uint64_t sentInStretch = 0;
   ByteString next;
 
@@ -382,10 +397,11 @@ void TSimCentral::Run() {
 
     // Whole items only, as many as the rate allows by now: a reader never
     // sees half of a message because of the pacing.
-    const double allowed =
-        rate > 0 ? rate * elapsed - static_cast<double>(sentInStretch) : static_cast<double>(1 << 16);
+    const double allowed = rate > 0 ? rate * elapsed - static_cast<double>(sentInStretch)
+                                    : static_cast<double>(1 << 16);
     std::string chunk;
-    while (!next.empty() && static_cast<double>(chunk.size() + next.size()) <= allowed && chunk.size() < 4096) {
+    while (!next.empty() && static_cast<double>(chunk.size() + next.size()) <= allowed &&
+           chunk.size() < 4096) {
       chunk += next;
       pull();
     }

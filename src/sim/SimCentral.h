@@ -25,19 +25,19 @@
 struct TSimConfig {
   double BytesPerSecond = 960;  // 0: as fast as the line takes them
   uint64_t Seed = 1;
-  double Noise = 0;             // probability per byte of a flipped bit or a dropped byte
-  std::string ReplayFile;       // play this capture instead of generated traffic
-  bool Loop = false;            // replay: start again at the end
-  double Seconds = 0;           // time spent sending; 0: until Stop() (or the replay's end)
-  std::string SaveFile;         // exactly the bytes sent
-  std::string Port;             // a real serial port; empty: create a pseudo-terminal
-  int PortBaud = 9600;          // line speed of the real port
-  std::string LinkPath;         // also make this symlink to the pseudo-terminal
-  double LingerSeconds = 2;     // at the end: longest wait for the reader to take the rest
+  double Noise = 0;          // probability per byte of a flipped bit or a dropped byte
+  std::string ReplayFile;    // play this capture instead of generated traffic
+  bool Loop = false;         // replay: start again at the end
+  double Seconds = 0;        // time spent sending; 0: until Stop() (or the replay's end)
+  std::string SaveFile;      // exactly the bytes sent
+  std::string Port;          // a real serial port; empty: create a pseudo-terminal
+  int PortBaud = 9600;       // line speed of the real port
+  std::string LinkPath;      // also make this symlink to the pseudo-terminal
+  double LingerSeconds = 2;  // at the end: longest wait for the reader to take the rest
 };
 
 class TSimCentral {
- public:
+public:
   explicit TSimCentral(TSimConfig config);
   ~TSimCentral();
   TSimCentral(const TSimCentral&) = delete;
@@ -64,7 +64,7 @@ class TSimCentral {
   std::string LastErrorText() const;
   uint64_t BytesSent() const { return FBytesSent.load(); }
 
- private:
+private:
   void Run();
   bool OpenPty();
   bool OpenPort();

@@ -149,8 +149,7 @@ void TSimTraffic::PollNextAddress() {
   // left out this round, as if the central had skipped the slot.
   if (TryPush(ByteString(1, static_cast<char>(CallByteFor(a, dev.Active))))) {
     if (dev.Active && dev.Role != rlNone && FRandom.Chance(0.35)) {
-      for (int tries = 0; tries < 8 && !TryPush(DeviceMessage(dev)); ++tries) {
-      }
+      for (int tries = 0; tries < 8 && !TryPush(DeviceMessage(dev)); ++tries) {}
     }
   }
   if (a == 31) EndOfPollRound();
@@ -193,7 +192,8 @@ ByteString TSimTraffic::DeviceMessage(const TDevice& dev) {
         raw = raw < 0 ? 0 : raw > 29 ? 29 : raw;
         if (raw == 0 && FRandom.Chance(0.2)) l.Forward = !l.Forward;
         l.Raw = static_cast<uint8_t>(raw);
-        m = Bytes({0x61, 0, static_cast<unsigned>(l.Address >> 8), l.Address, (l.Forward ? 0x80u : 0u) | l.Raw});
+        m = Bytes({0x61, 0, static_cast<unsigned>(l.Address >> 8), l.Address,
+                   (l.Forward ? 0x80u : 0u) | l.Raw});
       } else {
         const unsigned f = FRandom.Below(17);
         l.Functions ^= 1u << f;
@@ -212,8 +212,9 @@ ByteString TSimTraffic::CentralStatus() {
   FCurrent += static_cast<int>(FRandom.Below(9)) - 4;
   const int top = FMaxCurrent * 10;
   FCurrent = FCurrent < 0 ? 0 : FCurrent > top ? top : FCurrent;
-  ByteString m = Bytes({0x00, 0, static_cast<unsigned>(FTypeCode << 4 | FMaxCurrent),
-                        static_cast<unsigned>(FCurrent), 0x00, 0x13, static_cast<unsigned>(FFreeLoco)});
+  ByteString m =
+      Bytes({0x00, 0, static_cast<unsigned>(FTypeCode << 4 | FMaxCurrent),
+             static_cast<unsigned>(FCurrent), 0x00, 0x13, static_cast<unsigned>(FFreeLoco)});
   SetCheckByte(m);
   return m;
 }
@@ -271,7 +272,8 @@ bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error)
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
     if (bytes.size() + n > MaxCaptureBytes) {
       std::fclose(f);
-      error = "cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) + " MiB";
+      error =
+          "cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) + " MiB";
       return false;
     }
     bytes.append(buf, n);

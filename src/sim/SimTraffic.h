@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <random>
 #include <functional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,12 +18,12 @@
 // A small deterministic random source: the standard engines are fully
 // specified, the standard distributions are not, so the ranges are drawn here.
 class TSimRandom {
- public:
+public:
   explicit TSimRandom(uint64_t seed) : FEngine(seed) {}
   uint32_t Below(uint32_t n) { return n ? static_cast<uint32_t>(FEngine() % n) : 0; }
   bool Chance(double p) { return static_cast<double>(FEngine() >> 11) * 0x1.0p-53 < p; }
 
- private:
+private:
   std::mt19937_64 FEngine;
 };
 
@@ -34,7 +34,7 @@ void SetCheckByte(ByteString& m);
 uint8_t CallByteFor(int address, bool active);
 
 class TSimTraffic {
- public:
+public:
   explicit TSimTraffic(uint64_t seed);
 
   // The next item of the stream: a call byte, a lone byte or one whole
@@ -46,7 +46,7 @@ class TSimTraffic {
   // The devices the central currently calls as active (index 1-31).
   bool DeviceActive(int address) const { return FDevices[address].Active; }
 
- private:
+private:
   enum TRole { rlNone, rlLoco, rlTurnout, rlContact };
   struct TDevice {
     TRole Role = rlNone;
@@ -54,12 +54,12 @@ class TSimTraffic {
   };
   struct TLoco {
     uint16_t Address = 3;
-    uint8_t Raw = 0;         // raw speed 0-29 (mode 4 shows 0-28)
+    uint8_t Raw = 0;  // raw speed 0-29 (mode 4 shows 0-28)
     bool Forward = true;
     uint32_t Functions = 0;  // bit 0 lights, bits 1-16 functions
   };
 
-  void GenerateMore();          // appends at least one item to FReady
+  void GenerateMore();  // appends at least one item to FReady
   void PollNextAddress();
   ByteString DeviceMessage(const TDevice& dev);
   ByteString CentralStatus();
@@ -91,11 +91,12 @@ class TSimTraffic {
 // Flips a bit or drops a byte, each byte with the given probability (half
 // and half), so that the reader has to find its way back into step.
 class TSimNoise {
- public:
-  TSimNoise(double probability, uint64_t seed) : FProbability(probability), FRandom(seed ^ 0x9E3779B97F4A7C15ull) {}
+public:
+  TSimNoise(double probability, uint64_t seed)
+      : FProbability(probability), FRandom(seed ^ 0x9E3779B97F4A7C15ull) {}
   ByteString Apply(std::string_view bytes);
 
- private:
+private:
   double FProbability;
   TSimRandom FRandom;
 };
@@ -111,15 +112,16 @@ std::vector<ByteString> FrameCapture(std::string_view bytes);
 // One exception keeps memory bounded: a run of unrecognised bytes that grows
 // to MaxItem bytes is handed on as one item then.  OnItem returns false to stop.
 class TCaptureFramer {
- public:
+public:
   static constexpr std::size_t MaxItem = 1u << 20;
 
-  explicit TCaptureFramer(std::function<bool(std::string_view)> onItem) : FOnItem(std::move(onItem)) {}
+  explicit TCaptureFramer(std::function<bool(std::string_view)> onItem)
+      : FOnItem(std::move(onItem)) {}
 
   bool Feed(std::string_view bytes);  // false once OnItem has asked to stop
   bool Finish();                      // end of the capture: the rest as one item
 
- private:
+private:
   bool Cut(bool atEnd);
 
   std::function<bool(std::string_view)> FOnItem;

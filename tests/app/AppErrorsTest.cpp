@@ -13,8 +13,7 @@
 
 namespace {
 
-TEST(AppErrors, EscapingExceptionIsReportedAndTheProgramGoesOn)
-{
+TEST(AppErrors, EscapingExceptionIsReportedAndTheProgramGoesOn) {
   QStringList reported;
   auto old = SetErrorReporter([&](const QString& m) { reported << m; });
 
@@ -45,13 +44,13 @@ TEST(AppErrors, EscapingExceptionIsReportedAndTheProgramGoesOn)
   SetErrorReporter(old);
 }
 
-TEST(AppErrors, DefaultReporterShowsTheMessageInABox)
-{
+TEST(AppErrors, DefaultReporterShowsTheMessageInABox) {
   QStringList boxes;
-  auto old = SetMessageBoxHandler([&](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
-    boxes << text;
-    return TMsgResult::Ok;
-  });
+  auto old = SetMessageBoxHandler(
+      [&](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
+        boxes << text;
+        return TMsgResult::Ok;
+      });
   QTimer::singleShot(0, [] { throw std::runtime_error("Unable to write to x.ini"); });
   EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.isEmpty(); }, 2000));
   EXPECT_EQ(boxes.value(0), "Unable to write to x.ini");
@@ -60,8 +59,7 @@ TEST(AppErrors, DefaultReporterShowsTheMessageInABox)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   TVantrelApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);

@@ -9,15 +9,13 @@
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> v)
-{
+std::string Bytes(std::initializer_list<int> v) {
   std::string s;
   for (int b : v) s.push_back(static_cast<char>(b));
   return s;
 }
 
-TEST(CentralStatus, SevenByteStatusGivesAllSixLabels)
-{
+TEST(CentralStatus, SevenByteStatusGivesAllSixLabels) {
   auto v = FormatCentralStatus(Bytes({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}), 16, ".");
   ASSERT_EQ(v.Kind, TCentralMsgKind::cmkStatus);
   EXPECT_EQ(v.Central, "Centrála: KV8");
@@ -29,8 +27,7 @@ TEST(CentralStatus, SevenByteStatusGivesAllSixLabels)
   EXPECT_EQ(v.VolAdr, "12L (4volných)");
 }
 
-TEST(CentralStatus, DecimalSeparatorIsTheCallersAndWidthsStay)
-{
+TEST(CentralStatus, DecimalSeparatorIsTheCallersAndWidthsStay) {
   auto v = FormatCentralStatus(Bytes({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}), 16, ",");
   EXPECT_EQ(v.ProudA, "Ia =   4,5 A");
   EXPECT_EQ(v.ProudM, "Im =  12,0 A");
@@ -41,13 +38,16 @@ TEST(CentralStatus, DecimalSeparatorIsTheCallersAndWidthsStay)
   EXPECT_EQ(full.ProudP, "Ip = 2550.00 %");
   EXPECT_EQ(full.Firmware, "Firmware: 1.A");
   // A multi-byte separator still counts as one character of the field.
-  EXPECT_EQ(FormatFixed(4.5, 5, 1, "\xC2\xB7"), "  4\xC2\xB7" "5");
+  EXPECT_EQ(FormatFixed(4.5, 5, 1, "\xC2\xB7"),
+            "  4\xC2\xB7"
+            "5");
 }
 
-TEST(CentralStatus, TypeCodesZeroMaximumAndNegativeLocoCount)
-{
-  EXPECT_EQ(FormatCentralStatus(Bytes({0, 0, 0xC3, 0, 0, 0x10, 0}), 16, ".").Central, "Centrála: KV12");
-  EXPECT_EQ(FormatCentralStatus(Bytes({0, 0, 0x53, 0, 0, 0x10, 0}), 16, ".").Central, "Centrála: 5");
+TEST(CentralStatus, TypeCodesZeroMaximumAndNegativeLocoCount) {
+  EXPECT_EQ(FormatCentralStatus(Bytes({0, 0, 0xC3, 0, 0, 0x10, 0}), 16, ".").Central,
+            "Centrála: KV12");
+  EXPECT_EQ(FormatCentralStatus(Bytes({0, 0, 0x53, 0, 0, 0x10, 0}), 16, ".").Central,
+            "Centrála: 5");
   auto zero = FormatCentralStatus(Bytes({0, 0, 0x80, 0x10, 0, 0x10, 20}), 16, ".");
   ASSERT_EQ(zero.Kind, TCentralMsgKind::cmkStatus);
   EXPECT_FALSE(zero.HasLoad);
@@ -55,8 +55,7 @@ TEST(CentralStatus, TypeCodesZeroMaximumAndNegativeLocoCount)
   EXPECT_EQ(zero.VolAdr, "-4L (20volných)");
 }
 
-TEST(CentralStatus, PowerStatesAndWhatGoesToTheLog)
-{
+TEST(CentralStatus, PowerStatesAndWhatGoesToTheLog) {
   auto on = FormatCentralStatus(Bytes({0x00, 0x80, 0x80}), 16, ".");
   ASSERT_EQ(on.Kind, TCentralMsgKind::cmkPower);
   EXPECT_EQ(on.PowerCaption, "Napájení zapnuto");

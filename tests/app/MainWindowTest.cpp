@@ -12,15 +12,15 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pty.h>
 #include <grp.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <initializer_list>
 #include <string>
@@ -39,15 +39,13 @@
 
 namespace {
 
-std::string Bytes(std::initializer_list<int> v)
-{
+std::string Bytes(std::initializer_list<int> v) {
   std::string s;
   for (int b : v) s.push_back(static_cast<char>(b));
   return s;
 }
 
-int ThreadCount()
-{
+int ThreadCount() {
   int n = 0;
   if (DIR* d = ::opendir("/proc/self/task")) {
     while (dirent* e = ::readdir(d))
@@ -62,8 +60,7 @@ struct TPty {
   int Master = -1;
   std::string SlavePath;
 
-  TPty()
-  {
+  TPty() {
     int slave = -1;
     char name[128] = {};
     if (::openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
@@ -73,39 +70,38 @@ struct TPty {
     ::close(slave);
   }
   ~TPty() { Close(); }
-  void Close()
-  {
+  void Close() {
     if (Master >= 0) ::close(Master);
     Master = -1;
   }
-  void Send(const std::string& bytes) const
-  {
+  void Send(const std::string& bytes) const {
     ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
 };
 
 class MainWindow : public ::testing::Test {
 protected:
-  void SetUp() override
-  {
+  void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
     SetSettingsFileName(QDir(Dir.path()).filePath("test.ini").toStdString());
     LoadSettings();  // no file: the defaults
     QLocale::setDefault(QLocale::c());
-    OldBox = SetMessageBoxHandler([this](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
-      Boxes << text;
-      return TMsgResult::Ok;
-    });
+    OldBox = SetMessageBoxHandler(
+        [this](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
+          Boxes << text;
+          return TMsgResult::Ok;
+        });
     ByteString rest;
-    do QueueTakeFirst(rest); while (!rest.empty());
+    do QueueTakeFirst(rest);
+    while (!rest.empty());
     Window = new TFormVantrelBus;
   }
-  void TearDown() override
-  {
+  void TearDown() override {
     delete Window;
     SetMessageBoxHandler(OldBox);
     ByteString rest;
-    do QueueTakeFirst(rest); while (!rest.empty());
+    do QueueTakeFirst(rest);
+    while (!rest.empty());
   }
 
   void Feed(const std::string& message) { QueueAdd(message); }
@@ -113,19 +109,19 @@ protected:
   // The colour actually painted inside the power panel's bevel.
   QColor PowerColour() const { return Window->PanelPower->grab().toImage().pixelColor(6, 6); }
   QString Cell(int col, int row) const { return Window->GridDeviceList->Cells(col, row); }
-  QStringList LogLines() const
-  {
+  QStringList LogLines() const {
     const QString t = Window->MemoLog->toPlainText();
     return t.isEmpty() ? QStringList() : t.split('\n');
   }
   bool Connected() const { return Window->ActionConnect->isChecked() && BusSerial != nullptr; }
-  void ConnectTo(const TPty& pty)
-  {
+  void ConnectTo(const TPty& pty) {
     Window->SetPortOverride(pty.SlavePath);
     QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   }
   // Waits until every reader thread has ended and been joined.
-  bool ReadersGone() { return QTest::qWaitFor([this] { return Window->PendingDaemonCount() == 0; }, 3000); }
+  bool ReadersGone() {
+    return QTest::qWaitFor([this] { return Window->PendingDaemonCount() == 0; }, 3000);
+  }
 
   QTemporaryDir Dir;
   TMessageBoxHandler OldBox;
@@ -133,8 +129,7 @@ protected:
   TFormVantrelBus* Window = nullptr;
 };
 
-TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog)
-{
+TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog) {
   EXPECT_EQ(Cell(0, 0), QString::fromUtf8("Čís."));
   EXPECT_EQ(Cell(4, 0), QString::fromUtf8("Komentář"));
   EXPECT_EQ(Cell(0, 1), "");
@@ -144,8 +139,7 @@ TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog)
   EXPECT_FALSE(Window->ActionConnect->isChecked());
 }
 
-TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp)
-{
+TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp) {
   Window->SetPortOverride(QDir(Dir.path()).filePath("no-such-port").toStdString());
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   EXPECT_FALSE(Window->ActionConnect->isChecked());
@@ -159,8 +153,7 @@ TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp)
   EXPECT_TRUE(Boxes.isEmpty());
 }
 
-TEST(OpenFailure, PermissionDeniedOnADeviceNamesItsGroup)
-{
+TEST(OpenFailure, PermissionDeniedOnADeviceNamesItsGroup) {
   TPty pty;
   struct stat st {};
   ASSERT_EQ(::stat(pty.SlavePath.c_str(), &st), 0);
@@ -170,13 +163,13 @@ TEST(OpenFailure, PermissionDeniedOnADeviceNamesItsGroup)
   EXPECT_EQ(OpenFailureText(EACCES, denied, pty.SlavePath),
             denied + " – uživatel musí být členem skupiny " + groupName);
   // Only for that error, and only for device files.
-  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.SlavePath), "No such file or directory");
+  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.SlavePath),
+            "No such file or directory");
   EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
   EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
 }
 
-TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint)
-{
+TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint) {
   if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
   TPty pty;
   ASSERT_EQ(::chmod(pty.SlavePath.c_str(), 0), 0);
@@ -186,8 +179,7 @@ TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint)
   EXPECT_TRUE(Window->LabelError->text().contains(QString::fromUtf8("skupiny")));
 }
 
-TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDeviceMessage)
-{
+TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDeviceMessage) {
   Window->SetPortOverride("/nonexistent/port");
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   const QString oldError = Window->LabelError->text();
@@ -200,7 +192,8 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
   EXPECT_EQ(Window->LabelError->text(), oldError);
 
   pty.Send(Bytes({0x00, 0x80, 0x80}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
   EXPECT_EQ(Window->LabelError->text(), oldError);
 
   // Call to address 1 (active), then a contact message attributed to it.
@@ -213,8 +206,7 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
   EXPECT_EQ(Cell(2, 2), "ne");
 }
 
-TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader)
-{
+TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader) {
   const int threadsBefore = ThreadCount();
   TPty pty;
   ConnectTo(pty);
@@ -236,8 +228,7 @@ TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader)
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
-TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConnect)
-{
+TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConnect) {
   Feed(Bytes({0xC5}));
   Feed(Bytes({0x4B, 0x49, 0x01, 0x03}));
   QTest::qWait(50);
@@ -250,8 +241,7 @@ TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConne
   EXPECT_EQ(QueueCount(), 0);
 }
 
-TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk)
-{
+TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk) {
   TPty pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
@@ -270,8 +260,7 @@ TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk)
   EXPECT_EQ(Cell(2, 2), "ne");  // the last flip (0x81) wins
 }
 
-TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning)
-{
+TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning) {
   TPty pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
@@ -289,8 +278,7 @@ TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning)
   EXPECT_EQ(LogLines().size(), 4000);
 }
 
-TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection)
-{
+TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection) {
   TPty first, second;
   ConnectTo(first);
   ASSERT_TRUE(Connected());
@@ -306,8 +294,7 @@ TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection)
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
 }
 
-TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks)
-{
+TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   const int threadsBefore = ThreadCount();
   {
     TPty pty;
@@ -340,8 +327,7 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks)
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->LabelError->text().startsWith("61 "); }, 3000));
 }
 
-TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread)
-{
+TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread) {
   const int threadsBefore = ThreadCount();
   TPty pty;
   ConnectTo(pty);
@@ -360,13 +346,15 @@ TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread)
 }
 
 #ifdef VANTREL_HAVE_CONFIG_UI
-TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother)
-{
+TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   TFormVantrelCfg dialog(Window);
   FormVantrelCfg = &dialog;
   Window->SetPortOverride("/dev/pts/99");
   bool shown = false;
-  QTimer::singleShot(0, [&] { shown = dialog.isVisible(); dialog.reject(); });
+  QTimer::singleShot(0, [&] {
+    shown = dialog.isVisible();
+    dialog.reject();
+  });
   Window->ActionConfig->trigger();
   EXPECT_TRUE(shown);
   EXPECT_EQ(Window->PortOverride(), "/dev/pts/99");
@@ -385,8 +373,7 @@ TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother)
 
 // ---- dispatch, without a line: messages put straight into the queue ----------
 
-TEST_F(MainWindow, CentralStatusFillsTheLabelsWithTheLocalesSeparator)
-{
+TEST_F(MainWindow, CentralStatusFillsTheLabelsWithTheLocalesSeparator) {
   Settings.MaxLoko = 16;
   Feed(Bytes({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
   Drain();
@@ -408,8 +395,7 @@ TEST_F(MainWindow, CentralStatusFillsTheLabelsWithTheLocalesSeparator)
   EXPECT_EQ(Window->FillCount(), 0);
 }
 
-TEST_F(MainWindow, PowerPanelColoursAndOddStatusMessagesGoToTheLog)
-{
+TEST_F(MainWindow, PowerPanelColoursAndOddStatusMessagesGoToTheLog) {
   Feed(Bytes({0x00, 0x80, 0x80}));
   Drain();
   EXPECT_EQ(Window->PanelPower->text(), QString::fromUtf8("Napájení zapnuto"));
@@ -428,8 +414,7 @@ TEST_F(MainWindow, PowerPanelColoursAndOddStatusMessagesGoToTheLog)
   EXPECT_EQ(Window->LabelCentral->text(), before);
 }
 
-TEST_F(MainWindow, CallBytesOrderTheGridActiveFirst)
-{
+TEST_F(MainWindow, CallBytesOrderTheGridActiveFirst) {
   Feed(Bytes({0x41}));
   Drain();
   EXPECT_EQ(Cell(0, 1), "1");
@@ -459,8 +444,7 @@ TEST_F(MainWindow, CallBytesOrderTheGridActiveFirst)
   EXPECT_TRUE(LogLines().isEmpty());  // device messages are never logged
 }
 
-TEST_F(MainWindow, LoneBytesAreLoggedOrIgnoredAndOneRedrawPerDrain)
-{
+TEST_F(MainWindow, LoneBytesAreLoggedOrIgnoredAndOneRedrawPerDrain) {
   Feed(Bytes({0x41}));
   Drain();
   ASSERT_EQ(Window->FillCount(), 1);
@@ -480,8 +464,7 @@ TEST_F(MainWindow, LoneBytesAreLoggedOrIgnoredAndOneRedrawPerDrain)
   EXPECT_EQ(Cell(2, 4), "ne");
 }
 
-TEST_F(MainWindow, LogButtonsShowHideAndClear)
-{
+TEST_F(MainWindow, LogButtonsShowHideAndClear) {
   Window->show();
   Feed(Bytes({0x01}));
   Drain();

@@ -216,21 +216,21 @@ TEST(DecodeCentralStatus, Fields) {
   std::string type, firmware;
   int freeLoco = -1;
   double ia = -1, im = -1;
-  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0xC4, 0x15, 0x99, 0x1A, 0xFF}), type, firmware, freeLoco,
-                                  ia, im));
+  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0xC4, 0x15, 0x99, 0x1A, 0xFF}), type, firmware,
+                                  freeLoco, ia, im));
   EXPECT_EQ(type, "KV12");
   EXPECT_DOUBLE_EQ(im, 4.0);
   EXPECT_DOUBLE_EQ(ia, 2.1);
   EXPECT_EQ(firmware, "1.A");
   EXPECT_EQ(freeLoco, 255);
-  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0x54, 0x00, 0x00, 0x20, 0x00}), type, firmware, freeLoco,
-                                  ia, im));
+  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0x54, 0x00, 0x00, 0x20, 0x00}), type, firmware,
+                                  freeLoco, ia, im));
   EXPECT_EQ(type, "5");
   EXPECT_EQ(firmware, "2.0");
   EXPECT_DOUBLE_EQ(ia, 0.0);
   EXPECT_DOUBLE_EQ(im, 4.0);
-  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0x8F, 0xFF, 0x00, 0xFB, 0x07}), type, firmware, freeLoco,
-                                  ia, im));
+  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0x8F, 0xFF, 0x00, 0xFB, 0x07}), type, firmware,
+                                  freeLoco, ia, im));
   EXPECT_EQ(type, "KV8");
   EXPECT_DOUBLE_EQ(im, 15.0);
   EXPECT_DOUBLE_EQ(ia, 25.5);
@@ -243,8 +243,8 @@ TEST(DecodeCentralStatus, WrongLengthWritesNothing) {
   int freeLoco = 3;
   double ia = 1.5, im = 2.5;
   EXPECT_FALSE(DecodeCentralStatus(B({0x00, 0x80, 0x80}), type, firmware, freeLoco, ia, im));
-  EXPECT_FALSE(DecodeCentralStatus(B({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20, 0x00}), type, firmware,
-                                   freeLoco, ia, im));
+  EXPECT_FALSE(DecodeCentralStatus(B({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20, 0x00}), type,
+                                   firmware, freeLoco, ia, im));
   EXPECT_EQ(type, "t");
   EXPECT_EQ(firmware, "f");
   EXPECT_EQ(freeLoco, 3);
@@ -271,7 +271,8 @@ TEST(MessageComment, DocumentedExamples) {
   EXPECT_EQ(MessageComment(B({0x4A, 0x41, 0x00, 0x0B})), "Vyhybka 2 L T");
   EXPECT_EQ(MessageComment(B({0x61, 0x5A, 0x00, 0x03, 0x8A})), "Loko #3 rychlost P 9");
   EXPECT_EQ(MessageComment(B({0x62, 0xA5, 0x00, 0x03, 0x85})), "Loko #3 funkce 5 F");
-  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x00, 0x03, 0x80})), "Loko #3 sv\xC4\x9Btla T");  // UTF-8 ě
+  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x00, 0x03, 0x80})),
+            "Loko #3 sv\xC4\x9Btla T");  // UTF-8 ě
 }
 
 TEST(MessageComment, TurnoutAndContact) {
@@ -306,7 +307,8 @@ TEST(MessageComment, UndecodedKindsAreEmpty) {
   EXPECT_EQ(MessageComment(B({})), "");
   EXPECT_EQ(MessageComment(B({0x41})), "");
   EXPECT_EQ(MessageComment(B({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20})), "");
-  for (int k : {0x10, 0x11, 0x12, 0x14, 0x40, 0x45, 0x54, 0x56, 0x60, 0x64, 0x75, 0x80, 0x85, 0xB5, 0xB8})
+  for (int k :
+       {0x10, 0x11, 0x12, 0x14, 0x40, 0x45, 0x54, 0x56, 0x60, 0x64, 0x75, 0x80, 0x85, 0xB5, 0xB8})
     EXPECT_EQ(MessageComment(B({k, 0x00, 0x00, 0x04, 0x80})), "") << k;
   EXPECT_EQ(MessageComment(B({0x45, 0x00, 0x00, 0x04})), "");  // accessory layout, other kind
 }

@@ -122,7 +122,7 @@ TEST(DevList, SteadyAlternatingPollingCausesNoRedraw) {
   TVantrelBusDevList list;
   list.ProcessCallByte(0x41);  // device 1 active
   list.ProcessCallByte(0x82);  // device 2 inactive (already)
-  list.SetChanged(false);       // the redraw
+  list.SetChanged(false);      // the redraw
   for (int i = 0; i < 100; ++i) {
     EXPECT_FALSE(list.ProcessCallByte(0x41));
     EXPECT_FALSE(list.ProcessCallByte(0x82));

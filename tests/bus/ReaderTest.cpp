@@ -3,18 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <fcntl.h>
+#include <ctime>
 #include <memory>
 #include <mutex>
-#include <pty.h>
 #include <random>
-#include <termios.h>
-#include <ctime>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -160,7 +160,8 @@ TEST_F(Reader, NoWaitGoesOnShortAtOnce) {
     ASSERT_TRUE(WaitCount(1)) << wait;
     Send(Bytes({0x02, 0x03, 0x04}));  // 0x02 is unknown
     ASSERT_TRUE(WaitCount(2)) << wait;
-    EXPECT_EQ(DrainQueue(), (std::vector<ByteString>{Bytes({0x61, 0x01}), Bytes({0x02, 0x03, 0x04})}));
+    EXPECT_EQ(DrainQueue(),
+              (std::vector<ByteString>{Bytes({0x61, 0x01}), Bytes({0x02, 0x03, 0x04})}));
   }
 }
 
@@ -196,7 +197,8 @@ TEST_F(Reader, LostPortEndsTheThreadWithTheLinkError) {
   FMaster = -1;
   {
     std::unique_lock<std::mutex> lock(FMutex);
-    ASSERT_TRUE(FCv.wait_for(lock, 5s, [&] { return FEnded != nullptr; })) << "still polling a dead port";
+    ASSERT_TRUE(FCv.wait_for(lock, 5s, [&] { return FEnded != nullptr; }))
+        << "still polling a dead port";
   }
   EXPECT_EQ(FEnded, FDaemon.get());
   EXPECT_TRUE(FDaemon->Finished());
@@ -214,8 +216,13 @@ TEST_F(Reader, RandomTrafficArrivesWhole) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
-  const ByteString pieces[] = {Contact, Turnout, Bytes({0x41}), Bytes({0x1F}), Bytes({0x11, 0x11}),
-                               Bytes({0x00, 0x80, 0x80}), Bytes({0x61, 1, 2, 3, 4})};
+  const ByteString pieces[] = {Contact,
+                               Turnout,
+                               Bytes({0x41}),
+                               Bytes({0x1F}),
+                               Bytes({0x11, 0x11}),
+                               Bytes({0x00, 0x80, 0x80}),
+                               Bytes({0x61, 1, 2, 3, 4})};
   ByteString sent;
   while (sent.size() < 30000) {
     if (rng() % 8 == 0)
@@ -301,7 +308,7 @@ TEST(ReaderCut, RuleFollowsTheFlagAndStopDrops) {
   ByteString buf = Bytes({0x11, 0x12, 0x4A, 0x00});
   TReadComDaemon checked(nullptr, true, 10, 500, 50);
   EXPECT_EQ(checked.CutCompleteMessages(buf), 2u);  // 11 fails its check: two call bytes
-  EXPECT_EQ(buf, Bytes({0x4A, 0x00}));               // incomplete rest stays
+  EXPECT_EQ(buf, Bytes({0x4A, 0x00}));              // incomplete rest stays
   EXPECT_EQ(DrainQueue(), (std::vector<ByteString>{Bytes({0x11}), Bytes({0x12})}));
 
   buf = Bytes({0x11, 0x12, 0x20, 0x41});

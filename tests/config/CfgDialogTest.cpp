@@ -2,6 +2,7 @@
 // driven through its widgets on the offscreen platform.
 #include "config/uVantrelCfg.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -12,10 +13,9 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
 
-#include <memory>
 #include <unistd.h>
+#include <memory>
 
 #include "config/Settings.h"
 #include "controls/MsgBox.h"
@@ -24,47 +24,41 @@ namespace {
 
 class CfgDialog : public ::testing::Test {
 protected:
-  void SetUp() override
-  {
+  void SetUp() override {
     ASSERT_TRUE(FDir.isValid());
     FIni = FDir.filePath("vVantrelBus.ini");
     SetSettingsFileName(FIni.toStdString());
     Settings = TSettings{};
-    FOldBox = SetMessageBoxHandler([this](QWidget*, const QString&, const QString& text, TMsgIcon icon,
-                                          TMsgButtons) {
-      Boxes << text;
-      BoxIcons.push_back(icon);
-      return TMsgResult::Ok;
-    });
+    FOldBox = SetMessageBoxHandler(
+        [this](QWidget*, const QString&, const QString& text, TMsgIcon icon, TMsgButtons) {
+          Boxes << text;
+          BoxIcons.push_back(icon);
+          return TMsgResult::Ok;
+        });
     FOldReporter = SetErrorReporter([this](const QString& message) { Reported << message; });
   }
-  void TearDown() override
-  {
+  void TearDown() override {
     Dialog.reset();
     SetMessageBoxHandler(FOldBox);
     SetErrorReporter(FOldReporter);
     SetSettingsFileName("");
   }
 
-  void WriteIni(const QByteArray& text)
-  {
+  void WriteIni(const QByteArray& text) {
     QFile f(FIni);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(text);
   }
-  QString ReadIni() const
-  {
+  QString ReadIni() const {
     QFile f(FIni);
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
   }
   // Creating the dialog loads the settings, as at program start.
-  void Create()
-  {
+  void Create() {
     Dialog = std::make_unique<TFormVantrelCfg>();
     Dialog->SetUrlOpener([this](const QUrl& url) { Opened << url.toString(); });
   }
-  void Show()
-  {
+  void Show() {
     Dialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Dialog.get()));
   }
@@ -80,25 +74,21 @@ protected:
   TErrorReporter FOldReporter;
 };
 
-QStringList VisibleTabs(QTabWidget* tabs)
-{
+QStringList VisibleTabs(QTabWidget* tabs) {
   QStringList texts;
   for (int i = 0; i < tabs->count(); ++i)
-    if (tabs->isTabVisible(i))
-      texts << tabs->tabText(i);
+    if (tabs->isTabVisible(i)) texts << tabs->tabText(i);
   return texts;
 }
 
-QString Selected(const TRadioGroup* group)
-{
+QString Selected(const TRadioGroup* group) {
   const int index = group->ItemIndex();
   return index < 0 ? QString("(none)") : group->Button(index)->text();
 }
 
 }  // namespace
 
-TEST_F(CfgDialog, FirstStartShowsDefaultsAndCreatesNoFile)
-{
+TEST_F(CfgDialog, FirstStartShowsDefaultsAndCreatesNoFile) {
   Create();
   Show();
   EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "COM1");
@@ -114,7 +104,8 @@ TEST_F(CfgDialog, FirstStartShowsDefaultsAndCreatesNoFile)
   EXPECT_EQ(Dialog->UpDownAppID->value(), 1);
   EXPECT_FALSE(QFile::exists(FIni));
 
-  EXPECT_EQ(VisibleTabs(Dialog->PageControlCfg), QStringList({"Komunikace", "Centrála", "O aplikaci"}));
+  EXPECT_EQ(VisibleTabs(Dialog->PageControlCfg),
+            QStringList({"Komunikace", "Centrála", "O aplikaci"}));
   EXPECT_EQ(Dialog->PageControlCfg->currentWidget(), Dialog->TabSheet1);
   EXPECT_EQ(Dialog->minimumSize(), Dialog->maximumSize());  // not resizable
   EXPECT_GE(Dialog->width(), 351);
@@ -122,23 +113,21 @@ TEST_F(CfgDialog, FirstStartShowsDefaultsAndCreatesNoFile)
   EXPECT_EQ(Dialog->Image1->pixmap().size(), QSize(73, 57));
 }
 
-TEST_F(CfgDialog, OkWithoutChangesWritesTheNineKeys)
-{
+TEST_F(CfgDialog, OkWithoutChangesWritesTheNineKeys) {
   Create();
   Show();
   QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
   EXPECT_EQ(Dialog->result(), QDialog::Accepted);
   EXPECT_FALSE(Dialog->isVisible());
   const QString ini = ReadIni();
-  for (const char* line : {"Port=COM1", "Baud=9600", "Parity=0", "Bits=8", "StopBit=0", "SoftFlow=0",
-                           "HardFlow=0", "AppID=1", "MaxLoko=16"})
+  for (const char* line : {"Port=COM1", "Baud=9600", "Parity=0", "Bits=8", "StopBit=0",
+                           "SoftFlow=0", "HardFlow=0", "AppID=1", "MaxLoko=16"})
     EXPECT_TRUE(ini.contains(line)) << line << " missing in\n" << ini.toStdString();
   EXPECT_FALSE(ini.contains("Timeout"));
   EXPECT_TRUE(Reported.isEmpty());
 }
 
-TEST_F(CfgDialog, CancelAndWebAddressChangeNothing)
-{
+TEST_F(CfgDialog, CancelAndWebAddressChangeNothing) {
   WriteIni("[Comm]\nParity=1\n");
   Create();
   Show();
@@ -160,8 +149,7 @@ TEST_F(CfgDialog, CancelAndWebAddressChangeNothing)
   EXPECT_EQ(ReadIni(), "[Comm]\nParity=1\n");
 }
 
-TEST_F(CfgDialog, OutOfRangeStoredValuesAreShownClampedAndStoredAsShown)
-{
+TEST_F(CfgDialog, OutOfRangeStoredValuesAreShownClampedAndStoredAsShown) {
   WriteIni("[Comm]\nParity=7\nBits=9\nStopBit=-3\n[Central]\nAppID=-5\nMaxLoko=65544\n");
   Create();
   Show();
@@ -184,11 +172,11 @@ TEST_F(CfgDialog, OutOfRangeStoredValuesAreShownClampedAndStoredAsShown)
   EXPECT_EQ(Dialog->RadioGroupBitsA->ItemIndex(), -1);
 }
 
-TEST_F(CfgDialog, TypedPortIsStoredAsTyped)
-{
+TEST_F(CfgDialog, TypedPortIsStoredAsTyped) {
   Create();
   Show();
-  for (const QString& port : {QStringLiteral("COM7"), QStringLiteral("/dev/serial/by-id/usb-Adapter_01-if00")}) {
+  for (const QString& port :
+       {QStringLiteral("COM7"), QStringLiteral("/dev/serial/by-id/usb-Adapter_01-if00")}) {
     QLineEdit* edit = Dialog->ComboBoxPortA->lineEdit();
     edit->selectAll();
     QTest::keyClicks(edit, port);
@@ -200,8 +188,7 @@ TEST_F(CfgDialog, TypedPortIsStoredAsTyped)
   }
 }
 
-TEST_F(CfgDialog, BaudRateThatIsNoNumberIsReportedAndStoredAsZero)
-{
+TEST_F(CfgDialog, BaudRateThatIsNoNumberIsReportedAndStoredAsZero) {
   Create();
   Show();
   Dialog->EditBaudRate->SetText("abc");
@@ -214,8 +201,7 @@ TEST_F(CfgDialog, BaudRateThatIsNoNumberIsReportedAndStoredAsZero)
   EXPECT_EQ(Dialog->result(), QDialog::Accepted);
 }
 
-TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect)
-{
+TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect) {
   // A folder the program cannot write to.  Root ignores permission bits, so
   // there the "folder" is a plain file instead.
   const QString folder = FDir.filePath("locked");
@@ -235,7 +221,8 @@ TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect)
     Dialog->BitBtnOKClick();
     ADD_FAILURE() << "no error escaped";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + folder.toStdString() + "/vVantrelBus.ini");
+    EXPECT_EQ(std::string(e.what()),
+              "Unable to write to " + folder.toStdString() + "/vVantrelBus.ini");
   }
   EXPECT_EQ(Settings.Port, "COM9");
   EXPECT_TRUE(Settings.HardFlow);
@@ -251,14 +238,14 @@ TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect)
   QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-TEST_F(CfgDialog, PortListShowsPresentPortsAndKeepsTypedText)
-{
+TEST_F(CfgDialog, PortListShowsPresentPortsAndKeepsTypedText) {
   // A fake sysfs tty class: three ports bound to drivers (one with a name
   // that needs quoting in the list text), one virtual terminal.
   const QString root = FDir.filePath("tty");
   ASSERT_TRUE(QDir().mkpath(root + "/tty1"));
-  for (const auto& [name, driver] : {std::pair{"ttyUSB0", "ftdi_sio"}, std::pair{"ttyACM0", "cdc_acm"},
-                                     std::pair{"usb \"a\", b", "ch341"}}) {
+  for (const auto& [name, driver] :
+       {std::pair{"ttyUSB0", "ftdi_sio"}, std::pair{"ttyACM0", "cdc_acm"},
+        std::pair{"usb \"a\", b", "ch341"}}) {
     ASSERT_TRUE(QDir().mkpath(root + "/" + name + "/device"));
     ASSERT_EQ(symlink((std::string("../../../bus/usb/drivers/") + driver).c_str(),
                       (root + "/" + name + "/device/driver").toStdString().c_str()),

@@ -7,17 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -46,7 +46,8 @@ std::string RunInChild(const std::function<std::string()>& fn, bool dropRights) 
   ::close(pipeFds[1]);
   std::string out;
   char buf[512];
-  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
+    out.append(buf, static_cast<size_t>(n));
   ::close(pipeFds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -72,7 +73,8 @@ class TChildMode : public ::testing::Environment {
 public:
   void SetUp() override {
     LoadSettings();
-    std::printf("%sfile=%s\nport=%s\n", ChildMarker, SettingsFileName().c_str(), Settings.Port.c_str());
+    std::printf("%sfile=%s\nport=%s\n", ChildMarker, SettingsFileName().c_str(),
+                Settings.Port.c_str());
     Settings.Port = "/dev/ttyUSB7";
     try {
       SaveSettings();
@@ -87,8 +89,8 @@ public:
   }
 };
 
-[[maybe_unused]] const bool ChildMode =
-    std::getenv("VANTREL_SETTINGS_LOCATION_CHILD") && ::testing::AddGlobalTestEnvironment(new TChildMode);
+[[maybe_unused]] const bool ChildMode = std::getenv("VANTREL_SETTINGS_LOCATION_CHILD") &&
+                                        ::testing::AddGlobalTestEnvironment(new TChildMode);
 
 class SettingsLocation : public ::testing::Test {
 protected:
@@ -116,8 +118,14 @@ protected:
 // (nullptr unsets a variable).
 std::string LocationWith(const std::string& exe, const char* xdg, const char* home) {
   return RunUnprivileged([&] {
-    if (xdg) ::setenv("XDG_CONFIG_HOME", xdg, 1); else ::unsetenv("XDG_CONFIG_HOME");
-    if (home) ::setenv("HOME", home, 1); else ::unsetenv("HOME");
+    if (xdg)
+      ::setenv("XDG_CONFIG_HOME", xdg, 1);
+    else
+      ::unsetenv("XDG_CONFIG_HOME");
+    if (home)
+      ::setenv("HOME", home, 1);
+    else
+      ::unsetenv("HOME");
     return DefaultSettingsFileName(exe);
   });
 }
@@ -138,24 +146,30 @@ TEST_F(SettingsLocation, ReadOnlyFolderUsesTheUsersConfigFolder) {
   EXPECT_EQ(LocationWith(exe, "rel/cfg", "/home/u"), "/home/u/.config/vVantrelBus/vVantrelBus.ini")
       << "a relative XDG_CONFIG_HOME is ignored";
   // Each program keeps its own file, named after it.
-  EXPECT_EQ(LocationWith(Bin + "/vantrel-dump", "/cfg", "/home/u"), "/cfg/vVantrelBus/vantrel-dump.ini");
+  EXPECT_EQ(LocationWith(Bin + "/vantrel-dump", "/cfg", "/home/u"),
+            "/cfg/vVantrelBus/vantrel-dump.ini");
   EXPECT_EQ(LocationWith(Bin + "/tool.exe", "/cfg", "/home/u"), "/cfg/vVantrelBus/tool.ini");
   // A folder that does not exist cannot take the file either.
-  EXPECT_EQ(LocationWith(Dir + "/gone/vVantrelBus", "/cfg", "/home/u"), "/cfg/vVantrelBus/vVantrelBus.ini");
+  EXPECT_EQ(LocationWith(Dir + "/gone/vVantrelBus", "/cfg", "/home/u"),
+            "/cfg/vVantrelBus/vVantrelBus.ini");
 }
 
 TEST(SettingsSystemFolder, PackagedProgramsNeverKeepTheFileBesideThem) {
   // Root can write to /usr/bin; settings must still go to the user's folder.
   // Runs with the rights of the tests (root in the CI container).
-  const std::string got = RunInChild([] {
-    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
-    std::string out;
-    for (const char* exe : {"/usr/bin/vVantrelBus", "/usr/local/bin/vVantrelBus", "/bin/vVantrelBus"})
-      out += DefaultSettingsFileName(exe) + "\n";
-    return out;
-  }, false);
-  EXPECT_EQ(got, "/cfg/vVantrelBus/vVantrelBus.ini\n/cfg/vVantrelBus/vVantrelBus.ini\n"
-                 "/cfg/vVantrelBus/vVantrelBus.ini\n");
+  const std::string got = RunInChild(
+      [] {
+        ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+        std::string out;
+        for (const char* exe :
+             {"/usr/bin/vVantrelBus", "/usr/local/bin/vVantrelBus", "/bin/vVantrelBus"})
+          out += DefaultSettingsFileName(exe) + "\n";
+        return out;
+      },
+      false);
+  EXPECT_EQ(got,
+            "/cfg/vVantrelBus/vVantrelBus.ini\n/cfg/vVantrelBus/vVantrelBus.ini\n"
+            "/cfg/vVantrelBus/vVantrelBus.ini\n");
 }
 
 TEST_F(SettingsLocation, NamedFileWinsAndGetsNoFolders) {
@@ -170,7 +184,8 @@ TEST_F(SettingsLocation, NamedFileWinsAndGetsNoFolders) {
 TEST(SettingsSibling, NamesTheOtherProgramsFileInTheSameFolder) {
   // The test program's folder (the build tree) is writable.
   const std::string self = fs::read_symlink("/proc/self/exe").string();
-  EXPECT_EQ(SiblingSettingsFileName("vVantrelBus"), self.substr(0, self.rfind('/')) + "/vVantrelBus.ini");
+  EXPECT_EQ(SiblingSettingsFileName("vVantrelBus"),
+            self.substr(0, self.rfind('/')) + "/vVantrelBus.ini");
 }
 
 // The installed case for real: a copy of this program in a read-only folder
@@ -188,7 +203,8 @@ protected:
   // Runs the copy as the child mode above; returns its report.
   std::string RunCopy(const std::string& xdg) const {
     return RunUnprivileged([&] {
-      std::string cmd = "VANTREL_SETTINGS_LOCATION_CHILD=1 XDG_CONFIG_HOME='" + xdg + "' HOME=/nonexistent '" + Exe + "'";
+      std::string cmd = "VANTREL_SETTINGS_LOCATION_CHILD=1 XDG_CONFIG_HOME='" + xdg +
+                        "' HOME=/nonexistent '" + Exe + "'";
       FILE* p = ::popen(cmd.c_str(), "r");
       if (!p) return std::string("!popen");
       std::string out;
@@ -196,7 +212,8 @@ protected:
       for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
       ::pclose(p);
       const size_t at = out.find(ChildMarker);
-      return at == std::string::npos ? "!no report: " + out : out.substr(at + std::strlen(ChildMarker));
+      return at == std::string::npos ? "!no report: " + out
+                                     : out.substr(at + std::strlen(ChildMarker));
     });
   }
   std::string Exe;
@@ -224,9 +241,8 @@ TEST_F(InstalledCopy, UncreatableFolderIsReportedAsAWriteError) {
   std::ofstream(blocker) << "x";
   ::chmod(blocker.c_str(), 0666);
   const std::string file = blocker + "/vVantrelBus/vVantrelBus.ini";
-  EXPECT_EQ(RunCopy(blocker),
-            "file=" + file + "\nport=COM1\nerror=Unable to write to " + file + " errno=" + std::to_string(ENOTDIR) +
-                "\nport=COM1\n");
+  EXPECT_EQ(RunCopy(blocker), "file=" + file + "\nport=COM1\nerror=Unable to write to " + file +
+                                  " errno=" + std::to_string(ENOTDIR) + "\nport=COM1\n");
   EXPECT_EQ(ReadFile(blocker), "x");
 }
 

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -37,7 +37,9 @@ protected:
     ss << in.rdbuf();
     return ss.str();
   }
-  size_t EntriesInDir() const { return static_cast<size_t>(std::distance(fs::directory_iterator(Dir), {})); }
+  size_t EntriesInDir() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(Dir), {}));
+  }
 
   std::string Dir, File;
 };

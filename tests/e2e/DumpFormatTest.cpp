@@ -25,7 +25,8 @@ TEST(DumpFormat, DeviceMessagesShowTheirCommentOrNothing) {
   EXPECT_EQ(Line({0x4A, 0x41, 0x00, 0x0B}), "4A 41 00 0B\tVyhybka 2 L T");
   EXPECT_EQ(Line({0x62, 0x00, 0x00, 0x03, 0x80}), "62 00 00 03 80\tLoko #3 světla T");
   EXPECT_EQ(Line({0x45, 0x00, 0x01, 0x02}), "45 00 01 02");
-  EXPECT_EQ(Line({0x20, 0x01, 0x02, 0x03}), "20 01 02 03") << "an unknown run is a device message, not logged";
+  EXPECT_EQ(Line({0x20, 0x01, 0x02, 0x03}), "20 01 02 03")
+      << "an unknown run is a device message, not logged";
 }
 
 TEST(DumpFormat, CentralMessagesShowWhatTheStatusPanelShows) {
@@ -34,7 +35,8 @@ TEST(DumpFormat, CentralMessagesShowWhatTheStatusPanelShows) {
             "Ip =  37.50 %; 12L (4volných)");
   // Im 0: the load label keeps its old text, so no load is printed.
   EXPECT_EQ(Line({0x00, 0x00, 0x50, 0x2D, 0x00, 0x20, 0x14}),
-            "00 00 50 2D 00 20 14\tCentrála: 5; Firmware: 2.0; Ia =   4.5 A; Im =   0.0 A; -4L (20volných)");
+            "00 00 50 2D 00 20 14\tCentrála: 5; Firmware: 2.0; Ia =   4.5 A; Im =   0.0 A; -4L "
+            "(20volných)");
   EXPECT_EQ(Line({0x00, 0x80, 0x80}), "00 80 80\tNapájení zapnuto");
   EXPECT_EQ(Line({0x00, 0x81, 0x81}), "00 81 81\t$81");
   EXPECT_EQ(Line({0x00, 0x84, 0x84}), "00 84 84\tlog");
@@ -44,7 +46,8 @@ TEST(DumpFormat, CentralMessagesShowWhatTheStatusPanelShows) {
 TEST(DumpFormat, TimePrefixes) {
   EXPECT_EQ(DumpTimePrefix(TTimeMode::tmNone, 5, 1, 0), "");
   EXPECT_EQ(DumpTimePrefix(TTimeMode::tmAbsolute, 1700000000123456, 0, 0), "(1700000000.123456) ");
-  EXPECT_EQ(DumpTimePrefix(TTimeMode::tmDelta, 1700000000123456, 0, 0), "(000.000000) ") << "first line";
+  EXPECT_EQ(DumpTimePrefix(TTimeMode::tmDelta, 1700000000123456, 0, 0), "(000.000000) ")
+      << "first line";
   EXPECT_EQ(DumpTimePrefix(TTimeMode::tmDelta, 3500000, 1000001, 0), "(002.499999) ");
   EXPECT_EQ(DumpTimePrefix(TTimeMode::tmZero, 2500000, 2000000, 1000000), "(001.500000) ");
 }

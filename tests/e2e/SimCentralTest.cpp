@@ -120,7 +120,8 @@ TEST(SimCentral, ReportsWhatCannotBeOpenedAndLeavesNothingBehind) {
     cfg.SaveFile = dir / "no-such-dir" / "saved.bin";
     TSimCentral sim(cfg);
     EXPECT_FALSE(sim.Start());
-    EXPECT_NE(sim.LastErrorText().find("No such file or directory"), std::string::npos) << sim.LastErrorText();
+    EXPECT_NE(sim.LastErrorText().find("No such file or directory"), std::string::npos)
+        << sim.LastErrorText();
   }
   {
     std::ofstream(dir / "regular") << "keep me";

@@ -127,7 +127,8 @@ TEST(FrameCapture, CutsLikeOneReadFollowedBySilence) {
   EXPECT_TRUE(FrameCapture("").empty());
   // Complete items, then an incomplete turnout message handed on short.
   EXPECT_EQ(FrameCapture(Hex({0x41, 0x4A, 0x41, 0x00, 0x0B, 0x81, 0x4A, 0x00})),
-            (std::vector<ByteString>{Hex({0x41}), Hex({0x4A, 0x41, 0x00, 0x0B}), Hex({0x81}), Hex({0x4A, 0x00})}));
+            (std::vector<ByteString>{Hex({0x41}), Hex({0x4A, 0x41, 0x00, 0x0B}), Hex({0x81}),
+                                     Hex({0x4A, 0x00})}));
   // An unknown first byte takes the whole rest with it.
   EXPECT_EQ(FrameCapture(Hex({0x41, 0x20, 0x01, 0x41})),
             (std::vector<ByteString>{Hex({0x41}), Hex({0x20, 0x01, 0x41})}));
@@ -152,14 +153,16 @@ std::vector<ByteString> CutWhole(std::string_view rest) {
   return items;
 }
 
-std::vector<ByteString> FeedInPieces(std::string_view bytes, std::mt19937& rng, std::size_t maxPiece) {
+std::vector<ByteString> FeedInPieces(std::string_view bytes, std::mt19937& rng,
+                                     std::size_t maxPiece) {
   std::vector<ByteString> items;
   TCaptureFramer framer([&items](std::string_view item) {
     items.emplace_back(item);
     return true;
   });
   while (!bytes.empty()) {
-    const std::size_t n = std::min(bytes.size(), std::uniform_int_distribution<std::size_t>(1, maxPiece)(rng));
+    const std::size_t n =
+        std::min(bytes.size(), std::uniform_int_distribution<std::size_t>(1, maxPiece)(rng));
     framer.Feed(bytes.substr(0, n));
     bytes.remove_prefix(n);
   }
@@ -174,8 +177,10 @@ TEST(CaptureFramer, PiecesFrameExactlyLikeTheWholeCapture) {
   for (int round = 0; round < 40; ++round) {
     // Real traffic with damage, and stretches of bytes the rules branch on
     // (call-byte kinds, counted kinds with long lengths, unknown bytes).
-    ByteString bytes = TSimNoise(0.02, static_cast<uint64_t>(round)).Apply(Concat(Generate(round, 3000)));
-    static const uint8_t tricky[] = {0x00, 0x40, 0x60, 0x80, 0xFF, 0x4B, 0x11, 0x14, 0x1F, 0x01, 0x41};
+    ByteString bytes =
+        TSimNoise(0.02, static_cast<uint64_t>(round)).Apply(Concat(Generate(round, 3000)));
+    static const uint8_t tricky[] = {0x00, 0x40, 0x60, 0x80, 0xFF, 0x4B,
+                                     0x11, 0x14, 0x1F, 0x01, 0x41};
     for (int i = 0; i < 400; ++i)
       bytes.insert(std::uniform_int_distribution<std::size_t>(0, bytes.size())(rng), 1,
                    static_cast<char>(tricky[rng() % sizeof tricky]));

@@ -35,13 +35,16 @@ std::string Slurp(const fs::path& p) {
   return ss.str();
 }
 
-void Spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+void Spit(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
 
 class ToolsTest : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FDir = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(getpid()) + "-" + info->name());
+    FDir = fs::temp_directory_path() /
+           ("vantrel-e2e-" + std::to_string(getpid()) + "-" + info->name());
     fs::remove_all(FDir);
     fs::create_directories(FDir);
     Spit(Ini(), "[Comm]\nBaud=115200\n[Central]\nMaxLoko=20\n");
@@ -66,8 +69,10 @@ class ToolsTest : public ::testing::Test {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, Path(tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, Path(tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 1, Path(tag + ".out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, Path(tag + ".err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
@@ -128,15 +133,20 @@ std::string ItemBytes(const std::string& dump) {
   return bytes;
 }
 
-std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 }  // namespace
 
 TEST_F(ToolsTest, LiveRunPrintsWhatTheCaptureFramesAndLogsEveryByte) {
   pid_t sim;
-  const std::string pty = StartSim({"--seed", "11", "--rate", "8000", "--seconds", "1", "--save", Path("sent.bin")}, sim);
+  const std::string pty = StartSim(
+      {"--seed", "11", "--rate", "8000", "--seconds", "1", "--save", Path("sent.bin")}, sim);
   ASSERT_FALSE(pty.empty());
-  const int dumpRc = Run(kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")}, "live");
+  const int dumpRc = Run(
+      kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")},
+      "live");
   EXPECT_EQ(dumpRc, 0) << Err("live");
   EXPECT_EQ(Wait(sim), 0) << Err("sim");
 
@@ -144,21 +154,28 @@ TEST_F(ToolsTest, LiveRunPrintsWhatTheCaptureFramesAndLogsEveryByte) {
   ASSERT_GT(sent.size(), 5000u);
   EXPECT_TRUE(Slurp(Path("raw.bin")) == sent) << "raw log differs from the bytes sent";
 
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("sent.bin")}, "file"), 0) << Err("file");
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("sent.bin")}, "file"), 0)
+      << Err("file");
   const std::string live = Out("live");
   EXPECT_EQ(live, Out("file")) << "live items differ from the capture's";
   EXPECT_TRUE(ItemBytes(live) == sent) << "items lost, doubled or reordered";
   // The traffic reaches every path of the dispatch.
-  for (const char* text : {"\tVyhybka ", "\tKontakt ", " rychlost ", "\tCentrála: ", " ano\n", " ne\n"})
+  for (const char* text :
+       {"\tVyhybka ", "\tKontakt ", " rychlost ", "\tCentrála: ", " ano\n", " ne\n"})
     EXPECT_NE(live.find(text), std::string::npos) << text;
 }
 
 TEST_F(ToolsTest, DamagedTrafficLosesNoByte) {
   pid_t sim;
-  const std::string pty = StartSim({"--seed", "4", "--rate", "8000", "--noise", "0.02", "--seconds", "1",
-                                    "--save", Path("sent.bin")}, sim);
+  const std::string pty = StartSim({"--seed", "4", "--rate", "8000", "--noise", "0.02", "--seconds",
+                                    "1", "--save", Path("sent.bin")},
+                                   sim);
   ASSERT_FALSE(pty.empty());
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")}, "live"), 0)
+  EXPECT_EQ(
+      Run(kDump,
+          {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")},
+          "live"),
+      0)
       << Err("live");
   EXPECT_EQ(Wait(sim), 0) << Err("sim");
   const std::string sent = Slurp(Path("sent.bin"));
@@ -180,9 +197,14 @@ TEST_F(ToolsTest, ReplayAsFastAsTheReaderTakesIt) {
   Spit(Path("capture.bin"), capture);
 
   pid_t sim;
-  const std::string pty = StartSim({"--replay", Path("capture.bin"), "--rate", "0", "--save", Path("sent.bin")}, sim);
+  const std::string pty =
+      StartSim({"--replay", Path("capture.bin"), "--rate", "0", "--save", Path("sent.bin")}, sim);
   ASSERT_FALSE(pty.empty());
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2", "--raw-log", Path("raw.bin")}, "live"), 0)
+  EXPECT_EQ(
+      Run(kDump,
+          {"--settings", Ini(), "--port", pty, "--seconds", "2", "--raw-log", Path("raw.bin")},
+          "live"),
+      0)
       << Err("live");
   EXPECT_EQ(Wait(sim), 0) << Err("sim");
   EXPECT_TRUE(Slurp(Path("sent.bin")) == capture);
@@ -193,11 +215,14 @@ TEST_F(ToolsTest, CountAndSignalsEndCleanlyAndALostPortIsAFailure) {
   pid_t sim;
   std::string pty = StartSim({"--seed", "2", "--rate", "4000"}, sim);
   ASSERT_FALSE(pty.empty());
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", pty, "--count", "5", "--time", "z"}, "count"), 0) << Err("count");
+  EXPECT_EQ(
+      Run(kDump, {"--settings", Ini(), "--port", pty, "--count", "5", "--time", "z"}, "count"), 0)
+      << Err("count");
   EXPECT_EQ(Lines(Out("count")), 5u);
   EXPECT_EQ(Out("count").rfind("(000.", 0), 0u) << Out("count");
 
-  const pid_t dump = Spawn(kDump, {"--settings", Ini(), "--port", pty, "--raw-log", Path("raw.bin")}, "term");
+  const pid_t dump =
+      Spawn(kDump, {"--settings", Ini(), "--port", pty, "--raw-log", Path("raw.bin")}, "term");
   std::this_thread::sleep_for(800ms);
   kill(dump, SIGTERM);
   EXPECT_EQ(Wait(dump, 3s), 0) << Err("term");
@@ -221,7 +246,8 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
   EXPECT_NE(Err("open").find("No such file or directory"), std::string::npos) << Err("open");
 
   EXPECT_EQ(Run(kDump, {"--settings", Path("missing.ini")}, "ini"), 1);
-  EXPECT_NE(Err("ini").find("missing.ini: No such file or directory"), std::string::npos) << Err("ini");
+  EXPECT_NE(Err("ini").find("missing.ini: No such file or directory"), std::string::npos)
+      << Err("ini");
   EXPECT_EQ(Run(kDump, {"--settings", Path("").string(), "--show-settings"}, "inidir"), 1);
   EXPECT_NE(Err("inidir").find("Is a directory"), std::string::npos) << Err("inidir");
 
@@ -229,12 +255,20 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
   EXPECT_NE(Err("cap").find("No such file or directory"), std::string::npos);
 
   Spit(Path("c.bin"), "\x41");
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("c.bin"), "--raw-log", Path("nodir/raw.bin")}, "raw"), 1);
+  EXPECT_EQ(
+      Run(kDump, {"--settings", Ini(), "--file", Path("c.bin"), "--raw-log", Path("nodir/raw.bin")},
+          "raw"),
+      1);
   EXPECT_NE(Err("raw").find("nodir/raw.bin"), std::string::npos) << Err("raw");
 
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--count", "0"}, {"--count", "5x"}, {"--seconds", "-1"}, {"--time", "x"},
-        {"--bogus"}, {"--port"}, {"extra"}, {"--file", "a", "--time", "z"}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--count", "0"},
+                                              {"--count", "5x"},
+                                              {"--seconds", "-1"},
+                                              {"--time", "x"},
+                                              {"--bogus"},
+                                              {"--port"},
+                                              {"extra"},
+                                              {"--file", "a", "--time", "z"}}) {
     EXPECT_EQ(Run(kDump, bad, "usage"), 2) << bad[0];
     EXPECT_NE(Err("usage").find("Usage: vantrel-dump"), std::string::npos) << bad[0];
     EXPECT_EQ(Out("usage"), "");
@@ -242,9 +276,11 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
   EXPECT_EQ(Run(kDump, {"--help"}, "help"), 0);
   EXPECT_NE(Out("help").find("Examples:"), std::string::npos);
 
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--noise", "2"}, {"--rate", "fast"}, {"--loop"}, {"--rate", "10", "--baud", "9600"},
-        {"--seconds", "0"}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--noise", "2"},
+                                              {"--rate", "fast"},
+                                              {"--loop"},
+                                              {"--rate", "10", "--baud", "9600"},
+                                              {"--seconds", "0"}}) {
     EXPECT_EQ(Run(kSim, bad, "simusage"), 2) << bad[0];
     EXPECT_NE(Err("simusage").find("Usage: vantrel-sim"), std::string::npos);
     EXPECT_EQ(Out("simusage"), "") << "no pty path before the options are known good";
@@ -265,7 +301,8 @@ TEST_F(ToolsTest, ShowSettingsPrintsTheTwelveValuesAsLoaded) {
 
   // Values that are no whole integer fall back to their defaults.
   Spit(Path("b.ini"), "[Comm]\nBaud=9600 fast\nBits=\nHardFlow=yes\n[Central]\nAppID=0x\n");
-  EXPECT_EQ(Run(kDump, {"--settings", Path("b.ini"), "--show-settings", "--port", "/dev/pts/9"}, "b"), 0);
+  EXPECT_EQ(
+      Run(kDump, {"--settings", Path("b.ini"), "--show-settings", "--port", "/dev/pts/9"}, "b"), 0);
   EXPECT_EQ(Out("b"),
             "Port=/dev/pts/9\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
             "SleepTimeout=10\nRecvTimeout=500\nWaitTimeout=50\nAppID=1\nMaxLoko=16\n");
@@ -274,7 +311,9 @@ TEST_F(ToolsTest, ShowSettingsPrintsTheTwelveValuesAsLoaded) {
 // A capture is framed as it is read: an endless one (a device file) is cut
 // with bounded memory, and --count ends it.
 TEST_F(ToolsTest, EndlessCaptureIsFramedAsItIsRead) {
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", "/dev/zero", "--count", "200000", "--raw-log", Path("raw.bin")},
+  EXPECT_EQ(Run(kDump,
+                {"--settings", Ini(), "--file", "/dev/zero", "--count", "200000", "--raw-log",
+                 Path("raw.bin")},
                 "zero"),
             0)
       << Err("zero");

@@ -52,5 +52,7 @@ struct TPtyPair {
 };
 
 inline long long MillisSince(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               t0)
+      .count();
 }

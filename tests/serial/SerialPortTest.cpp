@@ -18,7 +18,9 @@ using Clock = std::chrono::steady_clock;
 struct TStatusLog {
   std::vector<std::pair<THookSerialReason, std::string>> Events;
   void Attach(TBlockSerial& port) {
-    port.SetOnStatus([this](TBlockSerial*, THookSerialReason r, const std::string& v) { Events.emplace_back(r, v); });
+    port.SetOnStatus([this](TBlockSerial*, THookSerialReason r, const std::string& v) {
+      Events.emplace_back(r, v);
+    });
   }
   bool Has(THookSerialReason r) const {
     for (const auto& e : Events)
@@ -35,9 +37,10 @@ TEST(SerialNaming, ComNamesMapToTtySAndOthersOpenUnchanged) {
   };
   // COM3 and com12 would be real UARTs; whether they open or not, the
   // device path and number are fixed before the open.
-  for (const TCase& c : {TCase{"COM3", "/dev/ttyS2", 2}, TCase{"com12", "/dev/ttyS11", 11},
-                         TCase{"/dev/ttyS0", "/dev/ttyS0", 0}, TCase{"COM0", "COM0", -1},
-                         TCase{"COM$A", "/dev/ttyS9", 9}, TCase{"/dev/ttyUSB0", "/dev/ttyUSB0", -1}}) {
+  for (const TCase& c :
+       {TCase{"COM3", "/dev/ttyS2", 2}, TCase{"com12", "/dev/ttyS11", 11},
+        TCase{"/dev/ttyS0", "/dev/ttyS0", 0}, TCase{"COM0", "COM0", -1},
+        TCase{"COM$A", "/dev/ttyS9", 9}, TCase{"/dev/ttyUSB0", "/dev/ttyUSB0", -1}}) {
     TVantrelSerial port;
     port.OpenPort(c.Name);
     EXPECT_EQ(port.DevicePath(), c.Path) << c.Name;
@@ -48,9 +51,13 @@ TEST(SerialNaming, ComNamesMapToTtySAndOthersOpenUnchanged) {
     EXPECT_EQ(port.PortNumber(), -1);
   }
   TBlockSerial p;
-  for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{
-           {"COM", -1}, {"COMx", -1}, {"COM-3", -4}, {"/DEV/TTYS", -2}, {"/dev/ttyS1x", -2}, {"/dev/ttyS 7", 7},
-           {"/dev/pts/3", -1}}) {
+  for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{{"COM", -1},
+                                                                             {"COMx", -1},
+                                                                             {"COM-3", -4},
+                                                                             {"/DEV/TTYS", -2},
+                                                                             {"/dev/ttyS1x", -2},
+                                                                             {"/dev/ttyS 7", 7},
+                                                                             {"/dev/pts/3", -1}}) {
     p.ParsePortNumber(name);
     EXPECT_EQ(p.PortNumber(), number) << name;
   }
@@ -240,8 +247,13 @@ TEST(SerialLine, AppliedSettingsReachTheTtyAndReadBack) {
 
   // Refused values leave the line as it was (a zero rate would hang it up).
   port.ConfigureLine(9600, 8, "N", 0, false, false);
-  for (const auto& [baud, bits, stop] : std::vector<std::tuple<int, int, int>>{
-           {0, 8, 0}, {-9600, 8, 0}, {9600, 4, 0}, {9600, 9, 0}, {9600, 264, 0}, {9600, 8, 3}, {9600, 8, 256}}) {
+  for (const auto& [baud, bits, stop] : std::vector<std::tuple<int, int, int>>{{0, 8, 0},
+                                                                               {-9600, 8, 0},
+                                                                               {9600, 4, 0},
+                                                                               {9600, 9, 0},
+                                                                               {9600, 264, 0},
+                                                                               {9600, 8, 3},
+                                                                               {9600, 8, 256}}) {
     port.ConfigureLine(baud, bits, "N", stop, false, false);
     EXPECT_EQ(port.LastErrorCode(), EINVAL) << baud << " " << bits << " " << stop;
     t = pty.Settings();
@@ -314,7 +326,8 @@ TEST(SerialRead, QueuedBytesComeInOneCallUnchanged) {
   ASSERT_EQ(port.LastErrorCode(), 0) << port.LastErrorText();
 
   std::string burst;
-  for (int i = 0; i < 300; ++i) burst += static_cast<char>(i & 0xFF);  // zeros, CR, XON/XOFF, ^C included
+  for (int i = 0; i < 300; ++i)
+    burst += static_cast<char>(i & 0xFF);  // zeros, CR, XON/XOFF, ^C included
   ASSERT_TRUE(pty.Send(burst));
   ASSERT_TRUE(pty.WaitQueued(300));
   const auto t0 = Clock::now();

@@ -20,7 +20,7 @@ TEST(SerialPorts, CommaTextQuoting) {
 }
 
 class SerialPortListFake : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     Root = fs::temp_directory_path() / ("vantrel-sysfs-" + std::to_string(::getpid()));
     fs::remove_all(Root);
@@ -47,9 +47,11 @@ class SerialPortListFake : public ::testing::Test {
     fs::create_directories(hw / "ctrl" / "port");
     fs::create_directory_symlink("../../bus/drivers/" + driver, hw / "driver");
     fs::create_directory_symlink("../../../bus/serial-base/drivers/ctrl", hw / "ctrl" / "driver");
-    fs::create_directory_symlink("../../../../bus/serial-base/drivers/port", hw / "ctrl" / "port" / "driver");
+    fs::create_directory_symlink("../../../../bus/serial-base/drivers/port",
+                                 hw / "ctrl" / "port" / "driver");
     fs::create_directories(Root / "class" / name);
-    fs::create_directory_symlink("../../devices/" + name + "/ctrl/port", Root / "class" / name / "device");
+    fs::create_directory_symlink("../../devices/" + name + "/ctrl/port",
+                                 Root / "class" / name / "device");
   }
   fs::path Root;
 };

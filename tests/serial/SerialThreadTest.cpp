@@ -26,7 +26,8 @@ TEST(SerialThread, CloseFromAnotherThreadEndsAWaitingRead) {
       returnedAt = Clock::now().time_since_epoch().count();
     });
     while (!started) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(round % 4 * 5));  // sometimes before the wait starts
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(round % 4 * 5));  // sometimes before the wait starts
     const auto closeAt = Clock::now();
     port.ClosePort();
     reader.join();
@@ -38,7 +39,8 @@ TEST(SerialThread, CloseFromAnotherThreadEndsAWaitingRead) {
     EXPECT_FALSE(port.Active());
     // The error state is readable after the reader has gone; a read
     // afterwards fails at once.
-    EXPECT_TRUE(port.LastErrorCode() == 0 || port.LastErrorCode() == ErrorNotOpen) << port.LastErrorCode();
+    EXPECT_TRUE(port.LastErrorCode() == 0 || port.LastErrorCode() == ErrorNotOpen)
+        << port.LastErrorCode();
     EXPECT_TRUE(port.ReadAvailable(5000).empty());
     EXPECT_EQ(port.LastErrorCode(), ErrorNotOpen);
   }
