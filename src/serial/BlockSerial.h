@@ -17,13 +17,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
-// Raw bytes 0x00-0xFF, embedded zeros included.
-using ByteString = std::string;
+#include "base/ByteString.h"
+#include "base/UniqueFd.h"
 
 // Class error codes; every other non-zero code is a system error number.
 constexpr int ErrorPortOwned = 9991;
@@ -307,8 +308,11 @@ private:
 
   // Platform state (POSIX: wake pipe, line settings found at open, line-error
   // counters).
-  int FWakeRead = -1;
-  int FWakeWrite = -1;
+  TUniqueFd FWakeRead;
+  TUniqueFd FWakeWrite;
   struct TOsSaved;
-  TOsSaved* FSaved = nullptr;
+  struct TOsSavedDelete {
+    void operator()(TOsSaved* saved) const;  // in the platform file, where TOsSaved is known
+  };
+  std::unique_ptr<TOsSaved, TOsSavedDelete> FSaved;
 };

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 
+#include "base/UniqueFd.h"
 #include "serial/BlockSerial.h"
 #ifdef __linux__
 #include <linux/serial.h>
@@ -66,11 +67,6 @@ uint32_t SpeedRate(speed_t code) {
   return 0;
 }
 
-void CloseQuietly(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 // Milliseconds left until deadline; -1 waits without limit.
 int Remaining(bool unlimited, std::chrono::steady_clock::time_point deadline) {
   if (unlimited) return -1;
@@ -83,23 +79,18 @@ int Remaining(bool unlimited, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
+void TBlockSerial::TOsSavedDelete::operator()(TOsSaved* saved) const { delete saved; }
+
 int TBlockSerial::OsOpen(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY ? ErrorPortOwned : errno;  // EBUSY: exclusive by its owner
+  TUniqueFd port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!port) return errno == EBUSY ? ErrorPortOwned : errno;  // EBUSY: exclusive by its owner
+  const int fd = port.Get();
 
   // Held by another process or another object: leave it alone (no ioctl that
   // would change its exclusive mode or line).
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    CloseQuietly(fd);
-    return ErrorPortOwned;
-  }
-  auto saved = new TOsSaved;
-  if (::tcgetattr(fd, &saved->Termios) != 0) {  // no tty: a file, /dev/null
-    const int err = errno;
-    delete saved;
-    CloseQuietly(fd);
-    return err;
-  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return ErrorPortOwned;
+  decltype(FSaved) saved(new TOsSaved);
+  if (::tcgetattr(fd, &saved->Termios) != 0) return errno;  // no tty: a file, /dev/null
   ::ioctl(fd, TIOCEXCL);  // further opens refused (owner processes excepted)
   saved->Baud = SpeedRate(cfgetospeed(&saved->Termios));
 #ifdef __linux__
@@ -116,6 +107,7 @@ int TBlockSerial::OsOpen(const std::string& path) {
   int wake[2] = {-1, -1};
   int err = ::tcsetattr(fd, TCSANOW, &raw) != 0 ? errno : 0;
   if (err == 0 && ::pipe(wake) != 0) err = errno;
+  TUniqueFd wakeRead(wake[0]), wakeWrite(wake[1]);
   if (err == 0) {
     for (int w : wake) {
       ::fcntl(w, F_SETFD, FD_CLOEXEC);
@@ -125,23 +117,20 @@ int TBlockSerial::OsOpen(const std::string& path) {
   if (err != 0) {
     ::ioctl(fd, TIOCNXCL);
     ::tcsetattr(fd, TCSANOW, &saved->Termios);
-    delete saved;
-    CloseQuietly(fd);
     return err;
   }
 
   std::lock_guard<std::mutex> lock(FStateLock);
-  delete FSaved;
-  FSaved = saved;
-  FWakeRead = wake[0];
-  FWakeWrite = wake[1];
-  FHandle.store(fd);
+  FSaved = std::move(saved);
+  FWakeRead = std::move(wakeRead);
+  FWakeWrite = std::move(wakeWrite);
+  FHandle.store(port.Release());
   return 0;
 }
 
 void TBlockSerial::OsClose() {
-  int fd = FHandle.load();
-  if (fd >= 0) {
+  TUniqueFd port(FHandle.load());
+  if (const int fd = port.Get(); fd >= 0) {
     if (FSaved) {
       ::tcsetattr(fd, TCSANOW, &FSaved->Termios);
 #ifdef __linux__
@@ -150,19 +139,16 @@ void TBlockSerial::OsClose() {
 #endif
     }
     ::ioctl(fd, TIOCNXCL);
-    CloseQuietly(fd);  // also drops the flock
   }
+  port.Reset();  // also drops the flock
   FHandle.store(-1);
-  CloseQuietly(FWakeRead);
-  CloseQuietly(FWakeWrite);
-  delete FSaved;
-  FSaved = nullptr;
+  FWakeRead.Reset();
+  FWakeWrite.Reset();
+  FSaved.reset();
 }
 
 void TBlockSerial::OsWake() {
-  if (FWakeWrite < 0) return;
-  const char one = 1;
-  while (::write(FWakeWrite, &one, 1) < 0 && errno == EINTR) {}
+  if (FWakeWrite) WriteAll(FWakeWrite.Get(), "\x01");  // a full pipe wakes as well
 }
 
 int TBlockSerial::OsApplyLineState(const TLineState& state) {
@@ -333,7 +319,7 @@ int TBlockSerial::OsWrite(const char* buffer, int count, int& written) {
     if (w < 0 && errno == EINTR) continue;
     if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
     // Output queue full: wait for room, a close or the deadline.
-    struct pollfd fds[2] = {{fd, POLLOUT, 0}, {FWakeRead, POLLIN, 0}};
+    struct pollfd fds[2] = {{fd, POLLOUT, 0}, {FWakeRead.Get(), POLLIN, 0}};
     const int r = ::poll(fds, 2, Remaining(unlimited, deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return errno;
@@ -351,7 +337,7 @@ int TBlockSerial::OsWaitReadable(int timeoutMs, bool& readable) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
   for (;;) {
-    struct pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
+    struct pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead.Get(), POLLIN, 0}};
     const int r = ::poll(fds, 2, Remaining(unlimited, deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return errno;
