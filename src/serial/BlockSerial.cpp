@@ -287,10 +287,10 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
   FLineState.XoffChar = 0x13;
   FLineState.XonLim = static_cast<uint16_t>(FReceiveQueueSize / 4);
   FLineState.XoffLim = static_cast<uint16_t>(FReceiveQueueSize / 4);
-  uint32_t flags = DcbBinary | DcbDtrEnable;
-  if (softFlow) flags |= DcbOutX | DcbInX;
-  flags |= hardFlow ? (DcbOutxCtsFlow | DcbRtsHandshake) : DcbRtsEnable;
-  if (FLineState.Parity != 0) flags |= DcbParity;
+  uint32_t flags = kDcbBinary | kDcbDtrEnable;
+  if (softFlow) flags |= kDcbOutX | kDcbInX;
+  flags |= hardFlow ? (kDcbOutxCtsFlow | kDcbRtsHandshake) : kDcbRtsEnable;
+  if (FLineState.Parity != 0) flags |= kDcbParity;
   FLineState.Flags = flags;
 
   // Out-of-range values must not be cut to a byte that happens to be valid,
@@ -529,7 +529,7 @@ void TBlockSerial::FlushOutput() {
 
 bool TBlockSerial::WaitReadable(int timeoutMs) {
   bool readable = BytesWaiting() > 0;
-  if (!readable && !PortLost()) readable = WaitForLineEvent(EvRxChar, timeoutMs);
+  if (!readable && !PortLost()) readable = WaitForLineEvent(kEvRxChar, timeoutMs);
   if (readable) ReportStatus(ReasonReadable, "");
   return readable;
 }
@@ -537,7 +537,7 @@ bool TBlockSerial::WaitReadable(int timeoutMs) {
 bool TBlockSerial::WaitForLineEvent(uint32_t mask, int timeoutMs) {
   SetError(0);
   // Only the receive event can be watched on this platform.
-  if (mask != EvRxChar) {
+  if (mask != kEvRxChar) {
     SetError(ErrorBadParameter);
     return false;
   }
@@ -601,20 +601,20 @@ uint32_t TBlockSerial::ReadModemStatus() {
   return status;
 }
 
-bool TBlockSerial::IsCtsOn() { return (ReadModemStatus() & MsCtsOn) != 0; }
-bool TBlockSerial::IsDsrOn() { return (ReadModemStatus() & MsDsrOn) != 0; }
-bool TBlockSerial::IsRingOn() { return (ReadModemStatus() & MsRingOn) != 0; }
-bool TBlockSerial::IsCarrierOn() { return (ReadModemStatus() & MsRlsdOn) != 0; }
+bool TBlockSerial::IsCtsOn() { return (ReadModemStatus() & kMsCtsOn) != 0; }
+bool TBlockSerial::IsDsrOn() { return (ReadModemStatus() & kMsDsrOn) != 0; }
+bool TBlockSerial::IsRingOn() { return (ReadModemStatus() & kMsRingOn) != 0; }
+bool TBlockSerial::IsCarrierOn() { return (ReadModemStatus() & kMsRlsdOn) != 0; }
 
 // ---- helpers -------------------------------------------------------------------
 
 void TBlockSerial::DecodeLineErrors(uint32_t flags) {
   // Later tests overwrite earlier ones: the last set flag wins.
-  if (flags & CeFrame) SetError(ErrorFraming);
-  if (flags & CeOverrun) SetError(ErrorOverrun);
-  if (flags & CeRxOver) SetError(ErrorReceiveOverflow);
-  if (flags & CeRxParity) SetError(ErrorParity);
-  if (flags & CeTxFull) SetError(ErrorTransmitFull);
+  if (flags & kCeFrame) SetError(ErrorFraming);
+  if (flags & kCeOverrun) SetError(ErrorOverrun);
+  if (flags & kCeRxOver) SetError(ErrorReceiveOverflow);
+  if (flags & kCeRxParity) SetError(ErrorParity);
+  if (flags & kCeTxFull) SetError(ErrorTransmitFull);
 }
 
 void TBlockSerial::ThrottleTransfer(int count, uint32_t maxRate, uint32_t& nextTick) {

@@ -39,7 +39,7 @@ struct TSpeed {
   speed_t Code;
 };
 
-constexpr TSpeed KSpeeds[] = {
+constexpr TSpeed kSpeeds[] = {
     {50, B50},           {75, B75},           {110, B110},         {134, B134},
     {150, B150},         {200, B200},         {300, B300},         {600, B600},
     {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
@@ -53,7 +53,7 @@ constexpr TSpeed KSpeeds[] = {
 };
 
 bool SpeedCode(uint32_t rate, speed_t& code) {
-  for (const auto& s : KSpeeds)
+  for (const auto& s : kSpeeds)
     if (s.Rate == rate) {
       code = s.Code;
       return true;
@@ -62,7 +62,7 @@ bool SpeedCode(uint32_t rate, speed_t& code) {
 }
 
 uint32_t SpeedRate(speed_t code) {
-  for (const auto& s : KSpeeds)
+  for (const auto& s : kSpeeds)
     if (s.Code == code) return s.Rate;
   return 0;
 }
@@ -172,8 +172,8 @@ int TBlockSerial::OsApplyLineState(const TLineState& state) {
 #endif
   );
   t.c_cflag |= CLOCAL | CREAD;
-  static constexpr tcflag_t KSizes[] = {CS5, CS6, CS7, CS8};
-  t.c_cflag |= KSizes[state.ByteSize - 5];
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[state.ByteSize - 5];
   switch (state.Parity) {
     case 1:
       t.c_cflag |= PARENB | PARODD;
@@ -199,15 +199,15 @@ int TBlockSerial::OsApplyLineState(const TLineState& state) {
   // Parity errors are counted by the driver and reported as line errors; the
   // byte itself is delivered as received (no INPCK, which would zero it).
   if (state.StopBits != 0) t.c_cflag |= CSTOPB;  // 1.5 with five data bits, else 2
-  if (state.Flags & (DcbOutxCtsFlow | DcbRtsHandshake)) {
+  if (state.Flags & (kDcbOutxCtsFlow | kDcbRtsHandshake)) {
 #ifdef CRTSCTS
     t.c_cflag |= CRTSCTS;
 #else
     return EINVAL;
 #endif
   }
-  if (state.Flags & DcbOutX) t.c_iflag |= IXON;
-  if (state.Flags & DcbInX) t.c_iflag |= IXOFF;
+  if (state.Flags & kDcbOutX) t.c_iflag |= IXON;
+  if (state.Flags & kDcbInX) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = static_cast<cc_t>(state.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
   t.c_cc[VMIN] = 0;
@@ -266,16 +266,16 @@ int TBlockSerial::OsFetchLineState(TLineState& state) {
       s.Parity = odd ? 1 : 2;
   }
   if (t.c_cflag & CSTOPB) s.StopBits = s.ByteSize == 5 ? 1 : 2;
-  uint32_t flags = DcbBinary | DcbDtrEnable;
-  if (s.Parity != 0) flags |= DcbParity;
+  uint32_t flags = kDcbBinary | kDcbDtrEnable;
+  if (s.Parity != 0) flags |= kDcbParity;
 #ifdef CRTSCTS
   if (t.c_cflag & CRTSCTS)
-    flags |= DcbOutxCtsFlow | DcbRtsHandshake;
+    flags |= kDcbOutxCtsFlow | kDcbRtsHandshake;
   else
 #endif
-    flags |= DcbRtsEnable;
-  if (t.c_iflag & IXON) flags |= DcbOutX;
-  if (t.c_iflag & IXOFF) flags |= DcbInX;
+    flags |= kDcbRtsEnable;
+  if (t.c_iflag & IXON) flags |= kDcbOutX;
+  if (t.c_iflag & IXOFF) flags |= kDcbInX;
   s.Flags = flags;
   s.XonChar = t.c_cc[VSTART];
   s.XoffChar = t.c_cc[VSTOP];
@@ -385,10 +385,10 @@ int TBlockSerial::OsModemStatus(uint32_t& status) {
   int bits = 0;
   status = 0;
   if (::ioctl(FHandle.load(), TIOCMGET, &bits) != 0) return errno;
-  if (bits & TIOCM_CTS) status |= MsCtsOn;
-  if (bits & TIOCM_DSR) status |= MsDsrOn;
-  if (bits & TIOCM_RNG) status |= MsRingOn;
-  if (bits & TIOCM_CAR) status |= MsRlsdOn;
+  if (bits & TIOCM_CTS) status |= kMsCtsOn;
+  if (bits & TIOCM_DSR) status |= kMsDsrOn;
+  if (bits & TIOCM_RNG) status |= kMsRingOn;
+  if (bits & TIOCM_CAR) status |= kMsRlsdOn;
   return 0;
 }
 
@@ -401,10 +401,10 @@ uint32_t TBlockSerial::OsLineErrors() {
   struct serial_icounter_struct now {};
   if (::ioctl(FHandle.load(), TIOCGICOUNT, &now) != 0) return 0;
   const auto& was = FSaved->Counters;
-  if (now.frame != was.frame) flags |= CeFrame;
-  if (now.overrun != was.overrun) flags |= CeOverrun;
-  if (now.buf_overrun != was.buf_overrun) flags |= CeRxOver;
-  if (now.parity != was.parity) flags |= CeRxParity;
+  if (now.frame != was.frame) flags |= kCeFrame;
+  if (now.overrun != was.overrun) flags |= kCeOverrun;
+  if (now.buf_overrun != was.buf_overrun) flags |= kCeRxOver;
+  if (now.parity != was.parity) flags |= kCeRxParity;
   FSaved->Counters = now;
 #endif
   return flags;
