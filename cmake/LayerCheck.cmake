@@ -19,12 +19,13 @@ set(layers
     "serial   no  base"
     "bus      no  base serial"
     "status   no  base bus"
-    "sim      no  base serial bus"
+    "capture  no  base serial bus"
+    "sim      no  base serial bus capture"
     "settings no  base"
     "controls Qt  base"
     "config   Qt  base serial settings controls"
-    "app      Qt  base serial bus status sim settings controls config"
-    "tools    no  base serial bus status sim settings")
+    "app      Qt  base serial bus status capture sim settings controls config"
+    "tools    no  base serial bus status capture sim settings")
 
 function(layer_of path out)
   set(${out} "" PARENT_SCOPE)

@@ -106,7 +106,7 @@ TEST(WriteAll, PassesEverythingThroughAPipeInOrder) {
 
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
-TEST(UniqueFd, ClosesOnceKeepsErrnoAndMoves) {
+TEST(UniqueFd, ClosesMovesAndKeepsErrno) {
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
   {
@@ -116,10 +116,15 @@ TEST(UniqueFd, ClosesOnceKeepsErrnoAndMoves) {
     EXPECT_EQ(b.Get(), p[0]);
     a = std::move(b);
     EXPECT_EQ(a.Get(), p[0]);
-    errno = EACCES;
-  }  // closes p[0] once, and only there
-  EXPECT_EQ(errno, EACCES);
+  }  // closes p[0], and only there
   EXPECT_FALSE(IsOpen(p[0]));
+  {
+    // The clean-up after a failure keeps the failure's errno, even when the
+    // close itself fails.
+    TUniqueFd stale(p[0]);
+    errno = EACCES;
+  }
+  EXPECT_EQ(errno, EACCES);
 
   TUniqueFd w(p[1]);
   const int kept = w.Release();
