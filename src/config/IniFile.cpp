@@ -157,6 +157,11 @@ bool TIniFileStamp::operator==(const TIniFileStamp& o) const {
           Changed.tv_sec == o.Changed.tv_sec && Changed.tv_nsec == o.Changed.tv_nsec);
 }
 
+void RemoveStaleIniTempFiles(const std::string& fileName) {
+  std::string file;
+  if (FollowLinks(fileName, file) == 0) RemoveStaleTempFiles(file);
+}
+
 TIniFileStamp IniFileStampOf(const std::string& fileName) {
   struct stat st {};
   return ::stat(fileName.c_str(), &st) == 0 ? StampOf(st) : TIniFileStamp{};

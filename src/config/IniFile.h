@@ -59,6 +59,11 @@ struct TIniFileStamp {
 // The file's stamp now (links followed).
 TIniFileStamp IniFileStampOf(const std::string& fileName);
 
+// Removes what saves of the file killed before their rename left behind
+// (temporary files of processes that no longer run).  Every save does this
+// too.
+void RemoveStaleIniTempFiles(const std::string& fileName);
+
 // "Unable to write to <file>".  The system's reason is kept apart so that the
 // message stays fixed for callers that show or compare it.
 class EIniWriteError : public std::runtime_error {

@@ -143,6 +143,7 @@ int LoadSettings() {
   Settings.Bits = 8;
   Settings.StopBit = 0;
 
+  RemoveStaleIniTempFiles(SettingsFileName());
   TIniFile ini(SettingsFileName());
   Settings.Port = ini.ReadString(Comm, "Port", "COM1", PortMaxLength);
   Settings.Baud = ini.ReadInteger(Comm, "Baud", Settings.Baud);

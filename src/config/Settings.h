@@ -53,7 +53,8 @@ std::string DefaultSettingsFileName(const std::string& executablePath);
 std::string SiblingSettingsFileName(const std::string& programName);
 
 // Fills Settings from the file.  A missing file, key or unparsable value gives
-// that key's default; no file is created.  Returns 0, or why the file exists
+// that key's default; no file is created (temporary files that killed saves
+// left beside it are removed).  Returns 0, or why the file exists
 // but was not read (IniErrorText: not a regular file, over 1 MiB, an errno
 // value); every value then has its default, and saving will not overwrite
 // that file.

@@ -297,7 +297,7 @@ TEST_F(SettingsFile, ChangesByOthersAreNoticedAndOwnSavesAreNot) {
   EXPECT_TRUE(SettingsFileChanged());
 }
 
-TEST_F(SettingsFile, TemporaryFilesOfKilledSavesAreRemovedByTheNextSave) {
+TEST_F(SettingsFile, TemporaryFilesOfKilledSavesAreRemovedByTheNextLoadOrSave) {
   Put("[Comm]\nPort=COM2\n");
   const pid_t gone = ::fork();
   if (gone == 0) ::_exit(0);
@@ -307,6 +307,8 @@ TEST_F(SettingsFile, TemporaryFilesOfKilledSavesAreRemovedByTheNextSave) {
   const std::string foreign = File + ".~backup";
   for (const std::string& f : {stale, live, foreign}) std::ofstream(f) << "x";
   LoadSettings();
+  EXPECT_FALSE(fs::exists(stale));
+  std::ofstream(stale) << "x";
   SaveSettings();
   EXPECT_FALSE(fs::exists(stale));
   EXPECT_TRUE(fs::exists(live)) << "a save still running elsewhere";
