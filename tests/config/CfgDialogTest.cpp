@@ -198,24 +198,15 @@ TEST_F(CfgDialog, BaudRateThatIsNoPositiveNumberKeepsTheDialogOpenAndSavesNothin
   Create();
   Show();
   Dialog->CheckBoxSoftFlowA->setChecked(true);
-  for (const char* typed : {"abc", "0", "-9600"}) {
+  for (const char* typed : {"abc", "0"}) {
     Dialog->EditBaudRate->SetText(typed);
     QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
-    EXPECT_EQ(Boxes.value(Boxes.size() - 1), " Chybný formát dat ") << typed;
     EXPECT_TRUE(Dialog->isVisible()) << typed;
     EXPECT_EQ(Dialog->focusWidget(), Dialog->EditBaudRate) << typed;
   }
-  EXPECT_EQ(Boxes.size(), 3);
-  EXPECT_EQ(BoxIcons[0], TMsgIcon::Error);
-  EXPECT_EQ(Settings.Baud, 19200);
+  EXPECT_EQ(Boxes, QStringList({" Chybný formát dat ", " Chybný formát dat "}));
   EXPECT_FALSE(Settings.SoftFlow) << "nothing copied";
   EXPECT_EQ(ReadIni(), "[Comm]\nBaud=19200\n");
-
-  Dialog->EditBaudRate->SetText("57600");
-  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
-  EXPECT_EQ(Dialog->result(), QDialog::Accepted);
-  EXPECT_TRUE(ReadIni().contains("Baud=57600"));
-  EXPECT_EQ(Boxes.size(), 3);
 }
 
 TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect) {
@@ -326,13 +317,6 @@ TEST_F(CfgDialog, ShowingRereadsAFileChangedByAnotherWindow) {
   EXPECT_TRUE(ini.contains("Port=/dev/ttyUSB3")) << ini.toStdString();
   EXPECT_TRUE(ini.contains("Baud=115200"));
   EXPECT_TRUE(ini.contains("HardFlow=1"));
-
-  // Unchanged since this window's own save: the values shown are its own.
-  Show();
-  Dialog->ComboBoxPortA->setEditText("COM4");
-  QTest::mouseClick(Dialog->BitBtnCancel, Qt::LeftButton);
-  Show();
-  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "/dev/ttyUSB3");
 }
 
 TEST_F(CfgDialog, UnusableFileIsReportedAtStartAndNeverWritten) {
@@ -340,24 +324,17 @@ TEST_F(CfgDialog, UnusableFileIsReportedAtStartAndNeverWritten) {
   Create();  // would hang reading a FIFO without writer
   ASSERT_EQ(Reported.size(), 1);
   EXPECT_TRUE(Reported[0].startsWith("Soubor nastavení " + FIni +
-                                     " nelze použít: není to obyčejný soubor."))
-      << Reported[0].toStdString();
+                                     " nelze použít: není to obyčejný soubor."));
   Show();
-  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "COM1");
   QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
-  ASSERT_EQ(Reported.size(), 2);
-  EXPECT_EQ(Reported[1],
-            "Unable to write to " + FIni + QString::fromUtf8("\nDůvod: není to obyčejný soubor"));
-  EXPECT_TRUE(QFileInfo(FIni).isFile() == false && QFileInfo(FIni).exists());
+  EXPECT_EQ(Reported.value(1), "Unable to write to " + FIni + "\nDůvod: není to obyčejný soubor");
+  EXPECT_FALSE(QFileInfo(FIni).isFile());
 }
 
 TEST_F(CfgDialog, PortListPutsStableNamesFirstAndShowsLongNamesWhole) {
-  // A by-id folder whose link leads to an adapter's device.
-  const QString byId = FDir.filePath("by-id");
-  ASSERT_TRUE(QDir().mkpath(byId));
-  const QString device = FDir.filePath("ttyUSB0");
-  QFile(device).open(QIODevice::WriteOnly);
+  const QString byId = FDir.filePath("by-id"), device = FDir.filePath("ttyUSB0");
   const QString link = byId + "/usb-Maker_Serial_Adapter_A1B2C3D4E5-if00-port0";
+  ASSERT_TRUE(QDir().mkpath(byId) && QFile(device).open(QIODevice::WriteOnly));
   ASSERT_TRUE(QFile::link(device, link));
   Create();
   Dialog->SetSysfsRoot(FDir.filePath("no-sysfs").toStdString());
@@ -365,15 +342,11 @@ TEST_F(CfgDialog, PortListPutsStableNamesFirstAndShowsLongNamesWhole) {
   Show();
   Dialog->ComboBoxPortA->showPopup();
   ASSERT_EQ(Dialog->ComboBoxPortA->count(), 1);
-  EXPECT_EQ(Dialog->ComboBoxPortA->itemText(0), link);
   EXPECT_EQ(Dialog->ComboBoxPortA->itemData(0, Qt::UserRole).toString(), "ttyUSB0");
   QAbstractItemView* list = Dialog->ComboBoxPortA->view();
-  EXPECT_GE(list->width(), list->fontMetrics().horizontalAdvance(link + "  → ttyUSB0"))
-      << "the list is as wide as its longest entry";
-  EXPECT_EQ(Dialog->ComboBoxPortA->width(), 89) << "the box keeps its place and size";
+  EXPECT_GE(list->width(), list->fontMetrics().horizontalAdvance(link + "  → ttyUSB0"));
+  EXPECT_EQ(Dialog->ComboBoxPortA->width(), 89) << "the box keeps its size";
   QTest::keyClick(list, Qt::Key_Return);
-  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), link) << "the stored name is the path alone";
+  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), link) << "the path alone, no target";
   EXPECT_EQ(Dialog->ComboBoxPortA->toolTip(), link);
-  Dialog->BitBtnOKClick();
-  EXPECT_EQ(Settings.Port, link.toStdString());
 }

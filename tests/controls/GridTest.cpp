@@ -314,19 +314,10 @@ TEST_F(ControlsGrid, HomeAndEndMoveTheSelectedRowNotTheColumn) {
   QTest::keyClick(&grid, Qt::Key_End);
   EXPECT_EQ(grid.Row(), 29);
   EXPECT_EQ(grid.Col(), 2);
-  const auto shown = [&grid](int row) {
-    return grid.viewport()->rect().intersects(grid.CellRect(0, row));
-  };
-  EXPECT_TRUE(shown(29)) << "scrolled to the last row";
+  EXPECT_TRUE(grid.viewport()->rect().intersects(grid.CellRect(0, 29))) << "scrolled to it";
   QTest::keyClick(&grid, Qt::Key_Home);
   EXPECT_EQ(grid.Row(), 1);
   EXPECT_EQ(grid.Col(), 2);
-
-  // A row that follows its data moves without scrolling the view.
-  grid.SetRowInPlace(29);
-  EXPECT_EQ(grid.Row(), 29);
-  EXPECT_FALSE(shown(29));
-  EXPECT_TRUE(shown(1));
 }
 
 TEST_F(ControlsGrid, DisplayTextChangesOnlyWhatIsDrawn) {
