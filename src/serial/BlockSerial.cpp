@@ -154,6 +154,11 @@ std::string TBlockSerial::GetErrorDesc(int code) {
     case ErrorTransmitFull:
       return "Tranceive Queue is full";
     default:
+      // A number the system has no text for gives an empty text, not the C
+      // library's "Unknown error N".
+#ifdef __GLIBC__
+      if (strerrordesc_np(code) == nullptr) return {};
+#endif
       return SystemErrorText(code);
   }
 }

@@ -381,6 +381,8 @@ TEST(SerialErrors, TextsLineErrorsAndTicks) {
   EXPECT_EQ(TBlockSerial::GetErrorDesc(ErrorTimeout), "Timeout during operation");
   EXPECT_EQ(TBlockSerial::GetErrorDesc(ErrorTransmitFull), "Tranceive Queue is full");
   EXPECT_EQ(TBlockSerial::GetErrorDesc(EACCES), "Permission denied");
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(12345), "") << "no system text, no invented one";
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(-7), "");
   TBlockSerial port;
   EXPECT_EQ(port.LastErrorText(), "OK");
   port.DecodeLineErrors(kCeFrame);
