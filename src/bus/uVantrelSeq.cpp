@@ -92,8 +92,9 @@ int CheckedMessageLength(std::string_view buf) noexcept {
   return MessageLength(buf);
 }
 
-std::size_t NextItemLength(std::string_view buf, TFrameRule rule, bool final) noexcept {
-  const std::size_t n = static_cast<std::size_t>(std::max(rule(buf), 0));
+std::size_t NextItemLengthSlow(std::string_view buf, TFrameRule rule, bool final,
+                               int length) noexcept {
+  const std::size_t n = static_cast<std::size_t>(std::max(length, 0));
   if (n > buf.size()) return final ? buf.size() : 0;
   // The checked rule cuts a lone call byte even when its candidate message
   // has not fully arrived; the rest may still make it a message.

@@ -42,7 +42,15 @@ using TFrameRule = int (*)(std::string_view) noexcept;  // one of the two rules
 // kind.  final: no more bytes will come, so these go as they are: the
 // incomplete message short (the whole buf), the call byte alone, the unknown
 // bytes whole.
-std::size_t NextItemLength(std::string_view buf, TFrameRule rule, bool final) noexcept;
+std::size_t NextItemLengthSlow(std::string_view buf, TFrameRule rule, bool final, int n) noexcept;
+inline std::size_t NextItemLength(std::string_view buf, TFrameRule rule, bool final) noexcept {
+  // Most items are messages or call bytes with enough bytes behind them to
+  // be sure (a call byte's candidate message has at most 4): decided here.
+  const int n = rule(buf);
+  if (n > 1 && static_cast<std::size_t>(n) <= buf.size()) return static_cast<std::size_t>(n);
+  if (n == 1 && (final || buf.size() >= 4)) return 1;
+  return NextItemLengthSlow(buf, rule, final, n);
+}
 
 // The one loop that cuts a receive buffer into items (reader, capture files):
 // hands each item from the head of buf to put(std::string_view), which
@@ -50,14 +58,15 @@ std::size_t NextItemLength(std::string_view buf, TFrameRule rule, bool final) no
 // the number of bytes handed on; the rest waits for more bytes.
 template <typename Put>
 std::size_t CutComplete(std::string_view buf, TFrameRule rule, bool final, Put&& put) {
-  std::size_t done = 0;
-  while (done < buf.size()) {
-    const std::size_t n = NextItemLength(buf.substr(done), rule, final);
+  std::string_view rest = buf;
+  while (!rest.empty()) {
+    const std::size_t n = NextItemLength(rest, rule, final);
     if (n == 0) break;
-    done += n;
-    if (!put(buf.substr(done - n, n))) break;
+    const std::string_view item(rest.data(), n);
+    rest.remove_prefix(n);
+    if (!put(item)) break;
   }
-  return done;
+  return buf.size() - rest.size();
 }
 
 // Sets byte 2 of m to the XOR of byte 1 and bytes 3..n (m must hold 2 bytes).
