@@ -70,6 +70,11 @@ int Refusal(const struct stat& st) {
   return 0;
 }
 
+bool IsNullDevice(const struct stat& st) {
+  struct stat null {};
+  return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
+}
+
 TIniFileStamp StampOf(const struct stat& st) {
   TIniFileStamp s;
   s.Exists = true;
@@ -230,6 +235,9 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
     return;
   }
   FStamp = StampOf(st);
+  // The null device is the usual way to say "no settings" (scripts, tests):
+  // it reads as an empty file, and saving to it is still refused.
+  if (IsNullDevice(st)) return;
   if ((FReadError = Refusal(st)) != 0) return;
   // Non-blocking, in case it was replaced by a FIFO since.
   int fd = ::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
