@@ -1,6 +1,8 @@
 // uVantrelBus: the main window.  Opens and closes the link, starts and stops
 // the reader thread, drains the message queue on the window thread and routes
 // every bus message to the status panel, the device table, grid and log.
+// Everything here runs on the window thread; the reader thread reaches it only
+// through the queue's wake-up and its end notice, both posted to the event loop.
 #pragma once
 
 #include <QTimer>
