@@ -242,13 +242,13 @@ int DumpPort(const TOptions& opt) {
   // The reader thread starts with the signals blocked, so they always land here.
   sigset_t signals, old;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&signals, s);
+    sigaction(s, &sa, nullptr);
+  }
   pthread_sigmask(SIG_BLOCK, &signals, &old);
   const bool open =
       connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),

@@ -35,7 +35,7 @@ public:
   // This run only: a port that replaces the Port setting at connect (the
   // --port and --demo options).  Never written to the settings file.  An
   // empty name returns to the setting.
-  void SetPortOverride(const std::string& port);
+  void SetPortOverride(const std::string& port) { FPortOverride = port; }
   const std::string& PortOverride() const { return FPortOverride; }
 
   // Presses "Připojit" as the user would (the --connect and --demo options).
