@@ -249,13 +249,14 @@ void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon) {
   // Only the current reader, and only once it has ended: a notice of one
   // stopped by Disconnect comes after its object is gone.
   if (!FConnection || FConnection->Reader() != daemon || !daemon->Finished()) return;
-  // It ended by itself (port vanished or failed) while connected: go to the
-  // disconnected state, take what it queued and say why.
+  // It ended by itself (port vanished or failed) while connected: take what
+  // it queued, then go to the disconnected state and say why.
   std::string why = daemon->EndErrorText();
   if (why.empty()) why = FConnection->Serial()->LastErrorText();
+  InstallQueueWakeup(false);
+  Drain(false);
   ActionConnect->setChecked(false);
   ActionConnectExecute(false);
-  Drain(false);
   LabelError->setText(QString::fromUtf8("Spojení přerušeno: ") + FromStd(why));
   LabelError->setToolTip(LabelError->text());
 }
