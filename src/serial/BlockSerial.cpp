@@ -2,34 +2,15 @@
 // the Os* members of the platform layer.
 #include "serial/BlockSerial.h"
 
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
+#include "serial/SerialPlatform.h"
+
 namespace {
-
-// glibc offers the GNU strerror_r (returns the text), others the XSI one
-// (fills the buffer); take whichever this library declares.
-[[maybe_unused]] const char* PickErrorText(int result, const char* buffer) {
-  return result == 0 ? buffer : "";
-}
-[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
-  return result ? result : "";
-}
-
-std::string SystemErrorText(int code) {
-  char buffer[256] = {};
-  std::string text = PickErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
-  while (!text.empty()) {
-    const char c = text.back();
-    if (c != ' ' && c != '\r' && c != '\n' && c != '.' && c != '\t') break;
-    text.pop_back();
-  }
-  return text;
-}
 
 // Integer text as the settings file reads it: leading blanks, optional sign,
 // decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; the whole text must
@@ -122,7 +103,7 @@ public:
     if (FHeld) ++port.FUsers;
     // A close in progress is "not connected"; no descriptor at all is what
     // the system says of a bad one.
-    FRefusal = FHeld ? 0 : (open ? ErrorNotOpen : EBADF);
+    FRefusal = FHeld ? 0 : (open ? ErrorNotOpen : kOsBadHandle);
   }
   ~TUseGuard() {
     if (!FHeld) return;
@@ -164,7 +145,7 @@ std::string TBlockSerial::LastErrorText() const {
 }
 
 int TBlockSerial::CheckOsResult(int result) {
-  const int code = result == -1 ? errno : 0;
+  const int code = result == -1 ? OsLastError() : 0;
   SetError(code);
   return code;
 }
@@ -217,7 +198,7 @@ std::string TBlockSerial::GetErrorDesc(int code) {
     case ErrorTransmitFull:
       return "Tranceive Queue is full";
     default:
-      return SystemErrorText(code);
+      return OsErrorText(code);
   }
 }
 
@@ -246,7 +227,7 @@ void TBlockSerial::MarkLost(int code) {
 }
 
 void TBlockSerial::NoteOsFailure(int code) {
-  if (code == EIO || code == ENXIO || code == ENODEV)
+  if (OsMeansPortGone(code))
     MarkLost(code);
   else
     SetError(code);
@@ -281,12 +262,11 @@ void TBlockSerial::OpenPort(const std::string& name) {
   FLineBuffer.clear();
   FDevicePath = name;
   ParsePortNumber(name);
-  errno = 0;
-  if (FPortNumber >= 0 && StartsWithNoCase(name, "COM"))
-    FDevicePath = "/dev/ttyS" + std::to_string(FPortNumber);
+  OsClearLastError();
+  FDevicePath = OsDevicePath(name, FPortNumber, StartsWithNoCase(name, "COM"));
 
   // A name with an embedded zero would silently open a different path.
-  const int err = name.find('\0') != std::string::npos ? EINVAL : OsOpen(FDevicePath);
+  const int err = name.find('\0') != std::string::npos ? kOsBadParameter : OsOpen(FDevicePath);
   SetError(err);
   ThrowIfEnabled();
   if (err != 0) return;
@@ -312,9 +292,11 @@ void TBlockSerial::OpenPort(const std::string& name) {
 }
 
 bool TBlockSerial::SetupQueues(int32_t inputSize, int32_t outputSize) {
-  if (Handle() < 0) return false;
+  TUseGuard use(*this);
+  if (!use) return false;
   FRequestedInputQueue = inputSize;
   FRequestedOutputQueue = outputSize;
+  OsSetupQueues(inputSize, outputSize);  // the driver's refusal is not an error
   return true;
 }
 
@@ -359,7 +341,7 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
   // Out-of-range values must not be cut to a byte that happens to be valid,
   // nor reach the driver (a zero rate hangs the line up).
   if (baud <= 0 || bits < 5 || bits > 8 || stopBits < 0 || stopBits > 2) {
-    FailWith(EINVAL);
+    FailWith(kOsBadParameter);
     return;
   }
   ApplyLineState();
@@ -470,7 +452,7 @@ ByteString TBlockSerial::ReadAvailable(int timeoutMs) {
         else if (got > 0)
           result.assign(probe, static_cast<size_t>(got));
         else
-          MarkLost(EIO);
+          MarkLost(kOsHungUp);
       }
     } else if (LastErrorCode() == 0) {
       // A real cause (closed meanwhile, port gone) is kept rather than

@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "serial/BlockSerial.h"
+#include "serial/SerialPlatform.h"
 #ifdef __linux__
 #include <linux/serial.h>
 
@@ -81,7 +83,39 @@ int Remaining(bool unlimited, std::chrono::steady_clock::time_point deadline) {
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+// glibc offers the GNU strerror_r (returns the text), others the XSI one
+// (fills the buffer); take whichever this library declares.
+[[maybe_unused]] const char* PickErrorText(int result, const char* buffer) {
+  return result == 0 ? buffer : "";
+}
+[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
+  return result ? result : "";
+}
+
 }  // namespace
+
+int OsLastError() { return errno; }
+
+void OsClearLastError() { errno = 0; }
+
+std::string OsErrorText(int code) {
+  char buffer[256] = {};
+  std::string text = PickErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
+  while (!text.empty()) {
+    const char c = text.back();
+    if (c != ' ' && c != '\r' && c != '\n' && c != '.' && c != '\t') break;
+    text.pop_back();
+  }
+  return text;
+}
+
+bool OsMeansPortGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
+
+std::string OsDevicePath(const std::string& name, int32_t portNumber, bool comName) {
+  return portNumber >= 0 && comName ? "/dev/ttyS" + std::to_string(portNumber) : name;
+}
+
+int TBlockSerial::OsSetupQueues(int32_t, int32_t) { return 0; }  // the tty sizes its own
 
 int TBlockSerial::OsOpen(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
