@@ -4,15 +4,16 @@
 
 #include <atomic>
 
-#include "PtyPair.h"
 #include "serial/vVantrelSer.h"
+#include "support/PortPair.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 TEST(SerialThread, CloseFromAnotherThreadEndsAWaitingRead) {
-  TPtyPair pty;
+  TPortPair pty;
+  ASSERT_FALSE(pty.Path.empty()) << pty.Problem;
   for (int round = 0; round < 20; ++round) {
     TVantrelSerial port;
     port.OpenPort(pty.Path);
@@ -47,7 +48,7 @@ TEST(SerialThread, CloseFromAnotherThreadEndsAWaitingRead) {
 }
 
 TEST(SerialThread, CloseWhileDataFlowsLosesNothingBeforeTheClose) {
-  TPtyPair pty;
+  TPortPair pty;
   TVantrelSerial port;
   port.OpenPort(pty.Path);
   ASSERT_EQ(port.LastErrorCode(), 0);
@@ -81,10 +82,13 @@ TEST(SerialThread, CloseWhileDataFlowsLosesNothingBeforeTheClose) {
     EXPECT_EQ(received.substr(i, 16), std::string(16, received[i])) << "at " << i;
 }
 
+#ifndef _WIN32
+// Needs the central's end to hang up as an unplugged adapter does; the COM
+// pair under wine is joined by a relay whose end is not the adapter's.
 TEST(SerialThread, VanishedPortFailsEveryReadAtOnce) {
   // While the reader waits, and when it comes back afterwards.
   for (bool whileWaiting : {true, false}) {
-    TPtyPair pty;
+    TPortPair pty;
     TVantrelSerial port;
     port.OpenPort(pty.Path);
     ASSERT_EQ(port.LastErrorCode(), 0);
@@ -116,8 +120,10 @@ TEST(SerialThread, VanishedPortFailsEveryReadAtOnce) {
   }
 }
 
+#endif
+
 TEST(SerialThread, ErrorStateReadWhileTheReaderWrites) {
-  TPtyPair pty;
+  TPortPair pty;
   TVantrelSerial port;
   port.OpenPort(pty.Path);
   std::atomic<bool> stop{false};
