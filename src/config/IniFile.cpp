@@ -1,5 +1,10 @@
 #include "config/IniFile.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "config/SettingsWin.h"
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,7 +133,11 @@ bool ParseIniInteger(std::string_view text, int32_t& out) noexcept {
 }
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
+#ifdef _WIN32
+  int fd = SettingsWin::OpenUtf8(FFileName, O_RDONLY);
+#else
   int fd = ::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
   if (fd < 0) {
     if (errno != ENOENT) FReadError = errno;
     return;
@@ -275,6 +284,28 @@ void TIniFile::Commit(const std::vector<std::string>& lines) const {
     text += eol;
   }
 
+#ifdef _WIN32
+  // The same steps with the system's own calls: a temporary file beside the
+  // target, flushed, then moved over it in one step.  The target's attributes
+  // and rights are the folder's to give.
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = FFileName + ".~" + std::to_string(::_getpid()) + "." + std::to_string(counter++);
+    fd = SettingsWin::OpenUtf8(temp, O_WRONLY | O_CREAT | O_EXCL, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw EIniWriteError(FFileName, errno);
+  int err = 0;
+  if (!WriteAll(fd, text) || ::_commit(fd) != 0) err = errno;
+  if (::_close(fd) != 0 && err == 0) err = errno;
+  if (err == 0) err = SettingsWin::MoveOver(temp, FFileName);
+  if (err != 0) {
+    SettingsWin::RemoveUtf8(temp);
+    throw EIniWriteError(FFileName, err);
+  }
+#else
   // Replace the file a symbolic link points to, not the link itself.
   std::string target = FFileName;
   if (char* real = ::realpath(FFileName.c_str(), nullptr)) {
@@ -319,4 +350,5 @@ void TIniFile::Commit(const std::vector<std::string>& lines) const {
     ::fsync(dfd);
     ::close(dfd);
   }
+#endif
 }
