@@ -4,11 +4,16 @@
 // message queue; or frames a capture file.  Line format: DumpFormat.h.
 #include <fcntl.h>
 #include <getopt.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -49,6 +54,7 @@ const char* const kUsage =
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
+    "  vantrel-dump --port COM3 --time z             (Windows)\n"
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
     "  vantrel-dump --file run.bin\n";
 
@@ -63,8 +69,12 @@ int Fail(const std::string& message) {
 }
 
 std::string ErrnoText(int err) {
+#ifdef _WIN32
+  return std::strerror(err);  // a buffer per thread there
+#else
   char buf[256];
   return strerror_r(err, buf, sizeof buf);
+#endif
 }
 
 int64_t NowUs() {
@@ -74,8 +84,20 @@ int64_t NowUs() {
 }
 
 // Woken by the queue, the reader's end notice and the signals.
-int WakePipe[2] = {-1, -1};
 std::atomic<bool> SignalSeen{false};
+#ifdef _WIN32
+HANDLE WakeEvent = nullptr;  // auto reset
+
+void Wake() { SetEvent(WakeEvent); }
+
+// Ctrl-C, Ctrl-Break and the console closing: stop as on SIGINT.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  SignalSeen = true;
+  Wake();
+  return TRUE;
+}
+#else
+int WakePipe[2] = {-1, -1};
 
 void Wake() {
   const char c = 1;
@@ -86,6 +108,7 @@ void OnSignal(int) {
   SignalSeen = true;
   Wake();
 }
+#endif
 
 // The bus link with a tap: every chunk read goes to the raw log as well.
 class TTapSerial : public TVantrelSerial {
@@ -128,9 +151,18 @@ bool PrintLine(const std::string& line) {
 
 int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
 
+#ifdef _WIN32
+// Binary, or every line feed received would gain a carriage return.
+int OpenRawLog(const std::string& path) {
+  return _wopen(Widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                _S_IREAD | _S_IWRITE);
+}
+int fsync(int fd) { return _commit(fd); }
+#else
 int OpenRawLog(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
+#endif
 
 int CloseRawLog(int fd, const std::string& path) {
   if (fd >= 0 && (fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
@@ -220,6 +252,20 @@ int DumpPort(const TOptions& opt) {
     return Fail("cannot configure port " + port + ": " + text);
   }
 
+#ifdef _WIN32
+  WakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!WakeEvent) {
+    serial.ClosePort();
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot create an event: error " + std::to_string(GetLastError()));
+  }
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  SetQueueWakeup(Wake);
+  TReadComDaemon daemon(&serial, true, Settings.SleepTimeout, Settings.RecvTimeout,
+                        Settings.WaitTimeout);
+  daemon.SetOnTerminate([](TReadComDaemon*) { Wake(); });
+  daemon.Start();
+#else
   if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int err = errno;
     serial.ClosePort();
@@ -244,6 +290,7 @@ int DumpPort(const TOptions& opt) {
   daemon.SetOnTerminate([](TReadComDaemon*) { Wake(); });
   daemon.Start();
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
+#endif
   Wake();  // items left in the queue are taken at once
 
   using TClock = std::chrono::steady_clock;
@@ -271,10 +318,16 @@ int DumpPort(const TOptions& opt) {
       if (left <= 0) break;
       timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
     }
+#ifdef _WIN32
+    if (WaitForSingleObject(WakeEvent, timeout < 0 ? INFINITE : static_cast<DWORD>(timeout)) ==
+        WAIT_FAILED)
+      break;
+#else
     pollfd p{WakePipe[0], POLLIN, 0};
     if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
     char drain[64];
     while (read(WakePipe[0], drain, sizeof drain) > 0) {}
+#endif
     ByteString item;
     for (QueueTakeFirst(item); !item.empty() && !outputFailed; QueueTakeFirst(item)) {
       printItem(item);
@@ -399,12 +452,20 @@ int main(int argc, char** argv) {
   }
 
   if (!opt.SettingsFile.empty()) {
+#ifdef _WIN32
+    const std::wstring wide = Widen(opt.SettingsFile);
+    if (_waccess(wide.c_str(), 4) != 0)
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
+    struct _stat64 st {};
+    if (_wstat64(wide.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR))
+#else
     // A missing default file means defaults; a file named on purpose must be there.
     if (access(opt.SettingsFile.c_str(), R_OK) != 0)
       return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
     // A folder passes the access test but holds no settings: it would mean defaults unnoticed.
     struct stat st {};
     if (stat(opt.SettingsFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+#endif
       return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(EISDIR));
     SetSettingsFileName(opt.SettingsFile);
   } else {
@@ -412,7 +473,11 @@ int main(int argc, char** argv) {
   }
   LoadSettings();
   if (havePort) Settings.Port = opt.Port;
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // the Czech texts are UTF-8
+#else
   signal(SIGPIPE, SIG_IGN);  // a closed output pipe shows as a write error
+#endif
 
   if (opt.ShowSettings) {
     std::string text = SettingsToText(Settings);

@@ -88,10 +88,16 @@ struct TPortPair {
 
   TPortPair() {
     char name[256] = {};
-    if (openpty(&Master, &Slave, name, nullptr, nullptr) == 0)
-      Path = name;
-    else
+    if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
       Problem = "openpty failed";
+      return;
+    }
+    Path = name;
+    // Raw until the code under test sets the line up: nothing echoed back.
+    termios t{};
+    tcgetattr(Slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(Slave, TCSANOW, &t);
   }
   ~TPortPair() {
     CloseMaster();
