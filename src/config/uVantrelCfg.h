@@ -15,6 +15,7 @@
 #include <string>
 
 #include "controls/VCtrlPm.h"
+#include "serial/SerialPorts.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -149,7 +150,7 @@ private:
   };
   TAboutPage BuildAboutPage(const QString& title, const QString& line1, const QString& line2);
 
-  std::string FSysfsRoot = "/sys/class/tty";
+  std::string FSysfsRoot = kSerialPortSource;  // the registry key on Windows
   TUrlOpener FUrlOpener;
   bool FPlaced = false;
 };
