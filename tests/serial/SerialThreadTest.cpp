@@ -83,8 +83,9 @@ TEST(SerialThread, CloseWhileDataFlowsLosesNothingBeforeTheClose) {
 }
 
 #ifndef _WIN32
-// Needs the central's end to hang up as an unplugged adapter does; the COM
-// pair under wine is joined by a relay whose end is not the adapter's.
+// The central's end hangs up as an unplugged adapter does.  Wine cannot show
+// it: a COM port reader is not told when its pseudo-terminal hangs up (it
+// goes on waiting), where Windows fails the read of a vanished device.
 TEST(SerialThread, VanishedPortFailsEveryReadAtOnce) {
   // While the reader waits, and when it comes back afterwards.
   for (bool whileWaiting : {true, false}) {
