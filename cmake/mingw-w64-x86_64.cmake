@@ -20,3 +20,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Tests and tools run under wine here.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The capture library's zlib: the static one, so no zlib1.dll is needed.
+set(ZLIB_USE_STATIC_LIBS ON)

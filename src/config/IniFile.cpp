@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "base/Text.h"
+#include "base/UniqueFd.h"
 
 namespace {
 
@@ -58,19 +60,6 @@ TLine ParseLine(std::string_view line) {
   return r;
 }
 
-// Writes all of data to fd, resuming after partial writes and signals.
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 }  // namespace
@@ -80,57 +69,7 @@ EIniWriteError::EIniWriteError(const std::string& fileName, int errorNumber)
       FFileName(fileName),
       FErrorNumber(errorNumber) {}
 
-std::string EIniWriteError::Reason() const { return std::strerror(FErrorNumber); }
-
-bool ParseIniInteger(std::string_view text, int32_t& out) noexcept {
-  size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  std::string_view s = text.substr(i);
-  if (s.empty()) return false;
-
-  size_t digits = 0;
-  if (s[0] == '$' || s[0] == 'x' || s[0] == 'X')
-    digits = 1;
-  else if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-    digits = 2;
-  if (digits > 0) {
-    s.remove_prefix(digits);
-    if (s.empty()) return false;
-    uint64_t v = 0;
-    for (char c : s) {
-      int d;
-      if (c >= '0' && c <= '9')
-        d = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        d = c - 'A' + 10;
-      else
-        return false;
-      v = v * 16 + static_cast<uint64_t>(d);
-      if (v > 0xFFFFFFFFull) return false;
-    }
-    out = static_cast<int32_t>(static_cast<uint32_t>(v));
-    return true;
-  }
-
-  bool negative = false;
-  if (s[0] == '-' || s[0] == '+') {
-    negative = s[0] == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty()) return false;
-  int64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-    if (v > 2147483648LL) return false;
-  }
-  if (negative) v = -v;
-  if (v > 2147483647LL) return false;
-  out = static_cast<int32_t>(v);
-  return true;
-}
+std::string EIniWriteError::Reason() const { return SystemErrorText(FErrorNumber); }
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
 #ifdef _WIN32
@@ -215,7 +154,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int32_t def) const {
   std::string v;
   int32_t r;
-  if (FindValue(section, key, v) && ParseIniInteger(v, r)) return r;
+  if (FindValue(section, key, v) && ParseInteger(v, r)) return r;
   return def;
 }
 

@@ -31,18 +31,12 @@ public:
   EIniWriteError(const std::string& fileName, int errorNumber);
   const std::string& FileName() const noexcept { return FFileName; }
   int ErrorNumber() const noexcept { return FErrorNumber; }
-  std::string Reason() const;  // strerror text of ErrorNumber()
+  std::string Reason() const;  // the system's text of ErrorNumber()
 
 private:
   std::string FFileName;
   int FErrorNumber;
 };
-
-// Integer value forms: leading blanks skipped, then an optionally signed
-// decimal number, or a hexadecimal one after "$", "x", "X", "0x" or "0X"
-// (up to 8 digits, taken as the 32-bit pattern, so $FFFFFFFF is -1).  The whole
-// text must be the number and fit 32 bits; otherwise false and out untouched.
-bool ParseIniInteger(std::string_view text, int32_t& out) noexcept;
 
 class TIniFile {
 public:
@@ -54,6 +48,7 @@ public:
   // maxLength limits the returned text (the rest is cut off).
   std::string ReadString(std::string_view section, std::string_view key, const std::string& def,
                          size_t maxLength = std::string::npos) const;
+  // The value as ParseInteger reads it; def when it is none.
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
   // Read as an integer with default 0 or 1; any non-zero integer is true.
   bool ReadBool(std::string_view section, std::string_view key, bool def) const;

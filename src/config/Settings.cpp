@@ -151,24 +151,20 @@ std::string SettingsFileName() { return CurrentLocation().File; }
 void SetSettingsFileName(const std::string& path) { FileNameOverride = path; }
 
 void LoadSettings() {
-  Settings.Baud = 9600;
-  Settings.Parity = 0;
-  Settings.Bits = 8;
-  Settings.StopBit = 0;
-
+  const TSettings def;
   TIniFile ini(SettingsFileName());
-  Settings.Port = ini.ReadString(Comm, "Port", "COM1", PortMaxLength);
-  Settings.Baud = ini.ReadInteger(Comm, "Baud", Settings.Baud);
-  Settings.Parity = ini.ReadInteger(Comm, "Parity", Settings.Parity);
-  Settings.Bits = ini.ReadInteger(Comm, "Bits", Settings.Bits);
-  Settings.StopBit = ini.ReadInteger(Comm, "StopBit", Settings.StopBit);
-  Settings.SoftFlow = ini.ReadBool(Comm, "SoftFlow", false);
-  Settings.HardFlow = ini.ReadBool(Comm, "HardFlow", false);
-  Settings.SleepTimeout = ini.ReadInteger(Comm, "SleepTimeout", 10);
-  Settings.RecvTimeout = ini.ReadInteger(Comm, "RecvTimeout", 500);
-  Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", 50);
-  Settings.AppID = ini.ReadInteger(Central, "AppID", 1);
-  Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", 16);
+  Settings.Port = ini.ReadString(Comm, "Port", def.Port, PortMaxLength);
+  Settings.Baud = ini.ReadInteger(Comm, "Baud", def.Baud);
+  Settings.Parity = ini.ReadInteger(Comm, "Parity", def.Parity);
+  Settings.Bits = ini.ReadInteger(Comm, "Bits", def.Bits);
+  Settings.StopBit = ini.ReadInteger(Comm, "StopBit", def.StopBit);
+  Settings.SoftFlow = ini.ReadBool(Comm, "SoftFlow", def.SoftFlow);
+  Settings.HardFlow = ini.ReadBool(Comm, "HardFlow", def.HardFlow);
+  Settings.SleepTimeout = ini.ReadInteger(Comm, "SleepTimeout", def.SleepTimeout);
+  Settings.RecvTimeout = ini.ReadInteger(Comm, "RecvTimeout", def.RecvTimeout);
+  Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", def.WaitTimeout);
+  Settings.AppID = ini.ReadInteger(Central, "AppID", def.AppID);
+  Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
 }
 
 void SaveSettings() {

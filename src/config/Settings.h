@@ -13,19 +13,20 @@
 
 #include <string>
 
+// The defaults are what LoadSettings gives a key the file does not hold.
 struct TSettings {
-  std::string Port;  // serial port name, "COM1" by default
-  int Baud = 0;      // 9600
-  int Parity = 0;    // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
-  int Bits = 0;      // 8
-  int StopBit = 0;   // 0 one, 1 one and a half, 2 two
+  std::string Port = "COM1";  // serial port name
+  int Baud = 9600;
+  int Parity = 0;  // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
+  int Bits = 8;
+  int StopBit = 0;  // 0 one, 1 one and a half, 2 two
   bool SoftFlow = false;
   bool HardFlow = false;
-  int SleepTimeout = 0;  // ms, 10: reader's pause before each read
-  int RecvTimeout = 0;   // ms, 500: reader's regular read time-out
-  int WaitTimeout = 0;   // ms, 50: time allowed to complete a partly received message
-  int AppID = 0;         // 1
-  int MaxLoko = 0;       // 16
+  int SleepTimeout = 10;  // ms: reader's pause before each read
+  int RecvTimeout = 500;  // ms: reader's regular read time-out
+  int WaitTimeout = 50;   // ms: time allowed to complete a partly received message
+  int AppID = 1;
+  int MaxLoko = 16;
 };
 
 extern TSettings Settings;

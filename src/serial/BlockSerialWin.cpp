@@ -68,6 +68,8 @@ DWORD CancelAndCollect(HANDLE h, OVERLAPPED& ov) {
 
 }  // namespace
 
+void TBlockSerial::TOsSavedDelete::operator()(TOsSaved* saved) const { delete saved; }
+
 int OsLastError() { return static_cast<int>(GetLastError()); }
 
 void OsClearLastError() { SetLastError(0); }
@@ -142,8 +144,7 @@ int TBlockSerial::OsOpen(const std::string& path) {
   SetCommTimeouts(h, &timeouts);
 
   std::lock_guard<std::mutex> lock(FStateLock);
-  delete FSaved;
-  FSaved = saved;
+  FSaved.reset(saved);
   FHandle.store(AsInt(h));
   return 0;
 }
@@ -161,8 +162,7 @@ void TBlockSerial::OsClose() {
     CloseQuietly(FSaved->ReadDone);
     CloseQuietly(FSaved->WriteDone);
   }
-  delete FSaved;
-  FSaved = nullptr;
+  FSaved.reset();
 }
 
 void TBlockSerial::OsWake() {
@@ -322,7 +322,7 @@ int TBlockSerial::OsModemStatus(uint32_t& status) {
   DWORD word = 0;
   status = 0;
   if (!GetCommModemStatus(AsHandle(FHandle.load()), &word)) return static_cast<int>(GetLastError());
-  status = word & (MsCtsOn | MsDsrOn | MsRingOn | MsRlsdOn);
+  status = word & (kMsCtsOn | kMsDsrOn | kMsRingOn | kMsRlsdOn);
   return 0;
 }
 
@@ -330,5 +330,6 @@ uint32_t TBlockSerial::OsLineErrors() {
   DWORD errors = 0;
   COMSTAT status{};
   if (ClearCommError(AsHandle(FHandle.load()), &errors, &status)) FSaved->LineErrors |= errors;
-  return FSaved->LineErrors.exchange(0) & (CeRxOver | CeOverrun | CeRxParity | CeFrame | CeTxFull);
+  return FSaved->LineErrors.exchange(0) &
+         (kCeRxOver | kCeOverrun | kCeRxParity | kCeFrame | kCeTxFull);
 }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/UniqueFd.h"
+
 #ifdef __linux__
 #include <linux/serial.h>
 #endif
@@ -41,12 +43,10 @@ std::string PortDriver(const std::string& ttyDir) {
 // known UART type means a port is really there.  A port that is busy exists.
 bool UartPresent(const std::string& devicePath) {
 #ifdef __linux__
-  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY;
+  const TUniqueFd fd(::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return errno == EBUSY;
   struct serial_struct info {};
-  const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-  ::close(fd);
-  return known;
+  return ::ioctl(fd.Get(), TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
 #else
   (void)devicePath;
   return true;

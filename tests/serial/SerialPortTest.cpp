@@ -260,11 +260,11 @@ TEST(SerialErrors, TextsLineErrorsAndTicks) {
   EXPECT_EQ(TBlockSerial::GetErrorDesc(ErrorTransmitFull), "Tranceive Queue is full");
   TBlockSerial port;
   EXPECT_EQ(port.LastErrorText(), "OK");
-  port.DecodeLineErrors(CeFrame);
+  port.DecodeLineErrors(kCeFrame);
   EXPECT_EQ(port.LastErrorCode(), ErrorFraming);
-  port.DecodeLineErrors(CeFrame | CeRxParity | CeOverrun);
+  port.DecodeLineErrors(kCeFrame | kCeRxParity | kCeOverrun);
   EXPECT_EQ(port.LastErrorCode(), ErrorParity);  // the last tested flag wins
-  port.DecodeLineErrors(CeFrame | CeTxFull);
+  port.DecodeLineErrors(kCeFrame | kCeTxFull);
   EXPECT_EQ(port.LastErrorCode(), ErrorTransmitFull);
 
   // System texts lose their trailing full stop and line break.

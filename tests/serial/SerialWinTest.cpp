@@ -139,9 +139,9 @@ TEST(SerialLine, LineStateReadsBackFromTheDriverAndIsRestoredAtClose) {
   EXPECT_EQ(s.BaudRate, otherRate);
   EXPECT_EQ(s.ByteSize, 8);
   EXPECT_EQ(s.StopBits, 2);
-  EXPECT_TRUE(s.Flags & DcbOutX);
-  EXPECT_TRUE(s.Flags & DcbInX);
-  EXPECT_TRUE(s.Flags & DcbOutxCtsFlow);
+  EXPECT_TRUE(s.Flags & kDcbOutX);
+  EXPECT_TRUE(s.Flags & kDcbInX);
+  EXPECT_TRUE(s.Flags & kDcbOutxCtsFlow);
 
   port.ConfigureLine(9600, 7, "E", 0, false, false);
   ASSERT_EQ(port.LastErrorCode(), 0) << port.LastErrorText();
