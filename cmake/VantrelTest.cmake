@@ -3,7 +3,8 @@ include(GoogleTest)
 # vantrel_add_test(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [GUI])
 # One GoogleTest program; every TEST becomes its own ctest entry.  GUI tests
 # run on Qt's offscreen platform so no display is needed.  Label "thread"
-# marks the tests that the ThreadSanitizer build runs.
+# marks the tests that the ThreadSanitizer build runs.  Shared helpers:
+# #include "support/...".
 function(vantrel_add_test)
   cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   if(T_GUI AND NOT VANTREL_GUI)

@@ -5,13 +5,11 @@
 //   TIME  "(seconds.microseconds) " with --time: since the epoch (a), since
 //         the previous line (d) or since the start (z)
 //   HEX   the item's bytes as two upper-case hex digits each, blank-separated
-//   TEXT  what the window makes of the item:
-//         device message   its comment ("Vyhybka 2 L T"); no tab when it has none
-//         call byte        the device ID and its activity ("01 ano", "1F ne")
-//         central message  the power panel caption, or the six status labels
-//                          joined by "; " (the load label only when Im is not 0)
-//         anything the window would write to its log: "log"
-//         the lone idle byte 1F, which the window ignores: no text
+//   TEXT  what the window makes of the item (ItemText, bus/BusItem.h): a
+//         device comment ("Vyhybka 2 L T"), the called device and its
+//         activity ("01 ano"), the power caption or the status labels, "log";
+//         no tab when there is no text (the idle byte 1F, a message without
+//         comment)
 #pragma once
 
 #include <cstdint>

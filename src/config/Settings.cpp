@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 TSettings Settings;
 
@@ -21,6 +22,10 @@ std::string FileNameOverride;
 
 constexpr const char* Comm = "Comm";
 constexpr const char* Central = "Central";
+constexpr const char* Monitor = "Monitor";
+
+// The file as this program last read or wrote it.
+TIniFileStamp LastStamp;
 constexpr size_t PortMaxLength = 2047;
 
 #ifdef _WIN32
@@ -150,8 +155,9 @@ std::string SettingsFileName() { return CurrentLocation().File; }
 
 void SetSettingsFileName(const std::string& path) { FileNameOverride = path; }
 
-void LoadSettings() {
+int LoadSettings() {
   const TSettings def;
+  RemoveStaleIniTempFiles(SettingsFileName());
   TIniFile ini(SettingsFileName());
   Settings.Port = ini.ReadString(Comm, "Port", def.Port, PortMaxLength);
   Settings.Baud = ini.ReadInteger(Comm, "Baud", def.Baud);
@@ -165,21 +171,62 @@ void LoadSettings() {
   Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", def.WaitTimeout);
   Settings.AppID = ini.ReadInteger(Central, "AppID", def.AppID);
   Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
+  LastStamp = ini.Stamp();
+  return ini.ReadError();
 }
 
 void SaveSettings() {
   const TLocation where = CurrentLocation();
   if (!where.UserFolder.empty()) MakeFolders(where.UserFolder, where.File);
   TIniFile ini(where.File);
-  ini.WriteString(Comm, "Port", Settings.Port);
-  ini.WriteInteger(Comm, "Baud", Settings.Baud);
-  ini.WriteInteger(Comm, "Parity", Settings.Parity);
-  ini.WriteInteger(Comm, "Bits", Settings.Bits);
-  ini.WriteInteger(Comm, "StopBit", Settings.StopBit);
-  ini.WriteBool(Comm, "SoftFlow", Settings.SoftFlow);
-  ini.WriteBool(Comm, "HardFlow", Settings.HardFlow);
-  ini.WriteInteger(Central, "AppID", Settings.AppID);
-  ini.WriteInteger(Central, "MaxLoko", Settings.MaxLoko);
+  ini.SetString(Comm, "Port", Settings.Port);
+  ini.SetInteger(Comm, "Baud", Settings.Baud);
+  ini.SetInteger(Comm, "Parity", Settings.Parity);
+  ini.SetInteger(Comm, "Bits", Settings.Bits);
+  ini.SetInteger(Comm, "StopBit", Settings.StopBit);
+  ini.SetBool(Comm, "SoftFlow", Settings.SoftFlow);
+  ini.SetBool(Comm, "HardFlow", Settings.HardFlow);
+  ini.SetInteger(Central, "AppID", Settings.AppID);
+  ini.SetInteger(Central, "MaxLoko", Settings.MaxLoko);
+  ini.UpdateFile();
+  LastStamp = ini.Stamp();
+}
+
+bool SettingsFileChanged() { return !(IniFileStampOf(SettingsFileName()) == LastStamp); }
+
+bool LoadWindowPlacement(TWindowPlacement& placement) {
+  TIniFile ini(SettingsFileName());
+  if (!ini.KeyExists(Monitor, "Width") || !ini.KeyExists(Monitor, "Height")) return false;
+  TWindowPlacement p;
+  p.Left = ini.ReadInteger(Monitor, "Left", 0);
+  p.Top = ini.ReadInteger(Monitor, "Top", 0);
+  p.Width = ini.ReadInteger(Monitor, "Width", 0);
+  p.Height = ini.ReadInteger(Monitor, "Height", 0);
+  p.Maximized = ini.ReadBool(Monitor, "Maximized", false);
+  // Sizes no screen has mean a damaged or hand-made entry.
+  constexpr int kMinSize = 100, kMaxSize = 100000;
+  if (p.Width < kMinSize || p.Height < kMinSize || p.Width > kMaxSize || p.Height > kMaxSize ||
+      p.Left < -kMaxSize || p.Left > kMaxSize || p.Top < -kMaxSize || p.Top > kMaxSize)
+    return false;
+  placement = p;
+  return true;
+}
+
+void SaveWindowPlacement(const TWindowPlacement& p) {
+  TIniFile ini(SettingsFileName());
+  if (!ini.Stamp().Exists) return;
+  const std::pair<const char*, int> values[] = {{"Left", p.Left},
+                                                {"Top", p.Top},
+                                                {"Width", p.Width},
+                                                {"Height", p.Height},
+                                                {"Maximized", p.Maximized ? 1 : 0}};
+  bool changed = false;
+  for (const auto& [key, value] : values) {
+    if (ini.KeyExists(Monitor, key) && ini.ReadInteger(Monitor, key, ~value) == value) continue;
+    ini.SetInteger(Monitor, key, value);
+    changed = true;
+  }
+  if (changed) ini.UpdateFile();
 }
 
 std::string ParityLetter(int index) {

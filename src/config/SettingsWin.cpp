@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cwchar>
 
 #include "config/IniFile.h"
@@ -129,7 +131,69 @@ bool FolderWritable(const std::string& folder) {
   return true;
 }
 
+timespec FromFileTime(const FILETIME& t) {
+  // 100 ns steps since 1601 to the Unix epoch.
+  const uint64_t ticks = (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  const uint64_t unix = ticks >= 116444736000000000ull ? ticks - 116444736000000000ull : 0;
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(unix / 10000000ull);
+  ts.tv_nsec = static_cast<long>((unix % 10000000ull) * 100);
+  return ts;
+}
+
+bool ProcessRuns(unsigned long pid) {
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!h) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's, running
+  const bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return running;
+}
+
 }  // namespace
+
+int StatUtf8(const std::string& path, TFileInfo& info) {
+  info = TFileInfo{};
+  std::string name = path.substr(NameStart(path));
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name == "NUL") {
+    info.NullDevice = true;
+    return 0;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data))
+    return ErrnoOf(GetLastError());
+  info.Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.Regular = !info.Folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE);
+  info.ReadOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  info.Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info.Written = FromFileTime(data.ftLastWriteTime);
+  info.Created = FromFileTime(data.ftCreationTime);
+  return 0;
+}
+
+void RemoveStaleTemps(const std::string& prefix) {
+  const size_t start = NameStart(prefix);
+  const std::string folder = prefix.substr(0, start);
+  const std::string namePrefix = prefix.substr(start);
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(Widen(prefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = Narrow(found.cFileName);
+    if (name.size() <= namePrefix.size() || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      continue;
+    const std::string rest = name.substr(namePrefix.size());
+    const size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string::npos || dot + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789.") != std::string::npos ||
+        rest.find('.', dot + 1) != std::string::npos)
+      continue;
+    const unsigned long pid = std::strtoul(rest.substr(0, dot).c_str(), nullptr, 10);
+    if (pid == 0 || pid == GetCurrentProcessId() || ProcessRuns(pid)) continue;
+    DeleteFileW(Widen(folder + name).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
 
 int OpenUtf8(const std::string& path, int flags, int mode) {
   return _wopen(Widen(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, mode);

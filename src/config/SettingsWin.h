@@ -4,9 +4,26 @@
 #pragma once
 #ifdef _WIN32
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace SettingsWin {
+
+// What the settings layer asks of a file before it reads or replaces it.
+struct TFileInfo {
+  bool Folder = false;
+  bool Regular = false;  // a plain file (not a folder, device or pipe)
+  bool ReadOnly = false;
+  bool NullDevice = false;  // NUL, the usual way to say "no settings"
+  uint64_t Size = 0;
+  timespec Written{};
+  timespec Created{};
+};
+// 0, or an errno value (ENOENT: no such file).
+int StatUtf8(const std::string& path, TFileInfo& info);
+// Removes "<prefix><pid>.<n>" files left by saves of processes that no longer run.
+void RemoveStaleTemps(const std::string& prefix);
 
 // _wopen with binary mode and no inheritance added to flags; -1 and errno.
 int OpenUtf8(const std::string& path, int flags, int mode = 0);

@@ -360,6 +360,13 @@ void TSortGridPemra::SetRow(int AValue) {
     setCurrentIndex(FModel->index(AValue, Col()));
 }
 
+void TSortGridPemra::SetRowInPlace(int AValue) {
+  const bool scroll = hasAutoScroll();
+  setAutoScroll(false);
+  SetRow(AValue);
+  setAutoScroll(scroll);
+}
+
 void TSortGridPemra::SetOptions(TGridOptions AValue) {
   FOptions = AValue;
   setSelectionBehavior((AValue & goRowSelect) ? QAbstractItemView::SelectRows
@@ -707,6 +714,18 @@ bool TSortGridPemra::event(QEvent* AEvent) {
     }
   }
   return QTableView::event(AEvent);
+}
+
+QModelIndex TSortGridPemra::moveCursor(CursorAction ACursorAction,
+                                       Qt::KeyboardModifiers AModifiers) {
+  // The base grid moves the row here only with Ctrl; a grid that selects
+  // whole rows has no column to move to.
+  if ((ACursorAction == MoveHome || ACursorAction == MoveEnd) && (FOptions & goRowSelect) &&
+      !(AModifiers & Qt::ControlModifier) && RowCount() > FFixedRows && ColCount() > FFixedCols) {
+    const int row = ACursorAction == MoveHome ? FFixedRows : RowCount() - 1;
+    return FModel->index(row, std::max(Col(), FFixedCols));
+  }
+  return QTableView::moveCursor(ACursorAction, AModifiers);
 }
 
 void TSortGridPemra::keyPressEvent(QKeyEvent* AEvent) {

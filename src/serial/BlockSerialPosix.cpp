@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "base/Text.h"
 #include "base/UniqueFd.h"
@@ -85,7 +86,14 @@ int OsLastError() { return errno; }
 
 void OsClearLastError() { errno = 0; }
 
-std::string OsErrorText(int code) { return SystemErrorText(code); }
+std::string OsErrorText(int code) {
+  // A number the system has no text for gives an empty text, not the C
+  // library's "Unknown error N".
+#ifdef __GLIBC__
+  if (strerrordesc_np(code) == nullptr) return {};
+#endif
+  return SystemErrorText(code);
+}
 
 bool OsMeansPortGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
 

@@ -69,7 +69,7 @@ std::string ReadString(HKEY key, const std::wstring& name) {
 
 }  // namespace
 
-std::string ListSerialPorts(const std::string& registryKey) {
+std::string ListSerialPorts(const std::string& registryKey, const std::string&) {
   TKey key(registryKey);
   if (!key.Get()) return {};  // no serial ports at all
   DWORD count = 0;

@@ -5,45 +5,39 @@
 #include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include <QPushButton>
+#include <QTimer>
+
 #include <dirent.h>
-#include <fcntl.h>
-#include <grp.h>
-#include <pty.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
-#include <initializer_list>
 #include <string>
 
+#include "../support/Captions.h"
+#include "app/WindowPlacement.h"
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
 #include "config/Settings.h"
+#include "config/uVantrelCfg.h"
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
-
-#ifdef VANTREL_HAVE_CONFIG_UI
-#include <QPushButton>
-#include <QTimer>
-#include "config/uVantrelCfg.h"
-#endif
+#include "support/PtyPair.h"
+#include "support/TestBytes.h"
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> v) {
-  std::string s;
-  for (int b : v) s.push_back(static_cast<char>(b));
-  return s;
-}
 
 int ThreadCount() {
   int n = 0;
@@ -54,30 +48,6 @@ int ThreadCount() {
   }
   return n;
 }
-
-// The central's side of a pseudo-terminal; the window opens SlavePath.
-struct TPty {
-  int Master = -1;
-  std::string SlavePath;
-
-  TPty() {
-    int slave = -1;
-    char name[128] = {};
-    if (::openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
-    SlavePath = name;
-    // Keep no slave descriptor of our own: when the master closes, the
-    // window's side must see the hang-up.
-    ::close(slave);
-  }
-  ~TPty() { Close(); }
-  void Close() {
-    if (Master >= 0) ::close(Master);
-    Master = -1;
-  }
-  void Send(const std::string& bytes) const {
-    ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-};
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -114,8 +84,8 @@ protected:
     return t.isEmpty() ? QStringList() : t.split('\n');
   }
   bool Connected() const { return Window->ActionConnect->isChecked() && BusSerial != nullptr; }
-  void ConnectTo(const TPty& pty) {
-    Window->SetPortOverride(pty.SlavePath);
+  void ConnectTo(const TPtyPair& pty) {
+    Window->SetPortOverride(pty.Path);
     QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   }
   // Waits until every reader thread has ended and been joined.
@@ -153,26 +123,10 @@ TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp) {
   EXPECT_TRUE(Boxes.isEmpty());
 }
 
-TEST(OpenFailure, PermissionDeniedOnADeviceNamesItsGroup) {
-  TPty pty;
-  struct stat st {};
-  ASSERT_EQ(::stat(pty.SlavePath.c_str(), &st), 0);
-  const group* gr = ::getgrgid(st.st_gid);
-  const std::string groupName = gr ? gr->gr_name : std::to_string(st.st_gid);
-  const std::string denied = std::strerror(EACCES);
-  EXPECT_EQ(OpenFailureText(EACCES, denied, pty.SlavePath),
-            denied + " – uživatel musí být členem skupiny " + groupName);
-  // Only for that error, and only for device files.
-  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.SlavePath),
-            "No such file or directory");
-  EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
-  EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
-}
-
 TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint) {
   if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
-  TPty pty;
-  ASSERT_EQ(::chmod(pty.SlavePath.c_str(), 0), 0);
+  TPtyPair pty;
+  ASSERT_EQ(::chmod(pty.Path.c_str(), 0), 0);
   ConnectTo(pty);
   EXPECT_FALSE(Window->ActionConnect->isChecked());
   EXPECT_TRUE(Window->LabelError->text().startsWith(QString::fromUtf8(std::strerror(EACCES))));
@@ -185,19 +139,19 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
   const QString oldError = Window->LabelError->text();
   ASSERT_FALSE(oldError.isEmpty());
 
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   EXPECT_TRUE(Window->SpeedButtonConnect->isChecked());
   EXPECT_EQ(Window->LabelError->text(), oldError);
 
-  pty.Send(Bytes({0x00, 0x80, 0x80}));
+  ASSERT_TRUE(pty.Send(Bytes({0x00, 0x80, 0x80})));
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
   EXPECT_EQ(Window->LabelError->text(), oldError);
 
   // Call to address 1 (active), then a contact message attributed to it.
-  pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_TRUE(pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
   EXPECT_EQ(Window->LabelError->text(), "4B 49 01 03 ");
   EXPECT_EQ(Cell(1, 1), "01");
@@ -208,10 +162,10 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
 
 TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader) {
   const int threadsBefore = ThreadCount();
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
-  pty.Send(Bytes({0xC5, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
+  ASSERT_TRUE(pty.Send(Bytes({0xC5, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->LabelCentral->text().isEmpty(); }, 3000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "05"; }, 3000));
 
@@ -233,7 +187,7 @@ TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConne
   Feed(Bytes({0x4B, 0x49, 0x01, 0x03}));
   QTest::qWait(50);
   EXPECT_EQ(Cell(1, 1), "");  // nothing drains while disconnected
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
@@ -242,17 +196,17 @@ TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConne
 }
 
 TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk) {
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   QElapsedTimer t;
   t.start();
   // Device 1 flips on every chunk: each chunk alone would need a redraw.
   for (int i = 0; i < 60; ++i) {
-    pty.Send(Bytes({i % 2 ? 0x81 : 0x41}));
+    ASSERT_TRUE(pty.Send(Bytes({i % 2 ? 0x81 : 0x41})));
     QTest::qWait(5);
   }
-  pty.Send(Bytes({0x42}));
+  ASSERT_TRUE(pty.Send(Bytes({0x42})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
   const qint64 elapsed = t.elapsed();
   EXPECT_LE(Window->FillCount(), elapsed / TFormVantrelBus::DrainBatchMs + 3) << elapsed << " ms";
@@ -261,7 +215,7 @@ TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk) {
 }
 
 TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning) {
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   Feed(Bytes({0x41}));
@@ -279,7 +233,7 @@ TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning) {
 }
 
 TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection) {
-  TPty first, second;
+  TPtyPair first, second;
   ConnectTo(first);
   ASSERT_TRUE(Connected());
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);  // closing
@@ -290,21 +244,21 @@ TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection) {
   EXPECT_EQ(BusSerial, link);
   EXPECT_NE(ComDaemon, nullptr);
   EXPECT_TRUE(Window->ActionConnect->isChecked());
-  second.Send(Bytes({0x42, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_TRUE(second.Send(Bytes({0x42, 0x4B, 0x49, 0x01, 0x03})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
 }
 
 TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   const int threadsBefore = ThreadCount();
   {
-    TPty pty;
+    TPtyPair pty;
     ConnectTo(pty);
     ASSERT_TRUE(Connected());
-    pty.Send(Bytes({0x00, 0x80, 0x80}));
+    ASSERT_TRUE(pty.Send(Bytes({0x00, 0x80, 0x80})));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->PanelPower->text().isEmpty(); }, 3000));
-    pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03}));
+    ASSERT_TRUE(pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})));
     QTest::qWait(100);
-    pty.Close();  // the adapter is pulled
+    pty.CloseMaster();  // the adapter is pulled
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->ActionConnect->isChecked(); }, 3000));
   }
   EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
@@ -320,16 +274,16 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
   EXPECT_TRUE(Boxes.isEmpty());
 
-  TPty back;
+  TPtyPair back;
   ConnectTo(back);
   ASSERT_TRUE(Connected());
-  back.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A}));
+  ASSERT_TRUE(back.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->LabelError->text().startsWith("61 "); }, 3000));
 }
 
 TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread) {
   const int threadsBefore = ThreadCount();
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   Window->show();
@@ -345,7 +299,6 @@ TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
-#ifdef VANTREL_HAVE_CONFIG_UI
 TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   TFormVantrelCfg dialog(Window);
   FormVantrelCfg = &dialog;
@@ -369,7 +322,6 @@ TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   EXPECT_EQ(Window->PortOverride(), "");
   FormVantrelCfg = nullptr;
 }
-#endif
 
 // ---- dispatch, without a line: messages put straight into the queue ----------
 
@@ -479,6 +431,68 @@ TEST_F(MainWindow, LogButtonsShowHideAndClear) {
   QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
   EXPECT_FALSE(Window->MemoLog->isVisible());
   EXPECT_TRUE(Window->GridDeviceList->isVisible());
+}
+
+// ---- first look: captions, selection, placement ---------------------------------
+
+TEST_F(MainWindow, CaptionsAreWholeInTheWindowsFont) {
+  Window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+  EXPECT_EQ(Window->SpeedButtonConfig->text(), "Konfigurace...");
+  EXPECT_EQ(Window->font().pixelSize(), 11);
+  EXPECT_TRUE(Window->font().bold());
+  // "Protokol komunikace" among them: it needs room on both sides.
+  EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
+}
+
+TEST_F(MainWindow, SelectionStaysWithItsDeviceWhileTheRowsResort) {
+  Feed(Bytes({0x41}));  // device 01 active, first row
+  Drain();
+  Window->GridDeviceList->SetRow(5);
+  ASSERT_EQ(Cell(1, 5), "05");
+  Feed(Bytes({0x42}));  // 02 becomes active: every row below it moves down
+  Feed(Bytes({0xC5}));  // and 05 itself moves up to the active ones
+  Drain();
+  EXPECT_EQ(Cell(1, Window->GridDeviceList->Row()), "05");
+  EXPECT_EQ(Window->GridDeviceList->Row(), 3);
+  Feed(Bytes({0x81}));  // 01 inactive again
+  Feed(Bytes({0x05}));  // 05 too
+  Drain();
+  EXPECT_EQ(Cell(1, Window->GridDeviceList->Row()), "05");
+}
+
+TEST_F(MainWindow, PlacementIsKeptInAnExistingFileAndRestored) {
+  Window->show();
+  Window->close();
+  const QString ini = QDir(Dir.path()).filePath("test.ini");
+  EXPECT_FALSE(QFile::exists(ini)) << "only the dialog creates the file";
+  QFile file(ini);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Comm]\nPort=COM3\n[Monitor]\nLeft=40\nTop=30\nWidth=700\nHeight=420\n");
+  file.close();
+
+  delete Window;
+  Window = new TFormVantrelBus;
+  EXPECT_EQ(Window->geometry(), QRect(40, 30, 700, 420));
+  Window->show();
+  Window->setGeometry(60, 50, 720, 430);
+  Window->close();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(file.readAll()),
+            "[Comm]\nPort=COM3\n[Monitor]\nLeft=60\nTop=50\nWidth=720\nHeight=430\n"
+            "Maximized=0\n");
+}
+
+TEST(WindowPlacement, OnlyAReachablePlaceIsRestoredAndTheSizeFitsTheScreen) {
+  const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)};
+  const QRect current(300, 200, 647, 340);
+  EXPECT_EQ(PlaceOnScreens(QRect(1400, 100, 600, 400), current, screens),
+            QRect(1400, 100, 600, 400));
+  // That screen is gone: the size only, where the window is now.
+  QRect here(QPoint(), QSize(600, 400));
+  here.moveCenter(current.center());
+  EXPECT_EQ(PlaceOnScreens(QRect(1400, 100, 600, 400), current, {screens[0]}), here);
+  EXPECT_EQ(PlaceOnScreens(QRect(0, 0, 3000, 2000), current, screens), QRect(0, 0, 1280, 800));
 }
 
 }  // namespace

@@ -114,7 +114,11 @@ TEST(WriteAll, PassesEverythingThroughAPipeInOrder) {
   ::close(p[0]);
   errno = 0;
   EXPECT_FALSE(WriteAll(w.Get(), "x"));
+#ifdef _WIN32
+  EXPECT_NE(errno, 0);  // the C library's choice: EINVAL for a pipe nobody reads
+#else
   EXPECT_EQ(errno, EPIPE);
+#endif
 #ifdef SIGPIPE
   std::signal(SIGPIPE, oldPipe);
 #endif

@@ -136,7 +136,7 @@ TEST_F(SettingsWin, ReadOnlyFileIsReportedAndKept) {
     ADD_FAILURE() << "no error";
   } catch (const EIniWriteError& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + Utf8(file));
-    EXPECT_EQ(e.ErrorNumber(), EACCES);
+    EXPECT_EQ(e.ErrorNumber(), kIniFileReadOnly);
   }
   SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(ReadAll(file), "[Comm]\nPort=COM2\n");

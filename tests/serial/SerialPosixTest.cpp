@@ -191,6 +191,8 @@ TEST(SerialErrors, SystemTextsAreTheSystemsOwn) {
   EXPECT_EQ(TBlockSerial::GetErrorDesc(EACCES), "Permission denied");
   EXPECT_EQ(TBlockSerial::GetErrorDesc(ENOENT), "No such file or directory");
   EXPECT_EQ(TBlockSerial::GetErrorDesc(EBADF), "Bad file descriptor");
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(12345), "") << "no system text, no invented one";
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(-7), "");
 }
 
 }  // namespace
