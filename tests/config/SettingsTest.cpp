@@ -252,6 +252,10 @@ TEST_F(SettingsFile, DevicesFifosAndHugeFilesAreRefusedUnreadAndNeverWritten) {
     if (path == "/dev/zero") continue;  // a fault here would replace the system's device
     EXPECT_THROW(SaveSettings(), EIniWriteError) << path;
   }
+  // The null device is the usual "no settings": read as empty, not refused.
+  SetSettingsFileName("/dev/null");
+  EXPECT_EQ(LoadSettings(), 0);
+  EXPECT_EQ(Settings.Port, "COM1");
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_EQ(fs::file_size(huge), static_cast<uintmax_t>(kIniMaxFileSize + 1));
   EXPECT_EQ(EntriesInDir(), 2u);
