@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 # A file's layer: the first pattern that matches its path under ROOT gives it
 # ("\\1" is the folder's name), so new files in a folder need no change here.
 set(rules
-    "^src/config/(Settings|IniFile)\\." settings  # the Qt-free part of config
+    "^src/config/(Settings|SettingsWin|IniFile)\\." settings  # the Qt-free part of config
     "^src/app/CentralStatus\\." status  # Qt-free texts that still live in app
     "^src/([a-z]+)/" "\\1"
     "^tools/" tools)

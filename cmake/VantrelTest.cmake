@@ -18,6 +18,7 @@ function(vantrel_add_test)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   endif()
+  # Shared test helpers: #include "support/..."
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   set(props LABELS "${T_LABELS}")
   if(T_GUI)

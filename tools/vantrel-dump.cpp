@@ -4,10 +4,15 @@
 // message queue; or frames a capture file.  Line format: DumpFormat.h.
 #include <fcntl.h>
 #include <getopt.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -48,6 +53,7 @@ const char* const kUsage =
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
+    "  vantrel-dump --port COM3 --time z             (Windows)\n"
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
     "  vantrel-dump --file run.bin\n";
 
@@ -62,13 +68,29 @@ int Fail(const std::string& message) {
 }
 
 std::string ErrnoText(int err) {
+#ifdef _WIN32
+  return std::strerror(err);  // a buffer per thread there
+#else
   char buf[256];
   return strerror_r(err, buf, sizeof buf);
+#endif
 }
 
 // Woken by the queue, the reader's end notice and the signals.
-int WakePipe[2] = {-1, -1};
 std::atomic<bool> SignalSeen{false};
+#ifdef _WIN32
+HANDLE WakeEvent = nullptr;  // auto reset
+
+void Wake() { SetEvent(WakeEvent); }
+
+// Ctrl-C, Ctrl-Break and the console closing: stop as on SIGINT.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  SignalSeen = true;
+  Wake();
+  return TRUE;
+}
+#else
+int WakePipe[2] = {-1, -1};
 
 void Wake() {
   const char c = 1;
@@ -79,6 +101,7 @@ void OnSignal(int) {
   SignalSeen = true;
   Wake();
 }
+#endif
 
 // The raw log's write error (errno), set on the reader thread.
 std::atomic<int> RawError{0};
@@ -114,9 +137,18 @@ bool PrintLine(const std::string& line) {
 
 int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
 
+#ifdef _WIN32
+// Binary, or every line feed received would gain a carriage return.
+int OpenRawLog(const std::string& path) {
+  return _wopen(Widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                _S_IREAD | _S_IWRITE);
+}
+int fsync(int fd) { return _commit(fd); }
+#else
 int OpenRawLog(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
+#endif
 
 int CloseRawLog(int fd, const std::string& path) {
   if (fd >= 0 && (fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
@@ -213,10 +245,16 @@ void PrintUntilDone(TItemPrinter& printer, const TReadComDaemon& reader, double 
       if (left <= 0) break;
       timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
     }
+#ifdef _WIN32
+    if (WaitForSingleObject(WakeEvent, timeout < 0 ? INFINITE : static_cast<DWORD>(timeout)) ==
+        WAIT_FAILED)
+      break;
+#else
     pollfd p{WakePipe[0], POLLIN, 0};
     if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
     char drain[64];
     while (read(WakePipe[0], drain, sizeof drain) > 0) {}
+#endif
     printer.PrintQueued();
     if (printer.Failed || printer.Full() || SignalSeen || reader.Finished() || RawError != 0) break;
   }
@@ -227,11 +265,19 @@ int DumpPort(const TOptions& opt) {
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
     return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+#ifdef _WIN32
+  WakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!WakeEvent) {
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot create an event: error " + std::to_string(GetLastError()));
+  }
+#else
   if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int err = errno;
     CloseRawLog(rawFd, opt.RawLog);
     return Fail("cannot create a pipe: " + ErrnoText(err));
   }
+#endif
 
   TBusConnection connection;
   if (rawFd >= 0)
@@ -240,6 +286,13 @@ int DumpPort(const TOptions& opt) {
     });
   connection.SetOnTerminate([](TReadComDaemon*) { Wake(); });
   SetQueueWakeup(Wake);
+#ifdef _WIN32
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  const bool open =
+      connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                             Settings.StopBit, Settings.SoftFlow, Settings.HardFlow,
+                             Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout});
+#else
   // The reader thread starts with the signals blocked, so they always land here.
   sigset_t signals, old;
   sigemptyset(&signals);
@@ -256,6 +309,7 @@ int DumpPort(const TOptions& opt) {
                              Settings.StopBit, Settings.SoftFlow, Settings.HardFlow,
                              Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout});
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
+#endif
   if (!open) {
     SetQueueWakeup({});
     CloseRawLog(rawFd, opt.RawLog);
@@ -365,12 +419,20 @@ int main(int argc, char** argv) {
   }
 
   if (!opt.SettingsFile.empty()) {
+#ifdef _WIN32
+    const std::wstring wide = Widen(opt.SettingsFile);
+    if (_waccess(wide.c_str(), 4) != 0)
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
+    struct _stat64 st {};
+    if (_wstat64(wide.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR))
+#else
     // A missing default file means defaults; a file named on purpose must be there.
     if (access(opt.SettingsFile.c_str(), R_OK) != 0)
       return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
     // A folder passes the access test but holds no settings: it would mean defaults unnoticed.
     struct stat st {};
     if (stat(opt.SettingsFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+#endif
       return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(EISDIR));
     SetSettingsFileName(opt.SettingsFile);
   } else {
@@ -379,7 +441,11 @@ int main(int argc, char** argv) {
   if (const int error = LoadSettings())
     return Fail("cannot read settings file " + SettingsFileName() + ": " + IniErrorText(error));
   if (havePort) Settings.Port = opt.Port;
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // the Czech texts are UTF-8
+#else
   signal(SIGPIPE, SIG_IGN);  // a closed output pipe shows as a write error
+#endif
 
   if (opt.ShowSettings) {
     std::string text = SettingsToText(Settings);

@@ -1,9 +1,14 @@
 // vantrel-sim: a simulated central.  Writes realistic bus traffic, or a
 // replayed capture, into a pseudo-terminal it creates (its path is the first
-// line of output) or into a real serial port, at a given byte rate.
+// line of output) or into a real serial port, at a given byte rate.  On
+// Windows only a serial port (--port COMn, e.g. one end of a null-modem pair).
 #include <getopt.h>
 #include <signal.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <string>
@@ -30,18 +35,23 @@ const char* const kUsage =
     "  --seconds N      stop after sending for N seconds (decimals allowed)\n"
     "  --save FILE      write exactly the bytes sent to FILE\n"
     "  --port NAME      write to this serial port instead of a pseudo-terminal\n"
+    "                   (on Windows required: COM1, COM2, ...)\n"
     "  --link PATH      also make PATH a symbolic link to the pseudo-terminal\n"
+    "                   (Linux only)\n"
     "  --linger N       at the end wait up to N seconds for the reader to close\n"
-    "                   the pseudo-terminal, so it can take the rest (default 2)\n"
+    "                   the pseudo-terminal, so it can take the rest; with --port\n"
+    "                   for the port to send what is queued (default 2)\n"
     "  --help, --version\n"
     "\n"
-    "Sending starts when a reader opens the pseudo-terminal and pauses while none does.\n"
+    "Pseudo-terminals exist on Linux only.  Sending starts when a reader opens the\n"
+    "pseudo-terminal and pauses while none does.\n"
     "\n"
     "Examples:\n"
     "  vantrel-sim --baud 115200 --link /tmp/vantrel\n"
     "  vantrel-sim --seed 7 --seconds 10 --save run.bin\n"
     "  vantrel-sim --replay run.bin --loop --rate 2000 --noise 0.001\n"
-    "  vantrel-sim --port /dev/ttyUSB1 --baud 9600\n";
+    "  vantrel-sim --port /dev/ttyUSB1 --baud 9600\n"
+    "  vantrel-sim --port COM4 --baud 9600          (Windows)\n";
 
 int Usage(const char* message) {
   std::fprintf(stderr, "vantrel-sim: %s\n\n%s", message, kUsage);
@@ -79,6 +89,10 @@ int CheckOptions(TSimConfig& config, bool haveRate, bool haveBaud, uint64_t baud
   if (config.Loop && config.ReplayFile.empty()) return Usage("--loop needs --replay");
   if (!config.Port.empty() && !config.LinkPath.empty())
     return Usage("--link makes a link to a pseudo-terminal; it cannot be used with --port");
+#ifdef _WIN32
+  if (config.Port.empty())
+    return Usage("give the serial port with --port COMn (pseudo-terminals exist on Linux only)");
+#endif
   if (haveBaud) {
     if (!haveRate) config.BytesPerSecond = static_cast<double>(baud) / 10.0;
     if (baud > 0)
@@ -158,12 +172,36 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
   return CheckOptions(config, haveRate, haveBaud, baud);
 }
 
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break, the console closing and the sending thread's end all
+// set this event.
+HANDLE EndEvent = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  SetEvent(EndEvent);
+  return TRUE;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   TSimConfig config;
   if (const int rc = ParseOptions(argc, argv, config); rc >= 0) return rc;
 
+#ifdef _WIN32
+  EndEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  TSimCentral sim(config);
+  sim.SetOnFinished([] { SetEvent(EndEvent); });
+  if (!sim.Start()) {
+    std::fprintf(stderr, "vantrel-sim: %s\n", sim.LastErrorText().c_str());
+    return 1;
+  }
+  std::printf("%s\n", sim.PortPath().c_str());
+  std::fflush(stdout);
+  WaitForSingleObject(EndEvent, INFINITE);
+#else
   // Signals are taken by sigwait below; every thread inherits the mask.
   sigset_t signals;
   sigemptyset(&signals);
@@ -185,6 +223,7 @@ int main(int argc, char** argv) {
 
   int sig = 0;
   while (sigwait(&signals, &sig) == 0 && sig == SIGUSR1 && !sim.Finished()) {}
+#endif
   sim.Stop();
   const std::string error = sim.LastErrorText();
   if (!error.empty()) {

@@ -54,7 +54,12 @@ bool ParseInteger(std::string_view s, int32_t& value) noexcept {
 
 std::string SystemErrorText(int err) {
   char buffer[256] = {};
+#ifdef _WIN32
+  // The C library's text for an errno value (Windows has no strerror_r).
+  std::string text = strerror_s(buffer, sizeof buffer, err) == 0 ? buffer : "";
+#else
   std::string text = PickErrorText(strerror_r(err, buffer, sizeof buffer), buffer);
+#endif
   while (!text.empty() && std::string_view(" \t\r\n.").find(text.back()) != std::string_view::npos)
     text.pop_back();
   return text;

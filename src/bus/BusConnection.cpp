@@ -1,14 +1,21 @@
 #include "bus/BusConnection.h"
 
+#ifndef _WIN32
 #include <grp.h>
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
 
 namespace {
 
 // For "Permission denied" on a device file: which group the user must join.
+// Windows has no device groups (a port it refuses is held by another program).
 std::string PermissionHint(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return {};
+#else
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};
   struct group gr {};
@@ -20,6 +27,7 @@ std::string PermissionHint(const std::string& path) {
   else
     name = std::to_string(st.st_gid);
   return " – uživatel musí být členem skupiny " + name;
+#endif
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include "config/IniFile.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "config/SettingsWin.h"
+#else
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -61,6 +67,28 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
+#ifdef _WIN32
+// The file calls on Windows, SettingsWin.cpp: UTF-8 names, no links followed.
+using SettingsWin::TFileInfo;
+
+int Refusal(const TFileInfo& info) {
+  if (info.Folder) return EISDIR;
+  if (!info.Regular) return kIniNotRegularFile;
+  if (info.Size > static_cast<uint64_t>(kIniMaxFileSize)) return kIniFileTooLarge;
+  return 0;
+}
+
+TIniFileStamp StampOf(const TFileInfo& info) {
+  TIniFileStamp s;
+  s.Exists = true;
+  s.Size = static_cast<off_t>(info.Size);
+  s.Modified = info.Written;
+  s.Changed = info.Created;
+  return s;
+}
+
+std::string TempPrefix(const std::string& file) { return file + ".~"; }
+#else
 // Why a file that exists is not read or written as settings: only a regular
 // file of sensible size is (reading a device or a FIFO may never end).
 int Refusal(const struct stat& st) {
@@ -140,6 +168,7 @@ void RemoveStaleTempFiles(const std::string& file) {
   }
   ::closedir(dir);
 }
+#endif
 
 }  // namespace
 
@@ -151,6 +180,16 @@ bool TIniFileStamp::operator==(const TIniFileStamp& o) const {
           Changed.tv_sec == o.Changed.tv_sec && Changed.tv_nsec == o.Changed.tv_nsec);
 }
 
+#ifdef _WIN32
+void RemoveStaleIniTempFiles(const std::string& fileName) {
+  SettingsWin::RemoveStaleTemps(TempPrefix(fileName));
+}
+
+TIniFileStamp IniFileStampOf(const std::string& fileName) {
+  TFileInfo info;
+  return SettingsWin::StatUtf8(fileName, info) == 0 ? StampOf(info) : TIniFileStamp{};
+}
+#else
 void RemoveStaleIniTempFiles(const std::string& fileName) {
   std::string file;
   if (FollowLinks(fileName, file) == 0) RemoveStaleTempFiles(file);
@@ -160,6 +199,7 @@ TIniFileStamp IniFileStampOf(const std::string& fileName) {
   struct stat st {};
   return ::stat(fileName.c_str(), &st) == 0 ? StampOf(st) : TIniFileStamp{};
 }
+#endif
 
 std::string IniErrorText(int errorNumber) {
   switch (errorNumber) {
@@ -192,8 +232,10 @@ std::string IniErrorTextCzech(int errorNumber) {
       return "hodnota obsahuje konec řádku nebo nepovolený znak";
     case ENOSPC:
       return "plný disk";
+#ifdef EDQUOT
     case EDQUOT:
       return "vyčerpaná disková kvóta";
+#endif
     case EROFS:
       return "disk je připojen jen pro čtení";
     case EACCES:
@@ -226,6 +268,22 @@ EIniWriteError::EIniWriteError(const std::string& fileName, int errorNumber)
 std::string EIniWriteError::Reason() const { return IniErrorText(FErrorNumber); }
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
+#ifdef _WIN32
+  TFileInfo info;
+  if (const int err = SettingsWin::StatUtf8(FFileName, info)) {
+    if (err != ENOENT && err != ENOTDIR) FReadError = err;
+    return;
+  }
+  FStamp = StampOf(info);
+  if (info.NullDevice) return;
+  if ((FReadError = Refusal(info)) != 0) return;
+  int fd = SettingsWin::OpenUtf8(FFileName, O_RDONLY);
+  if (fd < 0) {
+    FReadError = errno == ENOENT ? 0 : errno;
+    FStamp = {};
+    return;
+  }
+#else
   // Looked at before it is opened: opening a FIFO waits for a writer, and
   // opening a serial device may change its modem lines.
   struct stat st {};
@@ -252,6 +310,7 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
     return;
   }
   FStamp = StampOf(st);
+#endif
   std::string data;
   char buf[8192];
   for (;;) {
@@ -421,6 +480,37 @@ void TIniFile::CheckWritable() const {
 void TIniFile::Commit(const std::vector<std::string>& lines) {
   CheckWritable();
   const std::string text = Join(lines);
+#ifdef _WIN32
+  // The same steps with the system's own calls: a temporary file beside the
+  // target, flushed, then moved over it in one step.  Attributes and rights
+  // of a new file are the folder's to give.
+  TFileInfo info;
+  const int statError = SettingsWin::StatUtf8(FFileName, info);
+  if (statError != 0 && statError != ENOENT) throw EIniWriteError(FFileName, statError);
+  if (statError == 0) {
+    if (int refused = Refusal(info)) throw EIniWriteError(FFileName, refused);
+    if (info.ReadOnly) throw EIniWriteError(FFileName, kIniFileReadOnly);
+  }
+  SettingsWin::RemoveStaleTemps(TempPrefix(FFileName));
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = TempPrefix(FFileName) + std::to_string(::_getpid()) + "." + std::to_string(counter++);
+    fd = SettingsWin::OpenUtf8(temp, O_WRONLY | O_CREAT | O_EXCL, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw EIniWriteError(FFileName, errno == EACCES ? kIniFolderReadOnly : errno);
+  int err = 0;
+  if (!WriteAll(fd, text) || ::_commit(fd) != 0) err = errno;
+  if (::_close(fd) != 0 && err == 0) err = errno;
+  if (err == 0) err = SettingsWin::MoveOver(temp, FFileName);
+  if (err != 0) {
+    SettingsWin::RemoveUtf8(temp);
+    throw EIniWriteError(FFileName, err == EACCES && statError == 0 ? kIniFileReadOnly : err);
+  }
+  FStamp = IniFileStampOf(FFileName);
+#else
 
   std::string target;
   if (int err = FollowLinks(FFileName, target)) throw EIniWriteError(FFileName, err);
@@ -477,4 +567,5 @@ void TIniFile::Commit(const std::vector<std::string>& lines) {
     ::close(dfd);
   }
   FStamp = IniFileStampOf(target);
+#endif
 }

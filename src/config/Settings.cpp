@@ -2,9 +2,13 @@
 
 #include "config/IniFile.h"
 
+#ifdef _WIN32
+#include "config/SettingsWin.h"
+#else
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,6 +27,16 @@ constexpr const char* Monitor = "Monitor";
 // The file as this program last read or wrote it.
 TIniFileStamp LastStamp;
 constexpr size_t PortMaxLength = 2047;
+
+#ifdef _WIN32
+// Beside the .exe, or in %APPDATA%: SettingsWin.cpp.
+using SettingsWin::ExecutablePath;
+using SettingsWin::Locate;
+using SettingsWin::MakeFolders;
+using SettingsWin::TLocation;
+constexpr const char* kPathSeparators = "\\/:";
+#else
+constexpr const char* kPathSeparators = "/";
 
 std::string ExecutablePath() {
   char buf[PATH_MAX];
@@ -101,11 +115,14 @@ TLocation Locate(const std::string& executablePath) {
           userFolder};
 }
 
+#endif
+
 TLocation CurrentLocation() {
   if (!FileNameOverride.empty()) return {FileNameOverride, {}};
   return Locate(ExecutablePath());
 }
 
+#ifndef _WIN32
 // Creates folder and its missing parents, private to the user like the XDG
 // base folders.
 void MakeFolders(const std::string& folder, const std::string& fileName) {
@@ -119,6 +136,7 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
   if (::stat(folder.c_str(), &st) != 0) throw EIniWriteError(fileName, errno);
   if (!S_ISDIR(st.st_mode)) throw EIniWriteError(fileName, ENOTDIR);
 }
+#endif
 
 }  // namespace
 
@@ -128,7 +146,7 @@ std::string DefaultSettingsFileName(const std::string& executablePath) {
 
 std::string SiblingSettingsFileName(const std::string& programName) {
   const std::string self = ExecutablePath();
-  const size_t slash = self.rfind('/');
+  const size_t slash = self.find_last_of(kPathSeparators);
   return DefaultSettingsFileName(
       slash == std::string::npos ? programName : self.substr(0, slash + 1) + programName);
 }

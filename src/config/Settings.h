@@ -44,6 +44,9 @@ void SetSettingsFileName(const std::string& path);
 // but packaged folders are no place for settings), otherwise
 // "<config>/vVantrelBus/vVantrelBus.ini" with
 // <config> = $XDG_CONFIG_HOME, or ~/.config when that is unset or relative.
+// On Windows: beside the .exe when its folder is writable and not under
+// Program Files or the Windows folder, otherwise
+// "%APPDATA%\vVantrelBus\<name>.ini" (SettingsWin.cpp).
 // Loading and saving use the same answer, so a saved file is found again.
 // Without any home folder it stays beside the executable (saving then fails
 // with the usual error).

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "controls/VCtrlPm.h"
+#include "serial/SerialPorts.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -154,7 +155,7 @@ private:
   };
   TAboutPage BuildAboutPage(const QString& title, const QString& line1, const QString& line2);
 
-  std::string FSysfsRoot = "/sys/class/tty";
+  std::string FSysfsRoot = kSerialPortSource;  // the registry key on Windows
   std::string FByIdFolder = "/dev/serial/by-id";
   TUrlOpener FUrlOpener;
   bool FPlaced = false;

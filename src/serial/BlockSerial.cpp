@@ -2,13 +2,12 @@
 // the Os* members of the platform layer.
 #include "serial/BlockSerial.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string_view>
 
 #include "base/Text.h"
+#include "serial/SerialPlatform.h"
 
 namespace {
 
@@ -60,7 +59,7 @@ public:
     if (FHeld) ++port.FUsers;
     // A close in progress is "not connected"; no descriptor at all is what
     // the system says of a bad one.
-    FRefusal = FHeld ? 0 : (open ? ErrorNotOpen : EBADF);
+    FRefusal = FHeld ? 0 : (open ? ErrorNotOpen : kOsBadHandle);
   }
   ~TUseGuard() {
     if (!FHeld) return;
@@ -102,7 +101,7 @@ std::string TBlockSerial::LastErrorText() const {
 }
 
 int TBlockSerial::CheckOsResult(int result) {
-  const int code = result == -1 ? errno : 0;
+  const int code = result == -1 ? OsLastError() : 0;
   SetError(code);
   return code;
 }
@@ -155,12 +154,7 @@ std::string TBlockSerial::GetErrorDesc(int code) {
     case ErrorTransmitFull:
       return "Tranceive Queue is full";
     default:
-      // A number the system has no text for gives an empty text, not the C
-      // library's "Unknown error N".
-#ifdef __GLIBC__
-      if (strerrordesc_np(code) == nullptr) return {};
-#endif
-      return SystemErrorText(code);
+      return OsErrorText(code);
   }
 }
 
@@ -189,7 +183,7 @@ void TBlockSerial::MarkLost(int code) {
 }
 
 void TBlockSerial::NoteOsFailure(int code) {
-  if (code == EIO || code == ENXIO || code == ENODEV)
+  if (OsMeansPortGone(code))
     MarkLost(code);
   else
     SetError(code);
@@ -224,12 +218,11 @@ void TBlockSerial::OpenPort(const std::string& name) {
   FLineBuffer.clear();
   FDevicePath = name;
   ParsePortNumber(name);
-  errno = 0;
-  if (FPortNumber >= 0 && StartsWithNoCase(name, "COM"))
-    FDevicePath = "/dev/ttyS" + std::to_string(FPortNumber);
+  OsClearLastError();
+  FDevicePath = OsDevicePath(name, FPortNumber, StartsWithNoCase(name, "COM"));
 
   // A name with an embedded zero would silently open a different path.
-  const int err = name.find('\0') != std::string::npos ? EINVAL : OsOpen(FDevicePath);
+  const int err = name.find('\0') != std::string::npos ? kOsBadParameter : OsOpen(FDevicePath);
   SetError(err);
   ThrowIfEnabled();
   if (err != 0) return;
@@ -255,9 +248,11 @@ void TBlockSerial::OpenPort(const std::string& name) {
 }
 
 bool TBlockSerial::SetupQueues(int32_t inputSize, int32_t outputSize) {
-  if (Handle() < 0) return false;
+  TUseGuard use(*this);
+  if (!use) return false;
   FRequestedInputQueue = inputSize;
   FRequestedOutputQueue = outputSize;
+  OsSetupQueues(inputSize, outputSize);  // the driver's refusal is not an error
   return true;
 }
 
@@ -302,7 +297,7 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
   // Out-of-range values must not be cut to a byte that happens to be valid,
   // nor reach the driver (a zero rate hangs the line up).
   if (baud <= 0 || bits < 5 || bits > 8 || stopBits < 0 || stopBits > 2) {
-    FailWith(EINVAL);
+    FailWith(kOsBadParameter);
     return;
   }
   ApplyLineState();
@@ -413,7 +408,7 @@ ByteString TBlockSerial::ReadAvailable(int timeoutMs) {
         else if (got > 0)
           result.assign(probe, static_cast<size_t>(got));
         else
-          MarkLost(EIO);
+          MarkLost(kOsHungUp);
       }
     } else if (LastErrorCode() == 0) {
       // A real cause (closed meanwhile, port gone) is kept rather than

@@ -3,8 +3,9 @@
 //
 // Failures are recorded, not thrown: every operation leaves LastErrorCode and
 // LastErrorText; ESerialError is raised only when RaiseExcept is set.  The
-// platform calls live behind the private Os* members (BlockSerialPosix.cpp),
-// so another platform layer can stand beside the POSIX one.
+// platform calls live behind the private Os* members and SerialPlatform.h:
+// BlockSerialPosix.cpp (termios, poll) or BlockSerialWin.cpp (Win32 comm
+// calls, overlapped I/O), one of which is built.
 //
 // Threads: the object is opened and configured on one thread; afterwards one
 // reader thread may sit in ReadAvailable while another thread calls
@@ -137,7 +138,8 @@ public:
   virtual bool ControlLinesOk();
 
   // ---- open, configure, close
-  // "COMn" (n >= 1) opens /dev/ttyS<n-1>; every other name opens unchanged.
+  // POSIX: "COMn" (n >= 1) opens /dev/ttyS<n-1>.  Windows: "COMn" opens
+  // \\.\COMn and "/dev/ttyS<n>" \\.\COM<n+1>.  Every other name opens unchanged.
   virtual void OpenPort(const std::string& name);
   virtual void ConfigureLine(int baud, int bits, const std::string& parity, int stopBits,
                              bool softFlow, bool hardFlow);
@@ -182,6 +184,9 @@ public:
   // True once the open port vanished (hung up, unplugged); reads then fail at
   // once with the error that showed it.  Cleared by the next OpenPort.
   bool PortLost() const { return FPortLost.load(); }
+  // The open descriptor, or -1.  On Windows the HANDLE's value: kernel handles
+  // keep their meaning in 32 bits (the system itself shares them so between
+  // 32- and 64-bit programs).
   int Handle() const { return FHandle.load(); }
 
   // ---- properties and owner-readable state
@@ -226,8 +231,8 @@ public:
   int32_t PortNumber() const { return FPortNumber; }
   uint16_t PortAddress() const { return FPortAddress; }
   const TLineState& LineState() const { return FLineState; }
-  // Driver queue sizes last requested (recorded; the POSIX driver sizes its
-  // own queues).
+  // Driver queue sizes last requested (the POSIX driver sizes its own
+  // queues; on Windows they go to SetupComm).
   int32_t RequestedInputQueue() const { return FRequestedInputQueue; }
   int32_t RequestedOutputQueue() const { return FRequestedOutputQueue; }
 
@@ -253,6 +258,7 @@ private:
   int OsOpen(const std::string& path);  // sets FHandle and the wake channel
   void OsClose();                       // restores the line, closes both
   void OsWake();
+  int OsSetupQueues(int32_t inputSize, int32_t outputSize);
   int OsApplyLineState(const TLineState& state);
   int OsFetchLineState(TLineState& state);
   int OsBytesWaiting(int& count);
@@ -309,7 +315,7 @@ private:
   std::thread::id FCloser;
 
   // Platform state (POSIX: wake pipe, line settings found at open, line-error
-  // counters).
+  // counters; Windows: all of it in TOsSaved, the handle in FHandle).
   TUniqueFd FWakeRead;
   TUniqueFd FWakeWrite;
   struct TOsSaved;

@@ -10,9 +10,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
+#include "base/Text.h"
 #include "base/UniqueFd.h"
 #include "serial/BlockSerial.h"
+#include "serial/SerialPlatform.h"
 #ifdef __linux__
 #include <linux/serial.h>
 
@@ -78,6 +81,27 @@ int Remaining(bool unlimited, std::chrono::steady_clock::time_point deadline) {
 }
 
 }  // namespace
+
+int OsLastError() { return errno; }
+
+void OsClearLastError() { errno = 0; }
+
+std::string OsErrorText(int code) {
+  // A number the system has no text for gives an empty text, not the C
+  // library's "Unknown error N".
+#ifdef __GLIBC__
+  if (strerrordesc_np(code) == nullptr) return {};
+#endif
+  return SystemErrorText(code);
+}
+
+bool OsMeansPortGone(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
+
+std::string OsDevicePath(const std::string& name, int32_t portNumber, bool comName) {
+  return portNumber >= 0 && comName ? "/dev/ttyS" + std::to_string(portNumber) : name;
+}
+
+int TBlockSerial::OsSetupQueues(int32_t, int32_t) { return 0; }  // the tty sizes its own
 
 void TBlockSerial::TOsSavedDelete::operator()(TOsSaved* saved) const { delete saved; }
 

@@ -1,3 +1,4 @@
+// The port list on Linux: the ttys of sysfs that a driver serves.
 #include "serial/SerialPorts.h"
 
 #include <dirent.h>
@@ -44,33 +45,7 @@ bool UartPresent(const std::string& ttyDir) {
   return n > 0 && std::strtol(text, nullptr, 10) > 0;
 }
 
-bool NeedsQuotes(const std::string& s) {
-  for (const unsigned char c : s)
-    if (c <= ' ' || c == ',' || c == '"') return true;
-  return false;
-}
-
 }  // namespace
-
-std::string SerialCommaText(const std::vector<std::string>& names) {
-  if (names.size() == 1 && names[0].empty()) return "\"\"";
-  std::string out;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i) out += ',';
-    const std::string& s = names[i];
-    if (!NeedsQuotes(s)) {
-      out += s;
-      continue;
-    }
-    out += '"';
-    for (const char c : s) {
-      if (c == '"') out += '"';
-      out += c;
-    }
-    out += '"';
-  }
-  return out;
-}
 
 std::string ListSerialPorts(const std::string& sysfsRoot, const std::string& byIdFolder) {
   std::vector<std::string> names;

@@ -1,10 +1,12 @@
 #include "sim/SimCentral.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -23,10 +25,12 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+#ifndef _WIN32
 std::string ErrnoText(int err) {
   char buf[256];
   return strerror_r(err, buf, sizeof buf);  // GNU variant: returns the text
 }
+#endif
 
 double SecondsSince(TClock::time_point t) {
   return std::chrono::duration<double>(TClock::now() - t).count();
@@ -40,6 +44,7 @@ constexpr int kSettleMs = 200;
 constexpr int kAttachPollMs = 20;
 constexpr int kSendBatchMs = 50;  // pacing step of the sender (see Run)
 
+#ifndef _WIN32
 speed_t SpeedConstant(int baud) {
   static const std::pair<int, speed_t> kSpeeds[] = {
       {1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
@@ -49,6 +54,7 @@ speed_t SpeedConstant(int baud) {
     if (rate == baud) return speed;
   return B0;
 }
+#endif
 
 }  // namespace
 
@@ -65,6 +71,9 @@ void TSimCentral::SetError(const std::string& text) {
   std::lock_guard<std::mutex> lock(FErrorLock);
   FError = text;
 }
+
+// ---- platform part: a pseudo-terminal or a tty (Windows: SimCentralWin.cpp)
+#ifndef _WIN32
 
 bool TSimCentral::OpenPty() {
   FFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -125,6 +134,8 @@ bool TSimCentral::OpenPort() {
   return true;
 }
 
+#endif
+
 bool TSimCentral::Start() {
   if (FThread.joinable() || FFd >= 0) {
     SetError("already started");
@@ -155,6 +166,23 @@ bool TSimCentral::Start() {
     }
     FReplayItems = FrameCapture(bytes);
   }
+  if (!OpenOutputs()) {
+    CloseAll();
+    return false;
+  }
+  FThread = std::thread(&TSimCentral::Run, this);
+  return true;
+}
+
+void TSimCentral::Stop() {
+  FStop = true;
+  WakeSender();
+  if (FThread.joinable()) FThread.join();
+  CloseAll();
+}
+
+#ifndef _WIN32
+bool TSimCentral::OpenOutputs() {
   bool ok = FConfig.Port.empty() ? OpenPty() : OpenPort();
   if (ok && !FConfig.LinkPath.empty()) {
     struct stat st {};
@@ -184,22 +212,14 @@ bool TSimCentral::Start() {
     SetError("cannot create a pipe: " + ErrnoText(errno));
     ok = false;
   }
-  if (!ok) {
-    CloseAll();
-    return false;
-  }
-  FThread = std::thread(&TSimCentral::Run, this);
-  return true;
+  return ok;
 }
 
-void TSimCentral::Stop() {
-  FStop = true;
+void TSimCentral::WakeSender() {
   if (FWake[1] >= 0) {
     const char c = 1;
     [[maybe_unused]] auto r = write(FWake[1], &c, 1);
   }
-  if (FThread.joinable()) FThread.join();
-  CloseAll();
 }
 
 void TSimCentral::CloseAll() {
@@ -293,6 +313,8 @@ void TSimCentral::Linger() {
   while (ReaderAttached() && SecondsSince(start) < FConfig.LingerSeconds)
     if (!Pause(kAttachPollMs)) return;
 }
+
+#endif
 
 void TSimCentral::Run() {
   // Where the bytes come from, item by item: a capture or generated traffic.

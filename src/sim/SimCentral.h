@@ -1,7 +1,7 @@
 // A simulated central: writes bus traffic (generated, or a replayed capture)
 // at a given byte rate into a pseudo-terminal it creates, or into a real
-// serial port, on a thread of its own.  Used by vantrel-sim and by the
-// window's demo mode.
+// serial port (on Windows only a port: COMn), on a thread of its own.  Used by vantrel-sim and by
+// the window's demo mode.
 //
 //   TSimCentral sim(config);
 //   if (!sim.Start()) report(sim.LastErrorText());
@@ -66,6 +66,10 @@ public:
 
 private:
   void Run();
+  // Platform part (SimCentral.cpp for POSIX, SimCentralWin.cpp): the pty or
+  // the port, the link, the save file and the sender's wake channel.
+  bool OpenOutputs();
+  void WakeSender();  // ends a pause of the sending thread
   bool OpenPty();
   bool OpenPort();
   bool ReaderAttached() const;
@@ -82,6 +86,10 @@ private:
   int FFd = -1;
   int FSaveFd = -1;
   int FWake[2] = {-1, -1};
+#ifdef _WIN32
+  struct TWinLine;  // the COM port and the wake event
+  TWinLine* FWinLine = nullptr;
+#endif
   bool FLinkMade = false;
   std::thread FThread;
   std::atomic<bool> FStop{false};

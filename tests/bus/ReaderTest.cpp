@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <grp.h>
 #include <sys/stat.h>
+#endif
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,7 +21,7 @@
 #include "bus/BusConnection.h"
 #include "bus/Capture.h"
 #include "serial/vVantrelSer.h"
-#include "support/PtyPair.h"
+#include "support/PortPair.h"
 #include "support/TestBytes.h"
 
 using namespace std::chrono_literals;
@@ -32,7 +34,8 @@ std::vector<ByteString> DrainQueue() {
   return items;
 }
 
-// The central's side of a pseudo-terminal, and a connection on the other side.
+// The central's side of a connected pair (a pseudo-terminal, or two COM ports
+// under wine), and a connection on the other side.
 class Reader : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -42,7 +45,7 @@ protected:
       ++FWakeups;
       FCv.notify_all();
     });
-    ASSERT_FALSE(FPty.Path.empty());
+    ASSERT_FALSE(FPty.Path.empty()) << FPty.Problem;
   }
 
   void TearDown() override {
@@ -81,7 +84,7 @@ protected:
     return true;
   }
 
-  TPtyPair FPty;
+  TPortPair FPty;
   std::unique_ptr<TBusConnection> FConnection;
   std::mutex FMutex;
   std::condition_variable FCv;
@@ -198,6 +201,10 @@ TEST_F(Reader, QueueSurvivesToTheNextConnection) {
   EXPECT_EQ(DrainQueue(), (std::vector<ByteString>{Contact, Turnout}));
 }
 
+#ifndef _WIN32
+// The central's end hangs up as an unplugged adapter does.  Wine cannot show
+// it: a COM port reader is not told when its pseudo-terminal hangs up (it
+// goes on waiting), where Windows fails the read of a vanished device.
 TEST_F(Reader, LostPortEndsTheThreadWithTheLinkError) {
   Connect(10, 500, 50);
   Send(Contact);
@@ -216,6 +223,7 @@ TEST_F(Reader, LostPortEndsTheThreadWithTheLinkError) {
   EXPECT_FALSE(Daemon()->EndErrorText().empty());
   EXPECT_EQ(DrainQueue(), std::vector<ByteString>{Contact});
 }
+#endif
 
 TEST_F(Reader, ChunksGoToTheHookAndItemsCarryTheTimeTheyWereCut) {
   ByteString chunks;
@@ -443,6 +451,8 @@ TEST(ReaderCut, CostDoesNotGrowWithTheRestOfTheBuffer) {
 
 // ---- the connection ------------------------------------------------------------
 
+#ifndef _WIN32  // errno values and device groups: the serial tests cover Windows' errors
+
 TEST(BusConnection, OpenSaysWhichStepFailedAndWhy) {
   TBusConnection missing;
   EXPECT_FALSE(missing.Open("/nonexistent/port", {}));
@@ -452,7 +462,7 @@ TEST(BusConnection, OpenSaysWhichStepFailedAndWhy) {
   EXPECT_EQ(missing.Serial(), nullptr);
   EXPECT_EQ(missing.Reader(), nullptr);
 
-  TPtyPair pty;
+  TPortPair pty;
   TBusConnection badLine;  // opens, but nine data bits are no line setting
   EXPECT_FALSE(badLine.Open(pty.Path, {9600, 9}));
   EXPECT_EQ(badLine.FailedStage(), TBusConnection::stConfigure);
@@ -470,7 +480,7 @@ TEST(BusConnection, OpenSaysWhichStepFailedAndWhy) {
 }
 
 TEST(BusConnection, PermissionDeniedOnADeviceNamesItsGroup) {
-  TPtyPair pty;
+  TPortPair pty;
   struct stat st {};
   ASSERT_EQ(::stat(pty.Path.c_str(), &st), 0);
   const group* gr = ::getgrgid(st.st_gid);
@@ -484,5 +494,7 @@ TEST(BusConnection, PermissionDeniedOnADeviceNamesItsGroup) {
   EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
   EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
 }
+
+#endif
 
 }  // namespace

@@ -5,14 +5,15 @@
 #include <atomic>
 
 #include "serial/vVantrelSer.h"
-#include "support/PtyPair.h"
+#include "support/PortPair.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 TEST(SerialThread, CloseFromAnotherThreadEndsAWaitingRead) {
-  TPtyPair pty;
+  TPortPair pty;
+  ASSERT_FALSE(pty.Path.empty()) << pty.Problem;
   for (int round = 0; round < 20; ++round) {
     TVantrelSerial port;
     port.OpenPort(pty.Path);
@@ -47,7 +48,7 @@ TEST(SerialThread, CloseFromAnotherThreadEndsAWaitingRead) {
 }
 
 TEST(SerialThread, CloseWhileDataFlowsLosesNothingBeforeTheClose) {
-  TPtyPair pty;
+  TPortPair pty;
   TVantrelSerial port;
   port.OpenPort(pty.Path);
   ASSERT_EQ(port.LastErrorCode(), 0);
@@ -81,10 +82,14 @@ TEST(SerialThread, CloseWhileDataFlowsLosesNothingBeforeTheClose) {
     EXPECT_EQ(received.substr(i, 16), std::string(16, received[i])) << "at " << i;
 }
 
+#ifndef _WIN32
+// The central's end hangs up as an unplugged adapter does.  Wine cannot show
+// it: a COM port reader is not told when its pseudo-terminal hangs up (it
+// goes on waiting), where Windows fails the read of a vanished device.
 TEST(SerialThread, VanishedPortFailsEveryReadAtOnce) {
   // While the reader waits, and when it comes back afterwards.
   for (bool whileWaiting : {true, false}) {
-    TPtyPair pty;
+    TPortPair pty;
     TVantrelSerial port;
     port.OpenPort(pty.Path);
     ASSERT_EQ(port.LastErrorCode(), 0);
@@ -116,8 +121,10 @@ TEST(SerialThread, VanishedPortFailsEveryReadAtOnce) {
   }
 }
 
+#endif
+
 TEST(SerialThread, ErrorStateReadWhileTheReaderWrites) {
-  TPtyPair pty;
+  TPortPair pty;
   TVantrelSerial port;
   port.OpenPort(pty.Path);
   std::atomic<bool> stop{false};
