@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 TSettings Settings;
+TMonitorSettings MonitorSettings;
 
 namespace {
 
@@ -17,6 +18,8 @@ std::string FileNameOverride;
 
 constexpr const char* Comm = "Comm";
 constexpr const char* Central = "Central";
+constexpr const char* Monitor = "Monitor";
+constexpr size_t MonitorTextMaxLength = 4096;
 constexpr size_t PortMaxLength = 2047;
 
 std::string ExecutablePath() {
@@ -151,6 +154,46 @@ void LoadSettings() {
   Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", 50);
   Settings.AppID = ini.ReadInteger(Central, "AppID", 1);
   Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", 16);
+  LoadMonitorSettings();
+}
+
+void LoadMonitorSettings() {
+  const TIniFile ini(SettingsFileName());
+  const TMonitorSettings def;
+  TMonitorSettings& m = MonitorSettings;
+  auto text = [&ini](const char* key, const std::string& fallback) {
+    return ini.ReadString(Monitor, key, fallback, MonitorTextMaxLength);
+  };
+  m.View = text("View", def.View);
+  m.TimeMode = text("TimeMode", def.TimeMode);
+  m.Kinds = text("Kinds", def.Kinds);
+  m.Devices = text("Devices", def.Devices);
+  m.Filter = text("Filter", def.Filter);
+  m.TrafficColumns = text("TrafficColumns", def.TrafficColumns);
+  m.GridColumns = text("GridColumns", def.GridColumns);
+  m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
+}
+
+void SaveMonitorSettings() {
+  const TLocation where = CurrentLocation();
+  TIniFile ini(where.File);
+  const TMonitorSettings& m = MonitorSettings;
+  // Each write replaces the file: only what changed is written, so closing
+  // an unchanged window costs nothing and creates no file.
+  auto text = [&](const char* key, const std::string& value, const std::string& def) {
+    if (ini.ReadString(Monitor, key, def, MonitorTextMaxLength) == value) return;
+    if (!where.UserFolder.empty()) MakeFolders(where.UserFolder, where.File);
+    ini.WriteString(Monitor, key, value);
+  };
+  const TMonitorSettings def;
+  text("View", m.View, def.View);
+  text("TimeMode", m.TimeMode, def.TimeMode);
+  text("Kinds", m.Kinds, def.Kinds);
+  text("Devices", m.Devices, def.Devices);
+  text("Filter", m.Filter, def.Filter);
+  text("TrafficColumns", m.TrafficColumns, def.TrafficColumns);
+  text("GridColumns", m.GridColumns, def.GridColumns);
+  text("RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize));
 }
 
 void SaveSettings() {
