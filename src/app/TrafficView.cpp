@@ -727,6 +727,98 @@ void TTrafficView::SetColumnWidths(const QList<int>& widths) {
     if (widths[c] >= 24 && widths[c] <= 4000) Table->setColumnWidth(c, widths[c]);
 }
 
+namespace {
+
+// Names of the kinds in the settings file, in TTrafficKind order.
+const char* const kKindNames[kTrafficKindCount] = {"call",   "idle",    "lone",   "power",
+                                                   "status", "central", "device", "unrecognised"};
+
+const char* TimeModeName(TTimeMode mode) {
+  switch (mode) {
+    case TTimeMode::tmDelta:
+      return "d";
+    case TTimeMode::tmZero:
+      return "z";
+    default:
+      return "a";
+  }
+}
+
+}  // namespace
+
+QString JoinWidths(const QList<int>& widths) {
+  QStringList parts;
+  for (int w : widths) parts << QString::number(w);
+  return parts.join(',');
+}
+
+QList<int> SplitWidths(const std::string& text) {
+  QList<int> widths;
+  for (const QString& part : QString::fromStdString(text).split(',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int w = part.trimmed().toInt(&ok);
+    if (!ok) return {};
+    widths << w;
+  }
+  return widths;
+}
+
+void TTrafficView::LoadState(const TMonitorSettings& settings) {
+  if (settings.TimeMode == "d")
+    SetTimeMode(TTimeMode::tmDelta);
+  else if (settings.TimeMode == "z")
+    SetTimeMode(TTimeMode::tmZero);
+  else
+    SetTimeMode(TTimeMode::tmAbsolute);
+
+  TTrafficFilter f;
+  if (!settings.Kinds.empty()) {
+    uint32_t kinds = 0;
+    bool known = true;
+    for (const QString& name :
+         QString::fromStdString(settings.Kinds).split(',', Qt::SkipEmptyParts)) {
+      const auto* it =
+          std::find(std::begin(kKindNames), std::end(kKindNames), name.trimmed().toStdString());
+      if (it == std::end(kKindNames))
+        known = false;
+      else
+        kinds |= 1u << (it - std::begin(kKindNames));
+    }
+    // "none" is no name: an empty list would show nothing, and the user
+    // could not tell why.
+    if (known && kinds) f.Kinds = kinds;
+  }
+  for (const QString& part :
+       QString::fromStdString(settings.Devices).split(',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int address = part.trimmed().toInt(&ok, 16);
+    if (ok && address >= 1 && address <= 31) f.Devices |= 1u << address;
+  }
+  f.Text = settings.Filter;
+  SetFilter(f);
+  const QList<int> widths = SplitWidths(settings.TrafficColumns);
+  if (!widths.isEmpty()) SetColumnWidths(widths);
+}
+
+void TTrafficView::StoreState(TMonitorSettings& settings) const {
+  settings.TimeMode = TimeModeName(TimeMode());
+  const TTrafficFilter& f = Filter();
+  std::string kinds;
+  for (int k = 0; k < kTrafficKindCount; ++k)
+    if (f.Kinds & (1u << k)) kinds += (kinds.empty() ? "" : ",") + std::string(kKindNames[k]);
+  settings.Kinds = f.Kinds == TTrafficFilter::kDefaultKinds ? std::string() : kinds;
+  std::string devices;
+  for (int a = 1; a <= 31; ++a)
+    if (f.Devices & (1u << a))
+      devices += (devices.empty() ? "" : ",") +
+                 QStringLiteral("%1").arg(a, 2, 16, QChar('0')).toUpper().toStdString();
+  settings.Devices = devices;
+  settings.Filter = f.Text;
+  QList<int> widths = ColumnWidths();
+  widths.removeLast();  // the last column takes what is left
+  settings.TrafficColumns = JoinWidths(widths).toStdString();
+}
+
 bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Table && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);

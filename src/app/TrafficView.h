@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 
+#include "config/Settings.h"
 #include "traffic/TrafficFilter.h"
 #include "traffic/TrafficRing.h"
 
@@ -139,6 +140,11 @@ public:
   QList<int> ColumnWidths() const;
   void SetColumnWidths(const QList<int>& widths);
 
+  // The view's part of the [Monitor] settings: time mode, filter, columns.
+  // Values it cannot use leave its defaults in place.
+  void LoadState(const TMonitorSettings& settings);
+  void StoreState(TMonitorSettings& settings) const;
+
   TTrafficModel* Model = nullptr;
   QTableView* Table = nullptr;
   QToolButton* ButtonPause = nullptr;
@@ -184,6 +190,11 @@ private:
   bool FShowingFilter = false;
   QTimer FFilterDelay;
 };
+
+// Column widths as the settings keep them ("96,30,180"); unusable parts
+// are left out.
+QString JoinWidths(const QList<int>& widths);
+QList<int> SplitWidths(const std::string& text);
 
 // Shows a cell's full text as a tool tip when its column is too narrow for
 // it; for any item view (the traffic table, the device grid).

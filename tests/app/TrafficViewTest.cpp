@@ -287,3 +287,45 @@ TEST_F(TrafficViewTest, ClippedCellShowsItsTextAsToolTipAndAFittingOneDoesNot) {
   EXPECT_EQ(QToolTip::text(), "00 00 8C 2D 00 13 04");
   QToolTip::hideText();
 }
+
+TEST_F(TrafficViewTest, StateGoesToTheSettingsAndComesBackUnusableValuesAreIgnored) {
+  TMonitorSettings m;
+  View->StoreState(m);
+  EXPECT_EQ(m.TimeMode, "a");
+  EXPECT_EQ(m.Kinds, "") << "the default filter is written as no value";
+  EXPECT_EQ(m.Devices, "");
+
+  TTrafficFilter f;
+  f.Kinds = KindBit(TTrafficKind::tkPower) | KindBit(TTrafficKind::tkDevice);
+  f.Devices = (1u << 1) | (1u << 31);
+  f.Text = "Loko #3";
+  View->SetFilter(f);
+  View->SetTimeMode(TTimeMode::tmDelta);
+  View->SetColumnWidths({120, 40, 220});
+  View->StoreState(m);
+  EXPECT_EQ(m.TimeMode, "d");
+  EXPECT_EQ(m.Kinds, "power,device");
+  EXPECT_EQ(m.Devices, "01,1F");
+  EXPECT_EQ(m.Filter, "Loko #3");
+  EXPECT_EQ(m.TrafficColumns, "120,40,220");
+
+  TTrafficView other(Ring);
+  other.LoadState(m);
+  EXPECT_EQ(other.Filter(), f);
+  EXPECT_EQ(other.TimeMode(), TTimeMode::tmDelta);
+  EXPECT_EQ(other.ColumnWidths().mid(0, 3), (QList<int>{120, 40, 220}));
+  EXPECT_EQ(other.ComboTime->currentIndex(), 1);
+  EXPECT_EQ(other.EditFilter->text(), "Loko #3");
+
+  TMonitorSettings bad;
+  bad.TimeMode = "x";
+  bad.Kinds = "power,nonsense";
+  bad.Devices = "00,20,zz,05";
+  bad.TrafficColumns = "1,abc";
+  TTrafficView third(Ring);
+  third.LoadState(bad);
+  EXPECT_EQ(third.TimeMode(), TTimeMode::tmAbsolute);
+  EXPECT_EQ(third.Filter().Kinds, TTrafficFilter::kDefaultKinds);
+  EXPECT_EQ(third.Filter().Devices, 1u << 5);
+  EXPECT_EQ(third.ColumnWidths()[0], 96);
+}
