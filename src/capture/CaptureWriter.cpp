@@ -1,0 +1,237 @@
+#include "capture/CaptureWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "capture/CaptureIo.h"
+
+namespace {
+
+constexpr std::size_t kZipOutSize = 64 * 1024;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// "SECONDS.MICROSECONDS" into out (at least 28 chars); returns its length.
+std::size_t FormatSeconds(int64_t us, char* out) {
+  constexpr int64_t kLargest = 999999999999999999;  // twelve digits of seconds, as readers take
+  us = std::clamp<int64_t>(us, 0, kLargest);
+  char digits[24];
+  std::size_t n = 0;
+  for (int64_t s = us / 1000000; n == 0 || s > 0; s /= 10) digits[n++] = char('0' + s % 10);
+  std::size_t len = 0;
+  while (n > 0) out[len++] = digits[--n];
+  out[len++] = '.';
+  int64_t micro = us % 1000000;
+  for (int k = 5; k >= 0; --k, micro /= 10) out[len + k] = char('0' + micro % 10);
+  return len + 6;
+}
+
+bool ValidKey(std::string_view key) {
+  if (key.empty() || key == "gap" || key == "vantrel-capture") return false;
+  for (char c : key)
+    if (c <= ' ' || c > '~') return false;
+  return true;
+}
+
+}  // namespace
+
+TCaptureWriter::TCaptureWriter() = default;
+
+TCaptureWriter::~TCaptureWriter() { Close(); }
+
+bool TCaptureWriter::Open(const std::string& path) {
+  Close();
+  FPath = path;
+  FErrorCode = 0;
+  FErrorText.clear();
+  FBusBytes = FFileBytes = 0;
+  FBuffer.clear();
+  FBuffer.reserve(kBufferLimit + 4096);
+  FFd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (FFd < 0) return Fail(errno, capture_io::SystemErrorText(errno));
+  if (IsCompressedCaptureName(path)) {
+    FZip = std::make_unique<z_stream_s>();
+    // 15 + 16: a gzip wrapper, so that gzip and zcat read the file too.
+    if (deflateInit2(FZip.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8,
+                     Z_DEFAULT_STRATEGY) != Z_OK) {
+      FZip.reset();
+      Fail(ENOMEM, capture_io::SystemErrorText(ENOMEM));
+      Release();
+      return false;
+    }
+    FZipOut = std::make_unique_for_overwrite<char[]>(kZipOutSize);
+  }
+  FBuffer.append(kCaptureFirstLine).push_back('\n');
+  FPending = true;
+  if (!Push(true)) {
+    Release();
+    return false;
+  }
+  return true;
+}
+
+void TCaptureWriter::AppendMetadata(std::string_view key, std::string_view value) {
+  FBuffer.append("# ").append(key);
+  if (!value.empty()) FBuffer.append(" ").append(capture_io::CleanText(value));
+  FBuffer.push_back('\n');
+}
+
+bool TCaptureWriter::WriteHeader(const TCaptureHeader& header) {
+  if (FFd < 0 || Failed()) return false;
+  if (!header.Port.empty()) AppendMetadata("port", header.Port);
+  if (!header.Line.empty()) AppendMetadata("line", header.Line);
+  if (!header.Program.empty()) AppendMetadata("program", header.Program);
+  AppendMetadata("start", FormatCaptureTime(header.StartUs));
+  return Push(true);
+}
+
+bool TCaptureWriter::AddMetadata(std::string_view key, std::string_view value) {
+  if (FFd < 0 || Failed() || !ValidKey(key)) return false;
+  AppendMetadata(key, value);
+  return Push(true);
+}
+
+bool TCaptureWriter::AddGap(int64_t gapUs) {
+  if (FFd < 0 || Failed()) return false;
+  char seconds[32];
+  AppendMetadata("gap", std::string_view(seconds, FormatSeconds(gapUs, seconds)));
+  return Push(true);
+}
+
+bool TCaptureWriter::AddChunk(std::string_view bytes, int64_t timeUs) {
+  if (FFd < 0 || Failed()) return false;
+  if (bytes.empty()) return FlushIfDue(timeUs);
+  if (!FPending) {
+    FPending = true;
+    FPendingSinceUs = timeUs;
+  }
+  char stamp[40];
+  stamp[0] = '(';
+  std::size_t stampLen = 1 + FormatSeconds(timeUs, stamp + 1);
+  stamp[stampLen++] = ')';
+  for (std::size_t i = 0; i < bytes.size(); i += kCaptureBytesPerLine) {
+    const std::size_t n = std::min(kCaptureBytesPerLine, bytes.size() - i);
+    const std::size_t at = FBuffer.size();
+    FBuffer.resize(at + stampLen + 3 * n + 1);
+    char* p = FBuffer.data() + at;
+    std::memcpy(p, stamp, stampLen);
+    p += stampLen;
+    for (std::size_t k = i; k < i + n; ++k) {
+      const auto b = static_cast<unsigned char>(bytes[k]);
+      p[0] = ' ';
+      p[1] = kHexDigits[b >> 4];
+      p[2] = kHexDigits[b & 15];
+      p += 3;
+    }
+    *p = '\n';
+  }
+  FBusBytes += bytes.size();
+  if (FBuffer.size() >= kBufferLimit && !Push(false)) return false;
+  return FlushIfDue(timeUs);
+}
+
+bool TCaptureWriter::FlushIfDue(int64_t nowUs) {
+  if (FFd < 0 || Failed()) return false;
+  if (!FPending) return true;
+  // A clock set back would otherwise hold the lines until it catches up.
+  if (nowUs - FPendingSinceUs >= kFlushPeriodUs || nowUs < FPendingSinceUs) return Push(true);
+  return true;
+}
+
+bool TCaptureWriter::Flush() {
+  if (FFd < 0 || Failed()) return false;
+  return !FPending || Push(true);
+}
+
+bool TCaptureWriter::Close() {
+  if (FFd < 0) return !Failed();
+  bool ok = !Failed();
+  if (ok && FZip) {
+    ok = Deflate(Z_FINISH);
+  } else if (ok) {
+    ok = Push(true);
+  }
+  // Special files (a pipe, /dev/null) cannot be synced; that is no failure.
+  if (ok && fsync(FFd) != 0 && errno != EINVAL && errno != EROFS)
+    ok = Fail(errno, capture_io::SystemErrorText(errno));
+  // close(2) may report a delayed write error (network file systems); on
+  // Linux the descriptor is gone whatever it returns, so never retry.
+  if (close(FFd) != 0 && ok) ok = Fail(errno, capture_io::SystemErrorText(errno));
+  FFd = -1;
+  Release();
+  return ok;
+}
+
+// Hands FBuffer on: to the kernel, or to the compressor (sync: and flushes
+// the compressor to a point a reader can decompress up to).
+bool TCaptureWriter::Push(bool sync) {
+  if (FFd < 0 || Failed()) return false;
+  const bool ok =
+      FZip ? Deflate(sync ? Z_SYNC_FLUSH : Z_NO_FLUSH) : WriteRaw(FBuffer.data(), FBuffer.size());
+  if (!FZip) FBuffer.clear();
+  if (ok && (sync || !FZip)) FPending = false;
+  return ok;
+}
+
+// Compresses FBuffer (emptying it) with the given flush mode and writes
+// what the compressor gives out.
+bool TCaptureWriter::Deflate(int flush) {
+  z_stream_s& z = *FZip;
+  z.next_in = reinterpret_cast<Bytef*>(FBuffer.data());
+  z.avail_in = static_cast<uInt>(FBuffer.size());
+  for (;;) {
+    z.next_out = reinterpret_cast<Bytef*>(FZipOut.get());
+    z.avail_out = static_cast<uInt>(kZipOutSize);
+    const int rc = deflate(&z, flush);
+    if (rc == Z_STREAM_ERROR) {
+      FBuffer.clear();
+      return Fail(0, "compression failed");
+    }
+    const std::size_t produced = kZipOutSize - z.avail_out;
+    if (produced > 0 && !WriteRaw(FZipOut.get(), produced)) {
+      FBuffer.clear();
+      return false;
+    }
+    const bool done = flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_in == 0 && z.avail_out != 0;
+    if (done) break;
+  }
+  FBuffer.clear();
+  return true;
+}
+
+bool TCaptureWriter::WriteRaw(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(FFd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      return Fail(err, capture_io::SystemErrorText(err));
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    FFileBytes += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool TCaptureWriter::Fail(int code, std::string text) {
+  if (!Failed()) {
+    FErrorCode = code;
+    FErrorText = text.empty() ? "write failed" : std::move(text);
+  }
+  return false;
+}
+
+void TCaptureWriter::Release() {
+  if (FFd >= 0) close(FFd);
+  FFd = -1;
+  if (FZip) deflateEnd(FZip.get());
+  FZip.reset();
+  FZipOut.reset();
+  FBuffer.clear();
+  FPending = false;
+}

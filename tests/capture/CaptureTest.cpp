@@ -1,0 +1,419 @@
+// Capture log: what the writer writes comes back exactly, damaged files are
+// read as far as they are good, write failures keep their cause, and a
+// writer killed at any moment loses at most its last second.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "capture/CaptureReader.h"
+#include "capture/CaptureWriter.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int64_t NowUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void Spit(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+std::string Bytes(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+// Every item of a file; Open must succeed.
+std::vector<TCaptureItem> ReadAll(const fs::path& path, TCaptureReader& in) {
+  std::vector<TCaptureItem> items;
+  EXPECT_TRUE(in.Open(path)) << in.LastErrorText();
+  TCaptureItem item;
+  while (in.Next(item)) items.push_back(item);
+  return items;
+}
+
+std::vector<TCaptureItem> OfKind(const std::vector<TCaptureItem>& items, TCaptureKind kind) {
+  std::vector<TCaptureItem> out;
+  for (const auto& i : items)
+    if (i.Kind == kind) out.push_back(i);
+  return out;
+}
+
+class CaptureTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+    for (char& c : name)
+      if (c == '/') c = '_';
+    FDir = fs::temp_directory_path() / ("vantrel-capture-" + std::to_string(getpid()) + "-" + name);
+    fs::remove_all(FDir);
+    fs::create_directories(FDir);
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(FDir);
+  }
+  fs::path Path(const std::string& name) const { return FDir / name; }
+
+  fs::path FDir;
+};
+
+constexpr int64_t kT0 = 1796738585123456;  // 2026-12-08T14:03:05.123456Z
+
+}  // namespace
+
+TEST_F(CaptureTest, WrittenTextIsTheDocumentedFormat) {
+  TCaptureWriter log;
+  ASSERT_TRUE(log.Open(Path("a.vlog")));
+  ASSERT_TRUE(log.WriteHeader({"/dev/ttyUSB0", "115200 8N1", "vantrel-dump 0.1.0", kT0}));
+  std::string chunk;
+  for (int i = 0; i < 66; ++i) chunk.push_back(static_cast<char>(i == 0 ? 0xAB : i));
+  ASSERT_TRUE(log.AddChunk(Bytes({0x41, 0x0A}), 5));
+  ASSERT_TRUE(log.AddGap(3250000));
+  ASSERT_TRUE(log.AddChunk(chunk, kT0));
+  ASSERT_TRUE(log.Close());
+  const std::string text = Slurp(Path("a.vlog"));
+  std::string line1 = "(1796738585.123456) AB", line2 = "(1796738585.123456) 40 41";
+  for (int i = 1; i < 64; ++i)
+    line1 += " " + std::string(1, "0123456789ABCDEF"[i >> 4]) + "0123456789ABCDEF"[i & 15];
+  EXPECT_EQ(text,
+            "# vantrel-capture 1\n# port /dev/ttyUSB0\n# line 115200 8N1\n"
+            "# program vantrel-dump 0.1.0\n# start 2026-12-08T14:03:05.123456Z\n"
+            "(0.000005) 41 0A\n# gap 3.250000\n" +
+                line1 + "\n" + line2 + "\n");
+  EXPECT_EQ(log.BusBytes(), 68u);
+  EXPECT_EQ(log.FileBytes(), text.size());
+}
+
+TEST_F(CaptureTest, RoundTripGivesBackEveryReadWithItsTime) {
+  for (const std::string name : {"r.vlog", "r.vlog.gz"}) {
+    SCOPED_TRACE(name);
+    // Reads of every length over four lines, every byte value, and a full
+    // line's read followed by another a microsecond later: two reads.
+    std::vector<std::pair<std::string, int64_t>> reads;
+    for (int n = 1; n <= 200; ++n) {
+      std::string bytes;
+      for (int k = 0; k < n; ++k) bytes.push_back(static_cast<char>((n * 7 + k * 13) & 0xFF));
+      reads.emplace_back(bytes, kT0 + n * 10007);
+    }
+    reads.emplace_back(std::string(64, 'x'), kT0 + 3000000);
+    reads.emplace_back(std::string(5, 'y'), kT0 + 3000001);
+    TCaptureWriter log;
+    ASSERT_TRUE(log.Open(Path(name)));
+    ASSERT_TRUE(log.WriteHeader({"COM3", "9600 8N1", "test 1", kT0}));
+    for (const auto& [bytes, t] : reads) ASSERT_TRUE(log.AddChunk(bytes, t));
+    ASSERT_TRUE(log.AddGap(1500000));
+    ASSERT_TRUE(log.AddMetadata("port", "COM4\nline 2\xff"));  // cannot break the line
+    ASSERT_TRUE(log.Close());
+    EXPECT_FALSE(log.AddMetadata("gap", "1"));
+    if (name.ends_with(".gz")) {
+      EXPECT_EQ(Slurp(Path(name)).substr(0, 2), "\x1f\x8b");
+    }
+
+    TCaptureReader in;
+    const auto items = ReadAll(Path(name), in);
+    EXPECT_TRUE(in.IsLog());
+    EXPECT_TRUE(in.LastErrorText().empty()) << in.LastErrorText();
+    EXPECT_FALSE(in.Truncated());
+    EXPECT_EQ(in.MalformedLines(), 0u);
+    const auto chunks = OfKind(items, TCaptureKind::ckChunk);
+    ASSERT_EQ(chunks.size(), reads.size());
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+      EXPECT_EQ(chunks[i].Bytes, reads[i].first) << i;
+      EXPECT_EQ(chunks[i].TimeUs, reads[i].second) << i;
+    }
+    const auto meta = OfKind(items, TCaptureKind::ckMetadata);
+    ASSERT_EQ(meta.size(), 5u);
+    EXPECT_EQ(meta[0].Key + "=" + meta[0].Text, "port=COM3");
+    EXPECT_EQ(meta[3].Key + "=" + meta[3].Text, "start=2026-12-08T14:03:05.123456Z");
+    EXPECT_EQ(meta[4].Key + "=" + meta[4].Text, "port=COM4?line 2?");
+    // 5 header lines, 416 lines of the 200 reads, 2, the gap: counted from 1.
+    EXPECT_EQ(meta[4].Line, 425u);
+    ASSERT_EQ(items[items.size() - 2].Kind, TCaptureKind::ckGap);  // in file order
+    EXPECT_EQ(items[items.size() - 2].GapUs, 1500000);
+  }
+}
+
+TEST_F(CaptureTest, MalformedLinesAreReportedWithTheirNumberAndSkipped) {
+  const std::string tooLong = "(" + std::string(5000, '1') + "\n";
+  Spit(Path("m.vlog"),
+       "# vantrel-capture 1\r\n"
+       "(100.000001) 41 4a\r\n"       // 2: CRLF and lower case are fine
+       "(100.000002) 4G\n"            // 3
+       "\n"                           // 4: empty, ignored
+       "(100.000003) 41 4\n"          // 5
+       "(100.000004) 414A\n"          // 6
+       "(100.5) 41\n"                 // 7
+       "(1234567890123.000000) 41\n"  // 8
+       "(100.000005)\n"               // 9
+       "41 4A\n"                      // 10
+       "# gap soon\n"                 // 11
+       "(100.000006)   42\t43  \n"    // 12: blanks
+       "# comment without value\n" +  // 13
+           tooLong +                  // 14
+           "(100.000007) 44\n");      // 15
+  TCaptureReader in;
+  const auto items = ReadAll(Path("m.vlog"), in);
+  std::vector<uint64_t> bad;
+  for (const auto& i : OfKind(items, TCaptureKind::ckMalformed)) bad.push_back(i.Line);
+  EXPECT_EQ(bad, (std::vector<uint64_t>{3, 5, 6, 7, 8, 9, 10, 11, 14}));
+  EXPECT_EQ(in.MalformedLines(), bad.size());
+  const auto chunks = OfKind(items, TCaptureKind::ckChunk);
+  ASSERT_EQ(chunks.size(), 3u);
+  EXPECT_EQ(chunks[0].Bytes, "\x41\x4A");
+  EXPECT_EQ(chunks[1].Bytes, "\x42\x43");
+  EXPECT_EQ(chunks[1].Line, 12u);
+  EXPECT_EQ(chunks[2].TimeUs, 100000007);
+  EXPECT_EQ(OfKind(items, TCaptureKind::ckMetadata).size(), 1u);
+
+  // Megabytes without a line end after a good start: one report, no growth.
+  Spit(Path("junk.vlog"), "# vantrel-capture 1\n(1.000000) 41\n" + std::string(3 << 20, '\x55'));
+  const auto junk = ReadAll(Path("junk.vlog"), in);
+  ASSERT_EQ(junk.size(), 2u);
+  EXPECT_EQ(junk[1].Kind, TCaptureKind::ckMalformed);
+  EXPECT_EQ(junk[1].Line, 3u);
+}
+
+TEST_F(CaptureTest, TornLastLineKeepsItsCompleteBytes) {
+  const std::string good = "# vantrel-capture 1\n(7.000000) 41\n";
+  const struct {
+    std::string tail;
+    std::string lastBytes;  // of the last chunk read
+  } cases[] = {
+      {"(8.000000) 42 4A 0", "\x42\x4A"},
+      {"(8.000000) 42 4A", "\x42\x4A"},  // complete but for its line end
+      {"(8.000000) 42 ", "\x42"},
+      {"(8.000000) 4", "\x41"},  // no complete byte: dropped
+      {"(8.0000", "\x41"},
+      {"# port /dev/tty", "\x41"},  // metadata may have lost part of its value
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tail);
+    Spit(Path("t.vlog"), good + c.tail);
+    TCaptureReader in;
+    const auto items = ReadAll(Path("t.vlog"), in);
+    EXPECT_TRUE(in.Truncated());
+    EXPECT_EQ(in.MalformedLines(), 0u);
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(items.back().Kind, TCaptureKind::ckChunk);
+    EXPECT_EQ(items.back().Bytes, c.lastBytes);
+  }
+}
+
+TEST_F(CaptureTest, CompressedFileCutShortOrDamaged) {
+  TCaptureWriter log;
+  ASSERT_TRUE(log.Open(Path("c.vlog.gz")));
+  for (int i = 0; i < 20000; ++i) log.AddChunk(std::string(1 + i % 90, static_cast<char>(i)), i);
+  ASSERT_TRUE(log.Close());
+  const std::string whole = Slurp(Path("c.vlog.gz"));
+
+  Spit(Path("cut.vlog.gz"), whole.substr(0, whole.size() / 2));
+  TCaptureReader in;
+  auto chunks = OfKind(ReadAll(Path("cut.vlog.gz"), in), TCaptureKind::ckChunk);
+  EXPECT_TRUE(in.Truncated());
+  EXPECT_TRUE(in.LastErrorText().empty()) << in.LastErrorText();
+  ASSERT_GT(chunks.size(), 1000u);
+  for (std::size_t i = 0; i + 1 < chunks.size(); ++i) ASSERT_EQ(chunks[i].TimeUs, int64_t(i));
+
+  std::string damaged = whole;
+  for (std::size_t i = whole.size() / 3; i < whole.size() / 3 + 64; ++i) damaged[i] ^= 0x5A;
+  Spit(Path("bad.vlog.gz"), damaged);
+  chunks = OfKind(ReadAll(Path("bad.vlog.gz"), in), TCaptureKind::ckChunk);
+  EXPECT_NE(in.LastErrorText().find("damaged compressed data"), std::string::npos)
+      << in.LastErrorText();
+  EXPECT_LT(chunks.size(), 20000u);
+}
+
+TEST_F(CaptureTest, RawCapturesAreReadAsBytesWithoutTime) {
+  std::string bytes = "\x1f\x8b# vantrel-capture 1\n";  // gzip's magic, and no log
+  for (int i = 0; i < 600000; ++i) bytes.push_back(static_cast<char>(i * 31));
+  for (const std::string name : {"run.bin", "run.bin.gz"}) {
+    SCOPED_TRACE(name);
+    if (name.ends_with(".gz")) {
+      ASSERT_EQ(std::system(
+                    ("gzip -c " + Path("run.bin").string() + " > " + Path(name).string()).c_str()),
+                0);
+    } else {
+      Spit(Path(name), bytes);
+    }
+    TCaptureReader in;
+    std::string got;
+    for (const auto& item : ReadAll(Path(name), in)) {
+      EXPECT_EQ(item.Kind, TCaptureKind::ckChunk);
+      EXPECT_FALSE(item.HasTime());
+      got += item.Bytes;
+    }
+    EXPECT_FALSE(in.IsLog());
+    EXPECT_EQ(got, bytes);
+  }
+  Spit(Path("empty.bin"), "");
+  TCaptureReader in;
+  EXPECT_TRUE(ReadAll(Path("empty.bin"), in).empty());
+  EXPECT_FALSE(in.IsLog());
+
+  // A newer log is refused rather than taken for bus bytes.
+  Spit(Path("v2.vlog"), "# vantrel-capture 2\n(1.000000) 41\n");
+  EXPECT_FALSE(in.Open(Path("v2.vlog")));
+  EXPECT_EQ(in.LastErrorText(), "capture log of version 2, this program reads version 1");
+  EXPECT_FALSE(in.Open(Path("missing.vlog")));
+  EXPECT_EQ(in.LastErrorText(), "No such file or directory");
+}
+
+TEST_F(CaptureTest, WriteFailureKeepsItsCauseAndWhatWasWritten) {
+  // A full device fails at once, compressed or not.
+  fs::create_symlink("/dev/full", Path("full.vlog.gz"));
+  for (const fs::path& path : {fs::path("/dev/full"), Path("full.vlog.gz")}) {
+    TCaptureWriter log;
+    EXPECT_FALSE(log.Open(path));
+    EXPECT_EQ(log.LastErrorCode(), ENOSPC);
+    EXPECT_EQ(log.LastErrorText(), "No space left on device");
+    EXPECT_FALSE(log.AddChunk("x", 1));
+  }
+
+  // A disk that fills up midway (a file size limit): the writer stops, and
+  // everything before stays readable.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  TCaptureWriter log;
+  const bool opened = log.Open(Path("limited.vlog"));
+  int written = 0;
+  while (opened && written < 100000 && log.AddChunk(std::string(40, char(written)), written))
+    ++written;
+  const bool closed = log.Close();
+  setrlimit(RLIMIT_FSIZE, &old);
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(log.LastErrorCode(), EFBIG);
+  EXPECT_EQ(log.LastErrorText(), "File too large");
+  EXPECT_FALSE(log.AddChunk("x", 1));
+  TCaptureReader in;
+  const auto items = ReadAll(Path("limited.vlog"), in);
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  ASSERT_GT(items.size(), 500u);
+  for (std::size_t i = 0; i < items.size(); ++i) ASSERT_EQ(items[i].TimeUs, int64_t(i));
+  // The last line may be torn: its bytes are a prefix of the read.
+  EXPECT_EQ(items.back().Bytes, std::string(items.back().Bytes.size(), char(items.size() - 1)));
+  EXPECT_LE(items.size(), std::size_t(written));
+}
+
+TEST_F(CaptureTest, LinesWaitAtMostTheFlushPeriod) {
+  TCaptureWriter log;
+  ASSERT_TRUE(log.Open(Path("f.vlog")));
+  const auto onDisk = [&] { return fs::file_size(Path("f.vlog")); };
+  const auto header = onDisk();
+  ASSERT_TRUE(log.AddChunk("a", kT0));
+  EXPECT_TRUE(log.FlushIfDue(kT0 + TCaptureWriter::kFlushPeriodUs - 1));
+  EXPECT_EQ(onDisk(), header);
+  ASSERT_TRUE(log.AddChunk("b", kT0 + TCaptureWriter::kFlushPeriodUs));  // due: written with it
+  EXPECT_GT(onDisk(), header);
+  const auto afterB = onDisk();
+  ASSERT_TRUE(log.AddChunk("c", kT0 + 2 * TCaptureWriter::kFlushPeriodUs));
+  EXPECT_EQ(onDisk(), afterB);
+  ASSERT_TRUE(log.AddChunk("", kT0 + 3 * TCaptureWriter::kFlushPeriodUs));  // an empty read
+  EXPECT_GT(onDisk(), afterB);
+  const auto afterC = onDisk();
+  ASSERT_TRUE(log.AddChunk("d", kT0 + 4 * TCaptureWriter::kFlushPeriodUs));
+  EXPECT_EQ(onDisk(), afterC);
+  EXPECT_TRUE(log.FlushIfDue(kT0));  // the clock went back: written, not held
+  EXPECT_GT(onDisk(), afterC);
+}
+
+// A writer process killed with SIGKILL while it records (or while it waits
+// with nothing to record) leaves every read older than one second readable.
+class CaptureKillTest : public CaptureTest,
+                        public ::testing::WithParamInterface<std::tuple<std::string, bool>> {};
+
+TEST_P(CaptureKillTest, LosesAtMostTheLastSecond) {
+  const auto [name, quietAtEnd] = GetParam();
+  const fs::path path = Path(name);
+  constexpr int64_t kRunUs = 2200000, kStreamUs = 900000;
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The child records a read every 2 ms and tells the parent of each
+    // before it hands it to the writer.
+    close(report[0]);
+    TCaptureWriter log;
+    if (!log.Open(path)) _exit(3);
+    const int64_t start = NowUs();
+    for (int64_t seq = 0;; usleep(2000)) {
+      const int64_t now = NowUs();
+      if (quietAtEnd && now - start > kStreamUs) {
+        log.FlushIfDue(now);
+        continue;
+      }
+      const int64_t record[2] = {seq, now};
+      if (write(report[1], record, sizeof record) != sizeof record) _exit(4);
+      log.AddChunk(std::string(1 + seq % 20, static_cast<char>(seq)), now);
+      ++seq;
+    }
+  }
+  close(report[1]);
+  std::this_thread::sleep_for(std::chrono::microseconds(kRunUs));
+  const int64_t killedUs = NowUs();
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "child ended by itself: " << status;
+  std::vector<int64_t> sent;  // the time of each read the child was about to record
+  for (int64_t record[2]; read(report[0], record, sizeof record) == sizeof record;)
+    sent.push_back(record[1]);
+  close(report[0]);
+
+  TCaptureReader in;
+  const auto items = ReadAll(path, in);
+  EXPECT_TRUE(in.LastErrorText().empty()) << in.LastErrorText();
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  ASSERT_LE(items.size(), sent.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    ASSERT_EQ(items[i].TimeUs, sent[i]) << i;
+    if (i + 1 < items.size() || quietAtEnd) {  // the last may be torn
+      ASSERT_EQ(items[i].Bytes, std::string(1 + i % 20, static_cast<char>(i))) << i;
+    }
+  }
+  std::size_t older = 0;
+  while (older < sent.size() && sent[older] <= killedUs - 1000000) ++older;
+  EXPECT_GE(items.size(), older) << "of " << sent.size() << " reads";
+  if (quietAtEnd) {
+    EXPECT_EQ(items.size(), sent.size());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CaptureKillTest,
+    ::testing::Combine(::testing::Values("k.vlog", "k.vlog.gz"), ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).ends_with(".gz") ? "Compressed" : "Plain") +
+             (std::get<1>(info.param) ? "QuietAtEnd" : "Recording");
+    });
