@@ -4,8 +4,11 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -114,6 +117,11 @@ int main(int argc, char** argv) {
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   TVantrelApplication app(argc, argv);
+  // Qt's own texts (context menus, standard dialogs) in Czech like the rest.
+  QTranslator qtTexts;
+  if (qtTexts.load(QLocale(QLocale::Czech), "qtbase", "_",
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&qtTexts);
   QApplication::setApplicationName("vVantrelBus");
   QApplication::setApplicationVersion(VANTREL_VERSION);
 

@@ -24,9 +24,11 @@
 #include <algorithm>
 
 #include "app/CentralStatus.h"
+#include "app/WindowPlacement.h"
 #include "bus/uVantrelThr.h"
 #include "config/Settings.h"
 #include "controls/SortGrPm.h"
+#include "controls/UiFont.h"
 #include "serial/vVantrelSer.h"
 
 #ifdef VANTREL_HAVE_CONFIG_UI
@@ -97,6 +99,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
   for (QLabel* l : {LabelCentral, LabelFirmware, LabelVolAdr, LabelProudA, LabelProudM, LabelProudP,
                     PanelPower, LabelError, LabelCount})
     l->clear();
+  RestoreWindowPlacement(this);
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -109,15 +112,12 @@ TFormVantrelBus::~TFormVantrelBus() {
 
 void TFormVantrelBus::BuildLayout() {
   setWindowTitle(QString::fromUtf8("vVantrelBus - sledování zpráv na sběrnici Vantrel BUS"));
-  QFont f;
-  f.setFamilies({"MS Sans Serif", "DejaVu Sans", "Sans Serif"});
-  f.setPixelSize(11);
-  f.setBold(true);
-  setFont(f);
+  setFont(VantrelFont(true));
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
 
   ActionConfig = new QAction(QString::fromUtf8("Konfigurace..."), this);
+  ActionConfig->setIconText(ActionConfig->text());  // a tool button would drop the dots
   ActionConnect = new QAction(QString::fromUtf8("Připojit"), this);
   ActionConnect->setCheckable(true);
   const QString hint = QString::fromUtf8("Připojit se k sériovému portu...");
@@ -453,6 +453,9 @@ void TFormVantrelBus::ProcessSingleByte(const ByteString& message) {
 }
 
 void TFormVantrelBus::FillDeviceGrid() {
+  // The selection stays with its device (column 1) while the rows re-sort.
+  const QString selected = GridDeviceList->Cells(1, GridDeviceList->Row());
+  int selectedRow = 0;
   int row = 1;
   for (bool active : {true, false}) {
     for (int address = 1; address <= TVantrelBusDevList::DeviceCount; ++address) {
@@ -466,9 +469,11 @@ void TFormVantrelBus::FillDeviceGrid() {
       // repainted.
       for (int c = 0; c < 5; ++c)
         if (GridDeviceList->Cells(c, row) != texts[c]) GridDeviceList->SetCells(c, row, texts[c]);
+      if (texts[1] == selected) selectedRow = row;
       ++row;
     }
   }
+  if (selectedRow > 0) GridDeviceList->SetRowInPlace(selectedRow);
   FDevList->SetChanged(false);
   ++FFillCount;
 }
@@ -514,6 +519,7 @@ void TFormVantrelBus::FormCloseQuery() {
 }
 
 void TFormVantrelBus::closeEvent(QCloseEvent* event) {
+  StoreWindowPlacement(this);
   FormCloseQuery();
   event->accept();
 }

@@ -8,8 +8,7 @@
 #include <string>
 #include <string_view>
 
-// One item as cut from the line: any byte 0x00-0xFF, embedded zeros included.
-using ByteString = std::string;
+#include "base/ByteString.h"  // one item as cut from the line
 
 // ---- framing --------------------------------------------------------------
 

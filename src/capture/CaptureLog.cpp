@@ -9,15 +9,6 @@
 
 namespace {
 
-// glibc declares the GNU strerror_r (returns the text), others the XSI one
-// (fills the buffer); take whichever this library declares.
-[[maybe_unused]] const char* PickErrorText(int result, const char* buffer) {
-  return result == 0 ? buffer : "";
-}
-[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
-  return result ? result : "";
-}
-
 // Length of the valid UTF-8 sequence at s[i], 0 when there is none.
 std::size_t Utf8Length(std::string_view s, std::size_t i) {
   const auto c = static_cast<unsigned char>(s[i]);
@@ -63,13 +54,6 @@ bool IsCompressedCaptureName(std::string_view path) {
 }
 
 namespace capture_io {
-
-std::string SystemErrorText(int code) {
-  char buffer[256] = {};
-  std::string text = PickErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
-  while (!text.empty() && std::strchr(" \t\r\n.", text.back())) text.pop_back();
-  return text;
-}
 
 std::string CleanText(std::string_view text) {
   std::string out;

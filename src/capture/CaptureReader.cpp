@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/Text.h"
 #include "capture/CaptureIo.h"
 
 namespace {
@@ -76,12 +77,12 @@ bool TCaptureReader::Open(const std::string& path) {
   FLine = FMalformed = 0;
   FErrorText.clear();
   FFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (FFd < 0) return Fail(capture_io::SystemErrorText(errno));
+  if (FFd < 0) return Fail(SystemErrorText(errno));
   if (IsCompressedCaptureName(path)) {
     FGz = gzdopen(FFd, "rb");
     if (!FGz) {
       Close();
-      return Fail(capture_io::SystemErrorText(ENOMEM));
+      return Fail(SystemErrorText(ENOMEM));
     }
     gzbuffer(FGz, 128 * 1024);
   }
@@ -304,7 +305,7 @@ long TCaptureReader::Fill() {
     const char* message = gzerror(FGz, &code);
     if (n < 0) {
       FEof = true;
-      if (code == Z_ERRNO) return Fail(capture_io::SystemErrorText(err)), -1;
+      if (code == Z_ERRNO) return Fail(SystemErrorText(err)), -1;
       std::string text = message ? message : "";
       // zlib puts the file's name first ("<fd:3>: invalid block type").
       if (const auto colon = text.find(": "); text.starts_with("<fd:") && colon != text.npos)
@@ -318,7 +319,7 @@ long TCaptureReader::Fill() {
     while (n < 0 && errno == EINTR);
     if (n < 0) {
       FEof = true;
-      return Fail(capture_io::SystemErrorText(errno)), -1;
+      return Fail(SystemErrorText(errno)), -1;
     }
   }
   if (n == 0) FEof = true;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Text.h"
+#include "base/UniqueFd.h"
 #include "capture/CaptureIo.h"
 
 namespace {
@@ -52,14 +54,14 @@ bool TCaptureWriter::Open(const std::string& path) {
   FBuffer.clear();
   FBuffer.reserve(kBufferLimit + 4096);
   FFd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (FFd < 0) return Fail(errno, capture_io::SystemErrorText(errno));
+  if (FFd < 0) return Fail(errno, SystemErrorText(errno));
   if (IsCompressedCaptureName(path)) {
     FZip = std::make_unique<z_stream_s>();
     // 15 + 16: a gzip wrapper, so that gzip and zcat read the file too.
     if (deflateInit2(FZip.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8,
                      Z_DEFAULT_STRATEGY) != Z_OK) {
       FZip.reset();
-      Fail(ENOMEM, capture_io::SystemErrorText(ENOMEM));
+      Fail(ENOMEM, SystemErrorText(ENOMEM));
       Release();
       return false;
     }
@@ -157,10 +159,10 @@ bool TCaptureWriter::Close() {
   }
   // Special files (a pipe, /dev/null) cannot be synced; that is no failure.
   if (ok && fsync(FFd) != 0 && errno != EINVAL && errno != EROFS)
-    ok = Fail(errno, capture_io::SystemErrorText(errno));
+    ok = Fail(errno, SystemErrorText(errno));
   // close(2) may report a delayed write error (network file systems); on
   // Linux the descriptor is gone whatever it returns, so never retry.
-  if (close(FFd) != 0 && ok) ok = Fail(errno, capture_io::SystemErrorText(errno));
+  if (close(FFd) != 0 && ok) ok = Fail(errno, SystemErrorText(errno));
   FFd = -1;
   Release();
   return ok;
@@ -204,17 +206,11 @@ bool TCaptureWriter::Deflate(int flush) {
 }
 
 bool TCaptureWriter::WriteRaw(const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(FFd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : EIO;
-      return Fail(err, capture_io::SystemErrorText(err));
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    FFileBytes += static_cast<uint64_t>(n);
+  if (!WriteAll(FFd, std::string_view(data, size))) {
+    const int err = errno != 0 ? errno : EIO;
+    return Fail(err, SystemErrorText(err));
   }
+  FFileBytes += size;
   return true;
 }
 

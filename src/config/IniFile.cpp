@@ -1,12 +1,16 @@
 #include "config/IniFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "base/Text.h"
+#include "base/UniqueFd.h"
 
 namespace {
 
@@ -53,86 +57,193 @@ TLine ParseLine(std::string_view line) {
   return r;
 }
 
-// Writes all of data to fd, resuming after partial writes and signals.
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Why a file that exists is not read or written as settings: only a regular
+// file of sensible size is (reading a device or a FIFO may never end).
+int Refusal(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return kIniNotRegularFile;
+  if (st.st_size > kIniMaxFileSize) return kIniFileTooLarge;
+  return 0;
+}
+
+TIniFileStamp StampOf(const struct stat& st) {
+  TIniFileStamp s;
+  s.Exists = true;
+  s.Device = st.st_dev;
+  s.Inode = st.st_ino;
+  s.Size = st.st_size;
+  s.Modified = st.st_mtim;
+  s.Changed = st.st_ctim;
+  return s;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that path names once symbolic links are followed, also when the
+// last link points to a file not created yet: saving writes through a link
+// instead of replacing it.  0 or an errno value.
+int FollowLinks(std::string path, std::string& file) {
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      file = path;
+      return 0;
+    }
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) >= target.size()) return ENAMETOOLONG;  // grew meanwhile
+    target.resize(static_cast<size_t>(n));
+    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
+  }
+  return ELOOP;
+}
+
+// "<file>.~<pid>.<n>": the temporary files of a save.
+std::string TempPrefix(const std::string& file) { return file + ".~"; }
+
+// A save killed before its rename leaves its temporary file; the next save
+// removes those of processes that no longer run.
+void RemoveStaleTempFiles(const std::string& file) {
+  const std::string folder = FolderOf(file);
+  const std::string prefix = TempPrefix(file.substr(file.rfind('/') + 1));
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view name = e->d_name;
+    if (!name.starts_with(prefix)) continue;
+    std::string_view rest = name.substr(prefix.size());
+    const size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789.") != std::string_view::npos ||
+        rest.find('.', dot + 1) != std::string_view::npos)
+      continue;
+    const long pid = std::strtol(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
+    if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+      continue;
+    const std::string path = folder + "/" + std::string(name);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
+
+bool TIniFileStamp::operator==(const TIniFileStamp& o) const {
+  if (Exists != o.Exists) return false;
+  return !Exists ||
+         (Device == o.Device && Inode == o.Inode && Size == o.Size &&
+          Modified.tv_sec == o.Modified.tv_sec && Modified.tv_nsec == o.Modified.tv_nsec &&
+          Changed.tv_sec == o.Changed.tv_sec && Changed.tv_nsec == o.Changed.tv_nsec);
+}
+
+void RemoveStaleIniTempFiles(const std::string& fileName) {
+  std::string file;
+  if (FollowLinks(fileName, file) == 0) RemoveStaleTempFiles(file);
+}
+
+TIniFileStamp IniFileStampOf(const std::string& fileName) {
+  struct stat st {};
+  return ::stat(fileName.c_str(), &st) == 0 ? StampOf(st) : TIniFileStamp{};
+}
+
+std::string IniErrorText(int errorNumber) {
+  switch (errorNumber) {
+    case kIniNotRegularFile:
+      return "not a regular file";
+    case kIniFileTooLarge:
+      return "larger than 1 MiB";
+    case kIniFileReadOnly:
+      return "the file is read-only";
+    case kIniFolderReadOnly:
+      return "its folder is not writable";
+    case kIniBadValue:
+      return "a value or name holds a line break or a reserved character";
+    default:
+      return SystemErrorText(errorNumber);
+  }
+}
+
+std::string IniErrorTextCzech(int errorNumber) {
+  switch (errorNumber) {
+    case kIniNotRegularFile:
+      return "není to obyčejný soubor";
+    case kIniFileTooLarge:
+      return "soubor je větší než 1 MiB";
+    case kIniFileReadOnly:
+      return "soubor je jen pro čtení";
+    case kIniFolderReadOnly:
+      return "do složky nelze zapisovat";
+    case kIniBadValue:
+      return "hodnota obsahuje konec řádku nebo nepovolený znak";
+    case ENOSPC:
+      return "plný disk";
+    case EDQUOT:
+      return "vyčerpaná disková kvóta";
+    case EROFS:
+      return "disk je připojen jen pro čtení";
+    case EACCES:
+    case EPERM:
+      return "přístup odepřen";
+    case ENOENT:
+      return "složka neexistuje";
+    case ENOTDIR:
+      return "část cesty není složka";
+    case EISDIR:
+      return "je to složka, ne soubor";
+    case EFBIG:
+      return "soubor je příliš velký";
+    case EIO:
+      return "chyba čtení nebo zápisu na disku";
+    case ELOOP:
+      return "příliš mnoho symbolických odkazů";
+    case ENAMETOOLONG:
+      return "příliš dlouhá cesta";
+    default:
+      return SystemErrorText(errorNumber);
+  }
+}
 
 EIniWriteError::EIniWriteError(const std::string& fileName, int errorNumber)
     : std::runtime_error("Unable to write to " + fileName),
       FFileName(fileName),
       FErrorNumber(errorNumber) {}
 
-std::string EIniWriteError::Reason() const { return std::strerror(FErrorNumber); }
-
-bool ParseIniInteger(std::string_view text, int32_t& out) noexcept {
-  size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  std::string_view s = text.substr(i);
-  if (s.empty()) return false;
-
-  size_t digits = 0;
-  if (s[0] == '$' || s[0] == 'x' || s[0] == 'X')
-    digits = 1;
-  else if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-    digits = 2;
-  if (digits > 0) {
-    s.remove_prefix(digits);
-    if (s.empty()) return false;
-    uint64_t v = 0;
-    for (char c : s) {
-      int d;
-      if (c >= '0' && c <= '9')
-        d = c - '0';
-      else if (c >= 'a' && c <= 'f')
-        d = c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F')
-        d = c - 'A' + 10;
-      else
-        return false;
-      v = v * 16 + static_cast<uint64_t>(d);
-      if (v > 0xFFFFFFFFull) return false;
-    }
-    out = static_cast<int32_t>(static_cast<uint32_t>(v));
-    return true;
-  }
-
-  bool negative = false;
-  if (s[0] == '-' || s[0] == '+') {
-    negative = s[0] == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty()) return false;
-  int64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-    if (v > 2147483648LL) return false;
-  }
-  if (negative) v = -v;
-  if (v > 2147483647LL) return false;
-  out = static_cast<int32_t>(v);
-  return true;
-}
+std::string EIniWriteError::Reason() const { return IniErrorText(FErrorNumber); }
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
-  int fd = ::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT) FReadError = errno;
+  // Looked at before it is opened: opening a FIFO waits for a writer, and
+  // opening a serial device may change its modem lines.
+  struct stat st {};
+  if (::stat(FFileName.c_str(), &st) != 0) {
+    // A path through a plain file names no file either; saving reports it.
+    if (errno != ENOENT && errno != ENOTDIR) FReadError = errno;
     return;
   }
+  FStamp = StampOf(st);
+  if ((FReadError = Refusal(st)) != 0) return;
+  // Non-blocking, in case it was replaced by a FIFO since.
+  int fd = ::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    FReadError = errno == ENOENT ? 0 : errno;
+    FStamp = {};
+    return;
+  }
+  if (::fstat(fd, &st) != 0 || (FReadError = Refusal(st)) != 0) {
+    if (FReadError == 0) FReadError = errno;
+    ::close(fd);
+    return;
+  }
+  FStamp = StampOf(st);
   std::string data;
   char buf[8192];
   for (;;) {
@@ -144,10 +255,18 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
     }
     if (n == 0) break;
     data.append(buf, static_cast<size_t>(n));
+    if (data.size() > static_cast<size_t>(kIniMaxFileSize)) {  // grew while being read
+      FReadError = kIniFileTooLarge;
+      break;
+    }
   }
   ::close(fd);
   if (FReadError != 0) return;
 
+  if (std::string_view(data).starts_with(kByteOrderMark)) {
+    FByteOrderMark = true;
+    data.erase(0, kByteOrderMark.size());
+  }
   size_t pos = 0;
   while (pos < data.size()) {
     size_t end = data.find('\n', pos);
@@ -206,7 +325,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int32_t def) const {
   std::string v;
   int32_t r;
-  if (FindValue(section, key, v) && ParseIniInteger(v, r)) return r;
+  if (FindValue(section, key, v) && ParseInteger(v, r)) return r;
   return def;
 }
 
@@ -214,18 +333,14 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  // A file that exists but could not be read must not be replaced by what
-  // little we know of it.
-  if (FReadError != 0) throw EIniWriteError(FFileName, FReadError);
+void TIniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
   // A line break, or a name the reader would parse differently, would change
   // the file's structure instead of storing the value.
   if (HasLineBreak(value) || HasLineBreak(key) || HasLineBreak(section) || Trim(key).empty() ||
       key.find('=') != std::string_view::npos || Trim(section).empty() ||
       section.find(']') != std::string_view::npos)
-    throw EIniWriteError(FFileName, EINVAL);
+    throw EIniWriteError(FFileName, kIniBadValue);
 
-  std::vector<std::string> lines = FLines;
   TLocation loc = Find(section, key);
   std::string entry;
   if (loc.KeyLine != npos) {
@@ -233,20 +348,40 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     entry.assign(ParseLine(FLines[loc.KeyLine]).Name);
     entry += '=';
     entry += value;
-    lines[loc.KeyLine] = std::move(entry);
+    FLines[loc.KeyLine] = std::move(entry);
   } else {
     entry.assign(Trim(key));
     entry += '=';
     entry += value;
     if (loc.SectionLine != npos) {
-      lines.insert(lines.begin() + static_cast<ptrdiff_t>(loc.InsertAt), std::move(entry));
+      FLines.insert(FLines.begin() + static_cast<ptrdiff_t>(loc.InsertAt), std::move(entry));
     } else {
-      lines.push_back("[" + std::string(Trim(section)) + "]");
-      lines.push_back(std::move(entry));
+      FLines.push_back("[" + std::string(Trim(section)) + "]");
+      FLines.push_back(std::move(entry));
     }
   }
-  Commit(lines);
-  FLines = std::move(lines);
+}
+
+void TIniFile::SetInteger(std::string_view section, std::string_view key, int32_t value) {
+  SetString(section, key, std::to_string(value));
+}
+
+void TIniFile::SetBool(std::string_view section, std::string_view key, bool value) {
+  SetString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::UpdateFile() { Commit(FLines); }
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  CheckWritable();
+  std::vector<std::string> before = FLines;
+  try {
+    SetString(section, key, value);
+    Commit(FLines);
+  } catch (...) {
+    FLines = std::move(before);
+    throw;
+  }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
@@ -257,50 +392,64 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
   WriteString(section, key, value ? "1" : "0");
 }
 
-std::string TIniFile::Text() const {
+std::string TIniFile::Join(const std::vector<std::string>& lines) const {
   const char* eol = FCrLf ? "\r\n" : "\n";
-  std::string text;
-  for (const std::string& l : FLines) {
+  std::string text(FByteOrderMark ? kByteOrderMark : std::string_view());
+  for (const std::string& l : lines) {
     text += l;
     text += eol;
   }
   return text;
 }
 
-void TIniFile::Commit(const std::vector<std::string>& lines) const {
-  const char* eol = FCrLf ? "\r\n" : "\n";
-  std::string text;
-  for (const std::string& l : lines) {
-    text += l;
-    text += eol;
-  }
+std::string TIniFile::Text() const { return Join(FLines); }
 
-  // Replace the file a symbolic link points to, not the link itself.
-  std::string target = FFileName;
-  if (char* real = ::realpath(FFileName.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
+void TIniFile::CheckWritable() const {
+  // A file that exists but could not be read (or was refused) must not be
+  // replaced by what little we know of it.
+  if (FReadError != 0) throw EIniWriteError(FFileName, FReadError);
+}
+
+void TIniFile::Commit(const std::vector<std::string>& lines) {
+  CheckWritable();
+  const std::string text = Join(lines);
+
+  std::string target;
+  if (int err = FollowLinks(FFileName, target)) throw EIniWriteError(FFileName, err);
+  struct stat st {};
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) throw EIniWriteError(FFileName, errno);
+  if (exists) {
+    if (int refused = Refusal(st)) throw EIniWriteError(FFileName, refused);
+    // Replacing needs only the folder to be writable; the file's own
+    // permission decides whether this user may change it.
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+      throw EIniWriteError(FFileName, errno == EACCES || errno == EPERM ? kIniFileReadOnly : errno);
   }
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  RemoveStaleTempFiles(target);
 
   static std::atomic<unsigned> counter{0};
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    temp = TempPrefix(target) + std::to_string(::getpid()) + "." + std::to_string(counter++);
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) throw EIniWriteError(FFileName, errno);
+  if (fd < 0) throw EIniWriteError(FFileName, errno == EACCES ? kIniFolderReadOnly : errno);
 
   auto fail = [&](int err) {
     ::close(fd);
     ::unlink(temp.c_str());
     throw EIniWriteError(FFileName, err);
   };
-  struct stat st;
-  if (::stat(target.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0) fail(errno);
+  if (exists) {
+    if (::fchmod(fd, st.st_mode & 07777) != 0) fail(errno);
+    // Keep the group where this user may (a shared file stays shared).
+    if (st.st_gid != ::getegid()) {
+      [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    }
+  }
   if (!WriteAll(fd, text)) fail(errno);
   if (::fsync(fd) != 0) fail(errno);
   if (::close(fd) != 0) {
@@ -314,9 +463,10 @@ void TIniFile::Commit(const std::vector<std::string>& lines) const {
     throw EIniWriteError(FFileName, err);
   }
   // Make the rename itself durable.
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dfd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
   }
+  FStamp = IniFileStampOf(target);
 }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 TSettings Settings;
 TMonitorSettings MonitorSettings;
@@ -20,6 +22,9 @@ constexpr const char* Comm = "Comm";
 constexpr const char* Central = "Central";
 constexpr const char* Monitor = "Monitor";
 constexpr size_t MonitorTextMaxLength = 4096;
+
+// The file as this program last read or wrote it.
+TIniFileStamp LastStamp;
 constexpr size_t PortMaxLength = 2047;
 
 std::string ExecutablePath() {
@@ -118,6 +123,22 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
   if (!S_ISDIR(st.st_mode)) throw EIniWriteError(fileName, ENOTDIR);
 }
 
+void ReadMonitorSettings(const TIniFile& ini) {
+  const TMonitorSettings def;
+  TMonitorSettings& m = MonitorSettings;
+  auto text = [&ini](const char* key, const std::string& fallback) {
+    return ini.ReadString(Monitor, key, fallback, MonitorTextMaxLength);
+  };
+  m.View = text("View", def.View);
+  m.TimeMode = text("TimeMode", def.TimeMode);
+  m.Kinds = text("Kinds", def.Kinds);
+  m.Devices = text("Devices", def.Devices);
+  m.Filter = text("Filter", def.Filter);
+  m.TrafficColumns = text("TrafficColumns", def.TrafficColumns);
+  m.GridColumns = text("GridColumns", def.GridColumns);
+  m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
+}
+
 }  // namespace
 
 std::string DefaultSettingsFileName(const std::string& executablePath) {
@@ -135,80 +156,106 @@ std::string SettingsFileName() { return CurrentLocation().File; }
 
 void SetSettingsFileName(const std::string& path) { FileNameOverride = path; }
 
-void LoadSettings() {
-  Settings.Baud = 9600;
-  Settings.Parity = 0;
-  Settings.Bits = 8;
-  Settings.StopBit = 0;
-
+int LoadSettings() {
+  const TSettings def;
+  RemoveStaleIniTempFiles(SettingsFileName());
   TIniFile ini(SettingsFileName());
-  Settings.Port = ini.ReadString(Comm, "Port", "COM1", PortMaxLength);
-  Settings.Baud = ini.ReadInteger(Comm, "Baud", Settings.Baud);
-  Settings.Parity = ini.ReadInteger(Comm, "Parity", Settings.Parity);
-  Settings.Bits = ini.ReadInteger(Comm, "Bits", Settings.Bits);
-  Settings.StopBit = ini.ReadInteger(Comm, "StopBit", Settings.StopBit);
-  Settings.SoftFlow = ini.ReadBool(Comm, "SoftFlow", false);
-  Settings.HardFlow = ini.ReadBool(Comm, "HardFlow", false);
-  Settings.SleepTimeout = ini.ReadInteger(Comm, "SleepTimeout", 10);
-  Settings.RecvTimeout = ini.ReadInteger(Comm, "RecvTimeout", 500);
-  Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", 50);
-  Settings.AppID = ini.ReadInteger(Central, "AppID", 1);
-  Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", 16);
-  LoadMonitorSettings();
+  Settings.Port = ini.ReadString(Comm, "Port", def.Port, PortMaxLength);
+  Settings.Baud = ini.ReadInteger(Comm, "Baud", def.Baud);
+  Settings.Parity = ini.ReadInteger(Comm, "Parity", def.Parity);
+  Settings.Bits = ini.ReadInteger(Comm, "Bits", def.Bits);
+  Settings.StopBit = ini.ReadInteger(Comm, "StopBit", def.StopBit);
+  Settings.SoftFlow = ini.ReadBool(Comm, "SoftFlow", def.SoftFlow);
+  Settings.HardFlow = ini.ReadBool(Comm, "HardFlow", def.HardFlow);
+  Settings.SleepTimeout = ini.ReadInteger(Comm, "SleepTimeout", def.SleepTimeout);
+  Settings.RecvTimeout = ini.ReadInteger(Comm, "RecvTimeout", def.RecvTimeout);
+  Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", def.WaitTimeout);
+  Settings.AppID = ini.ReadInteger(Central, "AppID", def.AppID);
+  Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
+  ReadMonitorSettings(ini);
+  LastStamp = ini.Stamp();
+  return ini.ReadError();
 }
 
-void LoadMonitorSettings() {
-  const TIniFile ini(SettingsFileName());
-  const TMonitorSettings def;
-  TMonitorSettings& m = MonitorSettings;
-  auto text = [&ini](const char* key, const std::string& fallback) {
-    return ini.ReadString(Monitor, key, fallback, MonitorTextMaxLength);
-  };
-  m.View = text("View", def.View);
-  m.TimeMode = text("TimeMode", def.TimeMode);
-  m.Kinds = text("Kinds", def.Kinds);
-  m.Devices = text("Devices", def.Devices);
-  m.Filter = text("Filter", def.Filter);
-  m.TrafficColumns = text("TrafficColumns", def.TrafficColumns);
-  m.GridColumns = text("GridColumns", def.GridColumns);
-  m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
-}
+void LoadMonitorSettings() { ReadMonitorSettings(TIniFile(SettingsFileName())); }
 
 void SaveMonitorSettings() {
-  const TLocation where = CurrentLocation();
-  TIniFile ini(where.File);
+  TIniFile ini(SettingsFileName());
+  if (!ini.Stamp().Exists) return;
   const TMonitorSettings& m = MonitorSettings;
-  // Each write replaces the file: only what changed is written, so closing
-  // an unchanged window costs nothing and creates no file.
-  auto text = [&](const char* key, const std::string& value, const std::string& def) {
-    if (ini.ReadString(Monitor, key, def, MonitorTextMaxLength) == value) return;
-    if (!where.UserFolder.empty()) MakeFolders(where.UserFolder, where.File);
-    ini.WriteString(Monitor, key, value);
-  };
   const TMonitorSettings def;
-  text("View", m.View, def.View);
-  text("TimeMode", m.TimeMode, def.TimeMode);
-  text("Kinds", m.Kinds, def.Kinds);
-  text("Devices", m.Devices, def.Devices);
-  text("Filter", m.Filter, def.Filter);
-  text("TrafficColumns", m.TrafficColumns, def.TrafficColumns);
-  text("GridColumns", m.GridColumns, def.GridColumns);
-  text("RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize));
+  // Key, value, and the value its absence means: a default is not written
+  // into a file that does not have the key.
+  const std::tuple<const char*, std::string, std::string> values[] = {
+      {"View", m.View, def.View},
+      {"TimeMode", m.TimeMode, def.TimeMode},
+      {"Kinds", m.Kinds, def.Kinds},
+      {"Devices", m.Devices, def.Devices},
+      {"Filter", m.Filter, def.Filter},
+      {"TrafficColumns", m.TrafficColumns, def.TrafficColumns},
+      {"GridColumns", m.GridColumns, def.GridColumns},
+      {"RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize)}};
+  bool changed = false;
+  for (const auto& [key, value, absent] : values) {
+    if (ini.ReadString(Monitor, key, absent, MonitorTextMaxLength) == value) continue;
+    ini.SetString(Monitor, key, value);
+    changed = true;
+  }
+  if (changed) ini.UpdateFile();
 }
 
 void SaveSettings() {
   const TLocation where = CurrentLocation();
   if (!where.UserFolder.empty()) MakeFolders(where.UserFolder, where.File);
   TIniFile ini(where.File);
-  ini.WriteString(Comm, "Port", Settings.Port);
-  ini.WriteInteger(Comm, "Baud", Settings.Baud);
-  ini.WriteInteger(Comm, "Parity", Settings.Parity);
-  ini.WriteInteger(Comm, "Bits", Settings.Bits);
-  ini.WriteInteger(Comm, "StopBit", Settings.StopBit);
-  ini.WriteBool(Comm, "SoftFlow", Settings.SoftFlow);
-  ini.WriteBool(Comm, "HardFlow", Settings.HardFlow);
-  ini.WriteInteger(Central, "AppID", Settings.AppID);
-  ini.WriteInteger(Central, "MaxLoko", Settings.MaxLoko);
+  ini.SetString(Comm, "Port", Settings.Port);
+  ini.SetInteger(Comm, "Baud", Settings.Baud);
+  ini.SetInteger(Comm, "Parity", Settings.Parity);
+  ini.SetInteger(Comm, "Bits", Settings.Bits);
+  ini.SetInteger(Comm, "StopBit", Settings.StopBit);
+  ini.SetBool(Comm, "SoftFlow", Settings.SoftFlow);
+  ini.SetBool(Comm, "HardFlow", Settings.HardFlow);
+  ini.SetInteger(Central, "AppID", Settings.AppID);
+  ini.SetInteger(Central, "MaxLoko", Settings.MaxLoko);
+  ini.UpdateFile();
+  LastStamp = ini.Stamp();
+}
+
+bool SettingsFileChanged() { return !(IniFileStampOf(SettingsFileName()) == LastStamp); }
+
+bool LoadWindowPlacement(TWindowPlacement& placement) {
+  TIniFile ini(SettingsFileName());
+  if (!ini.KeyExists(Monitor, "Width") || !ini.KeyExists(Monitor, "Height")) return false;
+  TWindowPlacement p;
+  p.Left = ini.ReadInteger(Monitor, "Left", 0);
+  p.Top = ini.ReadInteger(Monitor, "Top", 0);
+  p.Width = ini.ReadInteger(Monitor, "Width", 0);
+  p.Height = ini.ReadInteger(Monitor, "Height", 0);
+  p.Maximized = ini.ReadBool(Monitor, "Maximized", false);
+  // Sizes no screen has mean a damaged or hand-made entry.
+  constexpr int kMinSize = 100, kMaxSize = 100000;
+  if (p.Width < kMinSize || p.Height < kMinSize || p.Width > kMaxSize || p.Height > kMaxSize ||
+      p.Left < -kMaxSize || p.Left > kMaxSize || p.Top < -kMaxSize || p.Top > kMaxSize)
+    return false;
+  placement = p;
+  return true;
+}
+
+void SaveWindowPlacement(const TWindowPlacement& p) {
+  TIniFile ini(SettingsFileName());
+  if (!ini.Stamp().Exists) return;
+  const std::pair<const char*, int> values[] = {{"Left", p.Left},
+                                                {"Top", p.Top},
+                                                {"Width", p.Width},
+                                                {"Height", p.Height},
+                                                {"Maximized", p.Maximized ? 1 : 0}};
+  bool changed = false;
+  for (const auto& [key, value] : values) {
+    if (ini.KeyExists(Monitor, key) && ini.ReadInteger(Monitor, key, ~value) == value) continue;
+    ini.SetInteger(Monitor, key, value);
+    changed = true;
+  }
+  if (changed) ini.UpdateFile();
 }
 
 std::string ParityLetter(int index) {

@@ -14,19 +14,20 @@
 
 #include <string>
 
+// The defaults are what LoadSettings gives a key the file does not hold.
 struct TSettings {
-  std::string Port;  // serial port name, "COM1" by default
-  int Baud = 0;      // 9600
-  int Parity = 0;    // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
-  int Bits = 0;      // 8
-  int StopBit = 0;   // 0 one, 1 one and a half, 2 two
+  std::string Port = "COM1";  // serial port name
+  int Baud = 9600;
+  int Parity = 0;  // index 0 none, 1 odd, 2 even, 3 mark, 4 space; see ParityLetter
+  int Bits = 8;
+  int StopBit = 0;  // 0 one, 1 one and a half, 2 two
   bool SoftFlow = false;
   bool HardFlow = false;
-  int SleepTimeout = 0;  // ms, 10: reader's pause before each read
-  int RecvTimeout = 0;   // ms, 500: reader's regular read time-out
-  int WaitTimeout = 0;   // ms, 50: time allowed to complete a partly received message
-  int AppID = 0;         // 1
-  int MaxLoko = 0;       // 16
+  int SleepTimeout = 10;  // ms: reader's pause before each read
+  int RecvTimeout = 500;  // ms: reader's regular read time-out
+  int WaitTimeout = 50;   // ms: time allowed to complete a partly received message
+  int AppID = 1;
+  int MaxLoko = 16;
 };
 
 extern TSettings Settings;
@@ -72,24 +73,50 @@ std::string DefaultSettingsFileName(const std::string& executablePath);
 std::string SiblingSettingsFileName(const std::string& programName);
 
 // Fills Settings from the file.  A missing file, key or unparsable value gives
-// that key's default; nothing is reported and no file is created.
-void LoadSettings();
+// that key's default; no file is created (temporary files that killed saves
+// left beside it are removed).  Returns 0, or why the file exists
+// but was not read (IniErrorText: not a regular file, over 1 MiB, an errno
+// value); every value then has its default, and saving will not overwrite
+// that file.
+int LoadSettings();
 
 // Fills MonitorSettings from the file's [Monitor] section (LoadSettings does
 // it too).  Missing keys give the defaults above.
 void LoadMonitorSettings();
 
-// Writes the keys of MonitorSettings whose values differ from the file's;
-// throws EIniWriteError as SaveSettings does.  Other sections and keys are
-// left alone.
+// Writes the keys of MonitorSettings whose values differ from the file's, in
+// one replacement of the file, and only into a file that exists (as the
+// window placement).  Other sections and keys stay as they are on disk.
+// Throws EIniWriteError.
 void SaveMonitorSettings();
 
-// Writes the nine stored keys of Settings, one atomic file replacement per key
-// (the three time-outs are never written, but kept when present).  Throws
-// EIniWriteError (a std::runtime_error, "Unable to write to <file>") at the
-// first key that cannot be written; keys written before it stay.  The
-// per-user folder is created (mode 0700) when it is missing.
+// Writes the nine stored keys of Settings in one atomic replacement of the
+// file, so that the file holds either the old or the new values (the three
+// time-outs are never written, but kept when present).  Throws
+// EIniWriteError (a std::runtime_error, "Unable to write to <file>") when the
+// file cannot be written, also when the file itself is read-only for this
+// user; the file is then unchanged.  The per-user folder is created (mode
+// 0700) when it is missing.
 void SaveSettings();
+
+// The file differs from when this program last loaded or saved it (another
+// window or an editor changed it).
+bool SettingsFileChanged();
+
+// The main window's place, kept in section "Monitor" of the settings file.
+struct TWindowPlacement {
+  int Left = 0;
+  int Top = 0;
+  int Width = 0;
+  int Height = 0;
+  bool Maximized = false;
+};
+// False when the file holds no usable placement.
+bool LoadWindowPlacement(TWindowPlacement& placement);
+// Writes section "Monitor" in one replacement and leaves the rest of the file
+// as it is on disk now.  Only into a file that exists (confirming the dialog
+// creates it) and only when a value changed.  Throws EIniWriteError.
+void SaveWindowPlacement(const TWindowPlacement& placement);
 
 // Parity index to the letter the serial line takes: 1 "O", 2 "E", 3 "M",
 // 4 "S", anything else "N".

@@ -1,8 +1,10 @@
 #include "config/uVantrelCfg.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -12,17 +14,22 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 #include <tuple>
 
+#include "config/IniFile.h"
 #include "config/JpegPicture.h"
 #include "config/Settings.h"
+#include "controls/Convert.h"
 #include "controls/MsgBox.h"
+#include "controls/UiFont.h"
 #include "serial/SerialPorts.h"
 
 TFormVantrelCfg* FormVantrelCfg = nullptr;
@@ -33,6 +40,42 @@ namespace {
 constexpr int kClientWidth = 351;
 constexpr int kClientHeight = 318;
 constexpr int kPanelHeight = 49;
+// OK and Storno: left edges at 72 and 184 of the 351 pixels, 89 x 33 each.
+constexpr int kOkLeft = 72;
+constexpr int kCancelLeft = 184;
+constexpr int kButtonWidth = 89;
+constexpr int kButtonHeight = 33;
+
+// In the port list a stable link (/dev/serial/by-id/...) also shows the
+// device it points to now; the item's text stays the path that is stored.
+constexpr int kPortTargetRole = Qt::UserRole;
+
+class TPortItemDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QString target = index.data(kPortTargetRole).toString();
+    if (!target.isEmpty()) option->text += QStringLiteral("  → ") + target;
+  }
+};
+
+QString FromStd(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+QString LoadFailureText(int error) {
+  return QStringLiteral(
+             "Soubor nastavení %1 nelze použít: %2.\n"
+             "Program poběží s výchozím nastavením a tento soubor nepřepíše.")
+      .arg(FromStd(SettingsFileName()), FromStd(IniErrorTextCzech(error)));
+}
+
+// The failed save's own text, then the reason in Czech.
+QString SaveFailureText(const EIniWriteError& e) {
+  return FromStd(e.what()) + QStringLiteral("\nDůvod: ") +
+         FromStd(IniErrorTextCzech(e.ErrorNumber()));
+}
 
 // The port list comes as comma text: names joined by commas, a name with a
 // blank, control character, comma or quote enclosed in quotes with inner
@@ -69,6 +112,17 @@ QStringList SplitCommaText(const std::string& text) {
   return names;
 }
 
+// Radio buttons and check boxes as high as their text or mark needs, not
+// more: three of them fit the 73-pixel groups of the layout.
+void Compact(QAbstractButton* button) {
+  const QStyle::PixelMetric mark = qobject_cast<QRadioButton*>(button)
+                                       ? QStyle::PM_ExclusiveIndicatorHeight
+                                       : QStyle::PM_IndicatorHeight;
+  button->setMaximumHeight(std::max(button->fontMetrics().height(),
+                                    button->style()->pixelMetric(mark, nullptr, button)) +
+                           2);
+}
+
 QGroupBox* NewGroup(const QString& caption, int width, int height, QWidget* parent) {
   auto* box = new QGroupBox(caption, parent);
   box->setMinimumSize(width, height);
@@ -97,10 +151,11 @@ void SetClamped(QSpinBox* spin, int value) {
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), FGroup(new QButtonGroup(this)), FCount(int(items.size())) {
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(8, 4, 4, 4);
+  layout->setContentsMargins(5, 0, 2, 2);
   layout->setSpacing(0);
   for (int i = 0; i < FCount; ++i) {
     auto* button = new QRadioButton(items[i], this);
+    Compact(button);
     FGroup->addButton(button, i);
     layout->addWidget(button);
   }
@@ -149,6 +204,7 @@ TFormVantrelCfg::TFormVantrelCfg(QWidget* parent)
     : QDialog(parent), FUrlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
   setObjectName("FormVantrelCfg");
   setWindowTitle(QStringLiteral("vVantrel vodivátor - konfigurace"));
+  setFont(VantrelFont(false));
   BuildLayout();
   FormCreate();
 }
@@ -189,23 +245,27 @@ void TFormVantrelCfg::BuildLayout() {
   Label6 = about.Address;
   PageControlCfg->addTab(TabSheet4, QStringLiteral("O aplikaci"));
 
+  // The buttons keep their places relative to the dialog's width: the
+  // stretches around them share out the width as 72 : 23 : 78 pixels do.
   Panel1 = new QWidget(this);
   Panel1->setObjectName("Panel1");
   Panel1->setFixedHeight(kPanelHeight);
   auto* buttons = new QHBoxLayout(Panel1);
-  buttons->setContentsMargins(72, 8, 8, 8);
-  buttons->setSpacing(184 - 72 - 89);
+  buttons->setContentsMargins(0, 8, 0, kPanelHeight - 8 - kButtonHeight);
+  buttons->setSpacing(0);
   BitBtnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"),
                              Panel1);
   BitBtnOK->setObjectName("BitBtnOK");
   BitBtnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
                                  QStringLiteral("Storno"), Panel1);
   BitBtnCancel->setObjectName("BitBtnCancel");
-  for (QPushButton* button : {BitBtnOK, BitBtnCancel}) {
-    button->setMinimumSize(89, 33);
-    buttons->addWidget(button);
-  }
-  buttons->addStretch();
+  buttons->addStretch(kOkLeft);
+  buttons->addWidget(BitBtnOK);
+  buttons->addStretch(kCancelLeft - kOkLeft - kButtonWidth);
+  buttons->addWidget(BitBtnCancel);
+  buttons->addStretch(kClientWidth - kCancelLeft - kButtonWidth);
+  for (QPushButton* button : {BitBtnOK, BitBtnCancel})
+    button->setFixedSize(kButtonWidth, kButtonHeight);
   BitBtnOK->setDefault(true);
 
   // A failed save is reported by the application's error handling; the
@@ -213,20 +273,25 @@ void TFormVantrelCfg::BuildLayout() {
   connect(BitBtnOK, &QPushButton::clicked, this, [this] {
     try {
       BitBtnOKClick();
+    } catch (const EIniWriteError& e) {
+      ReportApplicationError(SaveFailureText(e));
     } catch (const std::exception& e) {
       ReportApplicationError(QString::fromStdString(e.what()));
     }
   });
   connect(BitBtnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
+  auto* pages = new QVBoxLayout;
+  pages->setContentsMargins(4, 4, 4, 0);
+  pages->addWidget(PageControlCfg);
   auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 0);
+  layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(PageControlCfg, 1);
+  layout->addLayout(pages, 1);
   layout->addWidget(Panel1);
 
-  // Starting size as designed, larger only where the desktop's font needs it;
-  // then fixed: the dialog is not resizable.
+  // Starting size as designed, larger only where the font needs it; then
+  // fixed: the dialog is not resizable.
   const QSize hint = sizeHint().expandedTo(QSize(kClientWidth, kClientHeight));
   setFixedSize(hint);
   setSizeGripEnabled(false);
@@ -243,11 +308,15 @@ QWidget* TFormVantrelCfg::BuildPortPage() {
   ComboBoxPortA->setEditable(true);
   ComboBoxPortA->setInsertPolicy(QComboBox::NoInsert);  // a typed name is not added to the list
   ComboBoxPortA->setMaxVisibleItems(16);
-  ComboBoxPortA->setMinimumWidth(89);
+  ComboBoxPortA->setFixedWidth(89);
+  ComboBoxPortA->setItemDelegate(new TPortItemDelegate(ComboBoxPortA));
   for (int n = 1; n <= 12; ++n) ComboBoxPortA->addItem(QStringLiteral("COM%1").arg(n));
   ComboBoxPortA->OnDropDown = [this] { ComboBoxPortADropDown(); };
+  // A path longer than the box is shown whole on hover.
+  connect(ComboBoxPortA, &QComboBox::editTextChanged, ComboBoxPortA,
+          [this](const QString& text) { ComboBoxPortA->setToolTip(text); });
   auto* portLayout = new QVBoxLayout(GroupBoxPortA);
-  portLayout->setContentsMargins(8, 4, 8, 4);
+  portLayout->setContentsMargins(5, 0, 5, 2);
   portLayout->addWidget(ComboBoxPortA);
 
   RadioGroupParityA =
@@ -275,7 +344,10 @@ QWidget* TFormVantrelCfg::BuildPortPage() {
   CheckBoxHardFlowA = new QCheckBox(QStringLiteral("Hard Flow"), GroupBoxControlA);
   CheckBoxHardFlowA->setObjectName("CheckBoxHardFlowA");
   auto* flowLayout = new QVBoxLayout(GroupBoxControlA);
-  flowLayout->setContentsMargins(8, 4, 4, 4);
+  flowLayout->setContentsMargins(5, 2, 2, 2);
+  flowLayout->setSpacing(6);
+  Compact(CheckBoxSoftFlowA);
+  Compact(CheckBoxHardFlowA);
   flowLayout->setSpacing(0);
   flowLayout->addWidget(CheckBoxSoftFlowA);
   flowLayout->addWidget(CheckBoxHardFlowA);
@@ -286,9 +358,9 @@ QWidget* TFormVantrelCfg::BuildPortPage() {
   EditBaudRate = new TEditPemra(GroupBox1);
   EditBaudRate->setObjectName("EditBaudRate");
   EditBaudRate->SetButtonVisible(false);
-  EditBaudRate->setMinimumWidth(73);
+  EditBaudRate->setFixedWidth(73);
   auto* baudLayout = new QVBoxLayout(GroupBox1);
-  baudLayout->setContentsMargins(8, 8, 8, 4);
+  baudLayout->setContentsMargins(5, 6, 5, 2);
   baudLayout->addWidget(EditBaudRate);
   baudLayout->addStretch();
 
@@ -327,7 +399,7 @@ QWidget* TFormVantrelCfg::BuildCentralPage() {
     spin->setValue(start);
     spin->setMinimumWidth(57 + 16);
     auto* inner = new QVBoxLayout(group);
-    inner->setContentsMargins(8, 4, 8, 4);
+    inner->setContentsMargins(5, 2, 5, 2);
     inner->addWidget(spin, 0, Qt::AlignLeft);
     return std::pair{group, spin};
   };
@@ -410,11 +482,22 @@ TFormVantrelCfg::TAboutPage TFormVantrelCfg::BuildAboutPage(const QString& title
 
 void TFormVantrelCfg::FormCreate() {
   PageControlCfg->setTabVisible(PageControlCfg->indexOf(TabSheet3), false);
-  LoadSettings();
+  if (const int error = LoadSettings()) ReportApplicationError(LoadFailureText(error));
   PageControlCfg->setCurrentIndex(0);
 }
 
-void TFormVantrelCfg::FormShow() { SettingsToControls(); }
+void TFormVantrelCfg::FormShow() {
+  // Another window or an editor may have saved since: show and save what the
+  // file holds now instead of undoing that.
+  if (SettingsFileChanged()) {
+    const TSettings kept = Settings;
+    if (const int error = LoadSettings()) {
+      Settings = kept;
+      ReportApplicationError(LoadFailureText(error));
+    }
+  }
+  SettingsToControls();
+}
 
 void TFormVantrelCfg::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
@@ -430,6 +513,15 @@ void TFormVantrelCfg::showEvent(QShowEvent* event) {
 }
 
 void TFormVantrelCfg::BitBtnOKClick() {
+  // A baud rate the line cannot take is not saved: the dialog stays open on it.
+  int32_t baud = 0;
+  if (!TryStrToInt(EditBaudRate->text(), baud) || baud <= 0) {
+    ShowMessageBox(this, ErrorBoxTitle(), DataFormatErrorText(), TMsgIcon::Error);
+    PageControlCfg->setCurrentWidget(TabSheet1);
+    EditBaudRate->setFocus(Qt::OtherFocusReason);
+    EditBaudRate->selectAll();
+    return;
+  }
   // The dialog closes with OK also when saving fails: the values are already
   // in Settings and stay in effect for this run.
   struct TCloseWithOk {
@@ -442,10 +534,29 @@ void TFormVantrelCfg::BitBtnOKClick() {
 
 void TFormVantrelCfg::ComboBoxPortADropDown() {
   // Read first: a failure leaves the previous items in place.
-  const QStringList names = SplitCommaText(ListSerialPorts(FSysfsRoot));
+  const QStringList names = SplitCommaText(ListSerialPorts(FSysfsRoot, FByIdFolder));
   const QString typed = ComboBoxPortA->currentText();
   ComboBoxPortA->clear();
-  ComboBoxPortA->addItems(names);
+  int widest = ComboBoxPortA->width();
+  const QFontMetrics metrics(ComboBoxPortA->view()->font());
+  for (const QString& name : names) {
+    // A link shows the device it leads to (ttyUSB0), which changes on re-plugging.
+    QString target;
+    std::error_code error;
+    const std::filesystem::path path = name.toStdString();
+    if (std::filesystem::is_symlink(path, error))
+      target = FromStd(std::filesystem::canonical(path, error).filename().string());
+    ComboBoxPortA->addItem(name);
+    const int index = ComboBoxPortA->count() - 1;
+    ComboBoxPortA->setItemData(index, target, kPortTargetRole);
+    ComboBoxPortA->setItemData(
+        index, target.isEmpty() ? name : name + QStringLiteral(" → ") + target, Qt::ToolTipRole);
+    widest = std::max(widest, metrics.horizontalAdvance(name + QStringLiteral("  → ") + target));
+  }
+  // The list opens as wide as its longest entry; the box keeps its size.
+  const int frame = 2 * ComboBoxPortA->view()->frameWidth() + 16 +
+                    ComboBoxPortA->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  ComboBoxPortA->view()->setMinimumWidth(widest + frame);
   ComboBoxPortA->setCurrentIndex(ComboBoxPortA->findText(typed, Qt::MatchExactly));
   ComboBoxPortA->setEditText(typed);
 }

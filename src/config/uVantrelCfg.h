@@ -72,9 +72,10 @@ public:
   // The address on the About page.
   static QString WebAddress();
 
-  // Where the port list is read from (tests point it at a fake tree).
+  // Where the port list is read from (tests point them at fake trees).
   void SetSysfsRoot(const std::string& root) { FSysfsRoot = root; }
   const std::string& SysfsRoot() const { return FSysfsRoot; }
+  void SetByIdFolder(const std::string& folder) { FByIdFolder = folder; }
 
   // Opens a web address with the desktop's default handler; replaceable so
   // that a test launches no browser.
@@ -82,10 +83,14 @@ public:
   void SetUrlOpener(TUrlOpener opener) { FUrlOpener = std::move(opener); }
 
   // Event handlers.
+  // Loads the settings; a file that cannot be used is reported.
   void FormCreate();
+  // Reads the file again first when someone else changed it meanwhile.
   void FormShow();
-  // Copies the controls into Settings and saves them.  Throws when the file
-  // cannot be written; the dialog closes with OK in any case and the new
+  // Copies the controls into Settings and saves them.  A baud rate that is no
+  // positive integer is reported and keeps the dialog open with that field
+  // focused; nothing is copied or saved then.  Otherwise throws when the
+  // file cannot be written; the dialog closes with OK in any case and the new
   // values stay in effect.
   void BitBtnOKClick();
   void ComboBoxPortADropDown();
@@ -150,6 +155,7 @@ private:
   TAboutPage BuildAboutPage(const QString& title, const QString& line1, const QString& line2);
 
   std::string FSysfsRoot = "/sys/class/tty";
+  std::string FByIdFolder = "/dev/serial/by-id";
   TUrlOpener FUrlOpener;
   bool FPlaced = false;
 };

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <optional>
 
+#include "base/Text.h"
+
 namespace {
 
 QChar FirstSeparator(const QString& AFormat, QChar ADefault) {
@@ -186,43 +188,7 @@ void SetCurrentDateFunction(std::function<QDate()> AFunction) {
 }
 
 bool TryStrToInt(const QString& AText, int32_t& AValue) {
-  qsizetype i = 0;
-  const qsizetype n = AText.size();
-  while (i < n && AText[i] == ' ') ++i;
-  bool negative = false;
-  if (i < n && (AText[i] == '+' || AText[i] == '-')) {
-    negative = AText[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < n && AText[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < n && AText[i] == '0' && (AText[i + 1] == 'x' || AText[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= n) return false;
-  uint64_t value = 0;
-  for (; i < n; ++i) {
-    const int digit =
-        QChar(AText[i]).isDigit() && AText[i] <= '9'       ? AText[i].unicode() - '0'
-        : base == 16 && AText[i] >= 'a' && AText[i] <= 'f' ? AText[i].unicode() - 'a' + 10
-        : base == 16 && AText[i] >= 'A' && AText[i] <= 'F' ? AText[i].unicode() - 'A' + 10
-                                                           : -1;
-    if (digit < 0 || digit >= base) return false;
-    value = value * base + digit;
-    if (value > 0xFFFFFFFFull) return false;
-  }
-  if (base == 10) {
-    if (value > (negative ? 2147483648ull : 2147483647ull)) return false;
-    AValue = negative ? int32_t(-int64_t(value)) : int32_t(value);
-  } else {
-    // Hexadecimal covers the whole 32-bit pattern ($FFFFFFFF is -1).
-    const auto bits = uint32_t(value);
-    AValue = negative ? int32_t(0u - bits) : int32_t(bits);
-  }
-  return true;
+  return ParseInteger(AText.toStdString(), AValue);
 }
 
 bool TryStrToFloat(const QString& AText, double& AValue, const TFormatSettings& ASettings) {

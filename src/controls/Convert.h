@@ -43,8 +43,9 @@ void ResetFormatSettings();
 QDate CurrentDate();
 void SetCurrentDateFunction(std::function<QDate()> AFunction);
 
-// 32-bit integer: leading blanks and a sign allowed, "$" or "0x" marks
-// hexadecimal digits; nothing may follow the digits.
+// 32-bit integer as ParseInteger reads it: leading blanks, a sign for
+// decimal numbers, "$" or "0x" (also "x") before hexadecimal digits; nothing
+// may follow the digits.
 bool TryStrToInt(const QString& AText, int32_t& AValue);
 
 // Float with ASettings.DecimalSeparator (no thousands separators); leading

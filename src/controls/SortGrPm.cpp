@@ -13,7 +13,7 @@
 #include <algorithm>
 
 namespace {
-constexpr int GridLineWidth = 1;
+constexpr int kGridLineWidth = 1;
 }
 
 // Cell store of the grid: RowCount x ColCount texts with an untyped object
@@ -186,8 +186,8 @@ TSortGridPemra::TSortGridPemra(QWidget* AOwner)
   // The base grid's own starting shape.
   FModel->SetColCount(5);
   FModel->SetRowCount(5);
-  for (int c = 0; c < 5; ++c) FHeader->resizeSection(c, FDefaultColWidth + GridLineWidth);
-  verticalHeader()->setDefaultSectionSize(FDefaultRowHeight + GridLineWidth);
+  for (int c = 0; c < 5; ++c) FHeader->resizeSection(c, FDefaultColWidth + kGridLineWidth);
+  verticalHeader()->setDefaultSectionSize(FDefaultRowHeight + kGridLineWidth);
   FFixedCols = 1;
   FFixedRows = 1;
 
@@ -220,7 +220,7 @@ void TSortGridPemra::SetColCount(int AValue) {
   if (AValue <= FFixedCols) SetFixedCols(AValue - 1);
   const int old = ColCount();
   FModel->SetColCount(AValue);
-  for (int c = old; c < AValue; ++c) FHeader->resizeSection(c, FDefaultColWidth + GridLineWidth);
+  for (int c = old; c < AValue; ++c) FHeader->resizeSection(c, FDefaultColWidth + kGridLineWidth);
 }
 
 int TSortGridPemra::RowCount() const { return FModel->rowCount(); }
@@ -263,7 +263,7 @@ void TSortGridPemra::UpdateFixedRowsView() {
   FHeader->setVisible(title);
   if (RowCount() > 0) {
     setRowHidden(0, title);
-    const int h = RowHeights(0) + GridLineWidth;
+    const int h = RowHeights(0) + kGridLineWidth;
     FHeader->setFixedHeight(h);
     if (!title) verticalHeader()->resizeSection(0, h);
   }
@@ -287,16 +287,16 @@ void TSortGridPemra::SetObjects(int ACol, int ARow, void* AObject) {
 
 void TSortGridPemra::SetDefaultColWidth(int AValue) {
   FDefaultColWidth = std::max(AValue, 0);
-  for (int c = 0; c < ColCount(); ++c) FHeader->resizeSection(c, FDefaultColWidth + GridLineWidth);
+  for (int c = 0; c < ColCount(); ++c) FHeader->resizeSection(c, FDefaultColWidth + kGridLineWidth);
 }
 
 void TSortGridPemra::SetDefaultRowHeight(int AValue) {
   AValue = std::max(AValue, 0);
   if (AValue == FDefaultRowHeight && !FConstructing) return;
   FDefaultRowHeight = AValue;
-  verticalHeader()->setDefaultSectionSize(AValue + GridLineWidth);
+  verticalHeader()->setDefaultSectionSize(AValue + kGridLineWidth);
   for (int r = 0; r < RowCount(); ++r)
-    if (!isRowHidden(r)) verticalHeader()->resizeSection(r, AValue + GridLineWidth);
+    if (!isRowHidden(r)) verticalHeader()->resizeSection(r, AValue + kGridLineWidth);
   FTitleHeight = AValue;
   UpdateFixedRowsView();
   RowResized();
@@ -304,18 +304,18 @@ void TSortGridPemra::SetDefaultRowHeight(int AValue) {
 
 int TSortGridPemra::ColWidths(int ACol) const {
   if (ACol < 0 || ACol >= ColCount()) return 0;
-  return std::max(FHeader->sectionSize(ACol) - GridLineWidth, 0);
+  return std::max(FHeader->sectionSize(ACol) - kGridLineWidth, 0);
 }
 
 void TSortGridPemra::SetColWidths(int ACol, int AValue) {
   if (ACol < 0 || ACol >= ColCount()) return;
-  FHeader->resizeSection(ACol, std::max(AValue, 0) + GridLineWidth);
+  FHeader->resizeSection(ACol, std::max(AValue, 0) + kGridLineWidth);
 }
 
 int TSortGridPemra::RowHeights(int ARow) const {
   if (ARow < 0 || ARow >= RowCount()) return 0;
   if (ARow == 0 && FFixedRows > 0) return FTitleHeight;
-  return std::max(verticalHeader()->sectionSize(ARow) - GridLineWidth, 0);
+  return std::max(verticalHeader()->sectionSize(ARow) - kGridLineWidth, 0);
 }
 
 void TSortGridPemra::SetRowHeights(int ARow, int AValue) {
@@ -327,7 +327,7 @@ void TSortGridPemra::SetRowHeights(int ARow, int AValue) {
     UpdateFixedRowsView();
   } else {
     if (RowHeights(ARow) == AValue) return;
-    verticalHeader()->resizeSection(ARow, AValue + GridLineWidth);
+    verticalHeader()->resizeSection(ARow, AValue + kGridLineWidth);
   }
   RowResized();
 }
@@ -358,6 +358,13 @@ int TSortGridPemra::Row() const {
 void TSortGridPemra::SetRow(int AValue) {
   if (AValue >= FFixedRows && AValue < RowCount() && Col() >= FFixedCols && Col() < ColCount())
     setCurrentIndex(FModel->index(AValue, Col()));
+}
+
+void TSortGridPemra::SetRowInPlace(int AValue) {
+  const bool scroll = hasAutoScroll();
+  setAutoScroll(false);
+  SetRow(AValue);
+  setAutoScroll(scroll);
 }
 
 void TSortGridPemra::SetOptions(TGridOptions AValue) {
@@ -407,7 +414,7 @@ QRect TSortGridPemra::CellRect(int ACol, int ARow) const {
   else
     full = visualRect(FModel->index(ARow, ACol));
   if (full.isEmpty()) return {};
-  return full.adjusted(0, 0, -GridLineWidth, -GridLineWidth);
+  return full.adjusted(0, 0, -kGridLineWidth, -kGridLineWidth);
 }
 
 // --- own properties --------------------------------------------------------
@@ -594,7 +601,7 @@ void TSortGridPemra::PaintCell(QPainter* APainter, int ACol, int ARow, const QRe
     if (selectionModel() && selectionModel()->isSelected(i)) state |= gdSelected;
     if (i == currentIndex() && IsActiveControl()) state |= gdFocused;
   }
-  const QRect rect = AFull.adjusted(0, 0, -GridLineWidth, -GridLineWidth);
+  const QRect rect = AFull.adjusted(0, 0, -kGridLineWidth, -kGridLineWidth);
 
   APainter->save();
   // Grid lines in the gap right of and below the cell.
@@ -707,6 +714,18 @@ bool TSortGridPemra::event(QEvent* AEvent) {
     }
   }
   return QTableView::event(AEvent);
+}
+
+QModelIndex TSortGridPemra::moveCursor(CursorAction ACursorAction,
+                                       Qt::KeyboardModifiers AModifiers) {
+  // The base grid moves the row here only with Ctrl; a grid that selects
+  // whole rows has no column to move to.
+  if ((ACursorAction == MoveHome || ACursorAction == MoveEnd) && (FOptions & goRowSelect) &&
+      !(AModifiers & Qt::ControlModifier) && RowCount() > FFixedRows && ColCount() > FFixedCols) {
+    const int row = ACursorAction == MoveHome ? FFixedRows : RowCount() - 1;
+    return FModel->index(row, std::max(Col(), FFixedCols));
+  }
+  return QTableView::moveCursor(ACursorAction, AModifiers);
 }
 
 void TSortGridPemra::keyPressEvent(QKeyEvent* AEvent) {

@@ -97,6 +97,9 @@ public:
   void SetCol(int AValue);
   int Row() const;
   void SetRow(int AValue);
+  // The same without scrolling the view to the row (a selection that follows
+  // its data while the rows are rewritten).
+  void SetRowInPlace(int AValue);
 
   TGridOptions Options() const { return FOptions; }
   void SetOptions(TGridOptions AValue);
@@ -177,6 +180,8 @@ protected:
   virtual void DrawCell(int ACol, int ARow, const QRect& ARect, TGridDrawState AState);
 
   bool event(QEvent* AEvent) override;
+  // With whole-row selection Home and End go to the first and last row.
+  QModelIndex moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) override;
   void keyPressEvent(QKeyEvent* AEvent) override;
   void keyReleaseEvent(QKeyEvent* AEvent) override;
   void mouseDoubleClickEvent(QMouseEvent* AEvent) override;

@@ -402,8 +402,6 @@ void TEditPemra::keyPressEvent(QKeyEvent* AEvent) {
   QLineEdit::keyPressEvent(AEvent);
 }
 
-void TEditPemra::keyReleaseEvent(QKeyEvent* AEvent) { QLineEdit::keyReleaseEvent(AEvent); }
-
 void TEditPemra::focusInEvent(QFocusEvent* AEvent) {
   QLineEdit::focusInEvent(AEvent);
   ApplyAlignment();
@@ -474,8 +472,6 @@ void TComboBoxPemra::keyPressEvent(QKeyEvent* AEvent) {
   }
   QComboBox::keyPressEvent(AEvent);
 }
-
-void TComboBoxPemra::keyReleaseEvent(QKeyEvent* AEvent) { QComboBox::keyReleaseEvent(AEvent); }
 
 void TComboBoxPemra::focusOutEvent(QFocusEvent* AEvent) {
   QComboBox::focusOutEvent(AEvent);

@@ -108,7 +108,6 @@ protected:
 
   bool event(QEvent* AEvent) override;
   void keyPressEvent(QKeyEvent* AEvent) override;
-  void keyReleaseEvent(QKeyEvent* AEvent) override;
   void focusInEvent(QFocusEvent* AEvent) override;
   void focusOutEvent(QFocusEvent* AEvent) override;
   void resizeEvent(QResizeEvent* AEvent) override;
@@ -152,7 +151,6 @@ public:
 protected:
   bool event(QEvent* AEvent) override;
   void keyPressEvent(QKeyEvent* AEvent) override;
-  void keyReleaseEvent(QKeyEvent* AEvent) override;
   void focusOutEvent(QFocusEvent* AEvent) override;
 
 private:

@@ -4,75 +4,13 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
+#include "base/Text.h"
+
 namespace {
-
-// glibc offers the GNU strerror_r (returns the text), others the XSI one
-// (fills the buffer); take whichever this library declares.
-[[maybe_unused]] const char* PickErrorText(int result, const char* buffer) {
-  return result == 0 ? buffer : "";
-}
-[[maybe_unused]] const char* PickErrorText(const char* result, const char*) {
-  return result ? result : "";
-}
-
-std::string SystemErrorText(int code) {
-  char buffer[256] = {};
-  std::string text = PickErrorText(strerror_r(code, buffer, sizeof buffer), buffer);
-  while (!text.empty()) {
-    const char c = text.back();
-    if (c != ' ' && c != '\r' && c != '\n' && c != '.' && c != '\t') break;
-    text.pop_back();
-  }
-  return text;
-}
-
-// Integer text as the settings file reads it: leading blanks, optional sign,
-// decimal, or hexadecimal after "$", "x", "X", "0x", "0X"; the whole text must
-// convert to a 32-bit value.
-bool ReadInteger(std::string_view s, int32_t& value) {
-  size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  int base = 10;
-  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
-    base = 16;
-    ++i;
-  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= s.size()) return false;
-  uint64_t v = 0;
-  for (; i < s.size(); ++i) {
-    const char c = s[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * base + d;
-    if (v > 0xFFFFFFFFull) return false;
-  }
-  if (base == 10) {
-    if (v > (negative ? 0x80000000ull : 0x7FFFFFFFull)) return false;
-    value = negative ? static_cast<int32_t>(-static_cast<int64_t>(v)) : static_cast<int32_t>(v);
-  } else {
-    // Hexadecimal covers the full 32 bits ($FFFFFFFF is -1).
-    const auto bits = static_cast<int32_t>(static_cast<uint32_t>(v));
-    value = negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(bits)) : bits;
-  }
-  return true;
-}
 
 bool StartsWithNoCase(const std::string& s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
@@ -217,6 +155,11 @@ std::string TBlockSerial::GetErrorDesc(int code) {
     case ErrorTransmitFull:
       return "Tranceive Queue is full";
     default:
+      // A number the system has no text for gives an empty text, not the C
+      // library's "Unknown error N".
+#ifdef __GLIBC__
+      if (strerrordesc_np(code) == nullptr) return {};
+#endif
       return SystemErrorText(code);
   }
 }
@@ -264,11 +207,11 @@ void TBlockSerial::ParsePortNumber(const std::string& name) {
   FPortNumber = -1;
   int32_t n = 0;
   if (StartsWithNoCase(name, "COM")) {
-    if (!ReadInteger(std::string_view(name).substr(3), n)) n = 0;
+    if (!ParseInteger(std::string_view(name).substr(3), n)) n = 0;
     FPortNumber = static_cast<int32_t>(static_cast<uint32_t>(n) - 1u);
   }
   if (StartsWithNoCase(name, "/DEV/TTYS")) {
-    if (!ReadInteger(std::string_view(name).substr(9), n)) n = -2;
+    if (!ParseInteger(std::string_view(name).substr(9), n)) n = -2;
     FPortNumber = n;
   }
 }
@@ -350,10 +293,10 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
   FLineState.XoffChar = 0x13;
   FLineState.XonLim = static_cast<uint16_t>(FReceiveQueueSize / 4);
   FLineState.XoffLim = static_cast<uint16_t>(FReceiveQueueSize / 4);
-  uint32_t flags = DcbBinary | DcbDtrEnable;
-  if (softFlow) flags |= DcbOutX | DcbInX;
-  flags |= hardFlow ? (DcbOutxCtsFlow | DcbRtsHandshake) : DcbRtsEnable;
-  if (FLineState.Parity != 0) flags |= DcbParity;
+  uint32_t flags = kDcbBinary | kDcbDtrEnable;
+  if (softFlow) flags |= kDcbOutX | kDcbInX;
+  flags |= hardFlow ? (kDcbOutxCtsFlow | kDcbRtsHandshake) : kDcbRtsEnable;
+  if (FLineState.Parity != 0) flags |= kDcbParity;
   FLineState.Flags = flags;
 
   // Out-of-range values must not be cut to a byte that happens to be valid,
@@ -592,7 +535,7 @@ void TBlockSerial::FlushOutput() {
 
 bool TBlockSerial::WaitReadable(int timeoutMs) {
   bool readable = BytesWaiting() > 0;
-  if (!readable && !PortLost()) readable = WaitForLineEvent(EvRxChar, timeoutMs);
+  if (!readable && !PortLost()) readable = WaitForLineEvent(kEvRxChar, timeoutMs);
   if (readable) ReportStatus(ReasonReadable, "");
   return readable;
 }
@@ -600,7 +543,7 @@ bool TBlockSerial::WaitReadable(int timeoutMs) {
 bool TBlockSerial::WaitForLineEvent(uint32_t mask, int timeoutMs) {
   SetError(0);
   // Only the receive event can be watched on this platform.
-  if (mask != EvRxChar) {
+  if (mask != kEvRxChar) {
     SetError(ErrorBadParameter);
     return false;
   }
@@ -664,20 +607,20 @@ uint32_t TBlockSerial::ReadModemStatus() {
   return status;
 }
 
-bool TBlockSerial::IsCtsOn() { return (ReadModemStatus() & MsCtsOn) != 0; }
-bool TBlockSerial::IsDsrOn() { return (ReadModemStatus() & MsDsrOn) != 0; }
-bool TBlockSerial::IsRingOn() { return (ReadModemStatus() & MsRingOn) != 0; }
-bool TBlockSerial::IsCarrierOn() { return (ReadModemStatus() & MsRlsdOn) != 0; }
+bool TBlockSerial::IsCtsOn() { return (ReadModemStatus() & kMsCtsOn) != 0; }
+bool TBlockSerial::IsDsrOn() { return (ReadModemStatus() & kMsDsrOn) != 0; }
+bool TBlockSerial::IsRingOn() { return (ReadModemStatus() & kMsRingOn) != 0; }
+bool TBlockSerial::IsCarrierOn() { return (ReadModemStatus() & kMsRlsdOn) != 0; }
 
 // ---- helpers -------------------------------------------------------------------
 
 void TBlockSerial::DecodeLineErrors(uint32_t flags) {
   // Later tests overwrite earlier ones: the last set flag wins.
-  if (flags & CeFrame) SetError(ErrorFraming);
-  if (flags & CeOverrun) SetError(ErrorOverrun);
-  if (flags & CeRxOver) SetError(ErrorReceiveOverflow);
-  if (flags & CeRxParity) SetError(ErrorParity);
-  if (flags & CeTxFull) SetError(ErrorTransmitFull);
+  if (flags & kCeFrame) SetError(ErrorFraming);
+  if (flags & kCeOverrun) SetError(ErrorOverrun);
+  if (flags & kCeRxOver) SetError(ErrorReceiveOverflow);
+  if (flags & kCeRxParity) SetError(ErrorParity);
+  if (flags & kCeTxFull) SetError(ErrorTransmitFull);
 }
 
 void TBlockSerial::ThrottleTransfer(int count, uint32_t maxRate, uint32_t& nextTick) {

@@ -17,13 +17,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
-// Raw bytes 0x00-0xFF, embedded zeros included.
-using ByteString = std::string;
+#include "base/ByteString.h"
+#include "base/UniqueFd.h"
 
 // Class error codes; every other non-zero code is a system error number.
 constexpr int ErrorPortOwned = 9991;
@@ -41,30 +42,30 @@ constexpr int ErrorParity = 10002;
 constexpr int ErrorTransmitFull = 10003;
 
 // Line-error flags as DecodeLineErrors takes them.
-constexpr uint32_t CeRxOver = 0x0001;
-constexpr uint32_t CeOverrun = 0x0002;
-constexpr uint32_t CeRxParity = 0x0004;
-constexpr uint32_t CeFrame = 0x0008;
-constexpr uint32_t CeTxFull = 0x0100;
+constexpr uint32_t kCeRxOver = 0x0001;
+constexpr uint32_t kCeOverrun = 0x0002;
+constexpr uint32_t kCeRxParity = 0x0004;
+constexpr uint32_t kCeFrame = 0x0008;
+constexpr uint32_t kCeTxFull = 0x0100;
 
 // Modem-status bits of ReadModemStatus.
-constexpr uint32_t MsCtsOn = 0x10;
-constexpr uint32_t MsDsrOn = 0x20;
-constexpr uint32_t MsRingOn = 0x40;
-constexpr uint32_t MsRlsdOn = 0x80;
+constexpr uint32_t kMsCtsOn = 0x10;
+constexpr uint32_t kMsDsrOn = 0x20;
+constexpr uint32_t kMsRingOn = 0x40;
+constexpr uint32_t kMsRlsdOn = 0x80;
 
 // Line event watched by WaitForLineEvent: a received character.
-constexpr uint32_t EvRxChar = 0x0001;
+constexpr uint32_t kEvRxChar = 0x0001;
 
 // Bits of TLineState::Flags.
-constexpr uint32_t DcbBinary = 0x0001;
-constexpr uint32_t DcbParity = 0x0002;
-constexpr uint32_t DcbOutxCtsFlow = 0x0004;
-constexpr uint32_t DcbDtrEnable = 0x0010;
-constexpr uint32_t DcbOutX = 0x0100;
-constexpr uint32_t DcbInX = 0x0200;
-constexpr uint32_t DcbRtsEnable = 0x1000;
-constexpr uint32_t DcbRtsHandshake = 0x2000;
+constexpr uint32_t kDcbBinary = 0x0001;
+constexpr uint32_t kDcbParity = 0x0002;
+constexpr uint32_t kDcbOutxCtsFlow = 0x0004;
+constexpr uint32_t kDcbDtrEnable = 0x0010;
+constexpr uint32_t kDcbOutX = 0x0100;
+constexpr uint32_t kDcbInX = 0x0200;
+constexpr uint32_t kDcbRtsEnable = 0x1000;
+constexpr uint32_t kDcbRtsHandshake = 0x2000;
 
 // The line parameters in the classic device-control-block layout (28 bytes),
 // which is what the settings and the flow-control rules are expressed in.
@@ -185,6 +186,8 @@ public:
 
   // ---- properties and owner-readable state
   const std::string& DevicePath() const { return FDevicePath; }
+  // The hook runs on the thread of the operation it reports (reads: the
+  // reading thread).  Set it before reading starts: it is not guarded.
   const THookSerialStatus& OnStatus() const { return FOnStatus; }
   void SetOnStatus(THookSerialStatus hook) { FOnStatus = std::move(hook); }
   int32_t Tag() const { return FTag; }
@@ -307,8 +310,11 @@ private:
 
   // Platform state (POSIX: wake pipe, line settings found at open, line-error
   // counters).
-  int FWakeRead = -1;
-  int FWakeWrite = -1;
+  TUniqueFd FWakeRead;
+  TUniqueFd FWakeWrite;
   struct TOsSaved;
-  TOsSaved* FSaved = nullptr;
+  struct TOsSavedDelete {
+    void operator()(TOsSaved* saved) const;  // in the platform file, where TOsSaved is known
+  };
+  std::unique_ptr<TOsSaved, TOsSavedDelete> FSaved;
 };

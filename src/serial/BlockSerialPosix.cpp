@@ -11,6 +11,7 @@
 #include <chrono>
 #include <climits>
 
+#include "base/UniqueFd.h"
 #include "serial/BlockSerial.h"
 #ifdef __linux__
 #include <linux/serial.h>
@@ -38,7 +39,7 @@ struct TSpeed {
   speed_t Code;
 };
 
-constexpr TSpeed KSpeeds[] = {
+constexpr TSpeed kSpeeds[] = {
     {50, B50},           {75, B75},           {110, B110},         {134, B134},
     {150, B150},         {200, B200},         {300, B300},         {600, B600},
     {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
@@ -52,7 +53,7 @@ constexpr TSpeed KSpeeds[] = {
 };
 
 bool SpeedCode(uint32_t rate, speed_t& code) {
-  for (const auto& s : KSpeeds)
+  for (const auto& s : kSpeeds)
     if (s.Rate == rate) {
       code = s.Code;
       return true;
@@ -61,14 +62,9 @@ bool SpeedCode(uint32_t rate, speed_t& code) {
 }
 
 uint32_t SpeedRate(speed_t code) {
-  for (const auto& s : KSpeeds)
+  for (const auto& s : kSpeeds)
     if (s.Code == code) return s.Rate;
   return 0;
-}
-
-void CloseQuietly(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
 }
 
 // Milliseconds left until deadline; -1 waits without limit.
@@ -83,23 +79,18 @@ int Remaining(bool unlimited, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
+void TBlockSerial::TOsSavedDelete::operator()(TOsSaved* saved) const { delete saved; }
+
 int TBlockSerial::OsOpen(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY ? ErrorPortOwned : errno;  // EBUSY: exclusive by its owner
+  TUniqueFd port(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!port) return errno == EBUSY ? ErrorPortOwned : errno;  // EBUSY: exclusive by its owner
+  const int fd = port.Get();
 
   // Held by another process or another object: leave it alone (no ioctl that
   // would change its exclusive mode or line).
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    CloseQuietly(fd);
-    return ErrorPortOwned;
-  }
-  auto saved = new TOsSaved;
-  if (::tcgetattr(fd, &saved->Termios) != 0) {  // no tty: a file, /dev/null
-    const int err = errno;
-    delete saved;
-    CloseQuietly(fd);
-    return err;
-  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) return ErrorPortOwned;
+  decltype(FSaved) saved(new TOsSaved);
+  if (::tcgetattr(fd, &saved->Termios) != 0) return errno;  // no tty: a file, /dev/null
   ::ioctl(fd, TIOCEXCL);  // further opens refused (owner processes excepted)
   saved->Baud = SpeedRate(cfgetospeed(&saved->Termios));
 #ifdef __linux__
@@ -116,6 +107,7 @@ int TBlockSerial::OsOpen(const std::string& path) {
   int wake[2] = {-1, -1};
   int err = ::tcsetattr(fd, TCSANOW, &raw) != 0 ? errno : 0;
   if (err == 0 && ::pipe(wake) != 0) err = errno;
+  TUniqueFd wakeRead(wake[0]), wakeWrite(wake[1]);
   if (err == 0) {
     for (int w : wake) {
       ::fcntl(w, F_SETFD, FD_CLOEXEC);
@@ -125,23 +117,20 @@ int TBlockSerial::OsOpen(const std::string& path) {
   if (err != 0) {
     ::ioctl(fd, TIOCNXCL);
     ::tcsetattr(fd, TCSANOW, &saved->Termios);
-    delete saved;
-    CloseQuietly(fd);
     return err;
   }
 
   std::lock_guard<std::mutex> lock(FStateLock);
-  delete FSaved;
-  FSaved = saved;
-  FWakeRead = wake[0];
-  FWakeWrite = wake[1];
-  FHandle.store(fd);
+  FSaved = std::move(saved);
+  FWakeRead = std::move(wakeRead);
+  FWakeWrite = std::move(wakeWrite);
+  FHandle.store(port.Release());
   return 0;
 }
 
 void TBlockSerial::OsClose() {
-  int fd = FHandle.load();
-  if (fd >= 0) {
+  TUniqueFd port(FHandle.load());
+  if (const int fd = port.Get(); fd >= 0) {
     if (FSaved) {
       ::tcsetattr(fd, TCSANOW, &FSaved->Termios);
 #ifdef __linux__
@@ -150,19 +139,16 @@ void TBlockSerial::OsClose() {
 #endif
     }
     ::ioctl(fd, TIOCNXCL);
-    CloseQuietly(fd);  // also drops the flock
   }
+  port.Reset();  // also drops the flock
   FHandle.store(-1);
-  CloseQuietly(FWakeRead);
-  CloseQuietly(FWakeWrite);
-  delete FSaved;
-  FSaved = nullptr;
+  FWakeRead.Reset();
+  FWakeWrite.Reset();
+  FSaved.reset();
 }
 
 void TBlockSerial::OsWake() {
-  if (FWakeWrite < 0) return;
-  const char one = 1;
-  while (::write(FWakeWrite, &one, 1) < 0 && errno == EINTR) {}
+  if (FWakeWrite) WriteAll(FWakeWrite.Get(), "\x01");  // a full pipe wakes as well
 }
 
 int TBlockSerial::OsApplyLineState(const TLineState& state) {
@@ -186,8 +172,8 @@ int TBlockSerial::OsApplyLineState(const TLineState& state) {
 #endif
   );
   t.c_cflag |= CLOCAL | CREAD;
-  static constexpr tcflag_t KSizes[] = {CS5, CS6, CS7, CS8};
-  t.c_cflag |= KSizes[state.ByteSize - 5];
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[state.ByteSize - 5];
   switch (state.Parity) {
     case 1:
       t.c_cflag |= PARENB | PARODD;
@@ -213,15 +199,15 @@ int TBlockSerial::OsApplyLineState(const TLineState& state) {
   // Parity errors are counted by the driver and reported as line errors; the
   // byte itself is delivered as received (no INPCK, which would zero it).
   if (state.StopBits != 0) t.c_cflag |= CSTOPB;  // 1.5 with five data bits, else 2
-  if (state.Flags & (DcbOutxCtsFlow | DcbRtsHandshake)) {
+  if (state.Flags & (kDcbOutxCtsFlow | kDcbRtsHandshake)) {
 #ifdef CRTSCTS
     t.c_cflag |= CRTSCTS;
 #else
     return EINVAL;
 #endif
   }
-  if (state.Flags & DcbOutX) t.c_iflag |= IXON;
-  if (state.Flags & DcbInX) t.c_iflag |= IXOFF;
+  if (state.Flags & kDcbOutX) t.c_iflag |= IXON;
+  if (state.Flags & kDcbInX) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = static_cast<cc_t>(state.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
   t.c_cc[VMIN] = 0;
@@ -280,16 +266,16 @@ int TBlockSerial::OsFetchLineState(TLineState& state) {
       s.Parity = odd ? 1 : 2;
   }
   if (t.c_cflag & CSTOPB) s.StopBits = s.ByteSize == 5 ? 1 : 2;
-  uint32_t flags = DcbBinary | DcbDtrEnable;
-  if (s.Parity != 0) flags |= DcbParity;
+  uint32_t flags = kDcbBinary | kDcbDtrEnable;
+  if (s.Parity != 0) flags |= kDcbParity;
 #ifdef CRTSCTS
   if (t.c_cflag & CRTSCTS)
-    flags |= DcbOutxCtsFlow | DcbRtsHandshake;
+    flags |= kDcbOutxCtsFlow | kDcbRtsHandshake;
   else
 #endif
-    flags |= DcbRtsEnable;
-  if (t.c_iflag & IXON) flags |= DcbOutX;
-  if (t.c_iflag & IXOFF) flags |= DcbInX;
+    flags |= kDcbRtsEnable;
+  if (t.c_iflag & IXON) flags |= kDcbOutX;
+  if (t.c_iflag & IXOFF) flags |= kDcbInX;
   s.Flags = flags;
   s.XonChar = t.c_cc[VSTART];
   s.XoffChar = t.c_cc[VSTOP];
@@ -333,7 +319,7 @@ int TBlockSerial::OsWrite(const char* buffer, int count, int& written) {
     if (w < 0 && errno == EINTR) continue;
     if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
     // Output queue full: wait for room, a close or the deadline.
-    struct pollfd fds[2] = {{fd, POLLOUT, 0}, {FWakeRead, POLLIN, 0}};
+    struct pollfd fds[2] = {{fd, POLLOUT, 0}, {FWakeRead.Get(), POLLIN, 0}};
     const int r = ::poll(fds, 2, Remaining(unlimited, deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return errno;
@@ -351,7 +337,7 @@ int TBlockSerial::OsWaitReadable(int timeoutMs, bool& readable) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
   for (;;) {
-    struct pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
+    struct pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead.Get(), POLLIN, 0}};
     const int r = ::poll(fds, 2, Remaining(unlimited, deadline));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) return errno;
@@ -399,10 +385,10 @@ int TBlockSerial::OsModemStatus(uint32_t& status) {
   int bits = 0;
   status = 0;
   if (::ioctl(FHandle.load(), TIOCMGET, &bits) != 0) return errno;
-  if (bits & TIOCM_CTS) status |= MsCtsOn;
-  if (bits & TIOCM_DSR) status |= MsDsrOn;
-  if (bits & TIOCM_RNG) status |= MsRingOn;
-  if (bits & TIOCM_CAR) status |= MsRlsdOn;
+  if (bits & TIOCM_CTS) status |= kMsCtsOn;
+  if (bits & TIOCM_DSR) status |= kMsDsrOn;
+  if (bits & TIOCM_RNG) status |= kMsRingOn;
+  if (bits & TIOCM_CAR) status |= kMsRlsdOn;
   return 0;
 }
 
@@ -415,10 +401,10 @@ uint32_t TBlockSerial::OsLineErrors() {
   struct serial_icounter_struct now {};
   if (::ioctl(FHandle.load(), TIOCGICOUNT, &now) != 0) return 0;
   const auto& was = FSaved->Counters;
-  if (now.frame != was.frame) flags |= CeFrame;
-  if (now.overrun != was.overrun) flags |= CeOverrun;
-  if (now.buf_overrun != was.buf_overrun) flags |= CeRxOver;
-  if (now.parity != was.parity) flags |= CeRxParity;
+  if (now.frame != was.frame) flags |= kCeFrame;
+  if (now.overrun != was.overrun) flags |= kCeOverrun;
+  if (now.buf_overrun != was.buf_overrun) flags |= kCeRxOver;
+  if (now.parity != was.parity) flags |= kCeRxParity;
   FSaved->Counters = now;
 #endif
   return flags;

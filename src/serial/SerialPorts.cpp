@@ -2,15 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <cstdlib>
 
-#ifdef __linux__
-#include <linux/serial.h>
-#endif
+#include "base/UniqueFd.h"
 
 namespace {
 
@@ -37,19 +33,15 @@ std::string PortDriver(const std::string& ttyDir) {
 }
 
 // The 8250 driver registers its ports whether or not a UART answers; only a
-// known UART type means a port is really there.  A port that is busy exists.
-bool UartPresent(const std::string& devicePath) {
-#ifdef __linux__
-  const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY;
-  struct serial_struct info {};
-  const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-  ::close(fd);
-  return known;
-#else
-  (void)devicePath;
-  return true;
-#endif
+// known UART type means a port is really there.  The serial core shows the
+// type in sysfs (0: none), so no port has to be opened to ask, which would
+// raise the modem lines of a port the user never chose.
+bool UartPresent(const std::string& ttyDir) {
+  const TUniqueFd fd(::open((ttyDir + "/type").c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
+  char text[16] = {};
+  const ssize_t n = ::read(fd.Get(), text, sizeof text - 1);
+  return n > 0 && std::strtol(text, nullptr, 10) > 0;
 }
 
 bool NeedsQuotes(const std::string& s) {
@@ -80,19 +72,25 @@ std::string SerialCommaText(const std::vector<std::string>& names) {
   return out;
 }
 
-std::string ListSerialPorts(const std::string& sysfsRoot) {
+std::string ListSerialPorts(const std::string& sysfsRoot, const std::string& byIdFolder) {
   std::vector<std::string> names;
+  if (DIR* dir = ::opendir(byIdFolder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(byIdFolder + "/" + name);
+    }
+    ::closedir(dir);
+  }
   DIR* dir = ::opendir(sysfsRoot.c_str());
-  if (!dir) return {};  // no tty class: no ports
+  if (!dir) return SerialCommaText(names);  // no tty class: no ports
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     // Virtual terminals, ptys and the console have no device/driver link.
     const std::string driver = PortDriver(sysfsRoot + "/" + name);
     if (driver.empty()) continue;
-    const std::string path = "/dev/" + name;
-    if (driver == "serial8250" && !UartPresent(path)) continue;
-    names.push_back(path);
+    if (driver == "serial8250" && !UartPresent(sysfsRoot + "/" + name)) continue;
+    names.push_back("/dev/" + name);
   }
   ::closedir(dir);
   return SerialCommaText(names);

@@ -5,9 +5,12 @@
 #include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -25,6 +28,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "../support/Captions.h"
+#include "app/WindowPlacement.h"
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
 #include "config/Settings.h"
@@ -479,6 +484,68 @@ TEST_F(MainWindow, LogButtonsShowHideAndClear) {
   QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
   EXPECT_FALSE(Window->MemoLog->isVisible());
   EXPECT_TRUE(Window->GridDeviceList->isVisible());
+}
+
+// ---- first look: captions, selection, placement ---------------------------------
+
+TEST_F(MainWindow, CaptionsAreWholeInTheWindowsFont) {
+  Window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+  EXPECT_EQ(Window->SpeedButtonConfig->text(), "Konfigurace...");
+  EXPECT_EQ(Window->font().pixelSize(), 11);
+  EXPECT_TRUE(Window->font().bold());
+  // "Protokol komunikace" among them: it needs room on both sides.
+  EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
+}
+
+TEST_F(MainWindow, SelectionStaysWithItsDeviceWhileTheRowsResort) {
+  Feed(Bytes({0x41}));  // device 01 active, first row
+  Drain();
+  Window->GridDeviceList->SetRow(5);
+  ASSERT_EQ(Cell(1, 5), "05");
+  Feed(Bytes({0x42}));  // 02 becomes active: every row below it moves down
+  Feed(Bytes({0xC5}));  // and 05 itself moves up to the active ones
+  Drain();
+  EXPECT_EQ(Cell(1, Window->GridDeviceList->Row()), "05");
+  EXPECT_EQ(Window->GridDeviceList->Row(), 3);
+  Feed(Bytes({0x81}));  // 01 inactive again
+  Feed(Bytes({0x05}));  // 05 too
+  Drain();
+  EXPECT_EQ(Cell(1, Window->GridDeviceList->Row()), "05");
+}
+
+TEST_F(MainWindow, PlacementIsKeptInAnExistingFileAndRestored) {
+  Window->show();
+  Window->close();
+  const QString ini = QDir(Dir.path()).filePath("test.ini");
+  EXPECT_FALSE(QFile::exists(ini)) << "only the dialog creates the file";
+  QFile file(ini);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Comm]\nPort=COM3\n[Monitor]\nLeft=40\nTop=30\nWidth=700\nHeight=420\n");
+  file.close();
+
+  delete Window;
+  Window = new TFormVantrelBus;
+  EXPECT_EQ(Window->geometry(), QRect(40, 30, 700, 420));
+  Window->show();
+  Window->setGeometry(60, 50, 720, 430);
+  Window->close();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(file.readAll()),
+            "[Comm]\nPort=COM3\n[Monitor]\nLeft=60\nTop=50\nWidth=720\nHeight=430\n"
+            "Maximized=0\n");
+}
+
+TEST(WindowPlacement, OnlyAReachablePlaceIsRestoredAndTheSizeFitsTheScreen) {
+  const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)};
+  const QRect current(300, 200, 647, 340);
+  EXPECT_EQ(PlaceOnScreens(QRect(1400, 100, 600, 400), current, screens),
+            QRect(1400, 100, 600, 400));
+  // That screen is gone: the size only, where the window is now.
+  QRect here(QPoint(), QSize(600, 400));
+  here.moveCenter(current.center());
+  EXPECT_EQ(PlaceOnScreens(QRect(1400, 100, 600, 400), current, {screens[0]}), here);
+  EXPECT_EQ(PlaceOnScreens(QRect(0, 0, 3000, 2000), current, screens), QRect(0, 0, 1280, 800));
 }
 
 }  // namespace

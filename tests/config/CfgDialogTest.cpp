@@ -3,9 +3,11 @@
 #include "config/uVantrelCfg.h"
 
 #include <gtest/gtest.h>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -14,9 +16,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <memory>
 
+#include "../support/Captions.h"
+#include "config/IniFile.h"
 #include "config/Settings.h"
 #include "controls/MsgBox.h"
 
@@ -188,17 +193,20 @@ TEST_F(CfgDialog, TypedPortIsStoredAsTyped) {
   }
 }
 
-TEST_F(CfgDialog, BaudRateThatIsNoNumberIsReportedAndStoredAsZero) {
+TEST_F(CfgDialog, BaudRateThatIsNoPositiveNumberKeepsTheDialogOpenAndSavesNothing) {
+  WriteIni("[Comm]\nBaud=19200\n");
   Create();
   Show();
-  Dialog->EditBaudRate->SetText("abc");
-  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
-  ASSERT_EQ(Boxes.size(), 1);
-  EXPECT_EQ(Boxes[0], " Chybný formát dat ");
-  EXPECT_EQ(BoxIcons[0], TMsgIcon::Error);
-  EXPECT_EQ(Settings.Baud, 0);
-  EXPECT_TRUE(ReadIni().contains("Baud=0"));
-  EXPECT_EQ(Dialog->result(), QDialog::Accepted);
+  Dialog->CheckBoxSoftFlowA->setChecked(true);
+  for (const char* typed : {"abc", "0"}) {
+    Dialog->EditBaudRate->SetText(typed);
+    QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+    EXPECT_TRUE(Dialog->isVisible()) << typed;
+    EXPECT_EQ(Dialog->focusWidget(), Dialog->EditBaudRate) << typed;
+  }
+  EXPECT_EQ(Boxes, QStringList({" Chybný formát dat ", " Chybný formát dat "}));
+  EXPECT_FALSE(Settings.SoftFlow) << "nothing copied";
+  EXPECT_EQ(ReadIni(), "[Comm]\nBaud=19200\n");
 }
 
 TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect) {
@@ -228,11 +236,14 @@ TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect) {
   EXPECT_TRUE(Settings.HardFlow);
   EXPECT_EQ(Dialog->result(), QDialog::Accepted);  // closes with OK all the same
 
-  // Through the button the error goes to the application's error reporting.
+  // Through the button the error goes to the application's error reporting,
+  // with the reason in Czech.
   Show();
   QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
   ASSERT_EQ(Reported.size(), 1);
-  EXPECT_TRUE(Reported[0].startsWith("Unable to write to ")) << Reported[0].toStdString();
+  const QString reason =
+      QString::fromUtf8(geteuid() == 0 ? "část cesty není složka" : "do složky nelze zapisovat");
+  EXPECT_EQ(Reported[0], "Unable to write to " + folder + "/vVantrelBus.ini\nDůvod: " + reason);
   EXPECT_FALSE(Dialog->isVisible());
   EXPECT_EQ(Settings.Port, "COM9");
   QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -273,4 +284,69 @@ TEST_F(CfgDialog, PortListShowsPresentPortsAndKeepsTypedText) {
   Dialog->ComboBoxPortA->hidePopup();
   Dialog->BitBtnOKClick();
   EXPECT_EQ(Settings.Port, "/dev/ttyACM0");
+}
+
+TEST_F(CfgDialog, LayoutKeepsItsSizesAndNoCaptionIsCut) {
+  Create();
+  Show();
+  EXPECT_EQ(Dialog->size(), QSize(351, 318));
+  EXPECT_EQ(Dialog->BitBtnOK->mapTo(Dialog.get(), QPoint()).x(), 72);
+  EXPECT_EQ(Dialog->BitBtnCancel->mapTo(Dialog.get(), QPoint()).x(), 184);
+  EXPECT_EQ(Dialog->font().pixelSize(), 11);
+  EXPECT_FALSE(Dialog->font().bold());
+  EXPECT_EQ(Dialog->ComboBoxPortA->width(), 89);
+  for (QWidget* page : {Dialog->TabSheet1, Dialog->TabSheet2, Dialog->TabSheet4}) {
+    Dialog->PageControlCfg->setCurrentWidget(page);
+    EXPECT_EQ(test_support::ClippedCaptions(Dialog.get()), QStringList())
+        << page->objectName().toStdString();
+  }
+}
+
+TEST_F(CfgDialog, ShowingRereadsAFileChangedByAnotherWindow) {
+  WriteIni("[Comm]\nPort=COM2\nBaud=9600\n");
+  Create();  // this window loads COM2
+  TIniFile other(FIni.toStdString());
+  other.WriteString("Comm", "Port", "/dev/ttyUSB3");  // the other window saves meanwhile
+  other.WriteString("Comm", "Baud", "115200");
+  Show();
+  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), "/dev/ttyUSB3");
+  EXPECT_EQ(Dialog->EditBaudRate->text(), "115200");
+  Dialog->CheckBoxHardFlowA->setChecked(true);
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  const QString ini = ReadIni();
+  EXPECT_TRUE(ini.contains("Port=/dev/ttyUSB3")) << ini.toStdString();
+  EXPECT_TRUE(ini.contains("Baud=115200"));
+  EXPECT_TRUE(ini.contains("HardFlow=1"));
+}
+
+TEST_F(CfgDialog, UnusableFileIsReportedAtStartAndNeverWritten) {
+  ASSERT_EQ(mkfifo(FIni.toLocal8Bit().constData(), 0600), 0);
+  Create();  // would hang reading a FIFO without writer
+  ASSERT_EQ(Reported.size(), 1);
+  EXPECT_TRUE(Reported[0].startsWith("Soubor nastavení " + FIni +
+                                     " nelze použít: není to obyčejný soubor."));
+  Show();
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  EXPECT_EQ(Reported.value(1), "Unable to write to " + FIni + "\nDůvod: není to obyčejný soubor");
+  EXPECT_FALSE(QFileInfo(FIni).isFile());
+}
+
+TEST_F(CfgDialog, PortListPutsStableNamesFirstAndShowsLongNamesWhole) {
+  const QString byId = FDir.filePath("by-id"), device = FDir.filePath("ttyUSB0");
+  const QString link = byId + "/usb-Maker_Serial_Adapter_A1B2C3D4E5-if00-port0";
+  ASSERT_TRUE(QDir().mkpath(byId) && QFile(device).open(QIODevice::WriteOnly));
+  ASSERT_TRUE(QFile::link(device, link));
+  Create();
+  Dialog->SetSysfsRoot(FDir.filePath("no-sysfs").toStdString());
+  Dialog->SetByIdFolder(byId.toStdString());
+  Show();
+  Dialog->ComboBoxPortA->showPopup();
+  ASSERT_EQ(Dialog->ComboBoxPortA->count(), 1);
+  EXPECT_EQ(Dialog->ComboBoxPortA->itemData(0, Qt::UserRole).toString(), "ttyUSB0");
+  QAbstractItemView* list = Dialog->ComboBoxPortA->view();
+  EXPECT_GE(list->width(), list->fontMetrics().horizontalAdvance(link + "  → ttyUSB0"));
+  EXPECT_EQ(Dialog->ComboBoxPortA->width(), 89) << "the box keeps its size";
+  QTest::keyClick(list, Qt::Key_Return);
+  EXPECT_EQ(Dialog->ComboBoxPortA->currentText(), link) << "the path alone, no target";
+  EXPECT_EQ(Dialog->ComboBoxPortA->toolTip(), link);
 }

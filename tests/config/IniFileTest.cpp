@@ -7,48 +7,6 @@
 
 namespace {
 
-TEST(IniInteger, Forms) {
-  struct {
-    const char* Text;
-    bool Ok;
-    int32_t Value;
-  } cases[] = {
-      {"0", true, 0},
-      {"-12", true, -12},
-      {"+7", true, 7},
-      {"  42", true, 42},
-      {"007", true, 7},
-      {"$2580", true, 9600},
-      {"x2580", true, 9600},
-      {"X2580", true, 9600},
-      {"0x2580", true, 9600},
-      {"0X2580", true, 9600},
-      {"$ffffffff", true, -1},
-      {"$7FFFFFFF", true, 2147483647},
-      {"2147483647", true, 2147483647},
-      {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0},
-      {"-2147483649", false, 0},
-      {"$100000000", false, 0},
-      {"", false, 0},
-      {"   ", false, 0},
-      {"-", false, 0},
-      {"$", false, 0},
-      {"0x", false, 0},
-      {"9600 baud", false, 0},
-      {"12 ", false, 0},
-      {"1.5", false, 0},
-      {"$12G", false, 0},
-      {"-$10", false, 0},
-      {"99999999999999999999", false, 0},
-  };
-  for (const auto& c : cases) {
-    int32_t v = 12345;
-    EXPECT_EQ(ParseIniInteger(c.Text, v), c.Ok) << c.Text;
-    EXPECT_EQ(v, c.Ok ? c.Value : 12345) << c.Text;
-  }
-}
-
 TEST(IniFile, FirstOccurrenceWinsAndQuotesAreStripped) {
   char tmpl[] = "/tmp/vt-ini-XXXXXX";
   ASSERT_NE(::mkdtemp(tmpl), nullptr);

@@ -2,6 +2,7 @@
 // writable, else in the user's configuration folder.  Folder permissions do
 // not bind root, so every case runs in a child that drops to an unprivileged
 // user when the tests run as root.
+#include "../support/ChildProcess.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 
@@ -23,38 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uid_t Nobody = 65534;
-
-bool DropRights() {
-  if (::geteuid() != 0) return true;
-  return ::setgroups(0, nullptr) == 0 && ::setgid(Nobody) == 0 && ::setuid(Nobody) == 0;
-}
-
-// Runs fn in a child process (without root rights when dropRights) and
-// returns what it returned; "!rights" when the rights could not be dropped.
-std::string RunInChild(const std::function<std::string()>& fn, bool dropRights) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return "!pipe";
-  pid_t pid = ::fork();
-  if (pid < 0) return "!fork";
-  if (pid == 0) {
-    ::close(pipeFds[0]);
-    std::string out = !dropRights || DropRights() ? fn() : "!rights";
-    [[maybe_unused]] auto n = ::write(pipeFds[1], out.data(), out.size());
-    ::_exit(0);
-  }
-  ::close(pipeFds[1]);
-  std::string out;
-  char buf[512];
-  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;)
-    out.append(buf, static_cast<size_t>(n));
-  ::close(pipeFds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return out;
-}
-
-std::string RunUnprivileged(const std::function<std::string()>& fn) { return RunInChild(fn, true); }
+using test_support::RunInChild;
+using test_support::RunUnprivileged;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,3 +1,4 @@
+#include "../support/ChildProcess.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 
@@ -129,19 +130,20 @@ TEST_F(SettingsFile, CrLfModeSymlinkAndPermissionsSurviveSaves) {
   EXPECT_EQ(text.substr(text.size() - 12), "MaxLoko=16\r\n");
 }
 
-TEST_F(SettingsFile, FailedWriteNamesTheFileAndKeepsEarlierKeys) {
-  Put("[Comm]\nRecvTimeout=2000\n");
+TEST_F(SettingsFile, FailedWriteNamesTheFileAndLeavesItAsItWas) {
+  const std::string old = "[Comm]\nRecvTimeout=2000\n";
+  Put(old);
   LoadSettings();
   Settings.Port = "COM3";
   Settings.Baud = 19200;
   Settings.Parity = 2;
-  // Let the file grow to hold Port and Baud, no further: the third write
-  // fails as on a full disk.
-  const rlim_t limit = std::string("[Comm]\nRecvTimeout=2000\nPort=COM3\nBaud=19200\n").size();
-  struct rlimit old;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  // Room for the first two keys only, as on a nearly full disk: the save is
+  // one replacement, so not even those reach the file.
+  const rlim_t limit = std::string(old + "Port=COM3\nBaud=19200\n").size();
+  struct rlimit before;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit lim = old;
+  struct rlimit lim = before;
   lim.rlim_cur = limit;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
   std::string message;
@@ -152,13 +154,13 @@ TEST_F(SettingsFile, FailedWriteNamesTheFileAndKeepsEarlierKeys) {
     message = e.what();
     err = e.ErrorNumber();
   }
-  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::setrlimit(RLIMIT_FSIZE, &before);
   std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_EQ(message, "Unable to write to " + File);
   EXPECT_EQ(err, EFBIG);
-  EXPECT_EQ(Get(), "[Comm]\nRecvTimeout=2000\nPort=COM3\nBaud=19200\n");
-  EXPECT_EQ(EntriesInDir(), 1u);
+  EXPECT_EQ(Get(), old);
+  EXPECT_EQ(EntriesInDir(), 1u) << "no temporary file may stay behind";
   EXPECT_EQ(Settings.Parity, 2) << "the record keeps the new values";
 }
 
@@ -201,6 +203,80 @@ TEST_F(SettingsFile, UnreadableFileIsNotReplaced) {
   EXPECT_EQ(Settings.Port, "COM1");
   EXPECT_THROW(SaveSettings(), EIniWriteError);
   EXPECT_TRUE(fs::is_directory(File));
+}
+
+TEST_F(SettingsFile, ReadOnlyFileIsNotReplacedThroughItsFolder) {
+  Put("[Comm]\nPort=COM4\n");
+  ::chmod(File.c_str(), 0444);
+  ::chmod(Dir.c_str(), 0777);  // the folder itself is writable for everyone
+  const std::string got = test_support::RunUnprivileged([] {
+    LoadSettings();
+    Settings.Port = "COM9";
+    try {
+      SaveSettings();
+      return std::string("saved");
+    } catch (const EIniWriteError& e) {
+      return std::string(e.what()) + " / " + std::to_string(e.ErrorNumber());
+    }
+  });
+  EXPECT_EQ(got, "Unable to write to " + File + " / " + std::to_string(kIniFileReadOnly));
+  EXPECT_EQ(Get(), "[Comm]\nPort=COM4\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(File.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, ::geteuid()) << "the file still belongs to its owner";
+  EXPECT_EQ(EntriesInDir(), 1u);
+}
+
+TEST_F(SettingsFile, ByteOrderMarkIsReadPastAndKept) {
+  Put("\xEF\xBB\xBF[Comm]\nPort=COM5\nBaud=19200\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, "COM5");
+  EXPECT_EQ(Settings.Baud, 19200);
+  SaveSettings();
+  const std::string text = Get();
+  EXPECT_EQ(text.rfind("\xEF\xBB\xBF[Comm]\nPort=COM5\nBaud=19200\n", 0), 0u) << text;
+  EXPECT_EQ(text.find("[Comm]"), text.rfind("[Comm]")) << "one [Comm] section only";
+}
+
+TEST_F(SettingsFile, DevicesFifosAndHugeFilesAreRefusedUnreadAndNeverWritten) {
+  const std::string fifo = Dir + "/fifo.ini", huge = Dir + "/huge.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(huge) << "[Comm]\nPort=COM7\n";
+  fs::resize_file(huge, kIniMaxFileSize + 1);
+  for (const auto& [path, error] : {std::pair{fifo, kIniNotRegularFile},
+                                    std::pair{std::string("/dev/zero"), kIniNotRegularFile},
+                                    std::pair{huge, kIniFileTooLarge}}) {
+    SetSettingsFileName(path);
+    EXPECT_EQ(LoadSettings(), error) << path;  // a FIFO without writer would hang here
+    EXPECT_EQ(Settings.Port, "COM1") << "defaults";
+    if (path == "/dev/zero") continue;  // a fault here would replace the system's device
+    EXPECT_THROW(SaveSettings(), EIniWriteError) << path;
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(fs::file_size(huge), static_cast<uintmax_t>(kIniMaxFileSize + 1));
+  EXPECT_EQ(EntriesInDir(), 2u);
+}
+
+TEST_F(SettingsFile, DanglingLinkIsWrittenThrough) {
+  ASSERT_EQ(::symlink("sub/real.ini", File.c_str()), 0);
+  fs::create_directory(Dir + "/sub");
+  LoadSettings();
+  SaveSettings();
+  EXPECT_TRUE(fs::is_symlink(File));
+  EXPECT_EQ(Get().rfind("[Comm]\nPort=COM1\n", 0), 0u);
+  EXPECT_EQ(EntriesInDir(), 2u);
+}
+
+TEST_F(SettingsFile, TemporaryFilesOfKilledSavesAreRemovedByTheNextLoad) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string stale = File + ".~" + std::to_string(gone) + ".0";
+  const std::string running = File + ".~" + std::to_string(::getppid()) + ".0";
+  for (const std::string& f : {stale, running, File + ".~backup"}) std::ofstream(f) << "x";
+  LoadSettings();
+  EXPECT_EQ(EntriesInDir(), 2u) << "only the dead process's file goes";
+  EXPECT_FALSE(fs::exists(stale));
 }
 
 TEST(SettingsName, DefaultIsTheExecutableWithIni) {

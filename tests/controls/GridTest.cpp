@@ -303,6 +303,23 @@ TEST_F(ControlsGrid, KeysWithheldFromTheBase) {
   EXPECT_TRUE(pressed.empty());
 }
 
+TEST_F(ControlsGrid, HomeAndEndMoveTheSelectedRowNotTheColumn) {
+  TSortGridPemra grid;
+  SetupAsWindow(grid, 30);
+  grid.resize(520, 120);  // fewer rows than the view shows
+  Activate(grid);
+  grid.setFocus();
+  grid.SetRow(3);
+  grid.SetCol(2);
+  QTest::keyClick(&grid, Qt::Key_End);
+  EXPECT_EQ(grid.Row(), 29);
+  EXPECT_EQ(grid.Col(), 2);
+  EXPECT_TRUE(grid.viewport()->rect().intersects(grid.CellRect(0, 29))) << "scrolled to it";
+  QTest::keyClick(&grid, Qt::Key_Home);
+  EXPECT_EQ(grid.Row(), 1);
+  EXPECT_EQ(grid.Col(), 2);
+}
+
 TEST_F(ControlsGrid, DisplayTextChangesOnlyWhatIsDrawn) {
   TSortGridPemra shown, stored;
   for (TSortGridPemra* g : {&shown, &stored}) {

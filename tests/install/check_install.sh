@@ -113,7 +113,8 @@ check_tree() {
     # Also answers without any display.
     local headless=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
     out=$("${headless[@]}" "$prefix/bin/vVantrelBus" --version 2>/dev/null)
-    [[ "$out" =~ ^vVantrelBus\ [0-9] ]] || fail "vVantrelBus --version: $out"
+    # The About page says "verze 1.0": the program's version is a 1.0.x.
+    [[ "$out" =~ ^vVantrelBus\ 1\.0\.[0-9]+$ ]] || fail "vVantrelBus --version: $out"
     out=$("${headless[@]}" "$prefix/bin/vVantrelBus" --help 2>/dev/null)
     grep -q -- '--settings' <<<"$out" || fail "vVantrelBus --help: $out"
   fi

@@ -381,13 +381,15 @@ TEST(SerialErrors, TextsLineErrorsAndTicks) {
   EXPECT_EQ(TBlockSerial::GetErrorDesc(ErrorTimeout), "Timeout during operation");
   EXPECT_EQ(TBlockSerial::GetErrorDesc(ErrorTransmitFull), "Tranceive Queue is full");
   EXPECT_EQ(TBlockSerial::GetErrorDesc(EACCES), "Permission denied");
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(12345), "") << "no system text, no invented one";
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(-7), "");
   TBlockSerial port;
   EXPECT_EQ(port.LastErrorText(), "OK");
-  port.DecodeLineErrors(CeFrame);
+  port.DecodeLineErrors(kCeFrame);
   EXPECT_EQ(port.LastErrorCode(), ErrorFraming);
-  port.DecodeLineErrors(CeFrame | CeRxParity | CeOverrun);
+  port.DecodeLineErrors(kCeFrame | kCeRxParity | kCeOverrun);
   EXPECT_EQ(port.LastErrorCode(), ErrorParity);  // the last tested flag wins
-  port.DecodeLineErrors(CeFrame | CeTxFull);
+  port.DecodeLineErrors(kCeFrame | kCeTxFull);
   EXPECT_EQ(port.LastErrorCode(), ErrorTransmitFull);
 
   EXPECT_EQ(TickDifference(0xFFFFFFF0u, 16u), 32u);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "serial/SerialPorts.h"
 
@@ -32,9 +33,12 @@ protected:
     fs::create_directories(Root / "bus/drivers/dw-apb-uart");
   }
   void TearDown() override { fs::remove_all(Root); }
-  // A tty whose device is bound to driver (none: no device link at all).
-  void AddTty(const std::string& name, const std::string& driver) {
+  // A tty whose device is bound to driver (none: no device link at all);
+  // uartType is the serial core's "type" attribute ("": none).
+  void AddTty(const std::string& name, const std::string& driver,
+              const std::string& uartType = "") {
     fs::create_directories(Root / "class" / name);
+    if (!uartType.empty()) std::ofstream(Root / "class" / name / "type") << uartType << "\n";
     if (driver.empty()) return;
     fs::create_directories(Root / "devices" / name);
     fs::create_directory_symlink("../../bus/drivers/" + driver, Root / "devices" / name / "driver");
@@ -42,7 +46,8 @@ protected:
   }
   // A serial-core port on the serial-base bus below a controller bound to
   // driver: device -> port (driver "port") -> ctrl ("ctrl") -> hardware.
-  void AddSerialBaseTty(const std::string& name, const std::string& driver) {
+  void AddSerialBaseTty(const std::string& name, const std::string& driver,
+                        const std::string& uartType = "") {
     const fs::path hw = Root / "devices" / name;
     fs::create_directories(hw / "ctrl" / "port");
     fs::create_directory_symlink("../../bus/drivers/" + driver, hw / "driver");
@@ -50,34 +55,52 @@ protected:
     fs::create_directory_symlink("../../../../bus/serial-base/drivers/port",
                                  hw / "ctrl" / "port" / "driver");
     fs::create_directories(Root / "class" / name);
+    if (!uartType.empty()) std::ofstream(Root / "class" / name / "type") << uartType << "\n";
     fs::create_directory_symlink("../../devices/" + name + "/ctrl/port",
                                  Root / "class" / name / "device");
   }
   fs::path Root;
 };
 
+// The 8250 ports are judged by their UART type in sysfs alone: the names
+// below have no device node, so a port that had to be opened to be listed
+// would be missing.
 TEST_F(SerialPortListFake, ListsBoundPortsInDirectoryOrderAndDropsAbsentUarts) {
   AddTty("tty0", "");
   AddTty("ttyUSB0", "ftdi_sio");
-  AddTty("ttyVantrelGhost8250", "serial8250");  // no UART answers: no /dev node either
+  AddTty("ttyVantrelGhost8250", "serial8250", "0");  // the driver's port without a UART
+  AddTty("ttyVantrelNoType8250", "serial8250");
+  AddTty("ttyVantrelReal8250", "serial8250", "4");
   AddTty("ttyACM3", "ftdi_sio");
-  AddSerialBaseTty("ttyVantrelGhostBase", "serial8250");
+  AddSerialBaseTty("ttyVantrelGhostBase", "serial8250", "0");
+  AddSerialBaseTty("ttyVantrelRealBase", "serial8250", "4");
   AddSerialBaseTty("ttyS4", "dw-apb-uart");
   AddTty("ptmx", "");
 
   std::string expected;
   for (const auto& e : fs::directory_iterator(Root / "class")) {  // the same readdir order
     const std::string name = e.path().filename().string();
-    if (name != "ttyUSB0" && name != "ttyACM3" && name != "ttyS4") continue;
+    if (name != "ttyUSB0" && name != "ttyACM3" && name != "ttyS4" && name != "ttyVantrelReal8250" &&
+        name != "ttyVantrelRealBase")
+      continue;
     if (!expected.empty()) expected += ',';
     expected += "/dev/" + name;
   }
-  EXPECT_EQ(ListSerialPorts((Root / "class").string()), expected);
+  EXPECT_EQ(ListSerialPorts((Root / "class").string(), (Root / "none").string()), expected);
+}
+
+TEST_F(SerialPortListFake, StableByIdNamesComeFirst) {
+  AddTty("ttyUSB0", "ftdi_sio");
+  fs::create_directories(Root / "by-id");
+  fs::create_symlink("../../ttyUSB0", Root / "by-id" / "usb-Maker_USB_Serial_A1B2-if00-port0");
+  const std::string byId = (Root / "by-id").string();
+  EXPECT_EQ(ListSerialPorts((Root / "class").string(), byId),
+            byId + "/usb-Maker_USB_Serial_A1B2-if00-port0,/dev/ttyUSB0");
 }
 
 TEST_F(SerialPortListFake, MissingOrEmptyTreeGivesEmptyText) {
-  EXPECT_EQ(ListSerialPorts((Root / "class").string()), "");
-  EXPECT_EQ(ListSerialPorts((Root / "nothing-here").string()), "");
+  EXPECT_EQ(ListSerialPorts((Root / "class").string(), (Root / "none").string()), "");
+  EXPECT_EQ(ListSerialPorts((Root / "nothing-here").string(), (Root / "none").string()), "");
 }
 
 }  // namespace

@@ -1,0 +1,92 @@
+# The layer check: every #include in src/ and tools/ names a file of its own
+# layer or of one its row below allows, and only the Qt layers include Qt.
+#   cmake -DROOT=<source tree> -P LayerCheck.cmake
+# Fails naming each offending include.
+cmake_minimum_required(VERSION 3.25)
+
+# A file's layer: the first pattern that matches its path under ROOT gives it
+# ("\\1" is the folder's name), so new files in a folder need no change here.
+set(rules
+    "^src/config/(Settings|IniFile)\\." settings  # the Qt-free part of config
+    "^src/app/CentralStatus\\." status  # Qt-free texts that still live in app
+    "^src/([a-z]+)/" "\\1"
+    "^tools/" tools)
+
+# Layer, whether it may include Qt, and the layers it may include besides its
+# own.  A new folder under src/ needs a row.
+set(layers
+    "base     no"
+    "serial   no  base"
+    "bus      no  base serial"
+    "status   no  base bus"
+    "capture  no  base serial bus"
+    "sim      no  base serial bus capture"
+    "settings no  base"
+    "controls Qt  base"
+    "config   Qt  base serial settings controls"
+    "traffic  no  base bus"
+    "app      Qt  base serial bus status capture sim settings controls config traffic"
+    "tools    no  base serial bus status capture sim settings")
+
+function(layer_of path out)
+  set(${out} "" PARENT_SCOPE)
+  set(list ${rules})
+  while(list)
+    list(POP_FRONT list pattern layer)
+    if(path MATCHES "${pattern}")
+      string(REGEX REPLACE "${pattern}.*" "${layer}" name "${path}")
+      set(${out} ${name} PARENT_SCOPE)
+      return()
+    endif()
+  endwhile()
+endfunction()
+
+set(errors "")
+file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/src/*.h ${ROOT}/src/*.cpp ${ROOT}/tools/*.h
+     ${ROOT}/tools/*.cpp)
+foreach(file IN LISTS files)
+  layer_of(${file} layer)
+  set(row "")
+  foreach(entry IN LISTS layers)
+    string(REGEX REPLACE " +" ";" entry "${entry}")
+    list(POP_FRONT entry name qt)
+    if(name STREQUAL layer)
+      set(row ${entry})
+      break()
+    endif()
+  endforeach()
+  if(NOT name STREQUAL layer)
+    list(APPEND errors "${file}: layer '${layer}' has no row in the layer table")
+    continue()
+  endif()
+  get_filename_component(dir ${file} DIRECTORY)
+  file(STRINGS ${ROOT}/${file} includes REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS includes)
+    if(line MATCHES "<(Qt?[A-Z][^>]*)>" AND NOT qt STREQUAL "Qt")
+      list(APPEND errors "${file}: <${CMAKE_MATCH_1}> in the Qt-free layer ${layer}")
+    elseif(line MATCHES "\"([^\"]+)\"")
+      set(inc ${CMAKE_MATCH_1})
+      if(EXISTS ${ROOT}/${dir}/${inc})
+        get_filename_component(target ${ROOT}/${dir}/${inc} ABSOLUTE)
+      elseif(EXISTS ${ROOT}/src/${inc})
+        get_filename_component(target ${ROOT}/src/${inc} ABSOLUTE)
+      else()
+        continue()  # generated, or not the project's
+      endif()
+      file(RELATIVE_PATH target ${ROOT} ${target})
+      layer_of(${target} used)
+      if(NOT used STREQUAL layer AND NOT used IN_LIST row)
+        list(APPEND errors "${file}: \"${inc}\" is in layer '${used}', which ${layer} may not use")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+if(errors)
+  list(LENGTH errors count)
+  list(JOIN errors "\n" text)
+  message("${text}")
+  message(FATAL_ERROR "${count} include(s) break the layers")
+endif()
+list(LENGTH files count)
+message(STATUS "Layers kept by ${count} files")

@@ -1,0 +1,2 @@
+// The window's layer, out of the bus layer's reach.
+#pragma once
