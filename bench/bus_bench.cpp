@@ -8,7 +8,6 @@
 //   build/bench/bus_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
-#include <bit>
 #include <cstdint>
 #include <initializer_list>
 #include <random>
@@ -19,12 +18,6 @@
 namespace {
 
 constexpr std::size_t kTrafficSize = 1 << 20;
-
-uint8_t CallByte(int address, bool active) {
-  unsigned b = static_cast<unsigned>(address) | (active ? 0x40u : 0u);
-  if (std::popcount(b) % 2) b |= 0x80;
-  return static_cast<uint8_t>(b);
-}
 
 void Append(ByteString& s, std::initializer_list<int> bytes) {
   for (int b : bytes) s.push_back(static_cast<char>(b));
@@ -53,7 +46,7 @@ ByteString RealisticTraffic(std::size_t& items) {
     address = address % 31 + 1;
     const bool active = address % 5 == 1;  // devices 1, 6, 11, 16, 21, 26, 31
     const std::size_t call = s.size();
-    s.push_back(static_cast<char>(CallByte(address, active)));
+    s.push_back(static_cast<char>(CallByteFor(address, active)));
     ++items;
     if (active && percent(rng) < 30) {
       // Call byte 0x4B (device 11) followed by a message passes its own check
@@ -106,18 +99,16 @@ const ByteString& Traffic() {
   return traffic;
 }
 
-// Cuts the whole buffer as the reader does (0 or more than what is left: the
-// rest as one item) and hands each item to f.
+// Cuts the whole buffer with the reader's loop (as a capture: all bytes
+// there) and hands each item to f.
 template <typename F>
 std::size_t CutAll(std::string_view buf, F&& f) {
   std::size_t items = 0;
-  while (!buf.empty()) {
-    std::size_t n = static_cast<std::size_t>(CheckedMessageLength(buf));
-    if (n == 0 || n > buf.size()) n = buf.size();
-    f(buf.substr(0, n));
-    buf.remove_prefix(n);
+  CutComplete(buf, CheckedMessageLength, true, [&](std::string_view item) {
+    f(item);
     ++items;
-  }
+    return true;
+  });
   return items;
 }
 

@@ -26,7 +26,7 @@ set(layers
     "config   Qt  base serial settings controls"
     "traffic  no  base bus"
     "app      Qt  base serial bus status capture sim settings controls config traffic"
-    "tools    no  base serial bus status capture sim settings")
+    "tools    no  base serial bus status capture sim settings traffic")
 
 function(layer_of path out)
   set(${out} "" PARENT_SCOPE)

@@ -1,7 +1,7 @@
 // Formatting arbitrary central messages for the status panel: no crash, and
 // every label keeps its field width (the panel's labels are fixed-pitch
 // columns), with the decimal separator and MaxLoko chosen by the input too.
-#include "app/CentralStatus.h"
+#include "bus/BusItem.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   m.insert(m.begin(), '\0');  // the window hands only messages starting with 0x00
   const TCentralStatusView v = FormatCentralStatus(m, maxLoko, sep);
   switch (v.Kind) {
-    case TCentralMsgKind::cmkPower:
+    case TItemKind::ikCentralPower:
       if (m.size() != 3 || v.PowerCaption.empty()) std::abort();
       break;
-    case TCentralMsgKind::cmkStatus:
+    case TItemKind::ikCentralStatus:
       if (m.size() != 7 || v.Central.empty() || v.Firmware.empty() || v.VolAdr.empty())
         std::abort();
       break;
-    case TCentralMsgKind::cmkLog:
+    default:
       if (v.LogLine.empty()) std::abort();
       break;
   }

@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,10 +18,10 @@
 
 #include "DumpFormat.h"
 #include "ToolCommon.h"
-#include "bus/uVantrelThr.h"
+#include "bus/BusConnection.h"
+#include "bus/Capture.h"
+#include "config/IniFile.h"
 #include "config/Settings.h"
-#include "serial/vVantrelSer.h"
-#include "sim/SimTraffic.h"
 
 namespace {
 
@@ -67,12 +66,6 @@ std::string ErrnoText(int err) {
   return strerror_r(err, buf, sizeof buf);
 }
 
-int64_t NowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
 // Woken by the queue, the reader's end notice and the signals.
 int WakePipe[2] = {-1, -1};
 std::atomic<bool> SignalSeen{false};
@@ -87,30 +80,23 @@ void OnSignal(int) {
   Wake();
 }
 
-// The bus link with a tap: every chunk read goes to the raw log as well.
-class TTapSerial : public TVantrelSerial {
-public:
-  explicit TTapSerial(int rawFd) : FRawFd(rawFd) {}
-  ByteString ReadAvailable(int timeoutMs) override {
-    ByteString bytes = TVantrelSerial::ReadAvailable(timeoutMs);
-    for (std::size_t done = 0; FRawFd >= 0 && done < bytes.size() && FRawError == 0;) {
-      const ssize_t n = write(FRawFd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        FRawError = errno;
-        Wake();
-        break;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    return bytes;
-  }
-  int RawError() const { return FRawError.load(); }
+// The raw log's write error (errno), set on the reader thread.
+std::atomic<int> RawError{0};
 
-private:
-  int FRawFd;
-  std::atomic<int> FRawError{0};
-};
+// Writes the bytes to the raw log unchanged; false, with the error in
+// RawError, when it cannot.
+bool WriteRawLog(int rawFd, std::string_view bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(rawFd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      RawError = errno;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 struct TOptions {
   std::string SettingsFile, Port, CaptureFile, RawLog;
@@ -160,19 +146,14 @@ int DumpCapture(const TOptions& opt) {
   // unless --count cuts the run short.
   TCaptureFramer framer([&](std::string_view item) {
     if (opt.Count && printed == opt.Count) return false;
-    if (!PrintLine(DumpItemText(ByteString(item), Settings.MaxLoko))) {
+    if (!PrintLine(DumpItemText(item, Settings.MaxLoko))) {
       stdoutFailed = true;
       return false;
     }
     ++printed;
-    for (std::size_t done = 0; rawFd >= 0 && done < item.size();) {
-      const ssize_t n = write(rawFd, item.data() + done, item.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        failure = "cannot write " + opt.RawLog + ": " + ErrnoText(errno);
-        return false;
-      }
-      done += static_cast<std::size_t>(n);
+    if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
+      failure = "cannot write " + opt.RawLog + ": " + ErrnoText(RawError);
+      return false;
     }
     return !(opt.Count && printed == opt.Count);
   });
@@ -202,30 +183,19 @@ int DumpPort(const TOptions& opt) {
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
     return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
-
-  TTapSerial serial(rawFd);
-  serial.OpenPort(port);
-  // The window tests once, after configuring, and so shows the closed port's
-  // error instead of the cause; here the cause is reported.
-  if (serial.LastErrorCode() != 0) {
-    CloseRawLog(rawFd, opt.RawLog);
-    return Fail("cannot open port " + port + ": " + serial.LastErrorText());
-  }
-  serial.ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
-                       Settings.StopBit, Settings.SoftFlow, Settings.HardFlow);
-  if (serial.LastErrorCode() != 0) {
-    const std::string text = serial.LastErrorText();
-    serial.ClosePort();
-    CloseRawLog(rawFd, opt.RawLog);
-    return Fail("cannot configure port " + port + ": " + text);
-  }
-
   if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int err = errno;
-    serial.ClosePort();
     CloseRawLog(rawFd, opt.RawLog);
     return Fail("cannot create a pipe: " + ErrnoText(err));
   }
+
+  TBusConnection connection;
+  if (rawFd >= 0)
+    connection.SetOnChunk([rawFd](std::string_view bytes, int64_t) {
+      if (RawError == 0 && !WriteRawLog(rawFd, bytes)) Wake();
+    });
+  connection.SetOnTerminate([](TReadComDaemon*) { Wake(); });
+  SetQueueWakeup(Wake);
   // The reader thread starts with the signals blocked, so they always land here.
   sigset_t signals, old;
   sigemptyset(&signals);
@@ -237,28 +207,34 @@ int DumpPort(const TOptions& opt) {
   sigemptyset(&sa.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
   pthread_sigmask(SIG_BLOCK, &signals, &old);
-
-  SetQueueWakeup(Wake);
-  TReadComDaemon daemon(&serial, true, Settings.SleepTimeout, Settings.RecvTimeout,
-                        Settings.WaitTimeout);
-  daemon.SetOnTerminate([](TReadComDaemon*) { Wake(); });
-  daemon.Start();
+  const bool open =
+      connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                             Settings.StopBit, Settings.SoftFlow, Settings.HardFlow,
+                             Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout});
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (!open) {
+    SetQueueWakeup({});
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail((connection.FailedStage() == TBusConnection::stOpen ? "cannot open port "
+                                                                    : "cannot configure port ") +
+                port + ": " + connection.ErrorText());
+  }
+  const TReadComDaemon& reader = *connection.Reader();
   Wake();  // items left in the queue are taken at once
 
   using TClock = std::chrono::steady_clock;
   const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
                                             std::chrono::duration<double>(opt.Seconds));
-  const int64_t startUs = NowUs();
+  const int64_t startUs = WallClockUs();
   int64_t previousUs = 0;
   uint64_t printed = 0;
   bool outputFailed = false;
 
-  auto printItem = [&](const ByteString& item) {
-    const int64_t now = NowUs();
-    const std::string line =
-        DumpTimePrefix(opt.Time, now, previousUs, startUs) + DumpItemText(item, Settings.MaxLoko);
-    previousUs = now;
+  // Each line with the time the reader cut the item.
+  auto printItem = [&](const TQueuedItem& item) {
+    const std::string line = DumpTimePrefix(opt.Time, item.TimeUs, previousUs, startUs) +
+                             DumpItemText(item.Bytes, Settings.MaxLoko);
+    previousUs = item.TimeUs;
     if (!PrintLine(line)) outputFailed = true;
     ++printed;
   };
@@ -275,66 +251,53 @@ int DumpPort(const TOptions& opt) {
     if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
     char drain[64];
     while (read(WakePipe[0], drain, sizeof drain) > 0) {}
-    ByteString item;
-    for (QueueTakeFirst(item); !item.empty() && !outputFailed; QueueTakeFirst(item)) {
+    TQueuedItem item;
+    for (QueueTakeFirst(item); !item.Bytes.empty() && !outputFailed; QueueTakeFirst(item)) {
       printItem(item);
       if (opt.Count && printed == opt.Count) break;
     }
-    if (outputFailed || SignalSeen || daemon.Finished() || serial.RawError() != 0) break;
+    if (outputFailed || SignalSeen || reader.Finished() || RawError != 0) break;
     if (opt.Count && printed == opt.Count) break;
   }
 
   // Disconnect as the window does: close the port, then stop the reader.
-  const bool lost = daemon.Finished() && daemon.EndReason() != TReadComDaemon::erStopped;
-  serial.ClosePort();
-  daemon.Terminate();
-  daemon.WaitFor();
+  const bool lost = reader.Finished() && reader.EndReason() != TReadComDaemon::erStopped;
+  connection.Close();
   SetQueueWakeup({});
   // What the reader queued before it stopped was received: print it too.
-  ByteString item;
-  for (QueueTakeFirst(item); !item.empty() && !outputFailed && !(opt.Count && printed == opt.Count);
+  TQueuedItem item;
+  for (QueueTakeFirst(item);
+       !item.Bytes.empty() && !outputFailed && !(opt.Count && printed == opt.Count);
        QueueTakeFirst(item))
     printItem(item);
 
   int rc = 0;
   if (outputFailed) rc = StdoutFailed();
-  if (serial.RawError() != 0)
-    rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(serial.RawError()));
+  if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
   if (lost)
     rc = Fail(
         "port " + port + " lost: " +
-        (daemon.EndErrorText().empty() ? std::string("the reader ended") : daemon.EndErrorText()));
+        (reader.EndErrorText().empty() ? std::string("the reader ended") : reader.EndErrorText()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
   return rc;
 }
 
+// The letters only tell the options apart: no short option is accepted.
+const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
+                           {"port", required_argument, nullptr, 'p'},
+                           {"file", required_argument, nullptr, 'f'},
+                           {"time", required_argument, nullptr, 't'},
+                           {"raw-log", required_argument, nullptr, 'r'},
+                           {"count", required_argument, nullptr, 'c'},
+                           {"seconds", required_argument, nullptr, 'S'},
+                           {"show-settings", no_argument, nullptr, 'w'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {nullptr, 0, nullptr, 0}};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum {
-    optSettings = 1000,
-    optPort,
-    optFile,
-    optTime,
-    optRawLog,
-    optCount,
-    optSeconds,
-    optShow,
-    optHelp,
-    optVersion
-  };
-  static const option kOptions[] = {{"settings", required_argument, nullptr, optSettings},
-                                    {"port", required_argument, nullptr, optPort},
-                                    {"file", required_argument, nullptr, optFile},
-                                    {"time", required_argument, nullptr, optTime},
-                                    {"raw-log", required_argument, nullptr, optRawLog},
-                                    {"count", required_argument, nullptr, optCount},
-                                    {"seconds", required_argument, nullptr, optSeconds},
-                                    {"show-settings", no_argument, nullptr, optShow},
-                                    {"help", no_argument, nullptr, optHelp},
-                                    {"version", no_argument, nullptr, optVersion},
-                                    {nullptr, 0, nullptr, 0}};
-
   TOptions opt;
   bool havePort = false;
   opterr = 0;
@@ -342,18 +305,18 @@ int main(int argc, char** argv) {
   while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     switch (c) {
-      case optSettings:
+      case 's':
         opt.SettingsFile = value;
         break;
-      case optPort:
+      case 'p':
         if (value.empty()) return Usage("--port needs a port name");
         opt.Port = value;
         havePort = true;
         break;
-      case optFile:
+      case 'f':
         opt.CaptureFile = value;
         break;
-      case optTime:
+      case 't':
         if (value == "a")
           opt.Time = TTimeMode::tmAbsolute;
         else if (value == "d")
@@ -364,24 +327,24 @@ int main(int argc, char** argv) {
           return Usage("invalid --time '" + value +
                        "': a (absolute), d (delta) or z (since start)");
         break;
-      case optRawLog:
+      case 'r':
         opt.RawLog = value;
         break;
-      case optCount:
+      case 'c':
         if (!ParseUnsigned(optarg, UINT64_MAX, opt.Count) || opt.Count == 0)
           return Usage("invalid --count '" + value + "': a whole number above 0");
         break;
-      case optSeconds:
+      case 'S':
         if (!ParseDouble(optarg, 0, 1e7, opt.Seconds) || opt.Seconds <= 0)
           return Usage("invalid --seconds '" + value + "': a number above 0");
         break;
-      case optShow:
+      case 'w':
         opt.ShowSettings = true;
         break;
-      case optHelp:
+      case 'h':
         std::fputs(kUsage, stdout);
         return 0;
-      case optVersion:
+      case 'V':
         std::printf("vantrel-dump %s\n", VANTREL_VERSION);
         return 0;
       default: {
@@ -410,7 +373,8 @@ int main(int argc, char** argv) {
   } else {
     SetSettingsFileName(SiblingSettingsFileName("vVantrelBus"));  // the window's settings
   }
-  LoadSettings();
+  if (const int error = LoadSettings())
+    return Fail("cannot read settings file " + SettingsFileName() + ": " + IniErrorText(error));
   if (havePort) Settings.Port = opt.Port;
   signal(SIGPIPE, SIG_IGN);  // a closed output pipe shows as a write error
 

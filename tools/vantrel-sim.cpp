@@ -48,111 +48,18 @@ int Usage(const char* message) {
   return 2;
 }
 
-}  // namespace
+// The letters only tell the options apart: no short option is accepted.
+const option kOptions[] = {
+    {"rate", required_argument, nullptr, 'r'},    {"baud", required_argument, nullptr, 'b'},
+    {"seed", required_argument, nullptr, 's'},    {"noise", required_argument, nullptr, 'n'},
+    {"replay", required_argument, nullptr, 'R'},  {"loop", no_argument, nullptr, 'l'},
+    {"seconds", required_argument, nullptr, 'S'}, {"save", required_argument, nullptr, 'w'},
+    {"port", required_argument, nullptr, 'p'},    {"link", required_argument, nullptr, 'L'},
+    {"linger", required_argument, nullptr, 'g'},  {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0}};
 
-int main(int argc, char** argv) {
-  enum {
-    optRate = 1000,
-    optBaud,
-    optSeed,
-    optNoise,
-    optReplay,
-    optLoop,
-    optSeconds,
-    optSave,
-    optPort,
-    optLink,
-    optLinger,
-    optHelp,
-    optVersion
-  };
-  static const option kOptions[] = {{"rate", required_argument, nullptr, optRate},
-                                    {"baud", required_argument, nullptr, optBaud},
-                                    {"seed", required_argument, nullptr, optSeed},
-                                    {"noise", required_argument, nullptr, optNoise},
-                                    {"replay", required_argument, nullptr, optReplay},
-                                    {"loop", no_argument, nullptr, optLoop},
-                                    {"seconds", required_argument, nullptr, optSeconds},
-                                    {"save", required_argument, nullptr, optSave},
-                                    {"port", required_argument, nullptr, optPort},
-                                    {"link", required_argument, nullptr, optLink},
-                                    {"linger", required_argument, nullptr, optLinger},
-                                    {"help", no_argument, nullptr, optHelp},
-                                    {"version", no_argument, nullptr, optVersion},
-                                    {nullptr, 0, nullptr, 0}};
-
-  TSimConfig config;
-  bool haveRate = false, haveBaud = false;
-  uint64_t baud = 9600;
-  opterr = 0;
-  int c;
-  while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
-    const std::string value = optarg ? optarg : "";
-    uint64_t u = 0;
-    double d = 0;
-    switch (c) {
-      case optRate:
-        if (!ParseDouble(optarg, 0, 1e9, d))
-          return Usage(("invalid --rate '" + value + "': bytes per second, 0 or more").c_str());
-        config.BytesPerSecond = d;
-        haveRate = true;
-        break;
-      case optBaud:
-        if (!ParseUnsigned(optarg, 10'000'000, u))
-          return Usage(("invalid --baud '" + value + "': a whole number, 0 or more").c_str());
-        baud = u;
-        haveBaud = true;
-        break;
-      case optSeed:
-        if (!ParseUnsigned(optarg, UINT64_MAX, u))
-          return Usage(("invalid --seed '" + value + "': a whole number").c_str());
-        config.Seed = u;
-        break;
-      case optNoise:
-        if (!ParseDouble(optarg, 0, 1, d))
-          return Usage(("invalid --noise '" + value + "': a probability from 0 to 1").c_str());
-        config.Noise = d;
-        break;
-      case optReplay:
-        config.ReplayFile = value;
-        break;
-      case optLoop:
-        config.Loop = true;
-        break;
-      case optSeconds:
-        if (!ParseDouble(optarg, 0, 1e7, d) || d <= 0)
-          return Usage(("invalid --seconds '" + value + "': a number above 0").c_str());
-        config.Seconds = d;
-        break;
-      case optSave:
-        config.SaveFile = value;
-        break;
-      case optPort:
-        config.Port = value;
-        break;
-      case optLink:
-        config.LinkPath = value;
-        break;
-      case optLinger:
-        if (!ParseDouble(optarg, 0, 3600, d))
-          return Usage(("invalid --linger '" + value + "': seconds, 0 to 3600").c_str());
-        config.LingerSeconds = d;
-        break;
-      case optHelp:
-        std::fputs(kUsage, stdout);
-        return 0;
-      case optVersion:
-        std::printf("vantrel-sim %s\n", VANTREL_VERSION);
-        return 0;
-      default: {
-        const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
-        return Usage(optopt ? ("option " + bad + " needs a value").c_str()
-                            : ("unknown option " + bad).c_str());
-      }
-    }
-  }
-  if (optind < argc)
-    return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
+// The options that depend on each other.
+int CheckOptions(TSimConfig& config, bool haveRate, bool haveBaud, uint64_t baud) {
   if (haveRate && haveBaud && config.Port.empty())
     return Usage("give either --rate or --baud, not both");
   if (config.Loop && config.ReplayFile.empty()) return Usage("--loop needs --replay");
@@ -165,6 +72,91 @@ int main(int argc, char** argv) {
     else if (!config.Port.empty())
       return Usage("--port needs a line speed above 0");
   }
+  return -1;
+}
+
+// Reads the options into config: -1 to go on, or the exit status (after the
+// usage, the help or the version).
+int ParseOptions(int argc, char** argv, TSimConfig& config) {
+  bool haveRate = false, haveBaud = false;
+  uint64_t baud = 9600;
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    const std::string value = optarg ? optarg : "";
+    uint64_t u = 0;
+    double d = 0;
+    switch (c) {
+      case 'r':
+        if (!ParseDouble(optarg, 0, 1e9, d))
+          return Usage(("invalid --rate '" + value + "': bytes per second, 0 or more").c_str());
+        config.BytesPerSecond = d;
+        haveRate = true;
+        break;
+      case 'b':
+        if (!ParseUnsigned(optarg, 10'000'000, u))
+          return Usage(("invalid --baud '" + value + "': a whole number, 0 or more").c_str());
+        baud = u;
+        haveBaud = true;
+        break;
+      case 's':
+        if (!ParseUnsigned(optarg, UINT64_MAX, u))
+          return Usage(("invalid --seed '" + value + "': a whole number").c_str());
+        config.Seed = u;
+        break;
+      case 'n':
+        if (!ParseDouble(optarg, 0, 1, d))
+          return Usage(("invalid --noise '" + value + "': a probability from 0 to 1").c_str());
+        config.Noise = d;
+        break;
+      case 'R':
+        config.ReplayFile = value;
+        break;
+      case 'l':
+        config.Loop = true;
+        break;
+      case 'S':
+        if (!ParseDouble(optarg, 0, 1e7, d) || d <= 0)
+          return Usage(("invalid --seconds '" + value + "': a number above 0").c_str());
+        config.Seconds = d;
+        break;
+      case 'w':
+        config.SaveFile = value;
+        break;
+      case 'p':
+        config.Port = value;
+        break;
+      case 'L':
+        config.LinkPath = value;
+        break;
+      case 'g':
+        if (!ParseDouble(optarg, 0, 3600, d))
+          return Usage(("invalid --linger '" + value + "': seconds, 0 to 3600").c_str());
+        config.LingerSeconds = d;
+        break;
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return 0;
+      case 'V':
+        std::printf("vantrel-sim %s\n", VANTREL_VERSION);
+        return 0;
+      default: {
+        const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
+        return Usage(optopt ? ("option " + bad + " needs a value").c_str()
+                            : ("unknown option " + bad).c_str());
+      }
+    }
+  }
+  if (optind < argc)
+    return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
+  return CheckOptions(config, haveRate, haveBaud, baud);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TSimConfig config;
+  if (const int rc = ParseOptions(argc, argv, config); rc >= 0) return rc;
 
   // Signals are taken by sigwait below; every thread inherits the mask.
   sigset_t signals;

@@ -55,13 +55,18 @@ QString SecondsText(int64_t us) {
 
 QString Count(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }
 
-const char* const kKindCaptions[kTrafficKindCount] = {
-    "Výzvy zařízením",        "Klidový bajt 1F",  "Osamělé bajty (protokol)",
-    "Stav napájení centrály", "Stav centrály",    "Jiné zprávy centrály (protokol)",
-    "Zprávy zařízení",        "Nerozpoznaná data"};
+const char* const kKindCaptions[kKindSlots] = {"",
 
-constexpr uint32_t kCallBits =
-    KindBit(TTrafficKind::tkCallByte) | KindBit(TTrafficKind::tkIdleByte);
+                                               "Výzvy zařízením",
+                                               "Klidový bajt 1F",
+                                               "Osamělé bajty (protokol)",
+                                               "Stav napájení centrály",
+                                               "Stav centrály",
+                                               "Jiné zprávy centrály (protokol)",
+                                               "Zprávy zařízení",
+                                               "Nerozpoznaná data"};
+
+constexpr uint32_t kCallBits = KindBit(TItemKind::ikCallByte) | KindBit(TItemKind::ikIdle);
 
 const QColor kHighlight(255, 226, 110);
 const QColor kLoggedText(176, 0, 0);
@@ -157,12 +162,12 @@ QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
       const uint64_t seq = SeqAt(index.row());
       if (!FRing.Holds(seq)) return {};
       switch (FRing.Kind(seq)) {
-        case TTrafficKind::tkLoneByte:
-        case TTrafficKind::tkCentralOther:
-        case TTrafficKind::tkUnrecognised:
+        case TItemKind::ikLoneByte:
+        case TItemKind::ikCentralOther:
+        case TItemKind::ikUnrecognised:
           return kLoggedText;
-        case TTrafficKind::tkPower:
-        case TTrafficKind::tkStatus:
+        case TItemKind::ikCentralPower:
+        case TItemKind::ikCentralStatus:
           return kCentralText;
         default:
           return {};
@@ -333,8 +338,8 @@ void TTrafficView::BuildLayout() {
   connect(CheckHideCalls, &QCheckBox::toggled, this, [this](bool on) {
     if (FShowingFilter) return;
     FShowingFilter = true;
-    ActionKinds[static_cast<int>(TTrafficKind::tkCallByte)]->setChecked(!on);
-    ActionKinds[static_cast<int>(TTrafficKind::tkIdleByte)]->setChecked(!on);
+    ActionKinds[static_cast<int>(TItemKind::ikCallByte)]->setChecked(!on);
+    ActionKinds[static_cast<int>(TItemKind::ikIdle)]->setChecked(!on);
     FShowingFilter = false;
     FilterControlsChanged();
   });
@@ -342,7 +347,7 @@ void TTrafficView::BuildLayout() {
   ButtonKinds = ToolButton(this, "ButtonKinds", "Druhy");
   ButtonKinds->setPopupMode(QToolButton::InstantPopup);
   auto* kindMenu = new QMenu(ButtonKinds);
-  for (int k = 0; k < kTrafficKindCount; ++k) {
+  for (int k = kFirstKind; k <= kLastKind; ++k) {
     ActionKinds[k] = kindMenu->addAction(QString::fromUtf8(kKindCaptions[k]));
     ActionKinds[k]->setCheckable(true);
     connect(ActionKinds[k], &QAction::toggled, this, [this] {
@@ -618,7 +623,7 @@ void TTrafficView::FilterControlsChanged() {
   if (FShowingFilter) return;
   TTrafficFilter f;
   f.Kinds = 0;
-  for (int k = 0; k < kTrafficKindCount; ++k)
+  for (int k = kFirstKind; k <= kLastKind; ++k)
     if (ActionKinds[k]->isChecked()) f.Kinds |= 1u << k;
   f.Devices = 0;
   for (int a = 1; a <= 31; ++a)
@@ -630,7 +635,7 @@ void TTrafficView::FilterControlsChanged() {
 void TTrafficView::ShowFilterInControls() {
   const TTrafficFilter& f = Filter();
   FShowingFilter = true;
-  for (int k = 0; k < kTrafficKindCount; ++k) ActionKinds[k]->setChecked(f.Kinds & (1u << k));
+  for (int k = kFirstKind; k <= kLastKind; ++k) ActionKinds[k]->setChecked(f.Kinds & (1u << k));
   CheckHideCalls->setChecked((f.Kinds & kCallBits) == 0);
   int devices = 0, last = 0;
   for (int a = 1; a <= 31; ++a) {
@@ -729,9 +734,9 @@ void TTrafficView::SetColumnWidths(const QList<int>& widths) {
 
 namespace {
 
-// Names of the kinds in the settings file, in TTrafficKind order.
-const char* const kKindNames[kTrafficKindCount] = {"call",   "idle",    "lone",   "power",
-                                                   "status", "central", "device", "unrecognised"};
+// Names of the kinds in the settings file, in TItemKind order.
+const char* const kKindNames[kKindSlots] = {"",       "call",    "idle",   "lone",        "power",
+                                            "status", "central", "device", "unrecognised"};
 
 const char* TimeModeName(TTimeMode mode) {
   switch (mode) {
@@ -779,7 +784,7 @@ void TTrafficView::LoadState(const TMonitorSettings& settings) {
          QString::fromStdString(settings.Kinds).split(',', Qt::SkipEmptyParts)) {
       const auto* it =
           std::find(std::begin(kKindNames), std::end(kKindNames), name.trimmed().toStdString());
-      if (it == std::end(kKindNames))
+      if (it == std::end(kKindNames) || it == std::begin(kKindNames))
         known = false;
       else
         kinds |= 1u << (it - std::begin(kKindNames));
@@ -804,7 +809,7 @@ void TTrafficView::StoreState(TMonitorSettings& settings) const {
   settings.TimeMode = TimeModeName(TimeMode());
   const TTrafficFilter& f = Filter();
   std::string kinds;
-  for (int k = 0; k < kTrafficKindCount; ++k)
+  for (int k = kFirstKind; k <= kLastKind; ++k)
     if (f.Kinds & (1u << k)) kinds += (kinds.empty() ? "" : ",") + std::string(kKindNames[k]);
   settings.Kinds = f.Kinds == TTrafficFilter::kDefaultKinds ? std::string() : kinds;
   std::string devices;

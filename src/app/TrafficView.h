@@ -160,8 +160,8 @@ public:
   QToolButton* ButtonFindNext = nullptr;
   QLabel* LabelCounts = nullptr;
   QLabel* LabelDropped = nullptr;
-  QLabel* LabelNote = nullptr;  // find and save results
-  std::array<QAction*, kTrafficKindCount> ActionKinds{};
+  QLabel* LabelNote = nullptr;                     // find and save results
+  std::array<QAction*, kKindSlots> ActionKinds{};  // by TItemKind; none for ikNone
   QAction* ActionAllDevices = nullptr;
   std::array<QAction*, 32> ActionDevices{};  // 1-31
 

@@ -23,11 +23,8 @@
 #include "app/AppErrors.h"
 #include "app/uVantrelBus.h"
 #include "config/Settings.h"
-#include "sim/SimCentral.h"
-
-#ifdef VANTREL_HAVE_CONFIG_UI
 #include "config/uVantrelCfg.h"
-#endif
+#include "sim/SimCentral.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "0.0.0"
@@ -105,26 +102,16 @@ void InstallStallProbe(QApplication& app) {
   });
 }
 
-}  // namespace
+struct TRunOptions {
+  std::string Port;       // --port: this run's port instead of the setting
+  bool Connect = false;   // --connect
+  bool Demo = false;      // --demo
+  double DemoRate = 960;  // --demo-rate, bytes per second
+};
 
-int main(int argc, char** argv) {
-  // "--help" and "--version" alone must answer on a terminal without a
-  // display too (over ssh, in a package check) instead of aborting in Qt.
-  if (argc == 2 && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
-      !std::getenv("QT_QPA_PLATFORM")) {
-    const std::string_view arg = argv[1];
-    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
-      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
-  TVantrelApplication app(argc, argv);
-  // Qt's own texts (context menus, standard dialogs) in Czech like the rest.
-  QTranslator qtTexts;
-  if (qtTexts.load(QLocale(QLocale::Czech), "qtbase", "_",
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(&qtTexts);
-  QApplication::setApplicationName("vVantrelBus");
-  QApplication::setApplicationVersion(VANTREL_VERSION);
-
+// Reads the command line; --help, --version and unknown options end the
+// program in here.  False, having said why on stderr, for a bad value.
+bool ParseCommandLine(const QApplication& app, TRunOptions& opt) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QString::fromUtf8("Sledování zpráv na sběrnici Vantrel BUS (pouze naslouchá).\n\n"
@@ -148,66 +135,83 @@ int main(int argc, char** argv) {
   parser.addOptions({settingsOpt, portOpt, connectOpt, demoOpt, rateOpt});
   parser.process(app);  // --help, --version and unknown options end here
 
-  double rate = 960;
   if (parser.isSet(rateOpt)) {
     bool ok = false;
-    rate = parser.value(rateOpt).toDouble(&ok);
-    if (!ok || rate < 0) {
+    opt.DemoRate = parser.value(rateOpt).toDouble(&ok);
+    if (!ok || opt.DemoRate < 0) {
       std::fprintf(stderr,
                    "vVantrelBus: --demo-rate needs a number of bytes per second >= 0, got \"%s\"\n",
                    qPrintable(parser.value(rateOpt)));
-      return 2;
+      return false;
     }
   }
   if (parser.isSet(portOpt) && parser.isSet(demoOpt)) {
     std::fprintf(stderr, "vVantrelBus: --port and --demo exclude each other\n");
-    return 2;
+    return false;
   }
   if (parser.isSet(settingsOpt)) SetSettingsFileName(parser.value(settingsOpt).toStdString());
+  opt.Port = parser.value(portOpt).toStdString();
+  opt.Connect = parser.isSet(connectOpt);
+  opt.Demo = parser.isSet(demoOpt);
+  return true;
+}
 
+// The simulated central of --demo, with the window pointed at it; none when
+// it cannot start (the window and stderr say why).
+std::unique_ptr<TSimCentral> StartDemo(TFormVantrelBus& window, double rate) {
+  TSimConfig config;
+  config.BytesPerSecond = rate;
+  config.Seed = static_cast<uint64_t>(QDateTime::currentMSecsSinceEpoch());
+  config.LingerSeconds = 0;
+  auto sim = std::make_unique<TSimCentral>(config);
+  if (sim->Start()) {
+    window.SetPortOverride(sim->PortPath());
+    return sim;
+  }
+  const QString why = QString::fromUtf8("Simulovanou centrálu nelze spustit: ") +
+                      QString::fromStdString(sim->LastErrorText());
+  std::fprintf(stderr, "vVantrelBus: %s\n", qPrintable(why));
+  window.LabelError->setText(why);
+  window.LabelError->setToolTip(why);
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // "--help" and "--version" alone must answer on a terminal without a
+  // display too (over ssh, in a package check) instead of aborting in Qt.
+  if (argc == 2 && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
+    const std::string_view arg = argv[1];
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+  TVantrelApplication app(argc, argv);
+  // Qt's own texts (context menus, standard dialogs) in Czech like the rest.
+  QTranslator qtTexts;
+  if (qtTexts.load(QLocale(QLocale::Czech), "qtbase", "_",
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&qtTexts);
+  QApplication::setApplicationName("vVantrelBus");
+  QApplication::setApplicationVersion(VANTREL_VERSION);
+  TRunOptions opt;
+  if (!ParseCommandLine(app, opt)) return 2;
   QuitOnSignals(app);
   InstallStallProbe(app);
 
   auto window = std::make_unique<TFormVantrelBus>();
   FormVantrelBus = window.get();
-#ifdef VANTREL_HAVE_CONFIG_UI
   auto dialog = std::make_unique<TFormVantrelCfg>(window.get());  // loads the settings
   FormVantrelCfg = dialog.get();
-#else
-  LoadSettings();
-#endif
-
-  if (parser.isSet(portOpt)) window->SetPortOverride(parser.value(portOpt).toStdString());
-
-  std::unique_ptr<TSimCentral> sim;
-  bool connectNow = parser.isSet(connectOpt);
-  if (parser.isSet(demoOpt)) {
-    TSimConfig config;
-    config.BytesPerSecond = rate;
-    config.Seed = static_cast<uint64_t>(QDateTime::currentMSecsSinceEpoch());
-    config.LingerSeconds = 0;
-    sim = std::make_unique<TSimCentral>(config);
-    if (sim->Start()) {
-      window->SetPortOverride(sim->PortPath());
-      connectNow = true;
-    } else {
-      const QString why = QString::fromUtf8("Simulovanou centrálu nelze spustit: ") +
-                          QString::fromStdString(sim->LastErrorText());
-      std::fprintf(stderr, "vVantrelBus: %s\n", qPrintable(why));
-      window->LabelError->setText(why);
-      window->LabelError->setToolTip(why);
-      sim.reset();
-    }
-  }
+  if (!opt.Port.empty()) window->SetPortOverride(opt.Port);
+  std::unique_ptr<TSimCentral> sim = opt.Demo ? StartDemo(*window, opt.DemoRate) : nullptr;
 
   window->show();
-  if (connectNow) window->PressConnect();
-
+  if (opt.Connect || sim) window->PressConnect();
   const int rc = app.exec();
-#ifdef VANTREL_HAVE_CONFIG_UI
   FormVantrelCfg = nullptr;
   dialog.reset();
-#endif
   window.reset();  // closes the port and joins the reader thread
   if (sim) sim->Stop();
   return rc;

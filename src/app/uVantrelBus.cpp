@@ -1,7 +1,5 @@
 #include "app/uVantrelBus.h"
 
-#include <QElapsedTimer>
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,57 +14,24 @@
 #include <QThread>
 #include <QToolButton>
 
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
-
 #include <algorithm>
 
-#include "app/CentralStatus.h"
 #include "app/WindowPlacement.h"
-#include "bus/uVantrelThr.h"
+#include "bus/BusConnection.h"
+#include "bus/BusItem.h"
 #include "config/Settings.h"
+#include "config/uVantrelCfg.h"
 #include "controls/SortGrPm.h"
 #include "controls/UiFont.h"
 #include "serial/vVantrelSer.h"
-
-#ifdef VANTREL_HAVE_CONFIG_UI
-#include "config/uVantrelCfg.h"
-#endif
 
 TFormVantrelBus* FormVantrelBus = nullptr;
 
 namespace {
 
-const char* const ActiveText[2] = {"ne", "ano"};
-
 QString FromStd(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
-
-// For "Permission denied" on a device file: which group the user must join.
-std::string PermissionHint(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};
-  struct group gr {};
-  struct group* found = nullptr;
-  char buf[4096];
-  std::string name;
-  if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) == 0 && found)
-    name = found->gr_name;
-  else
-    name = std::to_string(st.st_gid);
-  return " – uživatel musí být členem skupiny " + name;
-}
-
-}  // namespace
-
-std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath) {
-  return code == EACCES ? text + PermissionHint(devicePath) : text;
-}
-
-namespace {
 
 QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y) {
   auto* b = new QToolButton(parent);
@@ -103,10 +68,9 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
-  // No reader thread may outlive the window: stop and join every one.
+  // No reader thread may outlive the window.
   InstallQueueWakeup(false);
-  if (BusSerial) Disconnect();
-  JoinAllDaemons();
+  Disconnect();
   if (FormVantrelBus == this) FormVantrelBus = nullptr;
 }
 
@@ -126,6 +90,23 @@ void TFormVantrelBus::BuildLayout() {
   connect(ActionConnect, &QAction::triggered, this, &TFormVantrelBus::ActionConnectExecute);
   connect(ActionConfig, &QAction::triggered, this, [this] { ActionConfigExecute(); });
 
+  BuildLeftPanel();
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  row->addWidget(PanelLeft);
+  row->addLayout(BuildDeviceView(), 1);
+
+  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340.
+  resize(647, 340);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect r(QPoint(0, 0), QSize(655, 367));
+    r.moveCenter(screen->availableGeometry().center());
+    move(r.topLeft());
+  }
+}
+
+void TFormVantrelBus::BuildLeftPanel() {
   PanelLeft = new QWidget(this);
   PanelLeft->setObjectName("PanelLeft");
   PanelLeft->setFixedWidth(145);
@@ -174,7 +155,9 @@ void TFormVantrelBus::BuildLayout() {
   SpeedButtonConfig = MakeButton(PanelLeft, QString(), 8, 296);
   SpeedButtonConfig->setObjectName("SpeedButtonConfig");
   SpeedButtonConfig->setDefaultAction(ActionConfig);
+}
 
+QLayout* TFormVantrelBus::BuildDeviceView() {
   GridDeviceList = new TSortGridPemra(this);
   GridDeviceList->setObjectName("GridDeviceList");
   GridDeviceList->SetOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine |
@@ -208,20 +191,7 @@ void TFormVantrelBus::BuildLayout() {
   right->addWidget(MemoLog);
   right->addWidget(GridDeviceList);
   MemoLog->hide();
-
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(0);
-  row->addWidget(PanelLeft);
-  row->addLayout(right, 1);
-
-  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340.
-  resize(647, 340);
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect r(QPoint(0, 0), QSize(655, 367));
-    r.moveCenter(screen->availableGeometry().center());
-    move(r.topLeft());
-  }
+  return right;
 }
 
 void TFormVantrelBus::SetPortOverride(const std::string& port) { FPortOverride = port; }
@@ -233,120 +203,70 @@ void TFormVantrelBus::PressConnect() {
 // ---- connect / disconnect -------------------------------------------------------
 
 void TFormVantrelBus::ActionConnectExecute(bool checked) {
-  if (checked) {
-    if (Connect()) {
-      InstallQueueWakeup(true);
-      // Messages left from an earlier connection are taken right away.
-      QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
-    } else {
-      ActionConnect->setChecked(false);
-    }
-  } else {
+  if (!checked) {
     InstallQueueWakeup(false);
     FDrainTimer.stop();
     Disconnect();
+  } else if (Connect()) {
+    InstallQueueWakeup(true);
+    // Messages left from an earlier connection are taken right away.
+    QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
+  } else {
+    ActionConnect->setChecked(false);
   }
 }
 
 bool TFormVantrelBus::Connect() {
-  if (BusSerial) return false;
-  auto* serial = new TVantrelSerial;
-  BusSerial = serial;
+  if (FConnection) return false;
+  auto connection = std::make_unique<TBusConnection>();
+  // The notice comes on the reader thread; the window handles it on its own.
+  connection->SetOnTerminate([this](TReadComDaemon* d) {
+    QMetaObject::invokeMethod(
+        this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
+  });
   try {
     const std::string port = FPortOverride.empty() ? Settings.Port : FPortOverride;
-    serial->OpenPort(port);
-    // The open error is the reason to show; configuring a port that is not
-    // open would only replace it with "bad descriptor".
-    int code = serial->LastErrorCode();
-    std::string text = serial->LastErrorText();
-    if (code != 0) text = OpenFailureText(code, text, serial->DevicePath());
-    if (code == 0) {
-      serial->ConfigureLine(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
-                            Settings.StopBit, Settings.SoftFlow, Settings.HardFlow);
-      code = serial->LastErrorCode();
-      text = serial->LastErrorText();
+    if (!connection->Open(
+            port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
+                   Settings.SoftFlow, Settings.HardFlow, Settings.SleepTimeout,
+                   Settings.RecvTimeout, Settings.WaitTimeout})) {
+      LabelError->setText(FromStd(connection->ErrorText()));
+      LabelError->setToolTip(LabelError->text());
+      return false;
     }
-    if (code == 0) {
-      auto* daemon = new TReadComDaemon(serial, true, Settings.SleepTimeout, Settings.RecvTimeout,
-                                        Settings.WaitTimeout);
-      ComDaemon = daemon;
-      FDaemons.push_back({daemon, serial});
-      // The notice comes on the reader thread; the window handles it on its own.
-      daemon->SetOnTerminate([this](TReadComDaemon* d) {
-        QMetaObject::invokeMethod(
-            this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
-      });
-      daemon->Start();
-      return true;
-    }
-    LabelError->setText(FromStd(text));
-    LabelError->setToolTip(LabelError->text());
-    serial->ClosePort();
   } catch (...) {
-    // Nothing is shown for an exception while opening; the link goes.
-    if (ComDaemon && !FDaemons.empty() && FDaemons.back().Serial == serial) {
-      // Start failed after the daemon was created: it never ran.
-      delete FDaemons.back().Daemon;
-      FDaemons.pop_back();
-      ComDaemon = nullptr;
-    }
-    serial->ClosePort();
+    return false;  // nothing is shown for an exception while opening; the link goes
   }
-  delete serial;
-  BusSerial = nullptr;
-  return false;
+  FConnection = std::move(connection);
+  BusSerial = FConnection->Serial();
+  ComDaemon = FConnection->Reader();
+  return true;
 }
 
 bool TFormVantrelBus::Disconnect() {
-  if (!BusSerial) return false;
-  BusSerial->ClosePort();
-  if (ComDaemon) ComDaemon->Terminate();
+  if (!FConnection) return false;
+  FConnection.reset();  // closes the port, then stops and joins the reader
   BusSerial = nullptr;
+  ComDaemon = nullptr;
   SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
   return true;
 }
 
 void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon) {
-  auto it = std::find_if(FDaemons.begin(), FDaemons.end(),
-                         [daemon](const TDaemonEntry& e) { return e.Daemon == daemon; });
-  if (it == FDaemons.end()) return;
-  TDaemonEntry entry = *it;
-  FDaemons.erase(it);
-  entry.Daemon->WaitFor();
-
-  const bool current = BusSerial == entry.Serial;
-  if (current) {
-    // The thread ended by itself (port vanished or failed) while connected:
-    // take what it queued, then go to the disconnected state and say why.
-    InstallQueueWakeup(false);
-    Drain(false);
-    std::string why = entry.Daemon->EndErrorText();
-    if (why.empty()) why = entry.Serial->LastErrorText();
-    entry.Serial->ClosePort();
-    BusSerial = nullptr;
-    ActionConnect->setChecked(false);
-    SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
-    LabelError->setText(QString::fromUtf8("Spojení přerušeno: ") + FromStd(why));
-    LabelError->setToolTip(LabelError->text());
-  }
-  if (ComDaemon == entry.Daemon) ComDaemon = nullptr;
-  delete entry.Daemon;
-  delete entry.Serial;
-}
-
-void TFormVantrelBus::JoinAllDaemons() {
-  for (TDaemonEntry& e : FDaemons) {
-    e.Daemon->Terminate();
-    e.Serial->ClosePort();
-  }
-  for (TDaemonEntry& e : FDaemons) {
-    e.Daemon->WaitFor();
-    if (ComDaemon == e.Daemon) ComDaemon = nullptr;
-    if (BusSerial == e.Serial) BusSerial = nullptr;
-    delete e.Daemon;
-    delete e.Serial;
-  }
-  FDaemons.clear();
+  // Only the current reader, and only once it has ended: a notice of one
+  // stopped by Disconnect comes after its object is gone.
+  if (!FConnection || FConnection->Reader() != daemon || !daemon->Finished()) return;
+  // It ended by itself (port vanished or failed) while connected: take what
+  // it queued, go to the disconnected state and say why.
+  std::string why = daemon->EndErrorText();
+  if (why.empty()) why = FConnection->Serial()->LastErrorText();
+  // What it queued is taken first, so that a status message among it cannot
+  // show the power as on after the disconnected state.
+  Drain(false);
+  ActionConnect->setChecked(false);
+  ActionConnectExecute(false);
+  LabelError->setText(QString::fromUtf8("Spojení přerušeno: ") + FromStd(why));
+  LabelError->setToolTip(LabelError->text());
 }
 
 void TFormVantrelBus::InstallQueueWakeup(bool on) {
@@ -399,14 +319,23 @@ void TFormVantrelBus::Drain(bool bounded) {
 }
 
 void TFormVantrelBus::DispatchBusMessage(const ByteString& message) {
-  if (message.empty()) return;
-  if (message.size() == 1) {
-    ProcessSingleByte(message);
-    return;
-  }
-  if (static_cast<uint8_t>(message[0]) == 0x00) {
-    ShowCentralStatus(message);
-    return;
+  const TBusItem item = ClassifyItem(message);
+  switch (item.Kind) {
+    case TItemKind::ikNone:
+      return;
+    case TItemKind::ikCallByte:
+    case TItemKind::ikIdle:
+    case TItemKind::ikLoneByte:
+      ProcessSingleByte(item, message);
+      return;
+    case TItemKind::ikCentralPower:
+    case TItemKind::ikCentralStatus:
+    case TItemKind::ikCentralOther:
+      ShowCentralStatus(message);
+      return;
+    case TItemKind::ikDevice:
+    case TItemKind::ikUnrecognised:
+      break;
   }
   FPendingError = FromStd(MessageToHex(message));
   FPendingCount = QueueCount();
@@ -426,29 +355,24 @@ void TFormVantrelBus::ShowPendingLabels() {
 void TFormVantrelBus::ShowCentralStatus(const ByteString& message) {
   const TCentralStatusView v =
       FormatCentralStatus(message, Settings.MaxLoko, QLocale().decimalPoint().toStdString());
-  switch (v.Kind) {
-    case TCentralMsgKind::cmkPower:
-      SetPowerPanel(FromStd(v.PowerCaption), QColor::fromRgb(v.PowerColor));
-      break;
-    case TCentralMsgKind::cmkStatus:
-      LabelCentral->setText(FromStd(v.Central));
-      LabelFirmware->setText(FromStd(v.Firmware));
-      LabelProudA->setText(FromStd(v.ProudA));
-      LabelProudM->setText(FromStd(v.ProudM));
-      if (v.HasLoad) LabelProudP->setText(FromStd(v.ProudP));
-      LabelVolAdr->setText(FromStd(v.VolAdr));
-      break;
-    case TCentralMsgKind::cmkLog:
-      MemoLog->appendPlainText(FromStd(v.LogLine));
-      break;
+  if (v.Kind == TItemKind::ikCentralPower) {
+    SetPowerPanel(FromStd(v.PowerCaption), QColor::fromRgb(v.PowerColor));
+  } else if (v.Kind == TItemKind::ikCentralStatus) {
+    LabelCentral->setText(FromStd(v.Central));
+    LabelFirmware->setText(FromStd(v.Firmware));
+    LabelProudA->setText(FromStd(v.ProudA));
+    LabelProudM->setText(FromStd(v.ProudM));
+    if (v.HasLoad) LabelProudP->setText(FromStd(v.ProudP));
+    LabelVolAdr->setText(FromStd(v.VolAdr));
+  } else {
+    MemoLog->appendPlainText(FromStd(v.LogLine));
   }
 }
 
-void TFormVantrelBus::ProcessSingleByte(const ByteString& message) {
-  const auto b = static_cast<uint8_t>(message[0]);
-  if (IsCallByte(b))
-    FDevList->ProcessCallByte(b);
-  else if (b != 0x1F)
+void TFormVantrelBus::ProcessSingleByte(const TBusItem& item, const ByteString& message) {
+  if (item.Kind == TItemKind::ikCallByte)
+    FDevList->ProcessCallByte(static_cast<uint8_t>(message[0]));
+  else if (item.Kind == TItemKind::ikLoneByte)
     AppendLog(message);
 }
 
@@ -461,10 +385,10 @@ void TFormVantrelBus::FillDeviceGrid() {
     for (int address = 1; address <= TVantrelBusDevList::DeviceCount; ++address) {
       const TVantrelBusDevice& d = FDevList->DeviceByAddress(address);
       if (d.Active() != active) continue;
-      const QString texts[5] = {
-          QString::number(row), QStringLiteral("%1").arg(d.Address(), 2, 16, QChar('0')).toUpper(),
-          QString::fromLatin1(ActiveText[d.Active() ? 1 : 0]),
-          FromStd(MessageToHex(d.LastMessage())), FromStd(MessageComment(d.LastMessage()))};
+      const QString texts[5] = {QString::number(row), FromStd(DeviceIdText(d.Address())),
+                                QString::fromLatin1(ActiveText(d.Active())),
+                                FromStd(MessageToHex(d.LastMessage())),
+                                FromStd(MessageComment(d.LastMessage()))};
       // Every row is rewritten, but only cells whose text differs are
       // repainted.
       for (int c = 0; c < 5; ++c)
@@ -499,23 +423,18 @@ void TFormVantrelBus::SpeedButtonLogClick(bool down) {
 void TFormVantrelBus::SpeedButtonClearClick() { MemoLog->clear(); }
 
 void TFormVantrelBus::ActionConfigExecute() {
-#ifdef VANTREL_HAVE_CONFIG_UI
   if (!FormVantrelCfg) return;
   const std::string before = Settings.Port;
   FormVantrelCfg->exec();
   // A port the user picks in the dialog replaces a --port/--demo port of this run.
   if (Settings.Port != before) FPortOverride.clear();
-#endif
 }
 
 void TFormVantrelBus::FormCloseQuery() {
-  if (ActionConnect->isChecked()) {
-    ActionConnect->setChecked(false);
-    InstallQueueWakeup(false);
-    FDrainTimer.stop();
-    Disconnect();
-    QThread::msleep(500);
-  }
+  if (!ActionConnect->isChecked()) return;
+  ActionConnect->setChecked(false);
+  ActionConnectExecute(false);
+  QThread::msleep(500);
 }
 
 void TFormVantrelBus::closeEvent(QCloseEvent* event) {

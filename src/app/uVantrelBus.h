@@ -7,9 +7,7 @@
 #include <QWidget>
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "bus/uVantrelSeq.h"
 #include "bus/vVantrelTyp.h"
@@ -19,13 +17,11 @@ class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QToolButton;
+class QLayout;
 class TSortGridPemra;
+class TBusConnection;
 class TReadComDaemon;
-class TVantrelSerial;
-
-// The text shown when a port cannot be opened: the open error, and for
-// "Permission denied" on a device file the group the user must join.
-std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath);
+struct TBusItem;
 
 class TFormVantrelBus : public QWidget {
   Q_OBJECT
@@ -65,8 +61,9 @@ public:
   QAction* ActionConnect = nullptr;
 
   const TVantrelBusDevList& DevList() const { return *FDevList; }
-  // Reader threads ended or ending but not yet joined (tests: none may be left).
-  int PendingDaemonCount() const { return static_cast<int>(FDaemons.size()); }
+  // Reader threads not yet joined: the connection's, while connected (tests:
+  // none may be left after a disconnect).
+  int PendingDaemonCount() const { return FConnection ? 1 : 0; }
   // Number of grid redraws so far (tests: at most one per drain).
   int FillCount() const { return FFillCount; }
 
@@ -100,20 +97,23 @@ private:
   void FormCloseQuery();
 
   bool Connect();
+  // Closes the port, then stops and joins the reader; false when not connected.
   bool Disconnect();
+  // The reader's end notice, posted to the window thread.
   void DaemonTerminate(TReadComDaemon* daemon);
   void DispatchBusMessage(const ByteString& message);
   void ShowCentralStatus(const ByteString& message);
-  void ProcessSingleByte(const ByteString& message);
+  void ProcessSingleByte(const TBusItem& item, const ByteString& message);
   void FillDeviceGrid();
 
   void SetPowerPanel(const QString& caption, const QColor& colour);
   void AppendLog(const ByteString& message);
   void InstallQueueWakeup(bool on);
   void ScheduleDrain();
-  void JoinAllDaemons();
 
   void BuildLayout();
+  void BuildLeftPanel();
+  QLayout* BuildDeviceView();
 
   std::unique_ptr<TVantrelBusDevList> FDevList;
   std::string FPortOverride;
@@ -128,13 +128,9 @@ private:
   int FPendingCount = 0;
   void ShowPendingLabels();
 
-  // Every reader thread started and not yet joined, with the link it reads:
-  // the end notice releases exactly its own link, never a newer connection's.
-  struct TDaemonEntry {
-    TReadComDaemon* Daemon;
-    TVantrelSerial* Serial;
-  };
-  std::vector<TDaemonEntry> FDaemons;
+  // The link and its reader while connected; BusSerial and ComDaemon are
+  // views of it.
+  std::unique_ptr<TBusConnection> FConnection;
 };
 
 extern TFormVantrelBus* FormVantrelBus;

@@ -1,6 +1,7 @@
 // uVantrelSeq: framing and decoding of the bus byte stream.
 #include "bus/uVantrelSeq.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 
@@ -89,6 +90,29 @@ int CheckedMessageLength(std::string_view buf) noexcept {
     return CheckByteValid(buf.substr(0, static_cast<std::size_t>(len))) ? len : 1;
   }
   return MessageLength(buf);
+}
+
+std::size_t NextItemLengthSlow(std::string_view buf, TFrameRule rule, bool final,
+                               int length) noexcept {
+  const std::size_t n = static_cast<std::size_t>(std::max(length, 0));
+  if (n > buf.size()) return final ? buf.size() : 0;
+  // The checked rule cuts a lone call byte even when its candidate message
+  // has not fully arrived; the rest may still make it a message.
+  if (n == 1 && !final && static_cast<std::size_t>(MessageLength(buf)) > buf.size()) return 0;
+  if (n > 0) return n;
+  return final ? buf.size() : 0;
+}
+
+void SetCheckByte(ByteString& m) noexcept {
+  uint8_t x = At(m, 1);
+  for (std::size_t i = 3; i <= m.size(); ++i) x ^= At(m, i);
+  m[1] = static_cast<char>(x);
+}
+
+uint8_t CallByteFor(int address, bool active) noexcept {
+  unsigned b = (static_cast<unsigned>(address) & 0x1F) | (active ? 0x40u : 0u);
+  if (std::popcount(b) % 2) b |= 0x80;
+  return static_cast<uint8_t>(b);
 }
 
 // ---- decoding ---------------------------------------------------------------

@@ -4,6 +4,7 @@
 // Protocol byte positions count from 1; here byte 1 is index 0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +31,48 @@ int MessageLength(std::string_view buf) noexcept;
 // The checked rule used by the reader thread (own rule for 0x00, check byte
 // test for call-byte kinds, resynchronisation by one-byte items).
 int CheckedMessageLength(std::string_view buf) noexcept;
+
+using TFrameRule = int (*)(std::string_view) noexcept;  // one of the two rules
+
+// The length of the item at the head of buf (not empty) as rule frames it,
+// or 0 while more bytes could still change it: a message not complete yet, a
+// call byte that may begin a message of its kind (0x11, 0x12, 0x4B, 0x56 with
+// fewer bytes behind it than that kind's length), or a first byte of no known
+// kind.  final: no more bytes will come, so these go as they are: the
+// incomplete message short (the whole buf), the call byte alone, the unknown
+// bytes whole.
+std::size_t NextItemLengthSlow(std::string_view buf, TFrameRule rule, bool final, int n) noexcept;
+inline std::size_t NextItemLength(std::string_view buf, TFrameRule rule, bool final) noexcept {
+  // Most items are messages or call bytes with enough bytes behind them to
+  // be sure (a call byte's candidate message has at most 4): decided here.
+  const int n = rule(buf);
+  if (n > 1 && static_cast<std::size_t>(n) <= buf.size()) return static_cast<std::size_t>(n);
+  if (n == 1 && (final || buf.size() >= 4)) return 1;
+  return NextItemLengthSlow(buf, rule, final, n);
+}
+
+// The one loop that cuts a receive buffer into items (reader, capture files):
+// hands each item from the head of buf to put(std::string_view), which
+// returns false to stop after it, until NextItemLength says wait.  Returns
+// the number of bytes handed on; the rest waits for more bytes.
+template <typename Put>
+std::size_t CutComplete(std::string_view buf, TFrameRule rule, bool final, Put&& put) {
+  std::string_view rest = buf;
+  while (!rest.empty()) {
+    const std::size_t n = NextItemLength(rest, rule, final);
+    if (n == 0) break;
+    const std::string_view item(rest.data(), n);
+    rest.remove_prefix(n);
+    if (!put(item)) break;
+  }
+  return buf.size() - rest.size();
+}
+
+// Sets byte 2 of m to the XOR of byte 1 and bytes 3..n (m must hold 2 bytes).
+void SetCheckByte(ByteString& m) noexcept;
+
+// The call byte for a device address 1-31 and its activity flag.
+uint8_t CallByteFor(int address, bool active) noexcept;
 
 // ---- decoding -------------------------------------------------------------
 

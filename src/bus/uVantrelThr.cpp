@@ -17,7 +17,7 @@ TReadComDaemon* ComDaemon = nullptr;
 namespace {
 
 std::mutex QueueLock;
-std::deque<ByteString> Queue;
+std::deque<TQueuedItem> Queue;
 
 // Separate from QueueLock so that the wake-up never runs under the queue lock,
 // yet SetQueueWakeup can wait for a running call to finish.
@@ -31,29 +31,43 @@ void WakeConsumer() {
 
 }  // namespace
 
-void QueueAdd(ByteString&& message) {
+int64_t WallClockUs() noexcept {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void QueueAdd(ByteString&& message, int64_t timeUs) {
   bool wasEmpty;
   {
     std::lock_guard<std::mutex> guard(QueueLock);
     wasEmpty = Queue.empty();
-    Queue.push_back(std::move(message));
+    Queue.push_back({std::move(message), timeUs});
   }
   if (wasEmpty) WakeConsumer();
 }
 
-void QueueAdd(const ByteString& message) { QueueAdd(ByteString(message)); }
+void QueueAdd(ByteString&& message) { QueueAdd(std::move(message), WallClockUs()); }
+void QueueAdd(const ByteString& message) { QueueAdd(ByteString(message), WallClockUs()); }
 
 int QueueCount() {
   std::lock_guard<std::mutex> guard(QueueLock);
   return static_cast<int>(std::min<size_t>(Queue.size(), INT_MAX));
 }
 
-void QueueTakeFirst(ByteString& out) {
-  out.clear();
+void QueueTakeFirst(TQueuedItem& out) {
+  out.Bytes.clear();
+  out.TimeUs = 0;
   std::lock_guard<std::mutex> guard(QueueLock);
   if (Queue.empty()) return;
   out = std::move(Queue.front());
   Queue.pop_front();
+}
+
+void QueueTakeFirst(ByteString& out) {
+  TQueuedItem item;
+  QueueTakeFirst(item);
+  out = std::move(item.Bytes);
 }
 
 void SetQueueWakeup(std::function<void()> wakeup) {
@@ -77,7 +91,7 @@ int NotNegative(int ms) { return ms < 0 ? 0 : ms; }
 TReadComDaemon::TReadComDaemon(TVantrelSerial* serial, bool checkedFrames, int sleepTimeout,
                                int recvTimeout, int waitTimeout)
     : FSerial(serial),
-      FCheckedFrames(checkedFrames),
+      FRule(checkedFrames ? CheckedMessageLength : MessageLength),
       FSleepTimeout(NotNegative(sleepTimeout)),
       FRecvTimeout(NotNegative(recvTimeout)),
       FWaitTimeout(NotNegative(waitTimeout)) {}
@@ -96,6 +110,11 @@ TReadComDaemon::~TReadComDaemon() {
 void TReadComDaemon::SetOnTerminate(std::function<void(TReadComDaemon*)> onTerminate) {
   if (FThread.joinable()) throw std::logic_error("TReadComDaemon: end notice set after Start");
   FOnTerminate = std::move(onTerminate);
+}
+
+void TReadComDaemon::SetOnChunk(TChunkHook onChunk) {
+  if (FThread.joinable()) throw std::logic_error("TReadComDaemon: chunk hook set after Start");
+  FOnChunk = std::move(onChunk);
 }
 
 void TReadComDaemon::Start() {
@@ -128,13 +147,11 @@ void TReadComDaemon::Run() {
   if (notice) notice(this);
 }
 
-int TReadComDaemon::FrameLength(std::string_view buffer) const noexcept {
-  int n = FCheckedFrames ? CheckedMessageLength(buffer) : MessageLength(buffer);
-  return n < 0 ? 0 : n;
-}
-
-void TReadComDaemon::PutMessage(std::string_view message) {
-  if (!Terminated()) QueueAdd(ByteString(message));
+bool TReadComDaemon::PutMessage(std::string_view message, int64_t timeUs) {
+  if (Terminated()) return false;
+  QueueAdd(ByteString(message), timeUs);
+  std::this_thread::yield();  // let the window thread drain a long burst
+  return true;
 }
 
 bool TReadComDaemon::Pause(int ms) {
@@ -148,41 +165,34 @@ bool TReadComDaemon::Pause(int ms) {
 }
 
 bool TReadComDaemon::ReadInto(ByteString& buffer, int timeoutMs) {
-  buffer += FSerial->ReadAvailable(timeoutMs);
+  const ByteString chunk = FSerial->ReadAvailable(timeoutMs);
+  if (!chunk.empty() && FOnChunk) FOnChunk(chunk, WallClockUs());
+  buffer += chunk;
   if (Terminated()) return false;
   if (FSerial->PortLost()) {
-    // Polling a vanished port would spin forever; end and say why.
+    // Polling a vanished port would spin forever; end and say why.  No more
+    // bytes will come: the rest goes as it is.
     FEndReason = erPortLost;
     FEndErrorCode = FSerial->LastErrorCode();
     FEndErrorText = FSerial->LastErrorText();
-    HandOnRest(buffer);
+    CutCompleteMessages(buffer, true);
     return false;
   }
   return true;
 }
 
-// No more bytes will come: what is complete is cut, the rest goes on whole.
-void TReadComDaemon::HandOnRest(ByteString& buffer) {
-  CutCompleteMessages(buffer);
-  if (!buffer.empty()) PutMessage(buffer);
-  buffer.clear();
-}
-
-size_t TReadComDaemon::CutCompleteMessages(ByteString& buffer) {
+size_t TReadComDaemon::CutCompleteMessages(ByteString& buffer, bool final) {
   // Walk a view and erase once at the end, so a burst of a million one-byte
   // items costs one pass, not a million moves of the rest.
-  std::string_view rest(buffer);
+  const int64_t now = WallClockUs();
   size_t count = 0;
-  int n = FrameLength(rest);
-  while (n > 0 && static_cast<size_t>(n) <= rest.size() && !Terminated()) {
-    PutMessage(rest.substr(0, static_cast<size_t>(n)));
-    rest.remove_prefix(static_cast<size_t>(n));
+  const size_t done = CutComplete(buffer, FRule, final, [&](std::string_view item) {
+    if (!PutMessage(item, now)) return false;
     ++count;
-    n = FrameLength(rest);
-    std::this_thread::yield();  // let the window thread drain a long burst
-  }
-  if (Terminated()) rest = {};  // dropped: nobody takes them any more
-  buffer.erase(0, buffer.size() - rest.size());
+    return true;
+  });
+  // After a stop nobody takes the rest any more: dropped.
+  buffer.erase(0, Terminated() ? buffer.size() : done);
   return count;
 }
 
@@ -198,34 +208,26 @@ void TReadComDaemon::Execute() {
     size_t before = buffer.size();
     if (!ReadInto(buffer, FRecvTimeout)) return;
     lastReadEmpty = buffer.size() == before;
-    if (buffer.empty()) continue;
-
-    int n = FrameLength(buffer);
-    if (n == 0) {
+    // What more bytes could change stays for the next cycle; only when
+    // nothing at all could be cut (a message begun, a call byte that may
+    // begin one) is FWaitTimeout allowed for more.
+    if (buffer.empty() || CutCompleteMessages(buffer) > 0) continue;
+    if (FRule(buffer) == 0) {
       // Nothing recognisable at the head: the whole buffer is one message.
-      PutMessage(buffer);
-      buffer.clear();
-    } else if (static_cast<size_t>(n) <= buffer.size()) {
-      // The rest stays for the next cycle, even when unrecognised.
-      CutCompleteMessages(buffer);
-    } else {
-      // Begun but incomplete: allow FWaitTimeout for the rest.
-      if (FWaitTimeout > 0) {
-        const auto start = Clock::now();
-        const auto limit = std::chrono::milliseconds(FWaitTimeout);
-        if (!ReadInto(buffer, FWaitTimeout)) return;
-        n = FrameLength(buffer);
-        while ((Clock::now() - start) < limit && static_cast<size_t>(n) > buffer.size()) {
-          if (!ReadInto(buffer, FWaitTimeout)) return;
-          n = FrameLength(buffer);
-        }
-      }
-      if (n != 0) {
-        // Complete, or short when the rest did not come in time.
-        size_t take = std::min(static_cast<size_t>(n), buffer.size());
-        PutMessage(std::string_view(buffer).substr(0, take));
-        buffer.erase(0, take);
-      }
+      CutCompleteMessages(buffer, true);
+      continue;
     }
+    if (FWaitTimeout > 0) {
+      const auto start = Clock::now();
+      const auto limit = std::chrono::milliseconds(FWaitTimeout);
+      size_t cut = 0;
+      do {
+        if (!ReadInto(buffer, FWaitTimeout)) return;
+        cut = CutCompleteMessages(buffer);
+      } while (cut == 0 && Clock::now() - start < limit);
+      if (cut > 0) continue;
+    }
+    // Nothing came in time: the rest goes as it is, a message short.
+    CutCompleteMessages(buffer, true);
   }
 }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,10 +25,21 @@ class TReadComDaemon;
 // held only for the list operation.  Never cleared: messages still waiting
 // when a connection closes are taken after the next one opens.
 
-void QueueAdd(const ByteString& message);
+// One queued message with the time the reader cut it.
+struct TQueuedItem {
+  ByteString Bytes;
+  int64_t TimeUs = 0;  // wall clock, microseconds since the epoch
+};
+
+// Wall clock in microseconds since the epoch: the time of queued items.
+int64_t WallClockUs() noexcept;
+
+void QueueAdd(ByteString&& message, int64_t timeUs);
+void QueueAdd(const ByteString& message);  // stamped with the time of the call
 void QueueAdd(ByteString&& message);
 int QueueCount();
-// The oldest message, removed from the queue; "" when the queue is empty.
+// The oldest message, removed from the queue; "" (time 0) when the queue is empty.
+void QueueTakeFirst(TQueuedItem& out);
 void QueueTakeFirst(ByteString& out);
 
 // wakeup runs on the adding thread once for every transition of the queue
@@ -38,15 +50,18 @@ void QueueTakeFirst(ByteString& out);
 void SetQueueWakeup(std::function<void()> wakeup);
 
 // ---- Connection references ----------------------------------------------------
-// Set and cleared by the window thread only; none while disconnected.
+// Views of the window's connection (TBusConnection owns both), set and
+// cleared by the window thread only; none while disconnected.
 extern TVantrelSerial* BusSerial;
 extern TReadComDaemon* ComDaemon;
 
 // ---- Reader thread ----------------------------------------------------------
-// Life: construct (suspended), SetOnTerminate, Start.  To end it, close the
-// link (which wakes a waiting read) and Terminate; the end notice then runs on
-// the reader thread after the body has returned; the window posts it to its
-// event loop and there calls WaitFor and deletes the object.
+// Life: construct (suspended), SetOnTerminate and SetOnChunk, Start.  To end
+// it, close the link (which wakes a waiting read) and Terminate, then WaitFor;
+// TBusConnection does all of this.  The end notice runs on the reader thread
+// after the body has returned; the window posts it to its event loop.
+// Everything but the hooks and the body is called from one thread, the one
+// that owns the object.
 class TReadComDaemon {
 public:
   enum TEndReason {
@@ -55,6 +70,9 @@ public:
     erPortLost,  // the link reported that its port vanished
     erFailed     // the body failed (out of memory); EndErrorText says why
   };
+
+  // Every non-empty read as it came from the port, with its time.
+  using TChunkHook = std::function<void(std::string_view bytes, int64_t timeUs)>;
 
   // The link is borrowed: never opened, closed or freed here.  checkedFrames
   // selects CheckedMessageLength (true) or MessageLength.  Time-outs in
@@ -68,6 +86,9 @@ public:
 
   // Called on the reader thread once the body has returned; set before Start.
   void SetOnTerminate(std::function<void(TReadComDaemon*)> onTerminate);
+  // Called on the reader thread for every read that brought bytes, before
+  // they are cut (raw logs, capture files); set before Start.
+  void SetOnChunk(TChunkHook onChunk);
   void Start();
   void Terminate();  // stop request; also cuts a pending sleep short
   bool Terminated() const noexcept { return FTerminated.load(std::memory_order_acquire); }
@@ -75,37 +96,36 @@ public:
   bool Finished() const noexcept { return FFinished.load(std::memory_order_acquire); }
 
   TVantrelSerial* Serial() const noexcept { return FSerial; }
-  bool CheckedFrames() const noexcept { return FCheckedFrames; }
 
   // Why the body ended; meaningful once Finished() (or in the end notice).
   TEndReason EndReason() const noexcept { return FEndReason; }
   int EndErrorCode() const noexcept { return FEndErrorCode; }  // link's LastErrorCode
   const std::string& EndErrorText() const noexcept { return FEndErrorText; }
 
-  // One pass of cutting complete messages off the head of buffer, as the body
-  // does after a read that completed at least one message: queues them in
-  // order and leaves the incomplete or unrecognised rest in buffer.  Linear in
+  // One pass of the body's cutting (CutComplete): queues the items at the
+  // head of buffer in order and leaves in it what more bytes could still
+  // change; final: no more bytes will come, the rest goes as it is.  Linear in
   // the buffer's size.  Returns the number of messages handed on.  Public for
   // tests and the benchmark; the body is its only other user.
-  size_t CutCompleteMessages(ByteString& buffer);
+  size_t CutCompleteMessages(ByteString& buffer, bool final = false);
 
 private:
   void Run();
   void Execute();
-  int FrameLength(std::string_view buffer) const noexcept;
-  void PutMessage(std::string_view message);
+  // Queues one item unless a stop was requested; false then.
+  bool PutMessage(std::string_view message, int64_t timeUs);
   // Appends one read; false when the body must end (stop or lost port).
   bool ReadInto(ByteString& buffer, int timeoutMs);
   bool Pause(int ms);
-  void HandOnRest(ByteString& buffer);
 
   TVantrelSerial* FSerial;
-  bool FCheckedFrames;
+  TFrameRule FRule;
   int FSleepTimeout;
   int FRecvTimeout;
   int FWaitTimeout;
 
   std::function<void(TReadComDaemon*)> FOnTerminate;
+  TChunkHook FOnChunk;
   std::thread FThread;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};

@@ -12,9 +12,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <functional>
 #include <vector>
 
+#include "bus/Capture.h"
 #include "sim/SimTraffic.h"
 
 namespace {
@@ -66,43 +67,6 @@ speed_t SpeedConstant(int baud) {
       return B0;
   }
 }
-
-// Where the bytes come from: generated traffic or a capture, item by item.
-class TSource {
-public:
-  virtual ~TSource() = default;
-  virtual bool Next(ByteString& item) = 0;  // false at the end
-};
-
-class TTrafficSource : public TSource {
-public:
-  explicit TTrafficSource(uint64_t seed) : FTraffic(seed) {}
-  bool Next(ByteString& item) override {
-    item = FTraffic.NextItem();
-    return true;
-  }
-
-private:
-  TSimTraffic FTraffic;
-};
-
-class TReplaySource : public TSource {
-public:
-  TReplaySource(std::vector<ByteString> items, bool loop) : FItems(std::move(items)), FLoop(loop) {}
-  bool Next(ByteString& item) override {
-    if (FIndex == FItems.size()) {
-      if (!FLoop || FItems.empty()) return false;
-      FIndex = 0;
-    }
-    item = FItems[FIndex++];
-    return true;
-  }
-
-private:
-  std::vector<ByteString> FItems;
-  bool FLoop;
-  std::size_t FIndex = 0;
-};
 
 }  // namespace
 
@@ -349,11 +313,23 @@ void TSimCentral::Linger() {
 }
 
 void TSimCentral::Run() {
-  std::unique_ptr<TSource> source;
+  // Where the bytes come from, item by item: a capture or generated traffic.
+  std::function<bool(ByteString&)> source;
   if (!FConfig.ReplayFile.empty())
-    source = std::make_unique<TReplaySource>(std::move(FReplayItems), FConfig.Loop);
+    source = [items = std::move(FReplayItems), loop = FConfig.Loop,
+              i = std::size_t{0}](ByteString& item) mutable {
+      if (i == items.size()) {
+        if (!loop || items.empty()) return false;
+        i = 0;
+      }
+      item = items[i++];
+      return true;
+    };
   else
-    source = std::make_unique<TTrafficSource>(FConfig.Seed);
+    source = [traffic = TSimTraffic(FConfig.Seed)](ByteString& item) mutable {
+      item = traffic.NextItem();
+      return true;
+    };
   TSimNoise noise(FConfig.Noise, FConfig.Seed);
   const double rate = FConfig.BytesPerSecond;
 
@@ -369,7 +345,7 @@ void TSimCentral::Run() {
     next.clear();
     ByteString item;
     while (next.empty() && !ended) {
-      if (!source->Next(item))
+      if (!source(item))
         ended = true;
       else
         next = noise.Apply(item);

@@ -1,75 +1,6 @@
 #include "sim/SimTraffic.h"
 
-#include <bit>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-void SetCheckByte(ByteString& m) {
-  uint8_t x = static_cast<uint8_t>(m[0]);
-  for (std::size_t i = 2; i < m.size(); ++i) x ^= static_cast<uint8_t>(m[i]);
-  m[1] = static_cast<char>(x);
-}
-
-uint8_t CallByteFor(int address, bool active) {
-  unsigned b = (static_cast<unsigned>(address) & 0x1F) | (active ? 0x40u : 0u);
-  if (std::popcount(b) % 2) b |= 0x80;
-  return static_cast<uint8_t>(b);
-}
-
-std::vector<ByteString> FrameCapture(std::string_view bytes) {
-  std::vector<ByteString> items;
-  TCaptureFramer framer([&items](std::string_view item) {
-    items.emplace_back(item);
-    return true;
-  });
-  framer.Feed(bytes);
-  framer.Finish();
-  return items;
-}
-
-namespace {
-
-// The rule looks at no more than 258 bytes of the head (a counted kind: byte
-// 3 + 3), so with this many bytes behind the head it decides as it would on
-// the whole capture.
-constexpr std::size_t kLookahead = 512;
-
-}  // namespace
-
-bool TCaptureFramer::Feed(std::string_view bytes) {
-  if (FStopped) return false;
-  FBuffer.append(bytes);
-  return Cut(false);
-}
-
-bool TCaptureFramer::Finish() {
-  if (FStopped) return false;
-  return Cut(true);
-}
-
-bool TCaptureFramer::Cut(bool atEnd) {
-  std::string_view rest(FBuffer);
-  bool go = true;
-  while (go && !rest.empty() && (atEnd || rest.size() >= kLookahead)) {
-    const int n = CheckedMessageLength(rest);
-    if (n > 0 && static_cast<std::size_t>(n) <= rest.size()) {
-      go = FOnItem(rest.substr(0, static_cast<std::size_t>(n)));
-      rest.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    // Unrecognised or incomplete: the rest is one item at the end, or once
-    // an unrecognised run has grown to MaxItem.
-    if (atEnd || (n <= 0 && rest.size() >= MaxItem)) {
-      go = FOnItem(rest);
-      rest = {};
-    }
-    break;
-  }
-  FBuffer.erase(0, FBuffer.size() - rest.size());
-  FStopped = !go;
-  return go;
-}
+#include "bus/Capture.h"
 
 namespace {
 
@@ -258,32 +189,4 @@ ByteString TSimNoise::Apply(std::string_view bytes) {
     out.push_back(c);
   }
   return out;
-}
-
-bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  bytes.clear();
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-    if (bytes.size() + n > MaxCaptureBytes) {
-      std::fclose(f);
-      error =
-          "cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) + " MiB";
-      return false;
-    }
-    bytes.append(buf, n);
-  }
-  const bool failed = std::ferror(f);
-  const int err = errno;
-  std::fclose(f);
-  if (failed) {
-    error = "cannot read " + path + ": " + std::strerror(err);
-    return false;
-  }
-  return true;
 }

@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -27,12 +26,6 @@ private:
   std::mt19937_64 FEngine;
 };
 
-// Sets byte 2 of m to the XOR of byte 1 and bytes 3..n (m must hold 2 bytes).
-void SetCheckByte(ByteString& m);
-
-// The call byte for a device address 1-31 and its activity flag.
-uint8_t CallByteFor(int address, bool active);
-
 class TSimTraffic {
 public:
   explicit TSimTraffic(uint64_t seed);
@@ -42,9 +35,6 @@ public:
   // framing cuts exactly these items again, wherever the reads happen to split
   // it between items.
   ByteString NextItem();
-
-  // The devices the central currently calls as active (index 1-31).
-  bool DeviceActive(int address) const { return FDevices[address].Active; }
 
 private:
   enum TRole { rlNone, rlLoco, rlTurnout, rlContact };
@@ -100,39 +90,3 @@ private:
   double FProbability;
   TSimRandom FRandom;
 };
-
-// Cuts a capture the way the reader cuts bytes that all arrived in one read
-// before the line went silent: complete items by the checked rule, then the
-// rest, if any, as one short item.
-std::vector<ByteString> FrameCapture(std::string_view bytes);
-
-// The same cutting fed piece by piece, so that a capture of any size (or an
-// endless one) is framed in bounded memory: an item is cut only once enough
-// bytes follow it that the rule sees what it would see in the whole capture.
-// One exception keeps memory bounded: a run of unrecognised bytes that grows
-// to MaxItem bytes is handed on as one item then.  OnItem returns false to stop.
-class TCaptureFramer {
-public:
-  static constexpr std::size_t MaxItem = 1u << 20;
-
-  explicit TCaptureFramer(std::function<bool(std::string_view)> onItem)
-      : FOnItem(std::move(onItem)) {}
-
-  bool Feed(std::string_view bytes);  // false once OnItem has asked to stop
-  bool Finish();                      // end of the capture: the rest as one item
-
-private:
-  bool Cut(bool atEnd);
-
-  std::function<bool(std::string_view)> FOnItem;
-  ByteString FBuffer;
-  bool FStopped = false;
-};
-
-// Captures larger than this are refused when read whole (replay keeps every
-// item in memory).
-inline constexpr std::size_t MaxCaptureBytes = 256u << 20;
-
-// Reads a whole capture file; false with a message naming the file and the
-// cause ("cannot read x.bin: No such file or directory") on failure.
-bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error);

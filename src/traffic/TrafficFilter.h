@@ -10,16 +10,16 @@
 
 #include "traffic/TrafficRing.h"
 
-constexpr uint32_t KindBit(TTrafficKind kind) { return 1u << static_cast<unsigned>(kind); }
+constexpr uint32_t KindBit(TItemKind kind) { return 1u << static_cast<unsigned>(kind); }
 
 struct TTrafficFilter {
-  static constexpr uint32_t kAllKinds = (1u << kTrafficKindCount) - 1;
+  static constexpr uint32_t kAllKinds = ((1u << kKindSlots) - 1) & ~1u;  // not ikNone
   // Call bytes and the idle byte make up most of a healthy line's items and
   // say little: hidden unless asked for.
   static constexpr uint32_t kDefaultKinds =
-      kAllKinds & ~(KindBit(TTrafficKind::tkCallByte) | KindBit(TTrafficKind::tkIdleByte));
+      kAllKinds & ~(KindBit(TItemKind::ikCallByte) | KindBit(TItemKind::ikIdle));
 
-  uint32_t Kinds = kDefaultKinds;  // one bit per TTrafficKind shown
+  uint32_t Kinds = kDefaultKinds;  // one bit per TItemKind shown
   uint32_t Devices = 0;            // bit n: items of device n (1-31); 0: every item
   std::string Text;                // shown when the line contains it; empty: all
 

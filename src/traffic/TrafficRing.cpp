@@ -65,8 +65,8 @@ uint64_t TTrafficRing::Append(int64_t timeUs, std::string_view bytes) {
   // Items from a source that never said when it began count from the first.
   if (FSessions.empty()) FSessions.push_back({FEnd, timeUs});
 
-  const TTrafficKind kind = TrafficKindOf(bytes);
-  if (kind == TTrafficKind::tkCallByte) FCurrentDevice = static_cast<uint8_t>(bytes[0]) & 0x1F;
+  const TItemKind kind = ClassifyItem(bytes).Kind;
+  if (kind == TItemKind::ikCallByte) FCurrentDevice = static_cast<uint8_t>(bytes[0]) & 0x1F;
 
   EnsureSlot(FEnd);
   TTrafficItem& item = Slot(FEnd);
@@ -86,7 +86,7 @@ uint64_t TTrafficRing::Append(int64_t timeUs, std::string_view bytes) {
 
   ++FTotalItems;
   FTotalBytes += bytes.size();
-  if (kind == TTrafficKind::tkLoneByte || kind == TTrafficKind::tkUnrecognised)
+  if (kind == TItemKind::ikLoneByte || kind == TItemKind::ikUnrecognised)
     FUnrecognisedBytes += bytes.size();
   return FEnd++;
 }

@@ -22,7 +22,7 @@
 struct TTrafficItem {
   int64_t TimeUs = 0;   // receive time, microseconds since the epoch
   uint32_t Length = 0;  // bytes in the item
-  uint8_t Kind = 0;     // TTrafficKind
+  uint8_t Kind = 0;     // TItemKind
   uint8_t Device = 0;   // 1-31: the device called before it (a call byte: the one it calls); 0 none
   uint16_t Reserved = 0;
   union {
@@ -77,9 +77,7 @@ public:
     return FBlocks[pos >> kBlockShift][pos & kBlockMask];
   }
   std::string_view Bytes(uint64_t seq) const noexcept;
-  TTrafficKind Kind(uint64_t seq) const noexcept {
-    return static_cast<TTrafficKind>(Item(seq).Kind);
-  }
+  TItemKind Kind(uint64_t seq) const noexcept { return static_cast<TItemKind>(Item(seq).Kind); }
   // Start of the session the item belongs to (0 when none was begun).
   int64_t SessionStart(uint64_t seq) const noexcept;
 

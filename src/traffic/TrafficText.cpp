@@ -1,29 +1,36 @@
 #include "traffic/TrafficText.h"
 
+#include <cstdio>
+
 #include "bus/uVantrelSeq.h"
 
-TTrafficKind TrafficKindOf(std::string_view item) {
-  if (item.size() == 1) {
-    const auto b = static_cast<uint8_t>(item[0]);
-    if (IsCallByte(b)) return TTrafficKind::tkCallByte;
-    return b == 0x1F ? TTrafficKind::tkIdleByte : TTrafficKind::tkLoneByte;
-  }
-  if (item.empty()) return TTrafficKind::tkUnrecognised;
-  if (item[0] == '\0') {
-    const auto b3 = item.size() == 3 ? static_cast<uint8_t>(item[2]) : 0;
-    if (item.size() == 3 && b3 >= 0x80 && b3 <= 0x83) return TTrafficKind::tkPower;
-    return item.size() == 7 ? TTrafficKind::tkStatus : TTrafficKind::tkCentralOther;
-  }
-  // What the checked rule would cut from these bytes alone: the item itself
-  // when it is a whole message.
-  return CheckedMessageLength(item) == static_cast<int>(item.size()) ? TTrafficKind::tkDevice
-                                                                     : TTrafficKind::tkUnrecognised;
-}
-
 std::string TrafficItemLine(std::string_view item, int maxLoko) {
-  return DumpItemText(item, maxLoko);
+  std::string line = MessageToHex(item);
+  if (!line.empty()) line.pop_back();  // the final blank
+  // Always a point: the output is for logs and scripts, not for a locale.
+  if (const std::string text = ItemText(item, maxLoko); !text.empty()) line += "\t" + text;
+  return line;
 }
 
 std::string TrafficTimePrefix(TTimeMode mode, int64_t nowUs, int64_t previousUs, int64_t startUs) {
-  return DumpTimePrefix(mode, nowUs, previousUs, startUs);
+  int64_t t = 0;
+  switch (mode) {
+    case TTimeMode::tmNone:
+      return {};
+    case TTimeMode::tmAbsolute:
+      t = nowUs;
+      break;
+    case TTimeMode::tmDelta:
+      t = previousUs ? nowUs - previousUs : 0;
+      break;
+    case TTimeMode::tmZero:
+      t = nowUs - startUs;
+      break;
+  }
+  if (t < 0) t = 0;
+  char buf[48];
+  // Ten digits of seconds since the epoch, three otherwise.
+  std::snprintf(buf, sizeof buf, "(%0*lld.%06lld) ", mode == TTimeMode::tmAbsolute ? 10 : 3,
+                static_cast<long long>(t / 1000000), static_cast<long long>(t % 1000000));
+  return buf;
 }

@@ -15,17 +15,15 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QPushButton>
+#include <QTimer>
+
 #include <dirent.h>
-#include <fcntl.h>
-#include <grp.h>
-#include <pty.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
 
-#include <initializer_list>
 #include <string>
 
 #include "../support/Captions.h"
@@ -33,22 +31,13 @@
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
 #include "config/Settings.h"
+#include "config/uVantrelCfg.h"
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
-
-#ifdef VANTREL_HAVE_CONFIG_UI
-#include <QPushButton>
-#include <QTimer>
-#include "config/uVantrelCfg.h"
-#endif
+#include "support/PtyPair.h"
+#include "support/TestBytes.h"
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> v) {
-  std::string s;
-  for (int b : v) s.push_back(static_cast<char>(b));
-  return s;
-}
 
 int ThreadCount() {
   int n = 0;
@@ -59,30 +48,6 @@ int ThreadCount() {
   }
   return n;
 }
-
-// The central's side of a pseudo-terminal; the window opens SlavePath.
-struct TPty {
-  int Master = -1;
-  std::string SlavePath;
-
-  TPty() {
-    int slave = -1;
-    char name[128] = {};
-    if (::openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
-    SlavePath = name;
-    // Keep no slave descriptor of our own: when the master closes, the
-    // window's side must see the hang-up.
-    ::close(slave);
-  }
-  ~TPty() { Close(); }
-  void Close() {
-    if (Master >= 0) ::close(Master);
-    Master = -1;
-  }
-  void Send(const std::string& bytes) const {
-    ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-};
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -119,8 +84,8 @@ protected:
     return t.isEmpty() ? QStringList() : t.split('\n');
   }
   bool Connected() const { return Window->ActionConnect->isChecked() && BusSerial != nullptr; }
-  void ConnectTo(const TPty& pty) {
-    Window->SetPortOverride(pty.SlavePath);
+  void ConnectTo(const TPtyPair& pty) {
+    Window->SetPortOverride(pty.Path);
     QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   }
   // Waits until every reader thread has ended and been joined.
@@ -158,26 +123,10 @@ TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp) {
   EXPECT_TRUE(Boxes.isEmpty());
 }
 
-TEST(OpenFailure, PermissionDeniedOnADeviceNamesItsGroup) {
-  TPty pty;
-  struct stat st {};
-  ASSERT_EQ(::stat(pty.SlavePath.c_str(), &st), 0);
-  const group* gr = ::getgrgid(st.st_gid);
-  const std::string groupName = gr ? gr->gr_name : std::to_string(st.st_gid);
-  const std::string denied = std::strerror(EACCES);
-  EXPECT_EQ(OpenFailureText(EACCES, denied, pty.SlavePath),
-            denied + " – uživatel musí být členem skupiny " + groupName);
-  // Only for that error, and only for device files.
-  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.SlavePath),
-            "No such file or directory");
-  EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
-  EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
-}
-
 TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint) {
   if (::geteuid() == 0) GTEST_SKIP() << "root opens every device";
-  TPty pty;
-  ASSERT_EQ(::chmod(pty.SlavePath.c_str(), 0), 0);
+  TPtyPair pty;
+  ASSERT_EQ(::chmod(pty.Path.c_str(), 0), 0);
   ConnectTo(pty);
   EXPECT_FALSE(Window->ActionConnect->isChecked());
   EXPECT_TRUE(Window->LabelError->text().startsWith(QString::fromUtf8(std::strerror(EACCES))));
@@ -190,19 +139,19 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
   const QString oldError = Window->LabelError->text();
   ASSERT_FALSE(oldError.isEmpty());
 
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   EXPECT_TRUE(Window->SpeedButtonConnect->isChecked());
   EXPECT_EQ(Window->LabelError->text(), oldError);
 
-  pty.Send(Bytes({0x00, 0x80, 0x80}));
+  ASSERT_TRUE(pty.Send(Bytes({0x00, 0x80, 0x80})));
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
   EXPECT_EQ(Window->LabelError->text(), oldError);
 
   // Call to address 1 (active), then a contact message attributed to it.
-  pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_TRUE(pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
   EXPECT_EQ(Window->LabelError->text(), "4B 49 01 03 ");
   EXPECT_EQ(Cell(1, 1), "01");
@@ -213,10 +162,10 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
 
 TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader) {
   const int threadsBefore = ThreadCount();
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
-  pty.Send(Bytes({0xC5, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
+  ASSERT_TRUE(pty.Send(Bytes({0xC5, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->LabelCentral->text().isEmpty(); }, 3000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "05"; }, 3000));
 
@@ -238,7 +187,7 @@ TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConne
   Feed(Bytes({0x4B, 0x49, 0x01, 0x03}));
   QTest::qWait(50);
   EXPECT_EQ(Cell(1, 1), "");  // nothing drains while disconnected
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
@@ -247,17 +196,17 @@ TEST_F(MainWindow, MessagesQueuedWhileDisconnectedAreDispatchedAfterTheNextConne
 }
 
 TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk) {
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   QElapsedTimer t;
   t.start();
   // Device 1 flips on every chunk: each chunk alone would need a redraw.
   for (int i = 0; i < 60; ++i) {
-    pty.Send(Bytes({i % 2 ? 0x81 : 0x41}));
+    ASSERT_TRUE(pty.Send(Bytes({i % 2 ? 0x81 : 0x41})));
     QTest::qWait(5);
   }
-  pty.Send(Bytes({0x42}));
+  ASSERT_TRUE(pty.Send(Bytes({0x42})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
   const qint64 elapsed = t.elapsed();
   EXPECT_LE(Window->FillCount(), elapsed / TFormVantrelBus::DrainBatchMs + 3) << elapsed << " ms";
@@ -266,7 +215,7 @@ TEST_F(MainWindow, BusyLineIsRedrawnInBatchesNotPerChunk) {
 }
 
 TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning) {
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   Feed(Bytes({0x41}));
@@ -284,7 +233,7 @@ TEST_F(MainWindow, LongBacklogIsTakenInSlicesWithTheEventLoopRunning) {
 }
 
 TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection) {
-  TPty first, second;
+  TPtyPair first, second;
   ConnectTo(first);
   ASSERT_TRUE(Connected());
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);  // closing
@@ -295,21 +244,21 @@ TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection) {
   EXPECT_EQ(BusSerial, link);
   EXPECT_NE(ComDaemon, nullptr);
   EXPECT_TRUE(Window->ActionConnect->isChecked());
-  second.Send(Bytes({0x42, 0x4B, 0x49, 0x01, 0x03}));
+  ASSERT_TRUE(second.Send(Bytes({0x42, 0x4B, 0x49, 0x01, 0x03})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(1, 1) == "02"; }, 3000));
 }
 
 TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   const int threadsBefore = ThreadCount();
   {
-    TPty pty;
+    TPtyPair pty;
     ConnectTo(pty);
     ASSERT_TRUE(Connected());
-    pty.Send(Bytes({0x00, 0x80, 0x80}));
+    ASSERT_TRUE(pty.Send(Bytes({0x00, 0x80, 0x80})));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->PanelPower->text().isEmpty(); }, 3000));
-    pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03}));
+    ASSERT_TRUE(pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})));
     QTest::qWait(100);
-    pty.Close();  // the adapter is pulled
+    pty.CloseMaster();  // the adapter is pulled
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->ActionConnect->isChecked(); }, 3000));
   }
   EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
@@ -325,16 +274,16 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
   EXPECT_TRUE(Boxes.isEmpty());
 
-  TPty back;
+  TPtyPair back;
   ConnectTo(back);
   ASSERT_TRUE(Connected());
-  back.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A}));
+  ASSERT_TRUE(back.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->LabelError->text().startsWith("61 "); }, 3000));
 }
 
 TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread) {
   const int threadsBefore = ThreadCount();
-  TPty pty;
+  TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   Window->show();
@@ -350,7 +299,6 @@ TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread) {
   EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
-#ifdef VANTREL_HAVE_CONFIG_UI
 TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   TFormVantrelCfg dialog(Window);
   FormVantrelCfg = &dialog;
@@ -374,7 +322,6 @@ TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   EXPECT_EQ(Window->PortOverride(), "");
   FormVantrelCfg = nullptr;
 }
-#endif
 
 // ---- dispatch, without a line: messages put straight into the queue ----------
 

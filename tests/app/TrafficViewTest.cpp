@@ -169,15 +169,15 @@ TEST_F(TrafficViewTest, FiltersThroughTheControls) {
 
   View->CheckHideCalls->setChecked(false);  // calls and 1F too
   EXPECT_EQ(Rows(), 7);
-  View->ActionKinds[static_cast<int>(TTrafficKind::tkIdleByte)]->trigger();
+  View->ActionKinds[static_cast<int>(TItemKind::ikIdle)]->trigger();
   EXPECT_EQ(Rows(), 6);
   EXPECT_FALSE(View->CheckHideCalls->isChecked()) << "only one of the two is hidden";
-  View->ActionKinds[static_cast<int>(TTrafficKind::tkCallByte)]->trigger();
+  View->ActionKinds[static_cast<int>(TItemKind::ikCallByte)]->trigger();
   EXPECT_TRUE(View->CheckHideCalls->isChecked());
-  View->ActionKinds[static_cast<int>(TTrafficKind::tkUnrecognised)]->trigger();
+  View->ActionKinds[static_cast<int>(TItemKind::ikUnrecognised)]->trigger();
   EXPECT_EQ(Rows(), 3);
   EXPECT_EQ(View->ButtonKinds->text(), "Druhy*");
-  View->ActionKinds[static_cast<int>(TTrafficKind::tkUnrecognised)]->trigger();
+  View->ActionKinds[static_cast<int>(TItemKind::ikUnrecognised)]->trigger();
 
   View->ShowOnlyDevice(1);
   EXPECT_EQ(Rows(), 2);
@@ -296,7 +296,7 @@ TEST_F(TrafficViewTest, StateGoesToTheSettingsAndComesBackUnusableValuesAreIgnor
   EXPECT_EQ(m.Devices, "");
 
   TTrafficFilter f;
-  f.Kinds = KindBit(TTrafficKind::tkPower) | KindBit(TTrafficKind::tkDevice);
+  f.Kinds = KindBit(TItemKind::ikCentralPower) | KindBit(TItemKind::ikDevice);
   f.Devices = (1u << 1) | (1u << 31);
   f.Text = "Loko #3";
   View->SetFilter(f);

@@ -1,30 +1,23 @@
 // Decoding: hex text, each decoder's ranges, the comments.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-
 #include "bus/uVantrelSeq.h"
+#include "support/TestBytes.h"
 
 namespace {
 
-ByteString B(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
-
 // A 4-byte accessory message with word w (check byte not tested by decoders).
-ByteString Acc(int kind, int w) { return B({kind, 0x00, (w >> 8) & 0xFF, w & 0xFF}); }
+ByteString Acc(int kind, int w) { return Bytes({kind, 0x00, (w >> 8) & 0xFF, w & 0xFF}); }
 
 }  // namespace
 
 // ---- hex text ---------------------------------------------------------------
 
 TEST(MessageToHex, TwoUpperCaseDigitsAndABlankPerByte) {
-  EXPECT_EQ(MessageToHex(B({})), "");
-  EXPECT_EQ(MessageToHex(B({0x00})), "00 ");
-  EXPECT_EQ(MessageToHex(B({0x0A, 0xFF})), "0A FF ");
-  EXPECT_EQ(MessageToHex(B({0x4B, 0x49, 0x01, 0x03})), "4B 49 01 03 ");
+  EXPECT_EQ(MessageToHex(Bytes({})), "");
+  EXPECT_EQ(MessageToHex(Bytes({0x00})), "00 ");
+  EXPECT_EQ(MessageToHex(Bytes({0x0A, 0xFF})), "0A FF ");
+  EXPECT_EQ(MessageToHex(Bytes({0x4B, 0x49, 0x01, 0x03})), "4B 49 01 03 ");
   ByteString all;
   for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
   const std::string hex = MessageToHex(all);
@@ -38,7 +31,7 @@ TEST(MessageToHex, TwoUpperCaseDigitsAndABlankPerByte) {
 TEST(DecodeAccessory, AddressAndFlags) {
   uint16_t a = 0;
   bool f1 = false, f2 = false;
-  ASSERT_TRUE(DecodeAccessory(B({0x4A, 0x41, 0x00, 0x0B}), a, f1, f2));
+  ASSERT_TRUE(DecodeAccessory(Bytes({0x4A, 0x41, 0x00, 0x0B}), a, f1, f2));
   EXPECT_EQ(a, 2);
   EXPECT_TRUE(f1);
   EXPECT_TRUE(f2);
@@ -69,9 +62,9 @@ TEST(DecodeAccessory, AddressRangeOneTo2048) {
 TEST(DecodeAccessory, WrongLengthWritesNothing) {
   uint16_t a = 777;
   bool f1 = true, f2 = false;
-  EXPECT_FALSE(DecodeAccessory(B({0x4A, 0x41, 0x00}), a, f1, f2));
-  EXPECT_FALSE(DecodeAccessory(B({0x4A, 0x41, 0x00, 0x0B, 0x00}), a, f1, f2));
-  EXPECT_FALSE(DecodeAccessory(B({}), a, f1, f2));
+  EXPECT_FALSE(DecodeAccessory(Bytes({0x4A, 0x41, 0x00}), a, f1, f2));
+  EXPECT_FALSE(DecodeAccessory(Bytes({0x4A, 0x41, 0x00, 0x0B, 0x00}), a, f1, f2));
+  EXPECT_FALSE(DecodeAccessory(Bytes({}), a, f1, f2));
   EXPECT_EQ(a, 777);
   EXPECT_TRUE(f1);
   EXPECT_FALSE(f2);
@@ -83,16 +76,16 @@ TEST(DecodeLocoSpeed, FieldsInModeFour) {
   uint16_t a = 0;
   bool dir = false;
   uint8_t speed = 0;
-  ASSERT_TRUE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x03, 0x8A}), 4, a, dir, speed));
+  ASSERT_TRUE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x03, 0x8A}), 4, a, dir, speed));
   EXPECT_EQ(a, 3);
   EXPECT_TRUE(dir);
   EXPECT_EQ(speed, 9);
-  ASSERT_TRUE(DecodeLocoSpeed(B({0x61, 0x00, 0x27, 0xFF, 0x05}), 4, a, dir, speed));
+  ASSERT_TRUE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x27, 0xFF, 0x05}), 4, a, dir, speed));
   EXPECT_EQ(a, 10239);
   EXPECT_FALSE(dir);
   EXPECT_EQ(speed, 4);
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0x28, 0x00, 0x05}), 4, a, dir, speed));  // 10240
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0xFF, 0xFF, 0x05}), 4, a, dir, speed));
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x28, 0x00, 0x05}), 4, a, dir, speed));  // 10240
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0xFF, 0xFF, 0x05}), 4, a, dir, speed));
 }
 
 TEST(DecodeLocoSpeed, ModeFourRawValues) {
@@ -101,15 +94,15 @@ TEST(DecodeLocoSpeed, ModeFourRawValues) {
   uint8_t speed = 0;
   for (int raw = 0; raw < 128; ++raw) {
     for (int d : {0x00, 0x80}) {
-      const bool ok = DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, raw | d}), 4, a, dir, speed);
+      const bool ok = DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, raw | d}), 4, a, dir, speed);
       EXPECT_EQ(ok, raw <= 29) << raw;
       EXPECT_EQ(dir, d != 0);
       EXPECT_EQ(speed, raw <= 1 ? raw : raw - 1) << raw;
     }
   }
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, 0x1E}), 4, a, dir, speed));
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, 0x9E}), 4, a, dir, speed));
-  ASSERT_TRUE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, 0x1D}), 4, a, dir, speed));
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, 0x1E}), 4, a, dir, speed));
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, 0x9E}), 4, a, dir, speed));
+  ASSERT_TRUE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, 0x1D}), 4, a, dir, speed));
   EXPECT_EQ(speed, 28);
 }
 
@@ -118,7 +111,8 @@ TEST(DecodeLocoSpeed, ReductionBySpeedMode) {
     uint16_t a = 0;
     bool dir = false;
     uint8_t speed = 255;
-    DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, raw}), static_cast<uint8_t>(mode), a, dir, speed);
+    DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, raw}), static_cast<uint8_t>(mode), a, dir,
+                    speed);
     return static_cast<int>(speed);
   };
   for (int mode : {0, 4, 8, 12}) {
@@ -140,16 +134,16 @@ TEST(DecodeLocoSpeed, ReductionBySpeedMode) {
   uint16_t a = 0;
   bool dir = false;
   uint8_t speed = 0;
-  EXPECT_TRUE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, 31}), 1, a, dir, speed));
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x01, 29}), 2, a, dir, speed));
+  EXPECT_TRUE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, 31}), 1, a, dir, speed));
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x01, 29}), 2, a, dir, speed));
 }
 
 TEST(DecodeLocoSpeed, WrongLengthWritesNothing) {
   uint16_t a = 55;
   bool dir = true;
   uint8_t speed = 66;
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x03}), 4, a, dir, speed));
-  EXPECT_FALSE(DecodeLocoSpeed(B({0x61, 0x00, 0x00, 0x03, 0x8A, 0x00}), 4, a, dir, speed));
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x03}), 4, a, dir, speed));
+  EXPECT_FALSE(DecodeLocoSpeed(Bytes({0x61, 0x00, 0x00, 0x03, 0x8A, 0x00}), 4, a, dir, speed));
   EXPECT_EQ(a, 55);
   EXPECT_TRUE(dir);
   EXPECT_EQ(speed, 66);
@@ -161,42 +155,43 @@ TEST(DecodeLocoFunction, NumberStateAndRanges) {
   uint16_t a = 0;
   bool state = false;
   uint8_t f = 0;
-  ASSERT_TRUE(DecodeLocoFunction(B({0x62, 0x00, 0x00, 0x03, 0x85}), a, state, f));
+  ASSERT_TRUE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x00, 0x03, 0x85}), a, state, f));
   EXPECT_EQ(a, 3);
   EXPECT_EQ(f, 5);
   EXPECT_FALSE(state);  // bit 7 does not count for functions 1-16
-  ASSERT_TRUE(DecodeLocoFunction(B({0x62, 0x00, 0x00, 0x03, 0x30}), a, state, f));
+  ASSERT_TRUE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x00, 0x03, 0x30}), a, state, f));
   EXPECT_EQ(f, 16);
   EXPECT_TRUE(state);
-  ASSERT_TRUE(DecodeLocoFunction(B({0x62, 0x00, 0x00, 0x03, 0x20}), a, state, f));
+  ASSERT_TRUE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x00, 0x03, 0x20}), a, state, f));
   EXPECT_EQ(f, 0);
   EXPECT_FALSE(state);  // function 0: only bit 7 counts
-  ASSERT_TRUE(DecodeLocoFunction(B({0x62, 0x00, 0x00, 0x03, 0xC0}), a, state, f));  // bit 6 unused
+  ASSERT_TRUE(
+      DecodeLocoFunction(Bytes({0x62, 0x00, 0x00, 0x03, 0xC0}), a, state, f));  // bit 6 unused
   EXPECT_TRUE(state);
   for (int fn = 17; fn <= 31; ++fn)
-    EXPECT_FALSE(DecodeLocoFunction(B({0x62, 0x00, 0x00, 0x03, fn}), a, state, f)) << fn;
-  EXPECT_TRUE(DecodeLocoFunction(B({0x62, 0x00, 0x27, 0xFF, 0x01}), a, state, f));
-  EXPECT_FALSE(DecodeLocoFunction(B({0x62, 0x00, 0x28, 0x00, 0x01}), a, state, f));
+    EXPECT_FALSE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x00, 0x03, fn}), a, state, f)) << fn;
+  EXPECT_TRUE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x27, 0xFF, 0x01}), a, state, f));
+  EXPECT_FALSE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x28, 0x00, 0x01}), a, state, f));
 }
 
 TEST(DecodeLocoLights, OnlyFunctionZero) {
   uint16_t a = 0;
   bool state = false;
-  ASSERT_TRUE(DecodeLocoLights(B({0x62, 0x00, 0x00, 0x03, 0x80}), a, state));
+  ASSERT_TRUE(DecodeLocoLights(Bytes({0x62, 0x00, 0x00, 0x03, 0x80}), a, state));
   EXPECT_EQ(a, 3);
   EXPECT_TRUE(state);
-  ASSERT_TRUE(DecodeLocoLights(B({0x62, 0x00, 0x00, 0x03, 0x20}), a, state));
+  ASSERT_TRUE(DecodeLocoLights(Bytes({0x62, 0x00, 0x00, 0x03, 0x20}), a, state));
   EXPECT_FALSE(state);
-  EXPECT_FALSE(DecodeLocoLights(B({0x62, 0x00, 0x00, 0x03, 0x85}), a, state));
-  EXPECT_FALSE(DecodeLocoLights(B({0x62, 0x00, 0x28, 0x00, 0x80}), a, state));
+  EXPECT_FALSE(DecodeLocoLights(Bytes({0x62, 0x00, 0x00, 0x03, 0x85}), a, state));
+  EXPECT_FALSE(DecodeLocoLights(Bytes({0x62, 0x00, 0x28, 0x00, 0x80}), a, state));
 }
 
 TEST(DecodeLocoFunction, WrongLengthWritesNothing) {
   uint16_t a = 9;
   bool state = true;
   uint8_t f = 99;
-  EXPECT_FALSE(DecodeLocoFunction(B({0x62, 0x00, 0x00, 0x03}), a, state, f));
-  EXPECT_FALSE(DecodeLocoLights(B({0x62, 0x00, 0x00, 0x03, 0x80, 0x00}), a, state));
+  EXPECT_FALSE(DecodeLocoFunction(Bytes({0x62, 0x00, 0x00, 0x03}), a, state, f));
+  EXPECT_FALSE(DecodeLocoLights(Bytes({0x62, 0x00, 0x00, 0x03, 0x80, 0x00}), a, state));
   EXPECT_EQ(a, 9);
   EXPECT_TRUE(state);
   EXPECT_EQ(f, 99);
@@ -216,20 +211,20 @@ TEST(DecodeCentralStatus, Fields) {
   std::string type, firmware;
   int freeLoco = -1;
   double ia = -1, im = -1;
-  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0xC4, 0x15, 0x99, 0x1A, 0xFF}), type, firmware,
+  ASSERT_TRUE(DecodeCentralStatus(Bytes({0x00, 0x00, 0xC4, 0x15, 0x99, 0x1A, 0xFF}), type, firmware,
                                   freeLoco, ia, im));
   EXPECT_EQ(type, "KV12");
   EXPECT_DOUBLE_EQ(im, 4.0);
   EXPECT_DOUBLE_EQ(ia, 2.1);
   EXPECT_EQ(firmware, "1.A");
   EXPECT_EQ(freeLoco, 255);
-  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0x54, 0x00, 0x00, 0x20, 0x00}), type, firmware,
+  ASSERT_TRUE(DecodeCentralStatus(Bytes({0x00, 0x00, 0x54, 0x00, 0x00, 0x20, 0x00}), type, firmware,
                                   freeLoco, ia, im));
   EXPECT_EQ(type, "5");
   EXPECT_EQ(firmware, "2.0");
   EXPECT_DOUBLE_EQ(ia, 0.0);
   EXPECT_DOUBLE_EQ(im, 4.0);
-  ASSERT_TRUE(DecodeCentralStatus(B({0x00, 0x00, 0x8F, 0xFF, 0x00, 0xFB, 0x07}), type, firmware,
+  ASSERT_TRUE(DecodeCentralStatus(Bytes({0x00, 0x00, 0x8F, 0xFF, 0x00, 0xFB, 0x07}), type, firmware,
                                   freeLoco, ia, im));
   EXPECT_EQ(type, "KV8");
   EXPECT_DOUBLE_EQ(im, 15.0);
@@ -242,8 +237,8 @@ TEST(DecodeCentralStatus, WrongLengthWritesNothing) {
   std::string type = "t", firmware = "f";
   int freeLoco = 3;
   double ia = 1.5, im = 2.5;
-  EXPECT_FALSE(DecodeCentralStatus(B({0x00, 0x80, 0x80}), type, firmware, freeLoco, ia, im));
-  EXPECT_FALSE(DecodeCentralStatus(B({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20, 0x00}), type,
+  EXPECT_FALSE(DecodeCentralStatus(Bytes({0x00, 0x80, 0x80}), type, firmware, freeLoco, ia, im));
+  EXPECT_FALSE(DecodeCentralStatus(Bytes({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20, 0x00}), type,
                                    firmware, freeLoco, ia, im));
   EXPECT_EQ(type, "t");
   EXPECT_EQ(firmware, "f");
@@ -268,47 +263,47 @@ TEST(Letters, TrueAndFalse) {
 // ---- comments -----------------------------------------------------------------------
 
 TEST(MessageComment, DocumentedExamples) {
-  EXPECT_EQ(MessageComment(B({0x4A, 0x41, 0x00, 0x0B})), "Vyhybka 2 L T");
-  EXPECT_EQ(MessageComment(B({0x61, 0x5A, 0x00, 0x03, 0x8A})), "Loko #3 rychlost P 9");
-  EXPECT_EQ(MessageComment(B({0x62, 0xA5, 0x00, 0x03, 0x85})), "Loko #3 funkce 5 F");
-  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x00, 0x03, 0x80})),
+  EXPECT_EQ(MessageComment(Bytes({0x4A, 0x41, 0x00, 0x0B})), "Vyhybka 2 L T");
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x5A, 0x00, 0x03, 0x8A})), "Loko #3 rychlost P 9");
+  EXPECT_EQ(MessageComment(Bytes({0x62, 0xA5, 0x00, 0x03, 0x85})), "Loko #3 funkce 5 F");
+  EXPECT_EQ(MessageComment(Bytes({0x62, 0x00, 0x00, 0x03, 0x80})),
             "Loko #3 sv\xC4\x9Btla T");  // UTF-8 ě
 }
 
 TEST(MessageComment, TurnoutAndContact) {
-  EXPECT_EQ(MessageComment(B({0x4A, 0x00, 0x00, 0x04})), "Vyhybka 1 R F");
+  EXPECT_EQ(MessageComment(Bytes({0x4A, 0x00, 0x00, 0x04})), "Vyhybka 1 R F");
   EXPECT_EQ(MessageComment(Acc(0x4A, 8195)), "Vyhybka 2048 L T");
-  EXPECT_EQ(MessageComment(B({0x4B, 0x49, 0x01, 0x03})), "Kontakt 64 b T");
-  EXPECT_EQ(MessageComment(B({0x4B, 0x00, 0x00, 0x06})), "Kontakt 1 a T");
-  EXPECT_EQ(MessageComment(B({0x4B, 0x00, 0x00, 0x05})), "Kontakt 1 b F");
+  EXPECT_EQ(MessageComment(Bytes({0x4B, 0x49, 0x01, 0x03})), "Kontakt 64 b T");
+  EXPECT_EQ(MessageComment(Bytes({0x4B, 0x00, 0x00, 0x06})), "Kontakt 1 a T");
+  EXPECT_EQ(MessageComment(Bytes({0x4B, 0x00, 0x00, 0x05})), "Kontakt 1 b F");
   EXPECT_EQ(MessageComment(Acc(0x4A, 3)), "");
   EXPECT_EQ(MessageComment(Acc(0x4A, 8196)), "");
   EXPECT_EQ(MessageComment(Acc(0x4B, 0)), "");
-  EXPECT_EQ(MessageComment(B({0x4A, 0x41, 0x00})), "");
-  EXPECT_EQ(MessageComment(B({0x4A, 0x41, 0x00, 0x0B, 0x00})), "");
-  EXPECT_EQ(MessageComment(B({0x4B, 0x49, 0x01})), "");
-  EXPECT_EQ(MessageComment(B({0x4B, 0x49, 0x01, 0x03, 0x00})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x4A, 0x41, 0x00})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x4A, 0x41, 0x00, 0x0B, 0x00})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x4B, 0x49, 0x01})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x4B, 0x49, 0x01, 0x03, 0x00})), "");
 }
 
 TEST(MessageComment, Locomotives) {
-  EXPECT_EQ(MessageComment(B({0x61, 0x00, 0x27, 0xFF, 0x1D})), "Loko #10239 rychlost Z 28");
-  EXPECT_EQ(MessageComment(B({0x61, 0x00, 0x00, 0x00, 0x00})), "Loko #0 rychlost Z 0");
-  EXPECT_EQ(MessageComment(B({0x61, 0x00, 0x28, 0x00, 0x05})), "");  // address 10240
-  EXPECT_EQ(MessageComment(B({0x61, 0x00, 0x00, 0x03, 0x1E})), "");  // raw speed 30
-  EXPECT_EQ(MessageComment(B({0x61, 0x00, 0x00, 0x03, 0x9E})), "");
-  EXPECT_EQ(MessageComment(B({0x61, 0x00, 0x00, 0x03})), "");
-  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x00, 0x03, 0x11})), "");  // function 17
-  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x00, 0x03, 0x30})), "Loko #3 funkce 16 T");
-  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x00, 0x03, 0x20})), "Loko #3 světla F");
-  EXPECT_EQ(MessageComment(B({0x62, 0x00, 0x28, 0x00, 0x80})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x00, 0x27, 0xFF, 0x1D})), "Loko #10239 rychlost Z 28");
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x00, 0x00, 0x00, 0x00})), "Loko #0 rychlost Z 0");
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x00, 0x28, 0x00, 0x05})), "");  // address 10240
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x00, 0x00, 0x03, 0x1E})), "");  // raw speed 30
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x00, 0x00, 0x03, 0x9E})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x61, 0x00, 0x00, 0x03})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x62, 0x00, 0x00, 0x03, 0x11})), "");  // function 17
+  EXPECT_EQ(MessageComment(Bytes({0x62, 0x00, 0x00, 0x03, 0x30})), "Loko #3 funkce 16 T");
+  EXPECT_EQ(MessageComment(Bytes({0x62, 0x00, 0x00, 0x03, 0x20})), "Loko #3 světla F");
+  EXPECT_EQ(MessageComment(Bytes({0x62, 0x00, 0x28, 0x00, 0x80})), "");
 }
 
 TEST(MessageComment, UndecodedKindsAreEmpty) {
-  EXPECT_EQ(MessageComment(B({})), "");
-  EXPECT_EQ(MessageComment(B({0x41})), "");
-  EXPECT_EQ(MessageComment(B({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20})), "");
+  EXPECT_EQ(MessageComment(Bytes({})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x41})), "");
+  EXPECT_EQ(MessageComment(Bytes({0x00, 0x00, 0xC4, 0x15, 0x00, 0x1A, 0x20})), "");
   for (int k :
        {0x10, 0x11, 0x12, 0x14, 0x40, 0x45, 0x54, 0x56, 0x60, 0x64, 0x75, 0x80, 0x85, 0xB5, 0xB8})
-    EXPECT_EQ(MessageComment(B({k, 0x00, 0x00, 0x04, 0x80})), "") << k;
-  EXPECT_EQ(MessageComment(B({0x45, 0x00, 0x00, 0x04})), "");  // accessory layout, other kind
+    EXPECT_EQ(MessageComment(Bytes({k, 0x00, 0x00, 0x04, 0x80})), "") << k;
+  EXPECT_EQ(MessageComment(Bytes({0x45, 0x00, 0x00, 0x04})), "");  // accessory layout, other kind
 }

@@ -3,20 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <initializer_list>
 #include <stdexcept>
 
 #include "bus/vVantrelTyp.h"
-
-namespace {
-
-ByteString B(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-}  // namespace
+#include "support/TestBytes.h"
 
 TEST(DevList, FreshTableHoldsThirtyOneIdleDevices) {
   TVantrelBusDevList list;
@@ -45,7 +35,7 @@ TEST(DevList, AddressOutsideOneTo31IsAnIndexError) {
 
 TEST(DevList, MessageBeforeAnyCallIsIgnored) {
   TVantrelBusDevList list;
-  EXPECT_FALSE(list.ProcessMessage(B({0x4B, 0x49, 0x01, 0x03})));
+  EXPECT_FALSE(list.ProcessMessage(Bytes({0x4B, 0x49, 0x01, 0x03})));
   EXPECT_FALSE(list.Changed());
   for (int i = 0; i < 31; ++i) EXPECT_TRUE(list.Items(i).LastMessage().empty());
 }
@@ -70,37 +60,37 @@ TEST(DevList, InactiveCallOnFreshDeviceChangesNothing) {
   EXPECT_FALSE(list.ProcessCallByte(0x81));
   EXPECT_FALSE(list.Changed());
   EXPECT_EQ(list.CurrentAddress(), 1);  // but later messages go to device 1
-  EXPECT_TRUE(list.ProcessMessage(B({0x11, 0x11})));
-  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), B({0x11, 0x11}));
+  EXPECT_TRUE(list.ProcessMessage(Bytes({0x11, 0x11})));
+  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), Bytes({0x11, 0x11}));
 }
 
 TEST(DevList, MessagesGoToTheDeviceCalledLast) {
   TVantrelBusDevList list;
   list.ProcessCallByte(0x41);
-  EXPECT_TRUE(list.ProcessMessage(B({0x4B, 0x49, 0x01, 0x03})));
-  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), B({0x4B, 0x49, 0x01, 0x03}));
-  EXPECT_TRUE(list.ProcessMessage(B({0x61, 0x5A, 0x00, 0x03, 0x8A})));
-  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), B({0x61, 0x5A, 0x00, 0x03, 0x8A}));
+  EXPECT_TRUE(list.ProcessMessage(Bytes({0x4B, 0x49, 0x01, 0x03})));
+  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), Bytes({0x4B, 0x49, 0x01, 0x03}));
+  EXPECT_TRUE(list.ProcessMessage(Bytes({0x61, 0x5A, 0x00, 0x03, 0x8A})));
+  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), Bytes({0x61, 0x5A, 0x00, 0x03, 0x8A}));
 
   list.ProcessCallByte(0x42);
-  EXPECT_TRUE(list.ProcessMessage(B({0x4A, 0x41, 0x00, 0x0B})));
-  EXPECT_EQ(list.DeviceByAddress(2).LastMessage(), B({0x4A, 0x41, 0x00, 0x0B}));
-  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), B({0x61, 0x5A, 0x00, 0x03, 0x8A}));
+  EXPECT_TRUE(list.ProcessMessage(Bytes({0x4A, 0x41, 0x00, 0x0B})));
+  EXPECT_EQ(list.DeviceByAddress(2).LastMessage(), Bytes({0x4A, 0x41, 0x00, 0x0B}));
+  EXPECT_EQ(list.DeviceByAddress(1).LastMessage(), Bytes({0x61, 0x5A, 0x00, 0x03, 0x8A}));
 }
 
 TEST(DevList, EqualMessageStillSetsChanged) {
   TVantrelBusDevList list;
   list.ProcessCallByte(0x41);
-  list.ProcessMessage(B({0x11, 0x11}));
+  list.ProcessMessage(Bytes({0x11, 0x11}));
   list.SetChanged(false);
-  EXPECT_TRUE(list.ProcessMessage(B({0x11, 0x11})));
+  EXPECT_TRUE(list.ProcessMessage(Bytes({0x11, 0x11})));
   EXPECT_TRUE(list.Changed());
 }
 
 TEST(DevList, EmbeddedZerosAreStoredWhole) {
   TVantrelBusDevList list;
   list.ProcessCallByte(0x03);
-  const ByteString m = B({0x20, 0x00, 0x00, 0x41});
+  const ByteString m = Bytes({0x20, 0x00, 0x00, 0x41});
   EXPECT_TRUE(list.ProcessMessage(m));
   EXPECT_EQ(list.DeviceByAddress(3).LastMessage().size(), 4u);
   EXPECT_EQ(list.DeviceByAddress(3).LastMessage(), m);
@@ -113,7 +103,7 @@ TEST(DevList, AddressZeroIsStoredAndStopsAttribution) {
   EXPECT_FALSE(list.ProcessCallByte(0xC0));
   EXPECT_EQ(list.CurrentAddress(), 0);
   list.SetChanged(false);
-  EXPECT_FALSE(list.ProcessMessage(B({0x11, 0x11})));
+  EXPECT_FALSE(list.ProcessMessage(Bytes({0x11, 0x11})));
   EXPECT_FALSE(list.Changed());
   EXPECT_TRUE(list.DeviceByAddress(1).LastMessage().empty());
 }

@@ -2,23 +2,14 @@
 // checked rule, resynchronisation, and a property test of cutting.
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <memory>
 #include <random>
 #include <set>
 #include <vector>
 
+#include "bus/Capture.h"
 #include "bus/uVantrelSeq.h"
-
-namespace {
-
-ByteString B(std::initializer_list<int> bytes) {
-  ByteString s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-}  // namespace
+#include "support/TestBytes.h"
 
 // ---- call-byte set ----------------------------------------------------------
 
@@ -48,17 +39,29 @@ TEST(CallByteSet, TwoValuesPerAddressOneWithBit6) {
   EXPECT_FALSE(IsCallByte(0xC0));  // address 0 with even parity
 }
 
+TEST(CallByteSet, CallByteForCarriesAddressActivityAndEvenParity) {
+  EXPECT_EQ(CallByteFor(1, true), 0x41);
+  EXPECT_EQ(CallByteFor(1, false), 0x81);
+  EXPECT_EQ(CallByteFor(31, true), 0x5F);
+  EXPECT_EQ(CallByteFor(31, false), 0x9F);
+  for (int a = 1; a <= 31; ++a)
+    for (bool on : {false, true}) EXPECT_TRUE(IsCallByte(CallByteFor(a, on))) << a;
+}
+
 // ---- check byte -------------------------------------------------------------
 
 TEST(CheckByte, XorOfByteOneAndPayload) {
-  EXPECT_FALSE(CheckByteValid(B({})));
-  EXPECT_FALSE(CheckByteValid(B({0x11})));
-  EXPECT_TRUE(CheckByteValid(B({0x11, 0x11})));  // two bytes: byte 2 equals byte 1
-  EXPECT_FALSE(CheckByteValid(B({0x11, 0x12})));
-  EXPECT_TRUE(CheckByteValid(B({0x4B, 0x49, 0x01, 0x03})));
-  EXPECT_FALSE(CheckByteValid(B({0x4B, 0x48, 0x01, 0x03})));
-  EXPECT_TRUE(CheckByteValid(B({0x00, 0x00, 0x00})));  // zeros are ordinary bytes
-  EXPECT_TRUE(CheckByteValid(B({0xFF, 0x00, 0xF0, 0x0F})));
+  ByteString m = Bytes({0x4B, 0x00, 0x01, 0x03});
+  SetCheckByte(m);
+  EXPECT_EQ(m, Bytes({0x4B, 0x49, 0x01, 0x03}));
+  EXPECT_FALSE(CheckByteValid(Bytes({})));
+  EXPECT_FALSE(CheckByteValid(Bytes({0x11})));
+  EXPECT_TRUE(CheckByteValid(Bytes({0x11, 0x11})));  // two bytes: byte 2 equals byte 1
+  EXPECT_FALSE(CheckByteValid(Bytes({0x11, 0x12})));
+  EXPECT_TRUE(CheckByteValid(Bytes({0x4B, 0x49, 0x01, 0x03})));
+  EXPECT_FALSE(CheckByteValid(Bytes({0x4B, 0x48, 0x01, 0x03})));
+  EXPECT_TRUE(CheckByteValid(Bytes({0x00, 0x00, 0x00})));  // zeros are ordinary bytes
+  EXPECT_TRUE(CheckByteValid(Bytes({0xFF, 0x00, 0xF0, 0x0F})));
 }
 
 // ---- plain rule: length table -----------------------------------------------
@@ -77,61 +80,61 @@ TEST(LengthTable, FixedLengthsByFirstByte) {
   expected[0x60] = 6;
   expected[0x80] = 5;
   for (int b = 0; b < 256; ++b) {
-    EXPECT_EQ(MessageLength(B({b})), expected[b]) << "byte " << b;
-    EXPECT_EQ(MessageLength(B({b, 0x00})), expected[b]) << "byte " << b;
+    EXPECT_EQ(MessageLength(Bytes({b})), expected[b]) << "byte " << b;
+    EXPECT_EQ(MessageLength(Bytes({b, 0x00})), expected[b]) << "byte " << b;
   }
 }
 
 TEST(LengthTable, CountedKindsUseByteThree) {
   for (int k : {0x00, 0x40, 0x60, 0x80}) {
-    EXPECT_EQ(MessageLength(B({k, 0x00, 0x00})), 3);
-    EXPECT_EQ(MessageLength(B({k, 0x00, 0x05})), 8);
-    EXPECT_EQ(MessageLength(B({k, 0x00, 0xFF, 0x01})), 258);  // byte 3 unsigned
+    EXPECT_EQ(MessageLength(Bytes({k, 0x00, 0x00})), 3);
+    EXPECT_EQ(MessageLength(Bytes({k, 0x00, 0x05})), 8);
+    EXPECT_EQ(MessageLength(Bytes({k, 0x00, 0xFF, 0x01})), 258);  // byte 3 unsigned
   }
-  EXPECT_EQ(MessageLength(B({0x00, 0x80, 0x80})), 131);
-  EXPECT_EQ(MessageLength(B({0x40, 0x00, 0x05})), 8);
-  EXPECT_EQ(MessageLength(B({0x60, 0x00, 0x00})), 3);
+  EXPECT_EQ(MessageLength(Bytes({0x00, 0x80, 0x80})), 131);
+  EXPECT_EQ(MessageLength(Bytes({0x40, 0x00, 0x05})), 8);
+  EXPECT_EQ(MessageLength(Bytes({0x60, 0x00, 0x00})), 3);
   // Fixed kinds never read byte 3.
-  EXPECT_EQ(MessageLength(B({0x4A, 0x00, 0x50})), 4);
+  EXPECT_EQ(MessageLength(Bytes({0x4A, 0x00, 0x50})), 4);
 }
 
 TEST(LengthTable, EmptyBufferIsZero) {
-  EXPECT_EQ(MessageLength(B({})), 0);
-  EXPECT_EQ(CheckedMessageLength(B({})), 0);
+  EXPECT_EQ(MessageLength(Bytes({})), 0);
+  EXPECT_EQ(CheckedMessageLength(Bytes({})), 0);
 }
 
 // ---- checked rule -----------------------------------------------------------
 
 TEST(CheckedRule, CentralMessagesHaveTheirOwnRule) {
-  EXPECT_EQ(CheckedMessageLength(B({0x00})), 7);
-  EXPECT_EQ(MessageLength(B({0x00})), 8);
-  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x80})), 3);
-  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x80, 0x80})), 3);
-  EXPECT_EQ(MessageLength(B({0x00, 0x80, 0x80})), 131);
-  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x84, 0x84})), 7);
-  for (int s : {0x80, 0x81, 0x82, 0x83}) EXPECT_EQ(CheckedMessageLength(B({0x00, s, 0x00})), 3);
-  for (int s : {0x00, 0x7F, 0x84, 0xFF}) EXPECT_EQ(CheckedMessageLength(B({0x00, s, 0x80})), 7);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x00})), 7);
+  EXPECT_EQ(MessageLength(Bytes({0x00})), 8);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x00, 0x80})), 3);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x00, 0x80, 0x80})), 3);
+  EXPECT_EQ(MessageLength(Bytes({0x00, 0x80, 0x80})), 131);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x00, 0x84, 0x84})), 7);
+  for (int s : {0x80, 0x81, 0x82, 0x83}) EXPECT_EQ(CheckedMessageLength(Bytes({0x00, s, 0x00})), 3);
+  for (int s : {0x00, 0x7F, 0x84, 0xFF}) EXPECT_EQ(CheckedMessageLength(Bytes({0x00, s, 0x80})), 7);
   // Byte 3 is no length here and the check byte is not tested.
-  EXPECT_EQ(CheckedMessageLength(B({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20})), 7);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20})), 7);
 }
 
 TEST(CheckedRule, LoneByte1FIsOneWhateverFollows) {
-  EXPECT_EQ(CheckedMessageLength(B({0x1F})), 1);
-  for (int b = 0; b < 256; ++b) EXPECT_EQ(CheckedMessageLength(B({0x1F, b, b})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x1F})), 1);
+  for (int b = 0; b < 256; ++b) EXPECT_EQ(CheckedMessageLength(Bytes({0x1F, b, b})), 1);
 }
 
 TEST(CheckedRule, CallBytesAndConfusableKinds) {
-  EXPECT_EQ(CheckedMessageLength(B({0x41})), 1);
-  EXPECT_EQ(CheckedMessageLength(B({0x41, 0x4B, 0x49, 0x01, 0x03})), 1);
-  EXPECT_EQ(CheckedMessageLength(B({0x4B, 0x49, 0x01, 0x03})), 4);
-  EXPECT_EQ(CheckedMessageLength(B({0x4B, 0x48, 0x01, 0x03})), 1);
-  EXPECT_EQ(CheckedMessageLength(B({0x4B, 0x49, 0x01})), 1);  // incomplete: not waited for
-  EXPECT_EQ(CheckedMessageLength(B({0x11, 0x11})), 2);
-  EXPECT_EQ(CheckedMessageLength(B({0x11, 0x12})), 1);
-  EXPECT_EQ(CheckedMessageLength(B({0x11})), 1);
-  EXPECT_EQ(CheckedMessageLength(B({0x14, 0x14})), 1);
-  EXPECT_EQ(CheckedMessageLength(B({0x56, 0x57, 0x00, 0x01})), 4);
-  EXPECT_EQ(CheckedMessageLength(B({0x56, 0x56, 0x00, 0x01})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x41})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x4B, 0x49, 0x01, 0x03})), 4);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x4B, 0x48, 0x01, 0x03})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x4B, 0x49, 0x01})), 1);  // incomplete: not waited for
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x11, 0x11})), 2);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x11, 0x12})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x11})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x14, 0x14})), 1);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x56, 0x57, 0x00, 0x01})), 4);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x56, 0x56, 0x00, 0x01})), 1);
 }
 
 // A byte of the call-byte set is a message only for 0x11/0x12 doubled and
@@ -140,7 +143,7 @@ TEST(CheckedRule, OnlyFourCallByteKindsEverFrameAsMessages) {
   for (int b = 0; b < 256; ++b) {
     if (!IsCallByte(static_cast<uint8_t>(b))) continue;
     // The best possible candidate: enough bytes, check byte valid.
-    ByteString m = B({b, 0, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
+    ByteString m = Bytes({b, 0, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
     int len = MessageLength(m);
     if (len >= 2) {
       m.resize(static_cast<std::size_t>(len));
@@ -150,132 +153,116 @@ TEST(CheckedRule, OnlyFourCallByteKindsEverFrameAsMessages) {
     }
     const bool message = b == 0x11 || b == 0x12 || b == 0x4B || b == 0x56;
     EXPECT_EQ(CheckedMessageLength(m) > 1, message) << "byte " << b;
-    EXPECT_EQ(CheckedMessageLength(B({b})), 1) << "byte " << b;
+    EXPECT_EQ(CheckedMessageLength(Bytes({b})), 1) << "byte " << b;
   }
 }
 
 TEST(CheckedRule, OtherKindsCutByLengthAlone) {
-  EXPECT_EQ(CheckedMessageLength(B({0x4A, 0x00, 0x01, 0x03})), 4);  // wrong check, still 4
-  EXPECT_EQ(CheckedMessageLength(B({0x4A})), 4);                    // reader waits for the rest
-  EXPECT_EQ(CheckedMessageLength(B({0x10, 0x99})), 2);
-  EXPECT_EQ(CheckedMessageLength(B({0x40})), 11);
-  EXPECT_EQ(CheckedMessageLength(B({0x40, 0x00, 0x05})), 8);
-  EXPECT_EQ(CheckedMessageLength(B({0x60, 0x00, 0x00})), 3);
-  EXPECT_EQ(CheckedMessageLength(B({0x61, 0x12, 0x34})), 5);
-  EXPECT_EQ(CheckedMessageLength(B({0xB5})), 7);
-  EXPECT_EQ(CheckedMessageLength(B({0x20, 0x01, 0x02, 0x03})), 0);  // unknown: all as one
-  EXPECT_EQ(CheckedMessageLength(B({0xFF})), 0);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x4A, 0x00, 0x01, 0x03})), 4);  // wrong check, still 4
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x4A})), 4);                    // reader waits for the rest
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x10, 0x99})), 2);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x40})), 11);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x40, 0x00, 0x05})), 8);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x60, 0x00, 0x00})), 3);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x61, 0x12, 0x34})), 5);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0xB5})), 7);
+  EXPECT_EQ(CheckedMessageLength(Bytes({0x20, 0x01, 0x02, 0x03})), 0);  // unknown: all as one
+  EXPECT_EQ(CheckedMessageLength(Bytes({0xFF})), 0);
 }
 
 // ---- resynchronisation --------------------------------------------------------
 
-namespace {
-
-// Cuts buf as the reader does with complete data: 0 or more than what is
-// left takes the rest as one item.
-std::vector<ByteString> Cut(std::string_view buf) {
-  std::vector<ByteString> items;
-  while (!buf.empty()) {
-    std::size_t n = static_cast<std::size_t>(CheckedMessageLength(buf));
-    if (n == 0 || n > buf.size()) n = buf.size();
-    items.emplace_back(buf.substr(0, n));
-    buf.remove_prefix(n);
-  }
-  return items;
-}
-
-}  // namespace
+// FrameCapture: CutComplete over the whole buffer as final.
+using Items = std::vector<ByteString>;
 
 TEST(Resync, CallByteThenMessage) {
-  const auto items = Cut(B({0x41, 0x4B, 0x49, 0x01, 0x03, 0x42}));
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0], B({0x41}));
-  EXPECT_EQ(items[1], B({0x4B, 0x49, 0x01, 0x03}));
-  EXPECT_EQ(items[2], B({0x42}));
+  EXPECT_EQ(FrameCapture(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03, 0x42})),
+            (Items{Bytes({0x41}), Bytes({0x4B, 0x49, 0x01, 0x03}), Bytes({0x42})}));
 }
 
 TEST(Resync, DamagedConfusableMessageSplitsIntoSingleBytesThenRecovers) {
   // 4B with a bad check goes alone; its 48 and 03 are call bytes of the set,
   // each alone; framing is back in step at the good message that follows.
-  const auto items = Cut(B({0x4B, 0x48, 0x03, 0x4B, 0x49, 0x01, 0x03}));
-  ASSERT_EQ(items.size(), 4u);
-  EXPECT_EQ(items[0], B({0x4B}));
-  EXPECT_EQ(items[1], B({0x48}));
-  EXPECT_EQ(items[2], B({0x03}));
-  EXPECT_EQ(items[3], B({0x4B, 0x49, 0x01, 0x03}));
+  EXPECT_EQ(FrameCapture(Bytes({0x4B, 0x48, 0x03, 0x4B, 0x49, 0x01, 0x03})),
+            (Items{Bytes({0x4B}), Bytes({0x48}), Bytes({0x03}), Bytes({0x4B, 0x49, 0x01, 0x03})}));
 }
 
 TEST(Resync, UnknownFirstByteTakesTheRest) {
-  const auto items = Cut(B({0x41, 0x20, 0x01, 0x41, 0x42}));
+  const auto items = FrameCapture(Bytes({0x41, 0x20, 0x01, 0x41, 0x42}));
   ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[1], B({0x20, 0x01, 0x41, 0x42}));
+  EXPECT_EQ(items[1], Bytes({0x20, 0x01, 0x41, 0x42}));
 }
 
 TEST(Resync, RealisticTraffic) {
-  const ByteString stream = B({0x41, 0x1F, 0x4A, 0x41, 0x00, 0x0B,        // call, lone, turnout
-                               0x42, 0x61, 0xEB, 0x00, 0x03, 0x8A,        // call, speed
-                               0x00, 0x80, 0x80,                          // power on
-                               0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20,  // status
-                               0x11, 0x11, 0x14});
-  const auto items = Cut(stream);
-  const std::vector<ByteString> expected = {B({0x41}),
-                                            B({0x1F}),
-                                            B({0x4A, 0x41, 0x00, 0x0B}),
-                                            B({0x42}),
-                                            B({0x61, 0xEB, 0x00, 0x03, 0x8A}),
-                                            B({0x00, 0x80, 0x80}),
-                                            B({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20}),
-                                            B({0x11, 0x11}),
-                                            B({0x14})};
-  EXPECT_EQ(items, expected);
+  const ByteString stream = Bytes({0x41, 0x1F, 0x4A, 0x41, 0x00, 0x0B,        // call, lone, turnout
+                                   0x42, 0x61, 0xEB, 0x00, 0x03, 0x8A,        // call, speed
+                                   0x00, 0x80, 0x80,                          // power on
+                                   0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20,  // status
+                                   0x11, 0x11, 0x14});
+  const Items expected = {Bytes({0x41}),
+                          Bytes({0x1F}),
+                          Bytes({0x4A, 0x41, 0x00, 0x0B}),
+                          Bytes({0x42}),
+                          Bytes({0x61, 0xEB, 0x00, 0x03, 0x8A}),
+                          Bytes({0x00, 0x80, 0x80}),
+                          Bytes({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20}),
+                          Bytes({0x11, 0x11}),
+                          Bytes({0x14})};
+  EXPECT_EQ(FrameCapture(stream), expected);
 }
 
-// ---- property: cutting reproduces the input and stays inside the buffer -----
-
-namespace {
-
-// Random bytes biased towards what the rules branch on (call bytes, kinds,
-// 0x00 and the power states), so that every branch is hit often.
-ByteString RandomBytes(std::mt19937& rng, std::size_t n) {
-  static const uint8_t interesting[] = {0x00, 0x1F, 0x10, 0x11, 0x12, 0x14, 0x40, 0x41, 0x4A, 0x4B,
-                                        0x56, 0x60, 0x61, 0x62, 0x80, 0x81, 0x83, 0x84, 0xB5, 0xFF};
-  std::uniform_int_distribution<int> byte(0, 255), pick(0, 3),
-      which(0, static_cast<int>(sizeof interesting) - 1);
-  ByteString s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(pick(rng) == 0 ? interesting[which(rng)] : byte(rng));
-  return s;
+// Not final (more bytes may come): the cut stops where they could change it.
+TEST(CutComplete, StopsWhereMoreBytesCouldChangeTheCut) {
+  auto cut = [](const ByteString& buf, bool final) {
+    return CutComplete(buf, CheckedMessageLength, final, [](std::string_view) { return true; });
+  };
+  EXPECT_EQ(cut(Bytes({0x41, 0x61, 0x00}), false), 1u);  // message begun
+  EXPECT_EQ(cut(Bytes({0x41, 0x20, 0x21}), false), 1u);  // unknown run up to the end
+  EXPECT_EQ(cut(Bytes({0x41, 0x20, 0x21}), true), 3u);
+  // Call bytes that are also kinds, with fewer bytes than their message.
+  for (const ByteString& head : {Bytes({0x11}), Bytes({0x12}), Bytes({0x4B}), Bytes({0x56}),
+                                 Bytes({0x4B, 0x49}), Bytes({0x56, 0x57, 0x00})}) {
+    EXPECT_EQ(cut(Bytes({0x41}) + head, false), 1u) << MessageToHex(head);
+    EXPECT_EQ(NextItemLength(head, CheckedMessageLength, true), 1u) << MessageToHex(head);
+  }
+  // Decided whatever follows: a failed check, 0x14, other call bytes, 0x1F.
+  EXPECT_EQ(cut(Bytes({0x4B, 0x48, 0x41, 0x41}), false), 4u);
+  EXPECT_EQ(cut(Bytes({0x14, 0x41, 0x1F}), false), 3u);
+  // put can stop the cut after any item.
+  int seen = 0;
+  EXPECT_EQ(CutComplete(ByteString(10, '\x41'), CheckedMessageLength, false,
+                        [&](std::string_view) { return ++seen < 3; }),
+            3u);
 }
 
-}  // namespace
+// ---- properties of cutting ------------------------------------------------------
 
+// Any input, cut in two steps (what is decided, then the rest as final):
+// the items join up to the input, and nothing is read past the buffer.
 TEST(CuttingProperty, ReproducesInputAndNeverReadsPastTheBuffer) {
   std::mt19937 rng(20261208);
   std::uniform_int_distribution<std::size_t> length(0, 64);
   for (int round = 0; round < 20000; ++round) {
-    const ByteString input = RandomBytes(rng, length(rng));
+    const ByteString input = RandomBusBytes(rng, length(rng));
     // An exact-size heap block, so that the sanitizer build catches any read
     // past the end (a std::string has spare capacity and a terminator).
     std::unique_ptr<char[]> block(new char[input.size() ? input.size() : 1]);
     std::copy(input.begin(), input.end(), block.get());
-    std::string_view rest(block.get(), input.size());
+    const std::string_view all(block.get(), input.size());
 
     ByteString joined;
     std::size_t items = 0;
-    while (!rest.empty()) {
-      const int n = CheckedMessageLength(rest);
-      ASSERT_GE(n, 0);
-      // The plain rule must be just as safe on the same head.
-      ASSERT_GE(MessageLength(rest), 0);
-      std::size_t take = static_cast<std::size_t>(n);
-      if (take == 0 || take > rest.size()) take = rest.size();
-      const std::string_view item = rest.substr(0, take);
-      // Decoding every item must be safe too.
-      (void)MessageToHex(item);
-      (void)MessageComment(item);
+    auto put = [&](std::string_view item) {
+      EXPECT_FALSE(item.empty());
+      EXPECT_GE(MessageLength(item), 0);  // the plain rule is just as safe on each head
+      (void)MessageComment(item);         // and decoding every item too
       joined.append(item);
-      rest.remove_prefix(take);
       ++items;
-    }
+      return true;
+    };
+    const TFrameRule rule = round % 2 ? CheckedMessageLength : MessageLength;
+    const std::size_t decided = CutComplete(all, rule, false, put);
+    CutComplete(all.substr(decided), rule, true, put);
     ASSERT_EQ(joined, input) << "round " << round;
     ASSERT_LE(items, input.size());
   }

@@ -1,15 +1,14 @@
 #include "bus/uVantrelThr.h"
-#include "serial/vVantrelSer.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -17,15 +16,15 @@
 #include <thread>
 #include <vector>
 
+#include "bus/BusConnection.h"
+#include "bus/Capture.h"
+#include "serial/vVantrelSer.h"
+#include "support/PtyPair.h"
+#include "support/TestBytes.h"
+
 using namespace std::chrono_literals;
 
 namespace {
-
-ByteString Bytes(std::initializer_list<int> b) {
-  ByteString s;
-  for (int x : b) s.push_back(static_cast<char>(x));
-  return s;
-}
 
 std::vector<ByteString> DrainQueue() {
   std::vector<ByteString> items;
@@ -33,7 +32,7 @@ std::vector<ByteString> DrainQueue() {
   return items;
 }
 
-// The central's side of a pseudo-terminal, and the reader on the other side.
+// The central's side of a pseudo-terminal, and a connection on the other side.
 class Reader : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -43,55 +42,32 @@ protected:
       ++FWakeups;
       FCv.notify_all();
     });
-    int slave;
-    char name[256];
-    ASSERT_EQ(::openpty(&FMaster, &slave, name, nullptr, nullptr), 0);
-    struct termios t;
-    ::tcgetattr(slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(slave, TCSANOW, &t);
-    FSlave = slave;
-    FName = name;
+    ASSERT_FALSE(FPty.Path.empty());
   }
 
   void TearDown() override {
-    Stop();
+    FConnection.reset();
     SetQueueWakeup({});
-    if (FMaster >= 0) ::close(FMaster);
-    ::close(FSlave);
     DrainQueue();
   }
 
-  void Connect(int sleep, int recv, int wait, bool checked = true) {
-    Stop();
-    FSerial = std::make_unique<TVantrelSerial>();
-    FSerial->OpenPort(FName);
-    ASSERT_EQ(FSerial->LastErrorCode(), 0) << FSerial->LastErrorText();
-    FSerial->ConfigureLine(9600, 8, "N", 0, false, false);
-    ASSERT_EQ(FSerial->LastErrorCode(), 0) << FSerial->LastErrorText();
-    FDaemon = std::make_unique<TReadComDaemon>(FSerial.get(), checked, sleep, recv, wait);
-    FDaemon->SetOnTerminate([this](TReadComDaemon* d) {
+  void Connect(int sleep, int recv, int wait) {
+    FConnection = std::make_unique<TBusConnection>();
+    FEnded = nullptr;
+    FConnection->SetOnTerminate([this](TReadComDaemon* d) {
       std::lock_guard<std::mutex> g(FMutex);
       FEnded = d;
       FCv.notify_all();
     });
-    FDaemon->Start();
+    ASSERT_TRUE(FConnection->Open(FPty.Path, {9600, 8, "N", 0, false, false, sleep, recv, wait}))
+        << FConnection->ErrorText();
   }
 
-  // The window's disconnect: close the link, then ask the thread to stop.
-  void Stop() {
-    if (!FDaemon) return;
-    FSerial->ClosePort();
-    FDaemon->Terminate();
-    FDaemon->WaitFor();
-    FDaemon.reset();
-    FSerial.reset();
-    FEnded = nullptr;
-  }
+  // The window's disconnect: close the link, then stop and join the thread.
+  void Stop() { FConnection->Close(); }
+  TReadComDaemon* Daemon() const { return FConnection->Reader(); }
 
-  void Send(const ByteString& data) const {
-    ASSERT_EQ(::write(FMaster, data.data(), data.size()), static_cast<ssize_t>(data.size()));
-  }
+  void Send(const ByteString& data) const { ASSERT_TRUE(FPty.Send(data)); }
 
   // Waits until count items wait.  The wake-up only marks empty -> non-empty,
   // so a queue that already holds items is looked at every few milliseconds.
@@ -105,10 +81,8 @@ protected:
     return true;
   }
 
-  int FMaster = -1, FSlave = -1;
-  std::string FName;
-  std::unique_ptr<TVantrelSerial> FSerial;
-  std::unique_ptr<TReadComDaemon> FDaemon;
+  TPtyPair FPty;
+  std::unique_ptr<TBusConnection> FConnection;
   std::mutex FMutex;
   std::condition_variable FCv;
   int FWakeups = 0;
@@ -153,6 +127,38 @@ TEST_F(Reader, SplitMessageWithinAndBeyondTheWait) {
   EXPECT_EQ(DrainQueue(), (std::vector<ByteString>{speed.substr(0, 2), speed.substr(2)}));
 }
 
+// What completes the message during the wait may bring the next ones along:
+// only the message's own bytes are one item.
+TEST_F(Reader, MessageCompletedDuringTheWaitIsCutFromWhatFollows) {
+  const ByteString speed = Bytes({0x61, 0x00, 0x03, 0x00, 0x83});
+  Connect(10, 500, 400);
+  Send(speed.substr(0, 2));
+  std::this_thread::sleep_for(80ms);
+  Send(speed.substr(2) + Contact + Bytes({0x41}));
+  ASSERT_TRUE(WaitCount(3));
+  EXPECT_EQ(DrainQueue(), (std::vector<ByteString>{speed, Contact, Bytes({0x41})}));
+}
+
+// 0x11, 0x12, 0x4B and 0x56 are call bytes and kinds: alone at the end of a
+// read they wait like a begun message, and go as call bytes when nothing
+// completes one in time.
+TEST_F(Reader, CallByteThatMayBeginAMessageWaitsForIt) {
+  Connect(10, 500, 400);
+  Send(Bytes({0x41, 0x4B}));
+  std::this_thread::sleep_for(80ms);
+  Send(Contact.substr(1) + Bytes({0x11}));
+  std::this_thread::sleep_for(80ms);
+  Send(Bytes({0x11}));
+  ASSERT_TRUE(WaitCount(3));
+  EXPECT_EQ(DrainQueue(), (std::vector<ByteString>{Bytes({0x41}), Contact, Bytes({0x11, 0x11})}));
+
+  Send(Bytes({0x56}));  // nothing follows
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitCount(1));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, 300ms);
+  EXPECT_EQ(DrainQueue(), std::vector<ByteString>{Bytes({0x56})});
+}
+
 TEST_F(Reader, NoWaitGoesOnShortAtOnce) {
   for (int wait : {0, -5}) {
     Connect(10, 500, wait);
@@ -168,13 +174,13 @@ TEST_F(Reader, NoWaitGoesOnShortAtOnce) {
 TEST_F(Reader, StopDropsWhatIsStillBeingCut) {
   Connect(50, 500, 50);
   // The first queued item stops the reader from inside the burst.
-  SetQueueWakeup([this] { FDaemon->Terminate(); });
+  SetQueueWakeup([this] { Daemon()->Terminate(); });
   Send(ByteString(4000, '\x41'));
-  ASSERT_EQ(FDaemon->Serial(), FSerial.get());
-  FDaemon->WaitFor();  // ends by itself: the stop interrupts nothing else
+  ASSERT_EQ(Daemon()->Serial(), FConnection->Serial());
+  Daemon()->WaitFor();  // ends by itself: the stop interrupts nothing else
   EXPECT_EQ(DrainQueue(), std::vector<ByteString>{Bytes({0x41})});
-  EXPECT_EQ(FDaemon->EndReason(), TReadComDaemon::erStopped);
-  EXPECT_EQ(FEnded, FDaemon.get());
+  EXPECT_EQ(Daemon()->EndReason(), TReadComDaemon::erStopped);
+  EXPECT_EQ(FEnded, Daemon());
 }
 
 TEST_F(Reader, QueueSurvivesToTheNextConnection) {
@@ -193,20 +199,44 @@ TEST_F(Reader, LostPortEndsTheThreadWithTheLinkError) {
   Connect(10, 500, 50);
   Send(Contact);
   ASSERT_TRUE(WaitCount(1));
-  ::close(FMaster);  // the central's side hangs up
-  FMaster = -1;
+  FPty.CloseMaster();  // the central's side hangs up
   {
     std::unique_lock<std::mutex> lock(FMutex);
     ASSERT_TRUE(FCv.wait_for(lock, 5s, [&] { return FEnded != nullptr; }))
         << "still polling a dead port";
   }
-  EXPECT_EQ(FEnded, FDaemon.get());
-  EXPECT_TRUE(FDaemon->Finished());
-  EXPECT_FALSE(FDaemon->Terminated());
-  EXPECT_EQ(FDaemon->EndReason(), TReadComDaemon::erPortLost);
-  EXPECT_NE(FDaemon->EndErrorCode(), 0);
-  EXPECT_FALSE(FDaemon->EndErrorText().empty());
+  EXPECT_EQ(FEnded, Daemon());
+  EXPECT_TRUE(Daemon()->Finished());
+  EXPECT_FALSE(Daemon()->Terminated());
+  EXPECT_EQ(Daemon()->EndReason(), TReadComDaemon::erPortLost);
+  EXPECT_NE(Daemon()->EndErrorCode(), 0);
+  EXPECT_FALSE(Daemon()->EndErrorText().empty());
   EXPECT_EQ(DrainQueue(), std::vector<ByteString>{Contact});
+}
+
+TEST_F(Reader, ChunksGoToTheHookAndItemsCarryTheTimeTheyWereCut) {
+  ByteString chunks;
+  std::mutex m;
+  FConnection = std::make_unique<TBusConnection>();
+  FConnection->SetOnChunk([&](std::string_view bytes, int64_t timeUs) {
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_GT(timeUs, 0);
+    chunks.append(bytes);
+  });
+  ASSERT_TRUE(FConnection->Open(FPty.Path, {}));
+  const int64_t before = WallClockUs();
+  Send(Contact + Bytes({0x20}));
+  ASSERT_TRUE(WaitCount(2));
+  std::vector<TQueuedItem> items(2);
+  for (auto& item : items) QueueTakeFirst(item);
+  EXPECT_EQ(items[0].Bytes + items[1].Bytes, Contact + Bytes({0x20}));
+  for (const auto& item : items) {
+    EXPECT_GE(item.TimeUs, before);
+    EXPECT_LE(item.TimeUs, WallClockUs());
+  }
+  Stop();
+  std::lock_guard<std::mutex> g(m);
+  EXPECT_EQ(chunks, Contact + Bytes({0x20}));
 }
 
 // Random traffic in random chunks with random pauses: the items, joined, are
@@ -301,6 +331,21 @@ TEST(ReaderQueue, TakeFirstAndWakeups) {
   QueueAdd(Bytes({0x43}));
   EXPECT_EQ(wakeups, 2);
   DrainQueue();
+
+  // The timed form keeps the time; the plain one stamps the time of the call.
+  TQueuedItem item;
+  const int64_t before = WallClockUs();
+  QueueAdd(Bytes({0x44}), 1234);
+  QueueAdd(Bytes({0x45}));
+  QueueTakeFirst(item);
+  EXPECT_EQ(item.Bytes, Bytes({0x44}));
+  EXPECT_EQ(item.TimeUs, 1234);
+  QueueTakeFirst(item);
+  EXPECT_GE(item.TimeUs, before);
+  EXPECT_LE(item.TimeUs, WallClockUs());
+  QueueTakeFirst(item);
+  EXPECT_EQ(item.Bytes, "");
+  EXPECT_EQ(item.TimeUs, 0);
 }
 
 TEST(ReaderCut, RuleFollowsTheFlagAndStopDrops) {
@@ -361,6 +406,50 @@ TEST(ReaderCut, CostDoesNotGrowWithTheRestOfTheBuffer) {
   const double bare = cut("");
   const double withTail = cut(ByteString(1 << 20, '\x41'));
   EXPECT_LT(withTail, 3 * bare + 0.05) << "bare " << bare << " s, with tail " << withTail << " s";
+}
+
+// ---- the connection ------------------------------------------------------------
+
+TEST(BusConnection, OpenSaysWhichStepFailedAndWhy) {
+  TBusConnection missing;
+  EXPECT_FALSE(missing.Open("/nonexistent/port", {}));
+  EXPECT_EQ(missing.FailedStage(), TBusConnection::stOpen);
+  EXPECT_EQ(missing.ErrorCode(), ENOENT);
+  EXPECT_EQ(missing.ErrorText(), std::strerror(ENOENT));
+  EXPECT_EQ(missing.Serial(), nullptr);
+  EXPECT_EQ(missing.Reader(), nullptr);
+
+  TPtyPair pty;
+  TBusConnection badLine;  // opens, but nine data bits are no line setting
+  EXPECT_FALSE(badLine.Open(pty.Path, {9600, 9}));
+  EXPECT_EQ(badLine.FailedStage(), TBusConnection::stConfigure);
+  EXPECT_EQ(badLine.ErrorCode(), EINVAL);
+  EXPECT_FALSE(badLine.ErrorText().empty());
+
+  TBusConnection good;  // the failed one left nothing open
+  ASSERT_TRUE(good.Open(pty.Path, {})) << good.ErrorText();
+  EXPECT_EQ(good.FailedStage(), TBusConnection::stNone);
+  EXPECT_FALSE(good.Open(pty.Path, {})) << "opened twice";
+  good.Close();
+  EXPECT_TRUE(good.Reader()->Finished()) << "Close must join the reader";
+  EXPECT_FALSE(good.Serial()->Active());
+  good.Close();
+}
+
+TEST(BusConnection, PermissionDeniedOnADeviceNamesItsGroup) {
+  TPtyPair pty;
+  struct stat st {};
+  ASSERT_EQ(::stat(pty.Path.c_str(), &st), 0);
+  const group* gr = ::getgrgid(st.st_gid);
+  const std::string groupName = gr ? gr->gr_name : std::to_string(st.st_gid);
+  const std::string denied = std::strerror(EACCES);
+  EXPECT_EQ(OpenFailureText(EACCES, denied, pty.Path),
+            denied + " – uživatel musí být členem skupiny " + groupName);
+  // Only for that error, and only for device files.
+  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.Path),
+            "No such file or directory");
+  EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
+  EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
 }
 
 }  // namespace

@@ -250,6 +250,10 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
       << Err("ini");
   EXPECT_EQ(Run(kDump, {"--settings", Path("").string(), "--show-settings"}, "inidir"), 1);
   EXPECT_NE(Err("inidir").find("Is a directory"), std::string::npos) << Err("inidir");
+  // A device would be read until memory runs out: refused unread.
+  EXPECT_EQ(Run(kDump, {"--settings", "/dev/zero", "--show-settings"}, "inizero"), 1);
+  EXPECT_NE(Err("inizero").find("/dev/zero: not a regular file"), std::string::npos)
+      << Err("inizero");
 
   EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("missing.bin")}, "cap"), 1);
   EXPECT_NE(Err("cap").find("No such file or directory"), std::string::npos);

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <vector>
 
-#include "PtyPair.h"
 #include "serial/vVantrelSer.h"
+#include "support/PtyPair.h"
 
 namespace {
 

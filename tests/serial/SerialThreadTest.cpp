@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "PtyPair.h"
 #include "serial/vVantrelSer.h"
+#include "support/PtyPair.h"
 
 namespace {
 

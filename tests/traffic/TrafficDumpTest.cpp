@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "bus/Capture.h"
 #include "sim/SimTraffic.h"
 #include "traffic/TrafficExport.h"
 #include "traffic/TrafficRing.h"

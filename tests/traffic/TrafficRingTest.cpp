@@ -82,11 +82,11 @@ TEST(TrafficRing, KindsAndCalledDeviceFollowTheStream) {
   TTrafficRing ring;
   Fill(ring, kTraffic);
   ASSERT_EQ(ring.Count(), kTraffic.size());
-  const TTrafficKind kinds[] = {
-      TTrafficKind::tkCallByte,     TTrafficKind::tkDevice,   TTrafficKind::tkIdleByte,
-      TTrafficKind::tkCallByte,     TTrafficKind::tkDevice,   TTrafficKind::tkPower,
-      TTrafficKind::tkStatus,       TTrafficKind::tkLoneByte, TTrafficKind::tkCentralOther,
-      TTrafficKind::tkUnrecognised, TTrafficKind::tkDevice,   TTrafficKind::tkLoneByte};
+  const TItemKind kinds[] = {
+      TItemKind::ikCallByte,      TItemKind::ikDevice,   TItemKind::ikIdle,
+      TItemKind::ikCallByte,      TItemKind::ikDevice,   TItemKind::ikCentralPower,
+      TItemKind::ikCentralStatus, TItemKind::ikLoneByte, TItemKind::ikCentralOther,
+      TItemKind::ikUnrecognised,  TItemKind::ikDevice,   TItemKind::ikLoneByte};
   const int devices[] = {1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 2};
   for (uint64_t s = 0; s < kTraffic.size(); ++s) {
     EXPECT_EQ(ring.Kind(s), kinds[s]) << "item " << s;
@@ -191,7 +191,7 @@ TEST(TrafficFilter, EachKindDeviceAndText) {
   Fill(ring, kTraffic);
   TTrafficFilter f;  // default: call bytes and 1F hidden
   EXPECT_EQ(Shown(ring, f), (std::vector<uint64_t>{1, 4, 5, 6, 7, 8, 9, 10, 11}));
-  for (int k = 0; k < kTrafficKindCount; ++k) {
+  for (int k = kFirstKind; k <= kLastKind; ++k) {
     f = {};
     f.Kinds = 1u << k;
     for (uint64_t s : Shown(ring, f)) EXPECT_EQ(static_cast<int>(ring.Kind(s)), k);
@@ -222,7 +222,7 @@ TEST(TrafficFilter, EachKindDeviceAndText) {
 TEST(TrafficFilter, RowsGrowAtTheEndAndLeaveAtTheFront) {
   TTrafficRing ring(TTrafficRing::kMinCapacity);
   TTrafficFilter f;
-  f.Kinds = KindBit(TTrafficKind::tkDevice);
+  f.Kinds = KindBit(TItemKind::ikDevice);
   TTrafficMatcher none("", 16);
   TTrafficIndex index;
   index.Reset(ring.First());

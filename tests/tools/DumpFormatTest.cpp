@@ -2,12 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "DumpFormat.h"
+#include "support/TestBytes.h"
 
 namespace {
-std::string Line(std::initializer_list<unsigned> bytes, int maxLoko = 16) {
-  std::string s;
-  for (unsigned b : bytes) s.push_back(static_cast<char>(b));
-  return DumpItemText(s, maxLoko);
+std::string Line(std::initializer_list<int> bytes, int maxLoko = 16) {
+  return DumpItemText(Bytes(bytes), maxLoko);
 }
 }  // namespace
 
