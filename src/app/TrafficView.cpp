@@ -305,7 +305,6 @@ QToolButton* ToolButton(QWidget* parent, const char* name, const char* caption) 
 void TTrafficView::BuildLayout() {
   ButtonPause = ToolButton(this, "ButtonPause", "Pozastavit");
   ButtonPause->setCheckable(true);
-  ButtonPause->setShortcut(QKeySequence(Qt::Key_Pause));
   ButtonPause->setToolTip(QString::fromUtf8(
       "Zastaví zobrazení, záznam pokračuje; znovu stisknuté skočí na nejnovější (Pause)"));
   connect(ButtonPause, &QToolButton::clicked, this, [this](bool on) { SetPaused(on); });
@@ -403,6 +402,10 @@ void TTrafficView::BuildLayout() {
   connect(f3, &QShortcut::activated, this, [this] { FindNext(true); });
   auto* shiftF3 = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
   connect(shiftF3, &QShortcut::activated, this, [this] { FindNext(false); });
+  // A button's own shortcut clicks it only after a short animation; the
+  // pause must take effect at once.
+  auto* pause = new QShortcut(QKeySequence(Qt::Key_Pause), this);
+  connect(pause, &QShortcut::activated, this, [this] { SetPaused(!Paused()); });
   auto* ctrlF = new QShortcut(QKeySequence::Find, this);
   connect(ctrlF, &QShortcut::activated, this, [this] {
     EditFind->setFocus();
@@ -436,7 +439,7 @@ void TTrafficView::BuildLayout() {
   columns->setStretchLastSection(true);
   columns->setHighlightSections(false);
   columns->setMinimumSectionSize(24);
-  SetColumnWidths({96, 30, 180, 160});
+  SetColumnWidths(kDefaultColumnWidths);
   connect(columns, &QHeaderView::sectionResized, this, [this] { emit StateChanged(); });
   Table->installEventFilter(this);
   new TClippedCellTips(Table);
@@ -821,7 +824,9 @@ void TTrafficView::StoreState(TMonitorSettings& settings) const {
   settings.Filter = f.Text;
   QList<int> widths = ColumnWidths();
   widths.removeLast();  // the last column takes what is left
-  settings.TrafficColumns = JoinWidths(widths).toStdString();
+  // Widths as they come are no choice of the user's: nothing to keep.
+  settings.TrafficColumns =
+      widths == kDefaultColumnWidths ? std::string() : JoinWidths(widths).toStdString();
 }
 
 bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {

@@ -165,6 +165,9 @@ public:
   QAction* ActionAllDevices = nullptr;
   std::array<QAction*, 32> ActionDevices{};  // 1-31
 
+  // Widths of the columns but the last, which takes the room left.
+  static inline const QList<int> kDefaultColumnWidths = {96, 30, 180};
+
   // Milliseconds the text filter waits for more typing before it applies.
   static constexpr int kFilterDelayMs = 200;
 
