@@ -877,17 +877,21 @@ TTrafficStatusBar::TTrafficStatusBar(const TTrafficRing& ring, QWidget* parent)
     auto* l = new QLabel(this);
     l->setObjectName(name);
     l->setToolTip(QString::fromUtf8(tip));
+    // Growing numbers must not widen the window: a narrow window cuts the
+    // texts instead (the tool tips say what each is).
+    l->setMinimumWidth(16);
     addWidget(l);
     return l;
   };
   LabelPort = label("LabelStatusPort", "Port, ke kterému je program připojen");
   LabelTime = label("LabelStatusTime", "Doba připojení");
-  LabelRates = label("LabelStatusRates", "Bajty a položky za sekundu");
+  LabelRates = label("LabelStatusRates", "Přijaté bajty a položky za sekundu");
   LabelTotal = label("LabelStatusTotal", "Položky přijaté od spuštění");
   LabelQuality = label("LabelStatusQuality",
                        "Bajty, které nepatří k žádné známé zprávě, a jejich podíl ze všech "
                        "přijatých bajtů (kvalita linky)");
-  LabelDropped = label("LabelStatusDropped", "Nejstarší položky, které se do záznamu nevešly");
+  LabelDropped =
+      label("LabelStatusDropped", "Nejstarší položky, které se do záznamu provozu už nevešly");
   FTick.setInterval(1000);
   connect(&FTick, &QTimer::timeout, this, &TTrafficStatusBar::Tick);
   Disconnected();
@@ -895,7 +899,7 @@ TTrafficStatusBar::TTrafficStatusBar(const TTrafficRing& ring, QWidget* parent)
 
 void TTrafficStatusBar::Connected(const QString& port) {
   FConnected = true;
-  LabelPort->setText(QString::fromUtf8("Port: %1").arg(port));
+  LabelPort->setText(port);
   FSince.start();
   FRateClock.start();
   FRateItems = FRing.TotalItems();
@@ -909,7 +913,7 @@ void TTrafficStatusBar::Disconnected() {
   FConnected = false;
   FTick.stop();
   FItemsPerSecond = FBytesPerSecond = 0;
-  LabelPort->setText(QString::fromUtf8("Odpojeno"));
+  LabelPort->setText(QString::fromUtf8("odpojeno"));
   UpdateFigures();
 }
 
@@ -928,7 +932,7 @@ void TTrafficStatusBar::UpdateFigures() {
   const QLocale locale;
   if (FConnected) {
     const qint64 s = FSince.elapsed() / 1000;
-    LabelTime->setText(QString::fromUtf8("Připojeno %1:%2:%3")
+    LabelTime->setText(QStringLiteral("%1:%2:%3")
                            .arg(s / 3600)
                            .arg(s / 60 % 60, 2, 10, QChar('0'))
                            .arg(s % 60, 2, 10, QChar('0')));
@@ -936,15 +940,15 @@ void TTrafficStatusBar::UpdateFigures() {
     LabelTime->setText(QString());
   }
   LabelTime->setVisible(FConnected);
-  LabelRates->setText(QString::fromUtf8("%1 B/s, %2 položek/s")
+  LabelRates->setText(QString::fromUtf8("%1 B/s, %2 pol./s")
                           .arg(locale.toString(FBytesPerSecond, 'f', 0))
                           .arg(locale.toString(FItemsPerSecond, 'f', 0)));
-  LabelTotal->setText(QString::fromUtf8("Celkem %1 položek").arg(Count(FRing.TotalItems())));
+  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(Count(FRing.TotalItems())));
   const uint64_t bad = FRing.UnrecognisedBytes();
   const uint64_t all = FRing.TotalBytes();
   const double share = all ? 100.0 * static_cast<double>(bad) / static_cast<double>(all) : 0.0;
-  LabelQuality->setText(QString::fromUtf8("Nerozpoznáno %1 B (%2 %)")
+  LabelQuality->setText(QString::fromUtf8("nerozpoznáno %1 B (%2 %)")
                             .arg(Count(bad))
                             .arg(locale.toString(share, 'f', share > 0 && share < 0.1 ? 3 : 1)));
-  LabelDropped->setText(QString::fromUtf8("Zahozeno %1").arg(Count(FRing.Dropped())));
+  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(Count(FRing.Dropped())));
 }

@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "../support/Captions.h"
 #include "app/TrafficView.h"
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
@@ -162,9 +163,9 @@ TEST_F(TrafficWindow, DoubleClickOnADeviceRowShowsThatDevicesTraffic) {
 }
 
 TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "Odpojeno");
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
   Connect();
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), QString::fromStdString("Port: " + Pty.Path));
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), QString::fromStdString(Pty.Path));
   // Eleven good bytes, then two lone bytes and a run of three nobody can place.
   ASSERT_TRUE(Pty.Send(kRound));
   ASSERT_TRUE(WaitRecorded(4));
@@ -174,20 +175,17 @@ TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
   ASSERT_TRUE(WaitRecorded(6));
   ASSERT_TRUE(Pty.Send(Bytes({0x20, 0x01, 0x02})));
   ASSERT_TRUE(WaitRecorded(7));
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] {
-        return Window->StatusBar->LabelTime->text().startsWith(
-            QString::fromUtf8("Připojeno 0:00:01"));
-      },
-      3000));
-  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), QString::fromUtf8("Celkem 7 položek"));
+  // The figures are taken once a second.
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return Window->StatusBar->LabelTime->text() == "0:00:01"; }, 3000));
+  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), "celkem 7");
   EXPECT_EQ(Window->StatusBar->LabelQuality->text(),
-            QString::fromUtf8("Nerozpoznáno 5 B (31.3 %)"));
-  EXPECT_TRUE(Window->StatusBar->LabelRates->text().endsWith(QString::fromUtf8("položek/s")));
-  EXPECT_EQ(Window->StatusBar->LabelDropped->text(), "Zahozeno 0");
+            QString::fromUtf8("nerozpoznáno 5 B (31.3 %)"));
+  EXPECT_TRUE(Window->StatusBar->LabelRates->text().endsWith(" pol./s"));
+  EXPECT_EQ(Window->StatusBar->LabelDropped->text(), "zahozeno 0");
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "Odpojeno");
-  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), QString::fromUtf8("Celkem 7 položek"));
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
+  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), "celkem 7");
 }
 
 TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) {
@@ -195,6 +193,22 @@ TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) 
   EXPECT_EQ(log, QRect(8, 192, 129, 25));
   EXPECT_EQ(Window->SpeedButtonConfig->geometry(), QRect(8, 296, 129, 25));
   EXPECT_EQ(Window->SpeedButtonTraffic->geometry(), QRect(8, 328, 129, 25));
+  // At its first size the window shows the traffic view whole, also with
+  // traffic and long figures in the status bar.
+  const QSize first = Window->size();
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  Connect();
+  ASSERT_TRUE(Pty.Send(kRound));
+  ASSERT_TRUE(WaitRecorded(4));
+  QTest::qWait(50);
+  EXPECT_EQ(Window->size(), first);
+  EXPECT_LE(first.width(), 655);
+  EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
+  Window->StatusBar->LabelTotal->setText(QString(60, QChar('9')));
+  QTest::qWait(20);
+  EXPECT_EQ(Window->size(), first) << "a long figure does not widen the window";
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+
   // The smallest window still shows the whole left panel and the status bar.
   Window->resize(100, 100);
   QTest::qWait(20);
