@@ -110,6 +110,35 @@ void BM_FilterTextDefault(benchmark::State& state) {
 }
 BENCHMARK(BM_FilterTextDefault)->Unit(benchmark::kMillisecond);
 
+// The worst case for a text: a million different items, so that nothing
+// remembered helps and every item is formatted.
+void BM_FilterTextAllDifferent(benchmark::State& state) {
+  static TTrafficRing* ring = [] {
+    auto* r = new TTrafficRing(kItems);
+    // Locomotive speeds: 10,240 addresses, 30 speeds, both directions, each
+    // with its comment (614,400 different items, then they repeat).
+    for (uint32_t i = 0; i < kItems; ++i) {
+      const uint32_t address = i / 60 % 10240, speed = i % 30, forward = i / 30 % 2;
+      ByteString m = {'\x61', '\0', static_cast<char>(address >> 8), static_cast<char>(address),
+                      static_cast<char>(speed | forward << 7)};
+      r->Append(i, m);
+    }
+    return r;
+  }();
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    TTrafficIndex index;
+    TTrafficFilter f;
+    f.Text = "rychlost P";
+    TTrafficMatcher matcher(f.Text, 16);
+    index.Reset(ring->First());
+    index.Scan(*ring, ring->End(), f, matcher);
+    rows = index.Rows();
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_FilterTextAllDifferent)->Unit(benchmark::kMillisecond);
+
 void BM_FindNoMatch(benchmark::State& state) {
   TTrafficRing& ring = FullRing();
   TTrafficIndex index;

@@ -14,7 +14,10 @@ TTrafficMatcher::TTrafficMatcher(std::string_view text, int maxLoko)
     : FNeedle(FoldText(text)), FMaxLoko(maxLoko) {}
 
 bool TTrafficMatcher::Test(std::string_view bytes) const {
-  return FoldText(TrafficItemLine(bytes, FMaxLoko)).find(FNeedle) != std::string::npos;
+  std::string line = TrafficItemLine(bytes, FMaxLoko);
+  for (char& c : line)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return line.find(FNeedle) != std::string::npos;
 }
 
 bool TTrafficMatcher::Matches(std::string_view bytes) {
@@ -25,10 +28,10 @@ bool TTrafficMatcher::Matches(std::string_view bytes) {
     key |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[i])) << (8 * (i + 1));
   auto it = FMemo.find(key);
   if (it != FMemo.end()) return it->second;
-  // Bounded: a line of ever new items must not grow it without end.
-  if (FMemo.size() >= (1u << 20)) FMemo.clear();
   const bool hit = Test(bytes);
-  FMemo.emplace(key, hit);
+  // The items that repeat show up early; past this size the table would
+  // only grow (and cost) on a line of ever new items.
+  if (FMemo.size() < kMemoLimit) FMemo.emplace(key, hit);
   return hit;
 }
 

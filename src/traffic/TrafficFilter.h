@@ -39,6 +39,7 @@ public:
   int MaxLoko() const noexcept { return FMaxLoko; }
 
 private:
+  static constexpr std::size_t kMemoLimit = std::size_t{1} << 16;
   bool Test(std::string_view bytes) const;
 
   std::string FNeedle;  // folded to lower case
