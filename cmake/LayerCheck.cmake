@@ -24,8 +24,9 @@ set(layers
     "settings no  base"
     "controls Qt  base"
     "config   Qt  base serial settings controls"
-    "app      Qt  base serial bus status capture sim settings controls config"
-    "tools    no  base serial bus status capture sim settings")
+    "traffic  no  base bus"
+    "app      Qt  base serial bus status capture sim settings controls config traffic"
+    "tools    no  base serial bus status capture sim settings traffic")
 
 function(layer_of path out)
   set(${out} "" PARENT_SCOPE)

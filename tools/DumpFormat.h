@@ -1,24 +1,19 @@
-// The line vantrel-dump prints for one item taken from the message queue.
-//
-// Format, one item per line:
-//   [TIME ]HEX[<TAB>TEXT]
-//   TIME  "(seconds.microseconds) " with --time: since the epoch (a), since
-//         the previous line (d) or since the start (z)
-//   HEX   the item's bytes as two upper-case hex digits each, blank-separated
-//   TEXT  what the window makes of the item (ItemText, bus/BusItem.h): a
-//         device comment ("Vyhybka 2 L T"), the called device and its
-//         activity ("01 ano"), the power caption or the status labels, "log";
-//         no tab when there is no text (the idle byte 1F, a message without
-//         comment)
+// The line vantrel-dump prints for one item taken from the message queue:
+// the traffic history's line (traffic/TrafficText.h, format described
+// there), so that the dump and the window's saved traffic agree line by line.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-std::string DumpItemText(std::string_view item, int maxLoko);
+#include "traffic/TrafficText.h"
 
-enum class TTimeMode { tmNone, tmAbsolute, tmDelta, tmZero };
+inline std::string DumpItemText(std::string_view item, int maxLoko) {
+  return TrafficItemLine(item, maxLoko);
+}
 
-// Times in microseconds; absolute ones since the epoch.
-std::string DumpTimePrefix(TTimeMode mode, int64_t nowUs, int64_t previousUs, int64_t startUs);
+inline std::string DumpTimePrefix(TTimeMode mode, int64_t nowUs, int64_t previousUs,
+                                  int64_t startUs) {
+  return TrafficTimePrefix(mode, nowUs, previousUs, startUs);
+}

@@ -33,6 +33,7 @@
 namespace {
 
 int SignalPipe[2] = {-1, -1};
+int ProbePipe[2] = {-1, -1};
 
 void OnSignal(int) {
   const char c = 1;
@@ -95,6 +96,29 @@ void InstallStallProbe(QApplication& app) {
         static_cast<long long>(probe->Longest), static_cast<long long>(probe->LongestBusy));
     delete probe;
   });
+  // SIGUSR1 prints the longest values so far and starts them anew, so that a
+  // script can measure one stretch of a run (following, then scrolling).
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ProbePipe) == 0) {
+    auto* notifier = new QSocketNotifier(ProbePipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [probe] {
+      char c;
+      [[maybe_unused]] auto n = ::read(ProbePipe[0], &c, 1);
+      std::fprintf(stderr,
+                   "window thread longest stall since the last report: %lld ms (running: %lld "
+                   "ms)\n",
+                   static_cast<long long>(probe->Longest),
+                   static_cast<long long>(probe->LongestBusy));
+      probe->Longest = probe->LongestBusy = 0;
+    });
+    struct sigaction sa {};
+    sa.sa_handler = [](int) {
+      const char c = 1;
+      [[maybe_unused]] auto n = ::write(ProbePipe[1], &c, 1);
+    };
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGUSR1, &sa, nullptr);
+  }
   QTimer::singleShot(2000, timer, [probe, timer] {
     probe->Clock.start();
     probe->Cpu = ThreadCpuMs();
@@ -166,6 +190,7 @@ std::unique_ptr<TSimCentral> StartDemo(TFormVantrelBus& window, double rate) {
   auto sim = std::make_unique<TSimCentral>(config);
   if (sim->Start()) {
     window.SetPortOverride(sim->PortPath());
+    window.SetPortCaption(QStringLiteral("demo"));
     return sim;
   }
   const QString why = QString::fromUtf8("Simulovanou centrálu nelze spustit: ") +

@@ -13,12 +13,17 @@
 #include <QStackedLayout>
 #include <QThread>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 
+#include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
 #include "bus/BusConnection.h"
 #include "bus/BusItem.h"
+#include "bus/uVantrelThr.h"
 #include "config/Settings.h"
 #include "config/uVantrelCfg.h"
 #include "controls/SortGrPm.h"
@@ -32,6 +37,9 @@ namespace {
 QString FromStd(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+// The grid's column widths as the window is made.
+constexpr int kGridColWidths[5] = {36, 42, 40, 143, 214};
 
 QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption, int x, int y) {
   auto* b = new QToolButton(parent);
@@ -51,7 +59,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
 
 }  // namespace
 
-TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
+TFormVantrelBus::TFormVantrelBus(QWidget* parent)
+    : QWidget(parent), FTraffic(std::make_unique<TTrafficRing>()) {
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
@@ -66,6 +75,8 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
                     PanelPower, LabelError, LabelCount})
     l->clear();
   RestoreWindowPlacement(this);
+  LoadMonitorSettings();
+  ApplyMonitorSettings();
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -92,11 +103,17 @@ void TFormVantrelBus::BuildLayout() {
   connect(ActionConfig, &QAction::triggered, this, [this] { ActionConfigExecute(); });
 
   BuildLeftPanel();
-  auto* row = new QHBoxLayout(this);
+  auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
   row->addWidget(PanelLeft);
   row->addLayout(BuildDeviceView(), 1);
+  StatusBar = new TTrafficStatusBar(*FTraffic, this);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addLayout(row, 1);
+  column->addWidget(StatusBar);
 
   // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340.
   resize(647, 340);
@@ -111,7 +128,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   PanelLeft = new QWidget(this);
   PanelLeft->setObjectName("PanelLeft");
   PanelLeft->setFixedWidth(145);
-  PanelLeft->setMinimumHeight(330);
+  PanelLeft->setMinimumHeight(360);  // down to the traffic button
 
   PanelSystem = new QFrame(PanelLeft);
   PanelSystem->setObjectName("PanelSystem");
@@ -152,6 +169,12 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonConnect->setDefaultAction(ActionConnect);
   SpeedButtonConfig = MakeButton(PanelLeft, "SpeedButtonConfig", "", 8, 296);
   SpeedButtonConfig->setDefaultAction(ActionConfig);
+  SpeedButtonTraffic = MakeButton(PanelLeft, "SpeedButtonTraffic", "Provoz", 8, 328);
+  SpeedButtonTraffic->setObjectName("SpeedButtonTraffic");
+  SpeedButtonTraffic->setCheckable(true);
+  SpeedButtonTraffic->setToolTip(QString::fromUtf8("Všechny položky z linky s časem přijetí"));
+  connect(SpeedButtonTraffic, &QToolButton::clicked, this,
+          &TFormVantrelBus::SpeedButtonTrafficClick);
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -168,8 +191,12 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   GridDeviceList->SetActiveTitleIndex(0);
   GridDeviceList->SetClickTitleEnabled(false);
   GridDeviceList->SetEnterIsTab(false);
-  const int widths[5] = {36, 42, 40, 143, 214};
-  for (int c = 0; c < 5; ++c) GridDeviceList->SetColWidths(c, widths[c]);
+  for (int c = 0; c < 5; ++c) GridDeviceList->SetColWidths(c, kGridColWidths[c]);
+  // Columns the user can widen; room the window gains goes to the comment.
+  GridDeviceList->SetOptions(GridDeviceList->Options() | goColSizing);
+  GridDeviceList->horizontalHeader()->setStretchLastSection(true);
+  new TClippedCellTips(GridDeviceList);
+  GridDeviceList->OnDblClick = [this](TSortGridPemra*) { GridDeviceListDblClick(); };
 
   MemoLog = new QPlainTextEdit(this);
   MemoLog->setObjectName("MemoLog");
@@ -183,11 +210,17 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
   // The log lies over the grid in the same place; only one is visible.
+  TrafficView = new TTrafficView(*FTraffic, this);
+
+  // The log lies over the grid in the same place, and so does the traffic
+  // view; only one is visible.
   auto* right = new QStackedLayout;
   right->setStackingMode(QStackedLayout::StackAll);
   right->addWidget(MemoLog);
+  right->addWidget(TrafficView);
   right->addWidget(GridDeviceList);
   MemoLog->hide();
+  TrafficView->hide();
   return right;
 }
 
@@ -235,6 +268,10 @@ bool TFormVantrelBus::Connect() {
   FConnection = std::move(connection);
   BusSerial = FConnection->Serial();
   ComDaemon = FConnection->Reader();
+  FTraffic->BeginSession(WallClockUs());
+  StatusBar->Connected(FPortCaption.isEmpty()
+                           ? FromStd(FPortOverride.empty() ? Settings.Port : FPortOverride)
+                           : FPortCaption);
   return true;
 }
 
@@ -244,6 +281,7 @@ bool TFormVantrelBus::Disconnect() {
   BusSerial = nullptr;
   ComDaemon = nullptr;
   SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
+  StatusBar->Disconnected();
   return true;
 }
 
@@ -288,19 +326,23 @@ void TFormVantrelBus::Drain(bool bounded) {
   QElapsedTimer slice;
   slice.start();
   bool more = false;
-  ByteString message;
+  TQueuedItem item;
+  const uint64_t recorded = FTraffic->End();
   FDraining = true;
   while (QueueCount() >= 1) {
     if (bounded && slice.elapsed() >= DrainSliceMs) {
       more = true;
       break;
     }
-    QueueTakeFirst(message);
-    DispatchBusMessage(message);
+    QueueTakeFirst(item);
+    FTraffic->Append(item.TimeUs, item.Bytes);
+    DispatchBusMessage(item.Bytes);
   }
   FDraining = false;
   ShowPendingLabels();
   if (FDevList->Changed()) FillDeviceGrid();
+  // The traffic view takes the drain's items in one step.
+  if (FTraffic->End() != recorded) TrafficView->ItemsAdded();
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
   if (more)
@@ -409,9 +451,58 @@ void TFormVantrelBus::SetPowerPanel(const QString& caption, const QColor& colour
 
 // ---- log, configuration, closing ---------------------------------------------------
 
-void TFormVantrelBus::SpeedButtonLogClick(bool down) {
-  MemoLog->setVisible(down);
-  GridDeviceList->setVisible(!down);
+void TFormVantrelBus::SpeedButtonLogClick(bool down) { ShowRightSide(down ? rsLog : rsGrid); }
+
+void TFormVantrelBus::SpeedButtonTrafficClick(bool down) {
+  ShowRightSide(down ? rsTraffic : rsGrid);
+}
+
+void TFormVantrelBus::ShowRightSide(TRightSide side) {
+  // The two toggle buttons exclude each other: the one of the side shown is down.
+  SpeedButtonLog->setChecked(side == rsLog);
+  SpeedButtonTraffic->setChecked(side == rsTraffic);
+  MemoLog->setVisible(side == rsLog);
+  TrafficView->setVisible(side == rsTraffic);
+  GridDeviceList->setVisible(side == rsGrid);
+}
+
+void TFormVantrelBus::GridDeviceListDblClick() {
+  bool ok = false;
+  const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
+  if (!ok || address < 1 || address > TVantrelBusDevList::DeviceCount) return;
+  TrafficView->ShowOnlyDevice(address);
+  ShowRightSide(rsTraffic);
+}
+
+void TFormVantrelBus::ApplyMonitorSettings() {
+  const TMonitorSettings& m = MonitorSettings;
+  FTraffic->SetCapacity(m.RingSize > 0 ? static_cast<std::size_t>(m.RingSize) : 0);
+  TrafficView->ItemsAdded();  // a smaller ring may have dropped items
+  TrafficView->LoadState(m);
+  TrafficView->SetMaxLoko(Settings.MaxLoko);
+  const QList<int> widths = SplitWidths(m.GridColumns);
+  // The last column takes the room that is left.
+  for (int c = 0; c < widths.size() && c < GridDeviceList->ColCount() - 1; ++c)
+    if (widths[c] >= 8 && widths[c] <= 2000) GridDeviceList->SetColWidths(c, widths[c]);
+  ShowRightSide(m.View == "traffic" ? rsTraffic : m.View == "log" ? rsLog : rsGrid);
+}
+
+void TFormVantrelBus::StoreMonitorSettings() {
+  TMonitorSettings& m = MonitorSettings;
+  m.View = TrafficView->isVisibleTo(this) ? "traffic" : MemoLog->isVisibleTo(this) ? "log" : "grid";
+  TrafficView->StoreState(m);
+  QList<int> widths, defaults;
+  for (int c = 0; c < GridDeviceList->ColCount() - 1; ++c) {
+    widths << GridDeviceList->ColWidths(c);
+    defaults << kGridColWidths[c];
+  }
+  m.GridColumns = widths == defaults ? std::string() : JoinWidths(widths).toStdString();
+  try {
+    SaveMonitorSettings();
+  } catch (const std::exception& e) {
+    // The window is closing: there is no one left to tell but the terminal.
+    std::fprintf(stderr, "vVantrelBus: traffic view settings not saved: %s\n", e.what());
+  }
 }
 
 void TFormVantrelBus::SpeedButtonClearClick() { MemoLog->clear(); }
@@ -421,7 +512,11 @@ void TFormVantrelBus::ActionConfigExecute() {
   const std::string before = Settings.Port;
   FormVantrelCfg->exec();
   // A port the user picks in the dialog replaces a --port/--demo port of this run.
-  if (Settings.Port != before) FPortOverride.clear();
+  if (Settings.Port != before) {
+    FPortOverride.clear();
+    FPortCaption.clear();
+  }
+  TrafficView->SetMaxLoko(Settings.MaxLoko);
 }
 
 void TFormVantrelBus::FormCloseQuery() {
@@ -433,6 +528,7 @@ void TFormVantrelBus::FormCloseQuery() {
 
 void TFormVantrelBus::closeEvent(QCloseEvent* event) {
   StoreWindowPlacement(this);
+  StoreMonitorSettings();
   FormCloseQuery();
   event->accept();
 }

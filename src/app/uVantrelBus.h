@@ -23,6 +23,9 @@ class QLayout;
 class TSortGridPemra;
 class TBusConnection;
 class TReadComDaemon;
+class TTrafficRing;
+class TTrafficStatusBar;
+class TTrafficView;
 struct TBusItem;
 
 class TFormVantrelBus : public QWidget {
@@ -40,6 +43,10 @@ public:
 
   // Presses "Připojit" as the user would (the --connect and --demo options).
   void PressConnect();
+
+  // What the status bar calls the port of this run ("demo"); empty: the
+  // port's name.
+  void SetPortCaption(const QString& caption) { FPortCaption = caption; }
 
   // Controls, named as in the layout; public for the program's tests.
   QWidget* PanelLeft = nullptr;
@@ -59,10 +66,23 @@ public:
   QToolButton* SpeedButtonConfig = nullptr;
   TSortGridPemra* GridDeviceList = nullptr;
   QPlainTextEdit* MemoLog = nullptr;
+  // The traffic view, shown instead of the grid by its toggle button, and
+  // the status bar with the traffic's figures.
+  QToolButton* SpeedButtonTraffic = nullptr;
+  TTrafficView* TrafficView = nullptr;
+  TTrafficStatusBar* StatusBar = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
 
   const TVantrelBusDevList& DevList() const { return *FDevList; }
+  const TTrafficRing& Traffic() const { return *FTraffic; }
+
+  // The [Monitor] settings of the traffic view, the ring size, the grid's
+  // column widths and which view is shown: taken from MonitorSettings (the
+  // window does so when it is made), and stored there and in the file when
+  // it closes.
+  void ApplyMonitorSettings();
+  void StoreMonitorSettings();
   // Reader threads not yet joined: the connection's, while connected (tests:
   // none may be left after a disconnect).
   int PendingDaemonCount() const { return FConnection ? 1 : 0; }
@@ -96,6 +116,8 @@ private:
   void ActionConfigExecute();
   void SpeedButtonLogClick(bool down);
   void SpeedButtonClearClick();
+  void SpeedButtonTrafficClick(bool down);
+  void GridDeviceListDblClick();
   void FormCloseQuery();
 
   bool Connect();
@@ -117,8 +139,14 @@ private:
   void BuildLeftPanel();
   QLayout* BuildDeviceView();
 
+  // The right-hand side shows the grid, the log or the traffic view.
+  enum TRightSide { rsGrid, rsLog, rsTraffic };
+  void ShowRightSide(TRightSide side);
+
   std::unique_ptr<TVantrelBusDevList> FDevList;
+  std::unique_ptr<TTrafficRing> FTraffic;
   std::string FPortOverride;
+  QString FPortCaption;
   int FFillCount = 0;
   QTimer FDrainTimer;
   // During a drain the labels show only the last device message's text, so

@@ -12,9 +12,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <tuple>
 #include <utility>
 
 TSettings Settings;
+TMonitorSettings MonitorSettings;
 
 namespace {
 
@@ -23,6 +25,7 @@ std::string FileNameOverride;
 constexpr const char* Comm = "Comm";
 constexpr const char* Central = "Central";
 constexpr const char* Monitor = "Monitor";
+constexpr size_t MonitorTextMaxLength = 4096;
 
 // The file as this program last read or wrote it.
 TIniFileStamp LastStamp;
@@ -138,6 +141,22 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
 }
 #endif
 
+void ReadMonitorSettings(const TIniFile& ini) {
+  const TMonitorSettings def;
+  TMonitorSettings& m = MonitorSettings;
+  auto text = [&ini](const char* key, const std::string& fallback) {
+    return ini.ReadString(Monitor, key, fallback, MonitorTextMaxLength);
+  };
+  m.View = text("View", def.View);
+  m.TimeMode = text("TimeMode", def.TimeMode);
+  m.Kinds = text("Kinds", def.Kinds);
+  m.Devices = text("Devices", def.Devices);
+  m.Filter = text("Filter", def.Filter);
+  m.TrafficColumns = text("TrafficColumns", def.TrafficColumns);
+  m.GridColumns = text("GridColumns", def.GridColumns);
+  m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
+}
+
 }  // namespace
 
 std::string DefaultSettingsFileName(const std::string& executablePath) {
@@ -171,8 +190,36 @@ int LoadSettings() {
   Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", def.WaitTimeout);
   Settings.AppID = ini.ReadInteger(Central, "AppID", def.AppID);
   Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
+  ReadMonitorSettings(ini);
   LastStamp = ini.Stamp();
   return ini.ReadError();
+}
+
+void LoadMonitorSettings() { ReadMonitorSettings(TIniFile(SettingsFileName())); }
+
+void SaveMonitorSettings() {
+  TIniFile ini(SettingsFileName());
+  if (!ini.Stamp().Exists) return;
+  const TMonitorSettings& m = MonitorSettings;
+  const TMonitorSettings def;
+  // Key, value, and the value its absence means: a default is not written
+  // into a file that does not have the key.
+  const std::tuple<const char*, std::string, std::string> values[] = {
+      {"View", m.View, def.View},
+      {"TimeMode", m.TimeMode, def.TimeMode},
+      {"Kinds", m.Kinds, def.Kinds},
+      {"Devices", m.Devices, def.Devices},
+      {"Filter", m.Filter, def.Filter},
+      {"TrafficColumns", m.TrafficColumns, def.TrafficColumns},
+      {"GridColumns", m.GridColumns, def.GridColumns},
+      {"RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize)}};
+  bool changed = false;
+  for (const auto& [key, value, absent] : values) {
+    if (ini.ReadString(Monitor, key, absent, MonitorTextMaxLength) == value) continue;
+    ini.SetString(Monitor, key, value);
+    changed = true;
+  }
+  if (changed) ini.UpdateFile();
 }
 
 void SaveSettings() {

@@ -9,6 +9,7 @@
 //   [Comm]    Port Baud Parity Bits StopBit SoftFlow HardFlow
 //             SleepTimeout RecvTimeout WaitTimeout   (read, never written)
 //   [Central] AppID MaxLoko
+//   [Monitor] how the window was left: see TMonitorSettings
 #pragma once
 
 #include <string>
@@ -30,6 +31,24 @@ struct TSettings {
 };
 
 extern TSettings Settings;
+
+// [Monitor]: the window's traffic view as the user left it.  Kept as the
+// file's texts; the window checks them and falls back to its defaults for
+// anything it cannot use.  Written when the window closes.
+struct TMonitorSettings {
+  std::string View = "grid";   // View: the right-hand side shown, "grid", "log" or "traffic"
+  std::string TimeMode = "a";  // TimeMode: a (local time), d (delta), z (since connecting)
+  std::string Kinds;           // Kinds: kinds shown, names joined by ","; empty: the default
+  std::string Devices;         // Devices: addresses in hex joined by ","; empty: every device
+  std::string Filter;          // Filter: the text filter
+  std::string TrafficColumns;  // TrafficColumns: widths of the traffic table, joined by ","
+  std::string GridColumns;     // GridColumns: widths of the device grid, joined by ","
+  int RingSize = 1000000;      // RingSize: items the traffic history keeps
+
+  bool operator==(const TMonitorSettings&) const = default;
+};
+
+extern TMonitorSettings MonitorSettings;
 
 // Full path of the INI file: the one named for this run, else
 // DefaultSettingsFileName() of the running executable.
@@ -63,6 +82,16 @@ std::string SiblingSettingsFileName(const std::string& programName);
 // value); every value then has its default, and saving will not overwrite
 // that file.
 int LoadSettings();
+
+// Fills MonitorSettings from the file's [Monitor] section (LoadSettings does
+// it too).  Missing keys give the defaults above.
+void LoadMonitorSettings();
+
+// Writes the keys of MonitorSettings whose values differ from the file's, in
+// one replacement of the file, and only into a file that exists (as the
+// window placement).  Other sections and keys stay as they are on disk.
+// Throws EIniWriteError.
+void SaveMonitorSettings();
 
 // Writes the nine stored keys of Settings in one atomic replacement of the
 // file, so that the file holds either the old or the new values (the three

@@ -1,11 +1,10 @@
-#include "DumpFormat.h"
+#include "traffic/TrafficText.h"
 
 #include <cstdio>
 
-#include "bus/BusItem.h"
 #include "bus/uVantrelSeq.h"
 
-std::string DumpItemText(std::string_view item, int maxLoko) {
+std::string TrafficItemLine(std::string_view item, int maxLoko) {
   std::string line = MessageToHex(item);
   if (!line.empty()) line.pop_back();  // the final blank
   // Always a point: the output is for logs and scripts, not for a locale.
@@ -13,7 +12,7 @@ std::string DumpItemText(std::string_view item, int maxLoko) {
   return line;
 }
 
-std::string DumpTimePrefix(TTimeMode mode, int64_t nowUs, int64_t previousUs, int64_t startUs) {
+std::string TrafficTimePrefix(TTimeMode mode, int64_t nowUs, int64_t previousUs, int64_t startUs) {
   int64_t t = 0;
   switch (mode) {
     case TTimeMode::tmNone:

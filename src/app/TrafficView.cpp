@@ -1,0 +1,954 @@
+#include "app/TrafficView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QToolButton>
+#include <QToolTip>
+#include <QVBoxLayout>
+
+#include <time.h>
+#include <cstdio>
+
+#include "bus/uVantrelSeq.h"
+#include "controls/MsgBox.h"
+#include "traffic/TrafficExport.h"
+
+namespace {
+
+QString FromStd(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Local time of day to the millisecond.
+QString LocalTimeText(int64_t us) {
+  const time_t seconds = static_cast<time_t>(us / 1000000);
+  tm local{};
+  localtime_r(&seconds, &local);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(us % 1000000 / 1000));
+  return QString::fromLatin1(buf);
+}
+
+// Seconds with microseconds, as the dump's relative times.
+QString SecondsText(int64_t us) {
+  if (us < 0) us = 0;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%lld.%06lld", static_cast<long long>(us / 1000000),
+                static_cast<long long>(us % 1000000));
+  return QString::fromLatin1(buf);
+}
+
+QString Count(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }
+
+const char* const kKindCaptions[kKindSlots] = {"",
+
+                                               "Výzvy zařízením",
+                                               "Klidový bajt 1F",
+                                               "Osamělé bajty (protokol)",
+                                               "Stav napájení centrály",
+                                               "Stav centrály",
+                                               "Jiné zprávy centrály (protokol)",
+                                               "Zprávy zařízení",
+                                               "Nerozpoznaná data"};
+
+constexpr uint32_t kCallBits = KindBit(TItemKind::ikCallByte) | KindBit(TItemKind::ikIdle);
+
+const QColor kHighlight(255, 226, 110);
+const QColor kLoggedText(176, 0, 0);
+const QColor kCentralText(0, 0, 150);
+
+}  // namespace
+
+// ---- model ------------------------------------------------------------------------
+
+TTrafficModel::TTrafficModel(TTrafficRing& ring, QObject* parent)
+    : QAbstractTableModel(parent), FRing(ring) {
+  FIndex.Reset(ring.First());
+  FIndex.Scan(FRing, FRing.End(), FFilter, FMatcher);
+  FExposed = static_cast<int>(FIndex.Rows());
+}
+
+int TTrafficModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : FExposed;
+}
+
+int TTrafficModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : colCount;
+}
+
+QVariant TTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  static const char* const titles[colCount] = {"Čas", "ID", "Sekvence", "Komentář"};
+  return section >= 0 && section < colCount ? QString::fromUtf8(titles[section]) : QVariant();
+}
+
+const TTrafficModel::TCachedRow& TTrafficModel::Texts(uint64_t seq) const {
+  TCachedRow& row = FCache[seq % FCache.size()];
+  if (row.Seq == seq) return row;
+  std::string_view bytes = FRing.Bytes(seq);
+  const bool cut = bytes.size() > kMaxShownBytes;
+  if (cut) bytes = bytes.substr(0, kMaxShownBytes);
+  const std::string line = TrafficItemLine(bytes, FMaxLoko);
+  const std::size_t tab = line.find('\t');
+  row.Hex = FromStd(std::string_view(line).substr(0, tab));
+  if (cut) row.Hex += QString::fromUtf8(" … (%1 B)").arg(Count(FRing.Item(seq).Length));
+  row.Comment =
+      tab == std::string::npos ? QString() : FromStd(std::string_view(line).substr(tab + 1));
+  row.Seq = seq;
+  return row;
+}
+
+QString TTrafficModel::TimeText(int row, uint64_t seq) const {
+  const int64_t t = FRing.Item(seq).TimeUs;
+  switch (FTimeMode) {
+    case TTimeMode::tmDelta: {
+      if (row == 0) return SecondsText(0);
+      const uint64_t previous = SeqAt(row - 1);
+      return SecondsText(FRing.Holds(previous) ? t - FRing.Item(previous).TimeUs : 0);
+    }
+    case TTimeMode::tmZero:
+      return SecondsText(t - FRing.SessionStart(seq));
+    case TTimeMode::tmAbsolute:
+    case TTimeMode::tmNone:
+      break;
+  }
+  return LocalTimeText(t);
+}
+
+QString TTrafficModel::CellText(int row, int column) const {
+  if (row < 0 || row >= FExposed) return {};
+  const uint64_t seq = SeqAt(row);
+  if (!FRing.Holds(seq)) return {};
+  switch (column) {
+    case colTime:
+      return TimeText(row, seq);
+    case colDevice: {
+      const int device = FRing.Item(seq).Device;
+      return device ? QStringLiteral("%1").arg(device, 2, 16, QChar('0')).toUpper() : QString();
+    }
+    case colHex:
+      return Texts(seq).Hex;
+    case colComment:
+      return Texts(seq).Comment;
+    default:
+      return {};
+  }
+}
+
+QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= FExposed) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return CellText(index.row(), index.column());
+    case Qt::BackgroundRole:
+      if (FHighlight != kNoSeq && SeqAt(index.row()) == FHighlight) return kHighlight;
+      return {};
+    case Qt::ForegroundRole: {
+      const uint64_t seq = SeqAt(index.row());
+      if (!FRing.Holds(seq)) return {};
+      switch (FRing.Kind(seq)) {
+        case TItemKind::ikLoneByte:
+        case TItemKind::ikCentralOther:
+        case TItemKind::ikUnrecognised:
+          return kLoggedText;
+        case TItemKind::ikCentralPower:
+        case TItemKind::ikCentralStatus:
+          return kCentralText;
+        default:
+          return {};
+      }
+    }
+    default:
+      return {};
+  }
+}
+
+int TTrafficModel::RowAtOrAfter(uint64_t seq) const {
+  return static_cast<int>(std::min<std::size_t>(FIndex.LowerBound(seq), FExposed));
+}
+
+int TTrafficModel::RowsGone() const {
+  return static_cast<int>(std::min<std::size_t>(FIndex.LowerBound(FRing.First()), FExposed));
+}
+
+int TTrafficModel::Refresh() {
+  const int gone = RowsGone();
+  if (gone > 0) {
+    beginRemoveRows(QModelIndex(), 0, gone - 1);
+    FIndex.DropBefore(FRing.First());
+    FExposed -= gone;
+    endRemoveRows();
+    // The new first row has no row before it any more.
+    if (FTimeMode == TTimeMode::tmDelta && FExposed > 0)
+      emit dataChanged(index(0, colTime), index(0, colTime));
+  }
+  if (!FPaused) {
+    // The rows are found first and announced in one step; views see them
+    // only after beginInsertRows (rowCount gives FExposed until then).
+    FIndex.Scan(FRing, FRing.End(), FFilter, FMatcher);
+    const int rows = static_cast<int>(FIndex.Rows());
+    if (rows > FExposed) {
+      beginInsertRows(QModelIndex(), FExposed, rows - 1);
+      FExposed = rows;
+      endInsertRows();
+    }
+  }
+  return gone;
+}
+
+void TTrafficModel::Rebuild() {
+  beginResetModel();
+  FIndex.Reset(FRing.First());
+  FIndex.Scan(FRing, FPaused ? FPauseEnd : FRing.End(), FFilter, FMatcher);
+  FExposed = static_cast<int>(FIndex.Rows());
+  endResetModel();
+}
+
+void TTrafficModel::SetFilter(const TTrafficFilter& filter) {
+  if (filter == FFilter) return;
+  if (filter.Text != FFilter.Text) FMatcher = TTrafficMatcher(filter.Text, FMaxLoko);
+  FFilter = filter;
+  Rebuild();
+}
+
+void TTrafficModel::SetTimeMode(TTimeMode mode) {
+  if (mode == FTimeMode) return;
+  FTimeMode = mode;
+  if (FExposed > 0) emit dataChanged(index(0, colTime), index(FExposed - 1, colTime));
+}
+
+void TTrafficModel::SetMaxLoko(int maxLoko) {
+  if (maxLoko == FMaxLoko) return;
+  FMaxLoko = maxLoko;
+  for (TCachedRow& row : FCache) row.Seq = kNoSeq;
+  FMatcher = TTrafficMatcher(FFilter.Text, FMaxLoko);
+  if (!FFilter.Text.empty())
+    Rebuild();
+  else if (FExposed > 0)
+    emit dataChanged(index(0, colComment), index(FExposed - 1, colComment));
+}
+
+void TTrafficModel::SetPaused(bool paused) {
+  if (paused == FPaused) return;
+  FPaused = paused;
+  FPauseEnd = FRing.End();
+  if (!paused) Refresh();
+}
+
+int TTrafficModel::Find(const QString& text, int row, bool forward) {
+  TTrafficMatcher matcher(text.toStdString(), FMaxLoko);
+  const std::size_t from = row < 0 ? TTrafficIndex::npos : static_cast<std::size_t>(row);
+  const std::size_t found = FindRow(FRing, FIndex, from, forward, matcher);
+  return found == TTrafficIndex::npos || found >= static_cast<std::size_t>(FExposed)
+             ? -1
+             : static_cast<int>(found);
+}
+
+void TTrafficModel::SetHighlight(uint64_t seq) {
+  auto repaint = [this](uint64_t s) {
+    if (s == kNoSeq) return;
+    const int row = RowAtOrAfter(s);
+    if (row < FExposed && SeqAt(row) == s)
+      emit dataChanged(index(row, 0), index(row, colCount - 1), {Qt::BackgroundRole});
+  };
+  const uint64_t old = FHighlight;
+  FHighlight = seq;
+  repaint(old);
+  repaint(seq);
+}
+
+// ---- view -------------------------------------------------------------------------
+
+TTrafficView::TTrafficView(TTrafficRing& ring, QWidget* parent) : QWidget(parent) {
+  setObjectName("TrafficView");
+  Model = new TTrafficModel(ring, this);
+  BuildLayout();
+  FFilterDelay.setSingleShot(true);
+  FFilterDelay.setInterval(kFilterDelayMs);
+  connect(&FFilterDelay, &QTimer::timeout, this, &TTrafficView::FilterControlsChanged);
+  AskSavePath = [this](bool allRows) {
+    return QFileDialog::getSaveFileName(
+        this, QString::fromUtf8(allRows ? "Uložit celý záznam provozu" : "Uložit zobrazený provoz"),
+        QStringLiteral("provoz.txt"), QString::fromUtf8("Text (*.txt);;Všechny soubory (*)"));
+  };
+  ShowFilterInControls();
+  UpdateCounts();
+}
+
+namespace {
+
+QToolButton* ToolButton(QWidget* parent, const char* name, const char* caption) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(name);
+  b->setText(QString::fromUtf8(caption));
+  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  return b;
+}
+
+}  // namespace
+
+void TTrafficView::BuildLayout() {
+  ButtonPause = ToolButton(this, "ButtonPause", "Pozastavit");
+  ButtonPause->setCheckable(true);
+  ButtonPause->setToolTip(QString::fromUtf8(
+      "Zastaví zobrazení, záznam pokračuje; znovu stisknuté skočí na nejnovější (Pause)"));
+  connect(ButtonPause, &QToolButton::clicked, this, [this](bool on) { SetPaused(on); });
+
+  ButtonFollow = ToolButton(this, "ButtonFollow", "Sledovat");
+  ButtonFollow->setCheckable(true);
+  ButtonFollow->setChecked(true);
+  ButtonFollow->setToolTip(QString::fromUtf8("Zobrazovat nejnovější položky (End)"));
+  connect(ButtonFollow, &QToolButton::clicked, this, [this](bool on) { SetFollowing(on); });
+
+  ComboTime = new QComboBox(this);
+  ComboTime->setObjectName("ComboTime");
+  ComboTime->addItem(QString::fromUtf8("Čas: místní"), static_cast<int>(TTimeMode::tmAbsolute));
+  ComboTime->addItem(QString::fromUtf8("Čas: od předchozí"), static_cast<int>(TTimeMode::tmDelta));
+  ComboTime->addItem(QString::fromUtf8("Čas: od připojení"), static_cast<int>(TTimeMode::tmZero));
+  connect(ComboTime, &QComboBox::activated, this,
+          [this](int i) { SetTimeMode(static_cast<TTimeMode>(ComboTime->itemData(i).toInt())); });
+
+  ButtonSave = ToolButton(this, "ButtonSave", "Uložit");
+  ButtonSave->setPopupMode(QToolButton::InstantPopup);
+  auto* saveMenu = new QMenu(ButtonSave);
+  connect(saveMenu->addAction(QString::fromUtf8("Uložit zobrazené řádky...")), &QAction::triggered,
+          this, [this] { SaveClicked(false); });
+  connect(saveMenu->addAction(QString::fromUtf8("Uložit celý záznam...")), &QAction::triggered,
+          this, [this] { SaveClicked(true); });
+  ButtonSave->setMenu(saveMenu);
+
+  CheckHideCalls = new QCheckBox(QString::fromUtf8("Skrýt výzvy a 1F"), this);
+  CheckHideCalls->setObjectName("CheckHideCalls");
+  connect(CheckHideCalls, &QCheckBox::toggled, this, [this](bool on) {
+    if (FShowingFilter) return;
+    FShowingFilter = true;
+    ActionKinds[static_cast<int>(TItemKind::ikCallByte)]->setChecked(!on);
+    ActionKinds[static_cast<int>(TItemKind::ikIdle)]->setChecked(!on);
+    FShowingFilter = false;
+    FilterControlsChanged();
+  });
+
+  ButtonKinds = ToolButton(this, "ButtonKinds", "Druhy");
+  ButtonKinds->setPopupMode(QToolButton::InstantPopup);
+  auto* kindMenu = new QMenu(ButtonKinds);
+  for (int k = kFirstKind; k <= kLastKind; ++k) {
+    ActionKinds[k] = kindMenu->addAction(QString::fromUtf8(kKindCaptions[k]));
+    ActionKinds[k]->setCheckable(true);
+    connect(ActionKinds[k], &QAction::toggled, this, [this] {
+      if (!FShowingFilter) FilterControlsChanged();
+    });
+  }
+  ButtonKinds->setMenu(kindMenu);
+
+  ButtonDevices = ToolButton(this, "ButtonDevices", "Zařízení: vše");
+  ButtonDevices->setPopupMode(QToolButton::InstantPopup);
+  auto* deviceMenu = new QMenu(ButtonDevices);
+  ActionAllDevices = deviceMenu->addAction(QString::fromUtf8("Všechna zařízení"));
+  ActionAllDevices->setCheckable(true);
+  connect(ActionAllDevices, &QAction::triggered, this, [this] {
+    TTrafficFilter f = Filter();
+    f.Devices = 0;
+    SetFilter(f);
+  });
+  deviceMenu->addSeparator();
+  for (int a = 1; a <= 31; ++a) {
+    ActionDevices[a] =
+        deviceMenu->addAction(QStringLiteral("%1").arg(a, 2, 16, QChar('0')).toUpper());
+    ActionDevices[a]->setCheckable(true);
+    connect(ActionDevices[a], &QAction::toggled, this, [this] {
+      if (!FShowingFilter) FilterControlsChanged();
+    });
+  }
+  ButtonDevices->setMenu(deviceMenu);
+
+  EditFilter = new QLineEdit(this);
+  EditFilter->setObjectName("EditFilter");
+  EditFilter->setPlaceholderText(QString::fromUtf8("Filtr: text v sekvenci nebo komentáři"));
+  EditFilter->setClearButtonEnabled(true);
+  connect(EditFilter, &QLineEdit::textEdited, this, [this] { FFilterDelay.start(); });
+  connect(EditFilter, &QLineEdit::returnPressed, this, [this] {
+    FFilterDelay.stop();
+    FilterControlsChanged();
+  });
+  // The clear button changes the text without an edit.
+  connect(EditFilter, &QLineEdit::textChanged, this, [this](const QString& t) {
+    if (t.isEmpty() && !FShowingFilter) FFilterDelay.start();
+  });
+
+  EditFind = new QLineEdit(this);
+  EditFind->setObjectName("EditFind");
+  EditFind->setPlaceholderText(QString::fromUtf8("Hledat (F3 další, Shift+F3 předchozí)"));
+  connect(EditFind, &QLineEdit::returnPressed, this, [this] { FindNext(true); });
+  ButtonFindPrev = ToolButton(this, "ButtonFindPrev", "Předchozí");
+  connect(ButtonFindPrev, &QToolButton::clicked, this, [this] { FindNext(false); });
+  ButtonFindNext = ToolButton(this, "ButtonFindNext", "Další");
+  connect(ButtonFindNext, &QToolButton::clicked, this, [this] { FindNext(true); });
+  auto* f3 = new QShortcut(QKeySequence(Qt::Key_F3), this);
+  connect(f3, &QShortcut::activated, this, [this] { FindNext(true); });
+  auto* shiftF3 = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+  connect(shiftF3, &QShortcut::activated, this, [this] { FindNext(false); });
+  // A button's own shortcut clicks it only after a short animation; the
+  // pause must take effect at once.
+  auto* pause = new QShortcut(QKeySequence(Qt::Key_Pause), this);
+  connect(pause, &QShortcut::activated, this, [this] { SetPaused(!Paused()); });
+  auto* ctrlF = new QShortcut(QKeySequence::Find, this);
+  connect(ctrlF, &QShortcut::activated, this, [this] {
+    EditFind->setFocus();
+    EditFind->selectAll();
+  });
+
+  Table = new QTableView(this);
+  Table->setObjectName("TableTraffic");
+  Table->setModel(Model);
+  QFont mono;
+  mono.setFamilies({"Courier New", "DejaVu Sans Mono", "Monospace"});
+  mono.setStyleHint(QFont::TypeWriter);
+  mono.setPixelSize(11);
+  mono.setBold(true);
+  Table->setFont(mono);
+  Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  Table->setSelectionMode(QAbstractItemView::SingleSelection);
+  Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Table->setWordWrap(false);
+  Table->setCornerButtonEnabled(false);
+  Table->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+  Table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // One height for every row: the view never measures a row.
+  QHeaderView* rows = Table->verticalHeader();
+  rows->hide();
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setDefaultSectionSize(18);
+  rows->setMinimumSectionSize(18);
+  QHeaderView* columns = Table->horizontalHeader();
+  columns->setSectionResizeMode(QHeaderView::Interactive);
+  columns->setStretchLastSection(true);
+  columns->setHighlightSections(false);
+  columns->setMinimumSectionSize(24);
+  SetColumnWidths(kDefaultColumnWidths);
+  connect(columns, &QHeaderView::sectionResized, this, [this] { emit StateChanged(); });
+  Table->installEventFilter(this);
+  new TClippedCellTips(Table);
+  QScrollBar* bar = Table->verticalScrollBar();
+  connect(bar, &QScrollBar::valueChanged, this, &TTrafficView::ScrollValueChanged);
+  connect(bar, &QScrollBar::rangeChanged, this, [this] {
+    if (FFollowing) ScrollToNewest();
+  });
+
+  LabelCounts = new QLabel(this);
+  LabelCounts->setObjectName("LabelCounts");
+  LabelDropped = new QLabel(this);
+  LabelDropped->setObjectName("LabelDropped");
+  LabelNote = new QLabel(this);
+  LabelNote->setObjectName("LabelNote");
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(3);
+  top->addWidget(ButtonPause);
+  top->addWidget(ButtonFollow);
+  top->addWidget(ComboTime);
+  top->addWidget(ButtonSave);
+  top->addStretch(1);
+  auto* filters = new QHBoxLayout;
+  filters->setSpacing(3);
+  filters->addWidget(CheckHideCalls);
+  filters->addWidget(ButtonKinds);
+  filters->addWidget(ButtonDevices);
+  filters->addWidget(EditFilter, 1);
+  auto* find = new QHBoxLayout;
+  find->setSpacing(3);
+  find->addWidget(EditFind, 1);
+  find->addWidget(ButtonFindPrev);
+  find->addWidget(ButtonFindNext);
+  auto* bottom = new QHBoxLayout;
+  bottom->setSpacing(8);
+  bottom->addWidget(LabelCounts);
+  bottom->addWidget(LabelNote, 1);
+  bottom->addWidget(LabelDropped);
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(3, 2, 3, 2);
+  column->setSpacing(2);
+  column->addLayout(top);
+  column->addLayout(filters);
+  column->addLayout(find);
+  column->addWidget(Table, 1);
+  column->addLayout(bottom);
+}
+
+void TTrafficView::ItemsAdded() {
+  // A current row that drops out would hand its place to the next row and
+  // the view would scroll there, to the oldest rows.
+  const QModelIndex current = Table->currentIndex();
+  if (current.isValid() && current.row() < Model->RowsGone()) Table->selectionModel()->clear();
+  const int removed = Model->Refresh();
+  if (removed > 0 && !FFollowing) {
+    // Keep the rows the user is reading in place while older ones go.
+    QScrollBar* bar = Table->verticalScrollBar();
+    FScrolling = true;
+    bar->setValue(std::max(0, bar->value() - removed));
+    FScrolling = false;
+  }
+  if (FFollowing && !Model->Paused()) ScrollToNewest();
+  UpdateCounts();
+  if (Model->Paused()) UpdatePauseCaption();
+}
+
+void TTrafficView::ScrollToNewest() {
+  if (!Table->isVisible()) return;  // done when it is shown
+  FScrolling = true;
+  Table->scrollToBottom();
+  FScrolling = false;
+}
+
+void TTrafficView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FFollowing) ScrollToNewest();
+}
+
+void TTrafficView::ScrollValueChanged(int value) {
+  if (FScrolling) return;
+  // The user scrolled: up stops following, down to the end takes it up.
+  const bool atEnd = value >= Table->verticalScrollBar()->maximum();
+  if (atEnd != FFollowing) {
+    FFollowing = atEnd;
+    ButtonFollow->setChecked(atEnd);
+  }
+}
+
+void TTrafficView::SetFollowing(bool on) {
+  FFollowing = on;
+  ButtonFollow->setChecked(on);
+  if (!on) return;
+  if (Model->Paused()) SetPaused(false);  // the newest are what following shows
+  ScrollToNewest();
+}
+
+void TTrafficView::SetPaused(bool on) {
+  if (on == Model->Paused()) {
+    ButtonPause->setChecked(on);
+    return;
+  }
+  Model->SetPaused(on);
+  ButtonPause->setChecked(on);
+  UpdatePauseCaption();
+  if (!on) {
+    // Resuming jumps to the newest.
+    FFollowing = true;
+    ButtonFollow->setChecked(true);
+    ScrollToNewest();
+  }
+  UpdateCounts();
+}
+
+void TTrafficView::UpdatePauseCaption() {
+  if (!Model->Paused()) {
+    ButtonPause->setText(QString::fromUtf8("Pozastavit"));
+    return;
+  }
+  ButtonPause->setText(QString::fromUtf8("Pozastavit (+%1)").arg(Count(Model->NewSincePause())));
+}
+
+void TTrafficView::UpdateCounts() {
+  const TTrafficRing& ring = Model->Ring();
+  LabelCounts->setText(QString::fromUtf8("Zobrazeno %1 z %2")
+                           .arg(Count(static_cast<uint64_t>(Model->rowCount())))
+                           .arg(Count(ring.Count())));
+  LabelCounts->setToolTip(QString::fromUtf8("Zobrazené řádky z položek v záznamu"));
+  if (ring.Dropped() > 0) {
+    LabelDropped->setText(QString::fromUtf8("%1 starších zahozeno").arg(Count(ring.Dropped())));
+    LabelDropped->show();
+  } else {
+    LabelDropped->clear();
+    LabelDropped->hide();
+  }
+}
+
+void TTrafficView::SetTimeMode(TTimeMode mode) {
+  if (mode == TTimeMode::tmNone) mode = TTimeMode::tmAbsolute;
+  Model->SetTimeMode(mode);
+  const int i = ComboTime->findData(static_cast<int>(mode));
+  if (i >= 0) ComboTime->setCurrentIndex(i);
+  emit StateChanged();
+}
+
+void TTrafficView::SetFilter(const TTrafficFilter& filter) {
+  if (filter == Model->Filter()) {
+    ShowFilterInControls();
+    return;
+  }
+  // Keep the item the user is reading in view when not following.
+  uint64_t anchor = TTrafficModel::kNoSeq;
+  if (!FFollowing && Model->rowCount() > 0) {
+    const int top = std::max(0, Table->rowAt(0));
+    anchor = Model->SeqAt(top);
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  Model->SetFilter(filter);
+  QApplication::restoreOverrideCursor();
+  ShowFilterInControls();
+  if (FFollowing) {
+    ScrollToNewest();
+  } else if (anchor != TTrafficModel::kNoSeq) {
+    const int row = Model->RowAtOrAfter(anchor);
+    if (row < Model->rowCount()) {
+      FScrolling = true;
+      Table->scrollTo(Model->index(row, 0), QAbstractItemView::PositionAtTop);
+      FScrolling = false;
+    }
+  }
+  UpdateCounts();
+  emit StateChanged();
+}
+
+void TTrafficView::ShowOnlyDevice(int address) {
+  if (address < 1 || address > 31) return;
+  TTrafficFilter f = Filter();
+  f.Devices = 1u << address;
+  SetFilter(f);
+}
+
+void TTrafficView::FilterControlsChanged() {
+  if (FShowingFilter) return;
+  TTrafficFilter f;
+  f.Kinds = 0;
+  for (int k = kFirstKind; k <= kLastKind; ++k)
+    if (ActionKinds[k]->isChecked()) f.Kinds |= 1u << k;
+  f.Devices = 0;
+  for (int a = 1; a <= 31; ++a)
+    if (ActionDevices[a]->isChecked()) f.Devices |= 1u << a;
+  f.Text = EditFilter->text().toStdString();
+  SetFilter(f);
+}
+
+void TTrafficView::ShowFilterInControls() {
+  const TTrafficFilter& f = Filter();
+  FShowingFilter = true;
+  for (int k = kFirstKind; k <= kLastKind; ++k) ActionKinds[k]->setChecked(f.Kinds & (1u << k));
+  CheckHideCalls->setChecked((f.Kinds & kCallBits) == 0);
+  int devices = 0, last = 0;
+  for (int a = 1; a <= 31; ++a) {
+    const bool on = f.Devices & (1u << a);
+    ActionDevices[a]->setChecked(on);
+    if (on) ++devices, last = a;
+  }
+  ActionAllDevices->setChecked(devices == 0);
+  if (devices == 0)
+    ButtonDevices->setText(QString::fromUtf8("Zařízení: vše"));
+  else if (devices == 1)
+    ButtonDevices->setText(QString::fromUtf8("Zařízení: ") +
+                           QStringLiteral("%1").arg(last, 2, 16, QChar('0')).toUpper());
+  else
+    ButtonDevices->setText(QString::fromUtf8("Zařízení: %1").arg(devices));
+  const QString text = QString::fromStdString(f.Text);
+  if (EditFilter->text() != text) EditFilter->setText(text);
+  const bool kindsAll = (f.Kinds & ~kCallBits) == (TTrafficFilter::kAllKinds & ~kCallBits);
+  ButtonKinds->setText(QString::fromUtf8(kindsAll ? "Druhy" : "Druhy*"));
+  FShowingFilter = false;
+}
+
+bool TTrafficView::FindNext(bool forward) {
+  const QString text = EditFind->text();
+  if (text.isEmpty()) {
+    EditFind->setFocus();
+    LabelNote->setText(QString::fromUtf8("Zadejte hledaný text"));
+    return false;
+  }
+  int from = -1;
+  if (Model->HighlightSeq() != TTrafficModel::kNoSeq) {
+    const int row = Model->RowAtOrAfter(Model->HighlightSeq());
+    if (row < Model->rowCount() && Model->SeqAt(row) == Model->HighlightSeq()) from = row;
+  }
+  if (from < 0 && Table->currentIndex().isValid()) from = Table->currentIndex().row();
+  if (from < 0 && !forward) from = Model->rowCount();  // from the newest backwards
+  const int row = Model->Find(text, from >= Model->rowCount() ? -1 : from, forward);
+  if (row < 0) {
+    LabelNote->setText(QString::fromUtf8("Nenalezeno: %1").arg(text));
+    return false;
+  }
+  const bool wrapped = from >= 0 && (forward ? row <= from : row >= from);
+  LabelNote->setText(wrapped ? QString::fromUtf8(forward ? "Hledání pokračovalo od začátku"
+                                                         : "Hledání pokračovalo od konce")
+                             : QString());
+  // A match is for reading: new rows must not push it away.
+  FFollowing = false;
+  ButtonFollow->setChecked(false);
+  Model->SetHighlight(Model->SeqAt(row));
+  const QModelIndex index = Model->index(row, 0);
+  FScrolling = true;
+  Table->setCurrentIndex(index);
+  Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  FScrolling = false;
+  return true;
+}
+
+bool TTrafficView::Export(const QString& path, bool allRows, QString& error) {
+  std::string why;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  uint64_t lines = 0;
+  const TTimeMode mode = Model->TimeMode();
+  const bool ok = ExportTraffic(Model->Ring(), allRows ? nullptr : &Model->Index(), mode,
+                                Model->MaxLoko(), path.toStdString(), why, &lines);
+  QApplication::restoreOverrideCursor();
+  if (!ok) {
+    error = FromStd(why);
+    return false;
+  }
+  LabelNote->setText(QString::fromUtf8("Uloženo %1 řádků").arg(Count(lines)));
+  return true;
+}
+
+void TTrafficView::SaveClicked(bool allRows) {
+  const QString path = AskSavePath ? AskSavePath(allRows) : QString();
+  if (path.isEmpty()) return;
+  QString error;
+  if (!Export(path, allRows, error))
+    ShowMessageBox(this, ErrorBoxTitle(),
+                   QString::fromUtf8("Provoz nelze uložit do souboru %1: %2").arg(path, error),
+                   TMsgIcon::Error);
+}
+
+QList<int> TTrafficView::ColumnWidths() const {
+  QList<int> widths;
+  for (int c = 0; c < TTrafficModel::colCount; ++c)
+    widths << Table->horizontalHeader()->sectionSize(c);
+  return widths;
+}
+
+void TTrafficView::SetColumnWidths(const QList<int>& widths) {
+  // The last column takes what is left.
+  for (int c = 0; c < TTrafficModel::colCount - 1 && c < widths.size(); ++c)
+    if (widths[c] >= 24 && widths[c] <= 4000) Table->setColumnWidth(c, widths[c]);
+}
+
+namespace {
+
+// Names of the kinds in the settings file, in TItemKind order.
+const char* const kKindNames[kKindSlots] = {"",       "call",    "idle",   "lone",        "power",
+                                            "status", "central", "device", "unrecognised"};
+
+const char* TimeModeName(TTimeMode mode) {
+  switch (mode) {
+    case TTimeMode::tmDelta:
+      return "d";
+    case TTimeMode::tmZero:
+      return "z";
+    default:
+      return "a";
+  }
+}
+
+}  // namespace
+
+QString JoinWidths(const QList<int>& widths) {
+  QStringList parts;
+  for (int w : widths) parts << QString::number(w);
+  return parts.join(',');
+}
+
+QList<int> SplitWidths(const std::string& text) {
+  QList<int> widths;
+  for (const QString& part : QString::fromStdString(text).split(',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int w = part.trimmed().toInt(&ok);
+    if (!ok) return {};
+    widths << w;
+  }
+  return widths;
+}
+
+void TTrafficView::LoadState(const TMonitorSettings& settings) {
+  if (settings.TimeMode == "d")
+    SetTimeMode(TTimeMode::tmDelta);
+  else if (settings.TimeMode == "z")
+    SetTimeMode(TTimeMode::tmZero);
+  else
+    SetTimeMode(TTimeMode::tmAbsolute);
+
+  TTrafficFilter f;
+  if (!settings.Kinds.empty()) {
+    uint32_t kinds = 0;
+    bool known = true;
+    for (const QString& name :
+         QString::fromStdString(settings.Kinds).split(',', Qt::SkipEmptyParts)) {
+      const auto* it =
+          std::find(std::begin(kKindNames), std::end(kKindNames), name.trimmed().toStdString());
+      if (it == std::end(kKindNames) || it == std::begin(kKindNames))
+        known = false;
+      else
+        kinds |= 1u << (it - std::begin(kKindNames));
+    }
+    // "none" is no name: an empty list would show nothing, and the user
+    // could not tell why.
+    if (known && kinds) f.Kinds = kinds;
+  }
+  for (const QString& part :
+       QString::fromStdString(settings.Devices).split(',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int address = part.trimmed().toInt(&ok, 16);
+    if (ok && address >= 1 && address <= 31) f.Devices |= 1u << address;
+  }
+  f.Text = settings.Filter;
+  SetFilter(f);
+  const QList<int> widths = SplitWidths(settings.TrafficColumns);
+  if (!widths.isEmpty()) SetColumnWidths(widths);
+}
+
+void TTrafficView::StoreState(TMonitorSettings& settings) const {
+  settings.TimeMode = TimeModeName(TimeMode());
+  const TTrafficFilter& f = Filter();
+  std::string kinds;
+  for (int k = kFirstKind; k <= kLastKind; ++k)
+    if (f.Kinds & (1u << k)) kinds += (kinds.empty() ? "" : ",") + std::string(kKindNames[k]);
+  settings.Kinds = f.Kinds == TTrafficFilter::kDefaultKinds ? std::string() : kinds;
+  std::string devices;
+  for (int a = 1; a <= 31; ++a)
+    if (f.Devices & (1u << a))
+      devices += (devices.empty() ? "" : ",") +
+                 QStringLiteral("%1").arg(a, 2, 16, QChar('0')).toUpper().toStdString();
+  settings.Devices = devices;
+  settings.Filter = f.Text;
+  QList<int> widths = ColumnWidths();
+  widths.removeLast();  // the last column takes what is left
+  // Widths as they come are no choice of the user's: nothing to keep.
+  settings.TrafficColumns =
+      widths == kDefaultColumnWidths ? std::string() : JoinWidths(widths).toStdString();
+}
+
+bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Table && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_End) {
+      SetFollowing(true);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---- clipped cells ----------------------------------------------------------------
+
+TClippedCellTips::TClippedCellTips(QAbstractItemView* view) : QObject(view), FView(view) {
+  view->viewport()->installEventFilter(this);
+}
+
+bool TClippedCellTips::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != FView->viewport() || event->type() != QEvent::ToolTip)
+    return QObject::eventFilter(watched, event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QModelIndex index = FView->indexAt(help->pos());
+  const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
+  const QRect cell = index.isValid() ? FView->visualRect(index) : QRect();
+  // The text's width and the cell's padding on both sides.
+  const int needed = FView->fontMetrics().horizontalAdvance(text) + 8;
+  if (text.isEmpty() || needed <= cell.width()) {
+    QToolTip::hideText();
+    event->ignore();
+    return true;
+  }
+  // Long runs break into lines a screen can hold.
+  QString shown = text;
+  for (qsizetype at = 96; at < shown.size(); at += 97) shown.insert(at, QLatin1Char('\n'));
+  QToolTip::showText(help->globalPos(), shown, FView->viewport(), cell);
+  return true;
+}
+
+// ---- status bar -------------------------------------------------------------------
+
+TTrafficStatusBar::TTrafficStatusBar(const TTrafficRing& ring, QWidget* parent)
+    : QStatusBar(parent), FRing(ring) {
+  setObjectName("StatusBarTraffic");
+  setSizeGripEnabled(false);
+  auto label = [this](const char* name, const char* tip) {
+    auto* l = new QLabel(this);
+    l->setObjectName(name);
+    l->setToolTip(QString::fromUtf8(tip));
+    // Growing numbers must not widen the window: a narrow window cuts the
+    // texts instead (the tool tips say what each is).
+    l->setMinimumWidth(16);
+    addWidget(l);
+    return l;
+  };
+  LabelPort = label("LabelStatusPort", "Port, ke kterému je program připojen");
+  LabelTime = label("LabelStatusTime", "Doba připojení");
+  LabelRates = label("LabelStatusRates", "Přijaté bajty a položky za sekundu");
+  LabelTotal = label("LabelStatusTotal", "Položky přijaté od spuštění");
+  LabelQuality = label("LabelStatusQuality",
+                       "Bajty, které nepatří k žádné známé zprávě, a jejich podíl ze všech "
+                       "přijatých bajtů (kvalita linky)");
+  LabelDropped =
+      label("LabelStatusDropped", "Nejstarší položky, které se do záznamu provozu už nevešly");
+  FTick.setInterval(1000);
+  connect(&FTick, &QTimer::timeout, this, &TTrafficStatusBar::Tick);
+  Disconnected();
+}
+
+void TTrafficStatusBar::Connected(const QString& port) {
+  FConnected = true;
+  LabelPort->setText(port);
+  FSince.start();
+  FRateClock.start();
+  FRateItems = FRing.TotalItems();
+  FRateBytes = FRing.TotalBytes();
+  FItemsPerSecond = FBytesPerSecond = 0;
+  FTick.start();
+  UpdateFigures();
+}
+
+void TTrafficStatusBar::Disconnected() {
+  FConnected = false;
+  FTick.stop();
+  FItemsPerSecond = FBytesPerSecond = 0;
+  LabelPort->setText(QString::fromUtf8("odpojeno"));
+  UpdateFigures();
+}
+
+void TTrafficStatusBar::Tick() {
+  const qint64 ms = FRateClock.restart();
+  if (ms > 0) {
+    FItemsPerSecond = static_cast<double>(FRing.TotalItems() - FRateItems) * 1000.0 / ms;
+    FBytesPerSecond = static_cast<double>(FRing.TotalBytes() - FRateBytes) * 1000.0 / ms;
+  }
+  FRateItems = FRing.TotalItems();
+  FRateBytes = FRing.TotalBytes();
+  UpdateFigures();
+}
+
+void TTrafficStatusBar::UpdateFigures() {
+  const QLocale locale;
+  if (FConnected) {
+    const qint64 s = FSince.elapsed() / 1000;
+    LabelTime->setText(QStringLiteral("%1:%2:%3")
+                           .arg(s / 3600)
+                           .arg(s / 60 % 60, 2, 10, QChar('0'))
+                           .arg(s % 60, 2, 10, QChar('0')));
+  } else {
+    LabelTime->setText(QString());
+  }
+  LabelTime->setVisible(FConnected);
+  LabelRates->setText(QString::fromUtf8("%1 B/s, %2 pol./s")
+                          .arg(locale.toString(FBytesPerSecond, 'f', 0))
+                          .arg(locale.toString(FItemsPerSecond, 'f', 0)));
+  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(Count(FRing.TotalItems())));
+  const uint64_t bad = FRing.UnrecognisedBytes();
+  const uint64_t all = FRing.TotalBytes();
+  const double share = all ? 100.0 * static_cast<double>(bad) / static_cast<double>(all) : 0.0;
+  LabelQuality->setText(QString::fromUtf8("nerozpoznáno %1 B (%2 %)")
+                            .arg(Count(bad))
+                            .arg(locale.toString(share, 'f', share > 0 && share < 0.1 ? 3 : 1)));
+  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(Count(FRing.Dropped())));
+}

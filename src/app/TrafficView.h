@@ -1,0 +1,247 @@
+// The traffic view "Provoz": every item taken from the bus with its time, in
+// a table over the Qt-free traffic ring.  Follow and pause, filters, find,
+// export, and the status bar figures of the traffic.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <QList>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+
+#include "config/Settings.h"
+#include "traffic/TrafficFilter.h"
+#include "traffic/TrafficRing.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+// Rows of the traffic table: the ring's items that pass the filter.  Nothing
+// is formatted until a row is drawn; a drain adds and removes its rows in one
+// step each.
+class TTrafficModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  enum TColumn { colTime, colDevice, colHex, colComment, colCount };
+  static constexpr uint64_t kNoSeq = std::numeric_limits<uint64_t>::max();
+  // Longest hex text shown in a cell (the export writes everything).
+  static constexpr std::size_t kMaxShownBytes = 512;
+
+  explicit TTrafficModel(TTrafficRing& ring, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  TTrafficRing& Ring() const { return FRing; }
+  const TTrafficIndex& Index() const { return FIndex; }
+  uint64_t SeqAt(int row) const { return FIndex.SeqAt(static_cast<std::size_t>(row)); }
+  // The row of the item numbered seq, or of the first shown after it.
+  int RowAtOrAfter(uint64_t seq) const;
+
+  // Rows whose items have dropped out of the ring since the last Refresh.
+  int RowsGone() const;
+  // Takes in what the ring gained and lost since the last call; returns the
+  // rows removed at the top (their items dropped out of the ring).
+  int Refresh();
+
+  const TTrafficFilter& Filter() const { return FFilter; }
+  void SetFilter(const TTrafficFilter& filter);
+  TTimeMode TimeMode() const { return FTimeMode; }
+  void SetTimeMode(TTimeMode mode);
+  int MaxLoko() const { return FMaxLoko; }
+  void SetMaxLoko(int maxLoko);
+
+  // While paused the rows stay as they are (only items that drop out of the
+  // ring leave); recording goes on.
+  bool Paused() const { return FPaused; }
+  void SetPaused(bool paused);
+  // Items recorded since the pause began.
+  uint64_t NewSincePause() const { return FPaused ? FRing.End() - FPauseEnd : 0; }
+
+  // The row of the next match of text after row (forwards or backwards,
+  // going round the end); -1 when none.
+  int Find(const QString& text, int row, bool forward);
+  uint64_t HighlightSeq() const { return FHighlight; }
+  void SetHighlight(uint64_t seq);
+
+  // The text of a cell as drawn (tests, tool tips).
+  QString CellText(int row, int column) const;
+
+private:
+  struct TCachedRow {
+    uint64_t Seq = kNoSeq;
+    QString Hex;
+    QString Comment;
+  };
+  const TCachedRow& Texts(uint64_t seq) const;
+  QString TimeText(int row, uint64_t seq) const;
+  void Rebuild();
+
+  TTrafficRing& FRing;
+  TTrafficIndex FIndex;
+  int FExposed = 0;  // rows the views know of
+  TTrafficFilter FFilter;
+  TTrafficMatcher FMatcher{"", 16};
+  TTimeMode FTimeMode = TTimeMode::tmAbsolute;
+  int FMaxLoko = 16;
+  bool FPaused = false;
+  uint64_t FPauseEnd = 0;
+  uint64_t FHighlight = kNoSeq;
+  mutable std::array<TCachedRow, 256> FCache;
+};
+
+// The view: tool rows over the table, counts under it.
+class TTrafficView : public QWidget {
+  Q_OBJECT
+public:
+  explicit TTrafficView(TTrafficRing& ring, QWidget* parent = nullptr);
+
+  // After items were appended to the ring (once per drain): rows, counts,
+  // following.
+  void ItemsAdded();
+
+  const TTrafficFilter& Filter() const { return Model->Filter(); }
+  void SetFilter(const TTrafficFilter& filter);
+  // Shows only the items of one device (1-31).
+  void ShowOnlyDevice(int address);
+  TTimeMode TimeMode() const { return Model->TimeMode(); }
+  void SetTimeMode(TTimeMode mode);
+  void SetMaxLoko(int maxLoko) { Model->SetMaxLoko(maxLoko); }
+
+  bool Following() const { return FFollowing; }
+  void SetFollowing(bool on);
+  bool Paused() const { return Model->Paused(); }
+  void SetPaused(bool on);
+
+  // Next or previous match of the find text from the current row; false
+  // (and a note) when there is none.
+  bool FindNext(bool forward);
+
+  // Saves the shown rows, or every item held, with the current time mode.
+  bool Export(const QString& path, bool allRows, QString& error);
+  // Asks for the file to save to; replaced by tests.  Empty: cancelled.
+  std::function<QString(bool allRows)> AskSavePath;
+  // The save buttons: asks for a file, saves, reports a failure in a box.
+  void SaveClicked(bool allRows);
+
+  QList<int> ColumnWidths() const;
+  void SetColumnWidths(const QList<int>& widths);
+
+  // The view's part of the [Monitor] settings: time mode, filter, columns.
+  // Values it cannot use leave its defaults in place.
+  void LoadState(const TMonitorSettings& settings);
+  void StoreState(TMonitorSettings& settings) const;
+
+  TTrafficModel* Model = nullptr;
+  QTableView* Table = nullptr;
+  QToolButton* ButtonPause = nullptr;
+  QToolButton* ButtonFollow = nullptr;
+  QComboBox* ComboTime = nullptr;
+  QToolButton* ButtonSave = nullptr;
+  QCheckBox* CheckHideCalls = nullptr;
+  QToolButton* ButtonKinds = nullptr;
+  QToolButton* ButtonDevices = nullptr;
+  QLineEdit* EditFilter = nullptr;
+  QLineEdit* EditFind = nullptr;
+  QToolButton* ButtonFindPrev = nullptr;
+  QToolButton* ButtonFindNext = nullptr;
+  QLabel* LabelCounts = nullptr;
+  QLabel* LabelDropped = nullptr;
+  QLabel* LabelNote = nullptr;                     // find and save results
+  std::array<QAction*, kKindSlots> ActionKinds{};  // by TItemKind; none for ikNone
+  QAction* ActionAllDevices = nullptr;
+  std::array<QAction*, 32> ActionDevices{};  // 1-31
+
+  // Widths of the columns but the last, which takes the room left.
+  static inline const QList<int> kDefaultColumnWidths = {96, 30, 180};
+
+  // Milliseconds the text filter waits for more typing before it applies.
+  static constexpr int kFilterDelayMs = 200;
+
+signals:
+  // The filter, time mode or column widths changed (settings).
+  void StateChanged();
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+private:
+  void BuildLayout();
+  void FilterControlsChanged();
+  void ShowFilterInControls();
+  void UpdateCounts();
+  void UpdatePauseCaption();
+  void ScrollToNewest();
+  void ScrollValueChanged(int value);
+
+  bool FFollowing = true;
+  bool FScrolling = false;  // a scroll of our own, not the user's
+  bool FShowingFilter = false;
+  QTimer FFilterDelay;
+};
+
+// Column widths as the settings keep them ("96,30,180"); unusable parts
+// are left out.
+QString JoinWidths(const QList<int>& widths);
+QList<int> SplitWidths(const std::string& text);
+
+// Shows a cell's full text as a tool tip when its column is too narrow for
+// it; for any item view (the traffic table, the device grid).
+class TClippedCellTips : public QObject {
+public:
+  explicit TClippedCellTips(QAbstractItemView* view);
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  QAbstractItemView* FView;
+};
+
+// The window's status bar: port, time connected, rates, totals, the line's
+// quality and what the ring dropped.  Updated once a second and on demand.
+class TTrafficStatusBar : public QStatusBar {
+  Q_OBJECT
+public:
+  TTrafficStatusBar(const TTrafficRing& ring, QWidget* parent = nullptr);
+
+  // port: the port name, or "demo"; empty while disconnected.
+  void Connected(const QString& port);
+  void Disconnected();
+  // Totals now; the rates are taken once a second.
+  void UpdateFigures();
+
+  QLabel* LabelPort = nullptr;
+  QLabel* LabelTime = nullptr;
+  QLabel* LabelRates = nullptr;
+  QLabel* LabelTotal = nullptr;
+  QLabel* LabelQuality = nullptr;
+  QLabel* LabelDropped = nullptr;
+
+private:
+  void Tick();
+
+  const TTrafficRing& FRing;
+  QTimer FTick;
+  double FItemsPerSecond = 0;
+  double FBytesPerSecond = 0;
+  QElapsedTimer FSince;  // connected for
+  QElapsedTimer FRateClock;
+  uint64_t FRateItems = 0;
+  uint64_t FRateBytes = 0;
+  bool FConnected = false;
+};

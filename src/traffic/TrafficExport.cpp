@@ -1,0 +1,100 @@
+#include "traffic/TrafficExport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string ErrnoText(int err) {
+  char buf[256];
+  return strerror_r(err, buf, sizeof buf);
+}
+
+// Complete write of a buffer; errno set on failure.
+bool WriteFully(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TrafficLines(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMode mode, int maxLoko,
+                  const std::function<bool(std::string_view)>& sink) {
+  int64_t previous = 0;
+  std::string line;
+  auto one = [&](uint64_t seq) {
+    const TTrafficItem& item = ring.Item(seq);
+    line = TrafficTimePrefix(mode, item.TimeUs, previous, ring.SessionStart(seq));
+    line += TrafficItemLine(ring.Bytes(seq), maxLoko);
+    previous = item.TimeUs;
+    return sink(line);
+  };
+  if (rows) {
+    for (std::size_t r = 0; r < rows->Rows(); ++r) {
+      const uint64_t seq = rows->SeqAt(r);
+      if (ring.Holds(seq) && !one(seq)) return false;
+    }
+  } else {
+    for (uint64_t seq = ring.First(); seq < ring.End(); ++seq)
+      if (!one(seq)) return false;
+  }
+  return true;
+}
+
+bool ExportTraffic(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMode mode, int maxLoko,
+                   const std::string& path, std::string& error, uint64_t* lineCount) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  // mkstemp makes the file private; a saved text gets the usual mode.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+
+  std::vector<char> buffer;
+  buffer.reserve(1 << 16);
+  int err = 0;
+  uint64_t lines = 0;
+  const bool done = TrafficLines(ring, rows, mode, maxLoko, [&](std::string_view line) {
+    buffer.insert(buffer.end(), line.begin(), line.end());
+    buffer.push_back('\n');
+    ++lines;
+    if (buffer.size() >= (1 << 16) - 512) {
+      if (!WriteFully(fd, buffer.data(), buffer.size())) {
+        err = errno;
+        return false;
+      }
+      buffer.clear();
+    }
+    return true;
+  });
+  if (done && !WriteFully(fd, buffer.data(), buffer.size())) err = errno;
+  if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    error = ErrnoText(err);
+    return false;
+  }
+  if (lineCount) *lineCount = lines;
+  return true;
+}

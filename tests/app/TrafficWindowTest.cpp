@@ -1,0 +1,267 @@
+// The traffic view in the main window, fed over a real pseudo-terminal:
+// pause, filter and find driven by keys, the grid's double-click, the status
+// bar, the right-hand side's buttons, room when the window grows, settings.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <string>
+
+#include "../support/Captions.h"
+#include "app/TrafficView.h"
+#include "app/uVantrelBus.h"
+#include "bus/uVantrelThr.h"
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+#include "controls/SortGrPm.h"
+#include "support/PtyPair.h"
+#include "support/TestBytes.h"
+
+namespace {
+
+class TrafficWindow : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    SetSettingsFileName(Ini().toStdString());
+    LoadSettings();
+    QLocale::setDefault(QLocale::c());
+    OldBox = SetMessageBoxHandler([](QWidget*, const QString&, const QString&, TMsgIcon,
+                                     TMsgButtons) { return TMsgResult::Ok; });
+    EmptyQueue();
+    Open();
+  }
+  void TearDown() override {
+    delete Window;
+    SetMessageBoxHandler(OldBox);
+    EmptyQueue();
+    MonitorSettings = {};
+  }
+  static void EmptyQueue() {
+    ByteString rest;
+    do QueueTakeFirst(rest);
+    while (!rest.empty());
+  }
+  void Open() {
+    Window = new TFormVantrelBus;
+    View = Window->TrafficView;
+    Window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+    QApplication::setActiveWindow(Window);  // window shortcuts (Pause, F3) need it
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window));
+  }
+  QString Ini() const { return QDir(Dir.path()).filePath("test.ini"); }
+  void Connect() {
+    Window->SetPortOverride(Pty.Path);
+    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+    ASSERT_TRUE(Window->ActionConnect->isChecked());
+  }
+  int Rows() const { return View->Model->rowCount(); }
+  bool WaitRecorded(uint64_t n) {
+    return QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= n; }, 3000);
+  }
+
+  QTemporaryDir Dir;
+  TMessageBoxHandler OldBox;
+  TPtyPair Pty;
+  TFormVantrelBus* Window = nullptr;
+  TTrafficView* View = nullptr;
+};
+
+// Device 5 active, a turnout, device 6 active, a locomotive; 4 items.
+const std::string kRound =
+    Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B, 0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A});
+
+}  // namespace
+
+TEST_F(TrafficWindow, PauseFilterAndFindByKeysOnARealPty) {
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  ASSERT_TRUE(View->isVisible());
+  EXPECT_FALSE(Window->GridDeviceList->isVisible());
+  Connect();
+  const int64_t before = WallClockUs();
+  ASSERT_TRUE(Pty.Send(kRound));
+  ASSERT_TRUE(WaitRecorded(4));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows() == 2; }, 3000)) << "calls hidden";
+  const TTrafficRing& ring = Window->Traffic();
+  EXPECT_GE(ring.Item(ring.First()).TimeUs, before) << "the reader's receive time";
+  EXPECT_LE(ring.Item(ring.First()).TimeUs, WallClockUs());
+  EXPECT_EQ(View->Model->CellText(0, TTrafficModel::colDevice), "05");
+  EXPECT_EQ(View->Model->CellText(1, TTrafficModel::colComment), "Loko #3 rychlost P 9");
+
+  // Pause: what is shown stays, the button counts what comes.
+  QTest::keyClick(Window, Qt::Key_Pause);
+  ASSERT_TRUE(View->Paused());
+  ASSERT_TRUE(Pty.Send(kRound + kRound));
+  ASSERT_TRUE(WaitRecorded(12));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return View->ButtonPause->text() == "Pozastavit (+8)"; }, 3000))
+      << View->ButtonPause->text().toStdString();
+  EXPECT_EQ(Rows(), 2);
+  QTest::keyClick(Window, Qt::Key_Pause);
+  EXPECT_FALSE(View->Paused());
+  EXPECT_EQ(Rows(), 6) << "resuming shows everything that came";
+
+  // Filter: typed into its field, applied by Enter.
+  View->EditFilter->setFocus();
+  QTest::keyClicks(View->EditFilter, "vyhybka");
+  QTest::keyClick(View->EditFilter, Qt::Key_Return);
+  EXPECT_EQ(Rows(), 3);
+  for (int r = 0; r < Rows(); ++r)
+    EXPECT_EQ(View->Model->CellText(r, TTrafficModel::colComment), "Vyhybka 2 L T");
+  QTest::keyClick(View->EditFilter, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(View->EditFilter, Qt::Key_Delete);
+  QTest::keyClick(View->EditFilter, Qt::Key_Return);
+  EXPECT_EQ(Rows(), 6);
+
+  // Find: Ctrl+F, the text, F3 forwards and Shift+F3 back.
+  QTest::keyClick(Window, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(View->EditFind->hasFocus());
+  QTest::keyClicks(View->EditFind, "61 63");
+  QTest::keyClick(View->EditFind, Qt::Key_F3);
+  EXPECT_EQ(View->Table->currentIndex().row(), 1);
+  EXPECT_EQ(View->Model->HighlightSeq(), View->Model->SeqAt(1));
+  QTest::keyClick(View->EditFind, Qt::Key_F3);
+  EXPECT_EQ(View->Table->currentIndex().row(), 3);
+  QTest::keyClick(View->EditFind, Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(View->Table->currentIndex().row(), 1);
+  EXPECT_FALSE(View->Following()) << "the match stays in view";
+
+  // The log button takes the right-hand side over, and gives it back to the grid.
+  QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
+  EXPECT_TRUE(Window->MemoLog->isVisible());
+  EXPECT_FALSE(View->isVisible());
+  EXPECT_FALSE(Window->SpeedButtonTraffic->isChecked());
+  QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
+  EXPECT_TRUE(Window->GridDeviceList->isVisible());
+  EXPECT_FALSE(Window->MemoLog->isVisible());
+}
+
+TEST_F(TrafficWindow, DoubleClickOnADeviceRowShowsThatDevicesTraffic) {
+  Connect();
+  ASSERT_TRUE(Pty.Send(kRound));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->GridDeviceList->Cells(1, 2) == "06"; }, 3000));
+  TSortGridPemra* grid = Window->GridDeviceList;
+  const QRect cell = grid->CellRect(3, 2);
+  ASSERT_FALSE(cell.isEmpty());
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_TRUE(View->isVisible());
+  EXPECT_TRUE(Window->SpeedButtonTraffic->isChecked());
+  EXPECT_EQ(View->Filter().Devices, 1u << 6);
+  ASSERT_EQ(Rows(), 1);
+  EXPECT_EQ(View->Model->CellText(0, TTrafficModel::colHex), "61 63 00 03 8A");
+}
+
+TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
+  Connect();
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), QString::fromStdString(Pty.Path));
+  // Eleven good bytes, then two lone bytes and a run of three nobody can place.
+  ASSERT_TRUE(Pty.Send(kRound));
+  ASSERT_TRUE(WaitRecorded(4));
+  ASSERT_TRUE(Pty.Send(Bytes({0x01})));
+  ASSERT_TRUE(WaitRecorded(5));
+  ASSERT_TRUE(Pty.Send(Bytes({0x21})));
+  ASSERT_TRUE(WaitRecorded(6));
+  ASSERT_TRUE(Pty.Send(Bytes({0x20, 0x01, 0x02})));
+  ASSERT_TRUE(WaitRecorded(7));
+  // The figures are taken once a second.
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return Window->StatusBar->LabelTime->text() == "0:00:01"; }, 3000));
+  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), "celkem 7");
+  EXPECT_EQ(Window->StatusBar->LabelQuality->text(),
+            QString::fromUtf8("nerozpoznáno 5 B (31.3 %)"));
+  EXPECT_TRUE(Window->StatusBar->LabelRates->text().endsWith(" pol./s"));
+  EXPECT_EQ(Window->StatusBar->LabelDropped->text(), "zahozeno 0");
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
+  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), "celkem 7");
+}
+
+TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) {
+  const QRect log = Window->SpeedButtonLog->geometry();
+  EXPECT_EQ(log, QRect(8, 192, 129, 25));
+  EXPECT_EQ(Window->SpeedButtonConfig->geometry(), QRect(8, 296, 129, 25));
+  EXPECT_EQ(Window->SpeedButtonTraffic->geometry(), QRect(8, 328, 129, 25));
+  // At its first size the window shows the traffic view whole, also with
+  // traffic and long figures in the status bar.
+  const QSize first = Window->size();
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  Connect();
+  ASSERT_TRUE(Pty.Send(kRound));
+  ASSERT_TRUE(WaitRecorded(4));
+  QTest::qWait(50);
+  EXPECT_EQ(Window->size(), first);
+  EXPECT_LE(first.width(), 655);
+  EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
+  Window->StatusBar->LabelTotal->setText(QString(60, QChar('9')));
+  QTest::qWait(20);
+  EXPECT_EQ(Window->size(), first) << "a long figure does not widen the window";
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+
+  // The smallest window still shows the whole left panel and the status bar.
+  Window->resize(100, 100);
+  QTest::qWait(20);
+  EXPECT_GE(Window->height(), Window->SpeedButtonTraffic->geometry().bottom() +
+                                  Window->StatusBar->sizeHint().height());
+  EXPECT_LE(Window->SpeedButtonTraffic->geometry().bottom(), Window->PanelLeft->height());
+  EXPECT_LE(Window->PanelLeft->geometry().bottom(), Window->StatusBar->geometry().top());
+
+  Window->resize(1000, 600);
+  QTest::qWait(20);
+  TSortGridPemra* grid = Window->GridDeviceList;
+  EXPECT_EQ(grid->ColWidths(3), 143);
+  EXPECT_GT(grid->ColWidths(4), 214 + 300) << "the comment column takes the room";
+  EXPECT_GE(grid->horizontalHeader()->length(), grid->viewport()->width() - 1);
+  EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  EXPECT_GT(View->width(), 1000 - 145 - 10);
+}
+
+TEST_F(TrafficWindow, ViewFilterColumnsAndRingSizeSurviveARestart) {
+  {
+    QFile f(Ini());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Comm]\nPort=COM3\nBaud=19200\n[Central]\nMaxLoko=20\n[Monitor]\nRingSize=5000\n");
+  }
+  delete Window;
+  LoadSettings();
+  Open();
+  EXPECT_EQ(Window->Traffic().Capacity(), 5000u);
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  View->SetTimeMode(TTimeMode::tmZero);
+  View->ShowOnlyDevice(7);
+  View->EditFilter->setText("Loko");
+  QTest::keyClick(View->EditFilter, Qt::Key_Return);
+  View->SetColumnWidths({110, 35, 200});
+  Window->GridDeviceList->SetColWidths(3, 180);
+  Window->close();
+
+  QFile f(Ini());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(f.readAll());
+  EXPECT_TRUE(text.startsWith("[Comm]\nPort=COM3\nBaud=19200\n[Central]\nMaxLoko=20\n[Monitor]\n"))
+      << text.toStdString();
+  delete Window;
+  MonitorSettings = {};
+  LoadSettings();
+  Open();
+  EXPECT_TRUE(View->isVisible());
+  EXPECT_TRUE(Window->SpeedButtonTraffic->isChecked());
+  EXPECT_EQ(View->TimeMode(), TTimeMode::tmZero);
+  EXPECT_EQ(View->Filter().Devices, 1u << 7);
+  EXPECT_EQ(View->Filter().Text, "Loko");
+  EXPECT_EQ(View->ColumnWidths().mid(0, 3), (QList<int>{110, 35, 200}));
+  EXPECT_EQ(Window->GridDeviceList->ColWidths(3), 180);
+  EXPECT_EQ(Window->Traffic().Capacity(), 5000u);
+}
