@@ -39,15 +39,19 @@ const char* const kUsage =
     "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
     "  --count N         stop after N items\n"
     "  --seconds N       stop after N seconds (decimals allowed)\n"
+    "  --reconnect       when the port vanishes, wait for it to come back and read\n"
+    "                    on (a line on stderr each time) instead of exiting\n"
     "  --show-settings   print the twelve settings as Key=value lines and exit\n"
     "  --help, --version\n"
     "\n"
     "Without --count or --seconds it runs until interrupted (Ctrl-C, SIGTERM).\n"
-    "Exit status: 0 done, 1 port, file or settings error (also a port lost while\n"
-    "reading), 2 bad options.\n"
+    "Exit status: 0 done (also when standard output is a pipe that was closed),\n"
+    "1 port, file or settings error (also a port lost while reading, unless\n"
+    "--reconnect), 2 bad options.\n"
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
+    "  vantrel-dump --port /dev/serial/by-id/usb-Maker_Serial_A1B2-if00-port0 --reconnect\n"
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
     "  vantrel-dump --file run.bin\n";
 
@@ -104,15 +108,28 @@ struct TOptions {
   uint64_t Count = 0;  // 0: no limit
   double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
+  bool Reconnect = false;
 };
+
+// Why standard output first failed, kept at once: later clean-up (closing
+// the port) changes errno.
+int StdoutErrno = 0;
 
 // One printed line; false when standard output cannot be written.
 bool PrintLine(const std::string& line) {
-  return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF &&
-         std::fflush(stdout) == 0;
+  if (std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF &&
+      std::fflush(stdout) == 0)
+    return true;
+  if (StdoutErrno == 0) StdoutErrno = errno;
+  return false;
 }
 
-int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
+// A reader that went away (| head) ends the run quietly, as it ends cat;
+// any other failure (a full disk) is reported with its cause.
+int StdoutFailed() {
+  if (StdoutErrno == EPIPE) return 0;
+  return Fail("cannot write standard output: " + ErrnoText(StdoutErrno));
+}
 
 int OpenRawLog(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -207,6 +224,14 @@ int DumpPort(const TOptions& opt) {
   sigemptyset(&sa.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
   pthread_sigmask(SIG_BLOCK, &signals, &old);
+  // Reconnecting: one line on stderr when the port goes and one when it is
+  // back (a capture being recorded would mark the same gap here).
+  connection.SetReconnect(opt.Reconnect);
+  connection.SetOnWake(Wake);
+  connection.SetOnGap([&connection](int64_t fromUs, int64_t toUs) {
+    std::fprintf(stderr, "vantrel-dump: port back: %s after %.3f s\n",
+                 QuotedPortName(connection.Port()).c_str(), double(toUs - fromUs) / 1e6);
+  });
   const bool open =
       connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
                              Settings.StopBit, Settings.SoftFlow, Settings.HardFlow,
@@ -215,11 +240,19 @@ int DumpPort(const TOptions& opt) {
   if (!open) {
     SetQueueWakeup({});
     CloseRawLog(rawFd, opt.RawLog);
-    return Fail((connection.FailedStage() == TBusConnection::stOpen ? "cannot open port "
-                                                                    : "cannot configure port ") +
-                port + ": " + connection.ErrorText());
+    return Fail(PortErrorTextEnglish(connection.Error()));
   }
-  const TReadComDaemon& reader = *connection.Reader();
+  // Threads that Service() starts (a new reader, the port watch) get the
+  // signals blocked too.
+  auto service = [&] {
+    pthread_sigmask(SIG_BLOCK, &signals, &old);
+    const TBusConnection::TEvent event = connection.Service();
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (event == TBusConnection::evLost)
+      std::fprintf(stderr, "vantrel-dump: port lost: %s: %s; waiting\n",
+                   QuotedPortName(port).c_str(), connection.Error().SystemText.c_str());
+    return event;
+  };
   Wake();  // items left in the queue are taken at once
 
   using TClock = std::chrono::steady_clock;
@@ -229,6 +262,7 @@ int DumpPort(const TOptions& opt) {
   int64_t previousUs = 0;
   uint64_t printed = 0;
   bool outputFailed = false;
+  bool lost = false;  // the reader ended by itself and no wait follows
 
   // Each line with the time the reader cut the item.
   auto printItem = [&](const TQueuedItem& item) {
@@ -256,12 +290,15 @@ int DumpPort(const TOptions& opt) {
       printItem(item);
       if (opt.Count && printed == opt.Count) break;
     }
-    if (outputFailed || SignalSeen || reader.Finished() || RawError != 0) break;
+    if (outputFailed || SignalSeen || RawError != 0) break;
     if (opt.Count && printed == opt.Count) break;
+    if ((lost = service() == TBusConnection::evEnded)) break;
   }
+  // A reader that ended by itself just before another reason to stop.
+  if (!lost && !opt.Reconnect && connection.Reader() && connection.Reader()->Finished())
+    lost = connection.Service() == TBusConnection::evEnded;
 
   // Disconnect as the window does: close the port, then stop the reader.
-  const bool lost = reader.Finished() && reader.EndReason() != TReadComDaemon::erStopped;
   connection.Close();
   SetQueueWakeup({});
   // What the reader queued before it stopped was received: print it too.
@@ -274,26 +311,19 @@ int DumpPort(const TOptions& opt) {
   int rc = 0;
   if (outputFailed) rc = StdoutFailed();
   if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
-  if (lost)
-    rc = Fail(
-        "port " + port + " lost: " +
-        (reader.EndErrorText().empty() ? std::string("the reader ended") : reader.EndErrorText()));
+  if (lost) rc = Fail(PortErrorTextEnglish(connection.Error()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
   return rc;
 }
 
 // The letters only tell the options apart: no short option is accepted.
-const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
-                           {"port", required_argument, nullptr, 'p'},
-                           {"file", required_argument, nullptr, 'f'},
-                           {"time", required_argument, nullptr, 't'},
-                           {"raw-log", required_argument, nullptr, 'r'},
-                           {"count", required_argument, nullptr, 'c'},
-                           {"seconds", required_argument, nullptr, 'S'},
-                           {"show-settings", no_argument, nullptr, 'w'},
-                           {"help", no_argument, nullptr, 'h'},
-                           {"version", no_argument, nullptr, 'V'},
-                           {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {
+    {"settings", required_argument, nullptr, 's'}, {"port", required_argument, nullptr, 'p'},
+    {"file", required_argument, nullptr, 'f'},     {"time", required_argument, nullptr, 't'},
+    {"raw-log", required_argument, nullptr, 'r'},  {"count", required_argument, nullptr, 'c'},
+    {"seconds", required_argument, nullptr, 'S'},  {"reconnect", no_argument, nullptr, 'R'},
+    {"show-settings", no_argument, nullptr, 'w'},  {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
 
 }  // namespace
 
@@ -341,6 +371,9 @@ int main(int argc, char** argv) {
       case 'w':
         opt.ShowSettings = true;
         break;
+      case 'R':
+        opt.Reconnect = true;
+        break;
       case 'h':
         std::fputs(kUsage, stdout);
         return 0;
@@ -359,6 +392,7 @@ int main(int argc, char** argv) {
     if (opt.Time != TTimeMode::tmNone)
       return Usage("--time cannot be used with --file: a capture holds no receive times");
     if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
+    if (opt.Reconnect) return Usage("--reconnect cannot be used with --file");
   }
 
   if (!opt.SettingsFile.empty()) {
@@ -381,7 +415,10 @@ int main(int argc, char** argv) {
   if (opt.ShowSettings) {
     std::string text = SettingsToText(Settings);
     if (!text.empty() && text.back() != '\n') text += '\n';
-    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return StdoutFailed();
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+      StdoutErrno = errno;
+      return StdoutFailed();
+    }
     return 0;
   }
   return opt.CaptureFile.empty() ? DumpPort(opt) : DumpCapture(opt);
