@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStackedLayout>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 
+#include "app/ElidingLabel.h"
 #include "app/WindowPlacement.h"
 #include "bus/BusConnection.h"
 #include "bus/BusItem.h"
@@ -41,6 +43,33 @@ QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y) {
   return b;
 }
 
+const char* const kTitle = "vVantrelBus - sledování zpráv na sběrnici Vantrel BUS";
+constexpr int kActivityMs = 200;  // the light stays on this long after bytes came
+
+// A small round light: lit while bytes arrive.
+class TActivityLight : public QWidget {
+public:
+  using QWidget::QWidget;
+  void SetOn(bool on) {
+    if (on == FOn) return;
+    FOn = on;
+    update();
+  }
+  bool On() const { return FOn; }
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(palette().color(QPalette::Dark));
+    p.setBrush(FOn ? QColor(0, 200, 0) : palette().color(QPalette::Mid));
+    p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  }
+
+private:
+  bool FOn = false;
+};
+
 QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
   auto* l = new QLabel(parent);
   l->setObjectName(name);
@@ -58,6 +87,10 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
   connect(&FDrainTimer, &QTimer::timeout, this, &TFormVantrelBus::AppIdle);
+  FActivityOff.setSingleShot(true);
+  FActivityOff.setInterval(kActivityMs);
+  connect(&FActivityOff, &QTimer::timeout, this,
+          [this] { static_cast<TActivityLight*>(ShapeActivity)->SetOn(false); });
   FDevList = std::make_unique<TVantrelBusDevList>();
   const char* titles[5] = {"Čís.", "ID", "Aktv.", "Sekvence", "Komentář"};
   for (int c = 0; c < 5; ++c) GridDeviceList->SetCells(c, 0, QString::fromUtf8(titles[c]));
@@ -75,7 +108,7 @@ TFormVantrelBus::~TFormVantrelBus() {
 }
 
 void TFormVantrelBus::BuildLayout() {
-  setWindowTitle(QString::fromUtf8("vVantrelBus - sledování zpráv na sběrnici Vantrel BUS"));
+  setWindowTitle(QString::fromUtf8(kTitle));
   setFont(VantrelFont(true));
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
@@ -131,10 +164,13 @@ void TFormVantrelBus::BuildLeftPanel() {
   PanelPower->setBackgroundRole(QPalette::Window);
   PanelPower->setAutoFillBackground(true);
   PanelPower->setGeometry(4, 120, 137, 25);
+  ShapeActivity = new TActivityLight(PanelPower);
+  ShapeActivity->setObjectName("ShapeActivity");
+  ShapeActivity->setGeometry(124, 8, 8, 8);  // right of the centred caption
 
-  // Error texts can be long (open errors with a hint): wrap them over the
-  // free space down to the log button and keep the whole text as tool tip.
-  LabelError = new QLabel(PanelLeft);
+  // Error texts can be long (open errors with a hint): wrapped over the free
+  // space down to the log button, cut there, the whole text as tool tip.
+  LabelError = new TElidingLabel(PanelLeft);
   LabelError->setObjectName("LabelError");
   LabelError->setGeometry(8, 152, 133, 38);
   LabelError->setWordWrap(true);
@@ -219,54 +255,150 @@ void TFormVantrelBus::ActionConnectExecute(bool checked) {
 bool TFormVantrelBus::Connect() {
   if (FConnection) return false;
   auto connection = std::make_unique<TBusConnection>();
-  // The notice comes on the reader thread; the window handles it on its own.
+  // The hooks come on other threads; the window handles them on its own.
   connection->SetOnTerminate([this](TReadComDaemon* d) {
     QMetaObject::invokeMethod(
         this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
   });
+  connection->SetOnWake([this] {
+    QMetaObject::invokeMethod(this, &TFormVantrelBus::ServiceConnection, Qt::QueuedConnection);
+  });
+  connection->SetOnGap([this](int64_t fromUs, int64_t toUs) { emit PortGap(fromUs, toUs); });
+  connection->SetReconnect(Settings.Reconnect);
   try {
     const std::string port = FPortOverride.empty() ? Settings.Port : FPortOverride;
     if (!connection->Open(
             port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
                    Settings.SoftFlow, Settings.HardFlow, Settings.SleepTimeout,
                    Settings.RecvTimeout, Settings.WaitTimeout})) {
-      LabelError->setText(FromStd(connection->ErrorText()));
-      LabelError->setToolTip(LabelError->text());
+      ShowError(FromStd(PortErrorTextCzech(connection->Error())));
       return false;
     }
   } catch (...) {
     return false;  // nothing is shown for an exception while opening; the link goes
   }
   FConnection = std::move(connection);
-  BusSerial = FConnection->Serial();
-  ComDaemon = FConnection->Reader();
+  FShownBytes = 0;
+  ShowConnected();
   return true;
 }
 
 bool TFormVantrelBus::Disconnect() {
   if (!FConnection) return false;
-  FConnection.reset();  // closes the port, then stops and joins the reader
-  BusSerial = nullptr;
-  ComDaemon = nullptr;
-  SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
+  // Pressed while waiting: the loss stays said, the wait does not.
+  const bool waited = FConnection->Waiting();
+  const TPortError lost = FConnection->Error();
+  FConnection.reset();  // ends a wait, closes the port, then stops and joins the reader
+  ShowLineDown();
+  if (waited) ShowError(FromStd(PortErrorTextCzech(lost)));
+  UpdateTitle();
   return true;
+}
+
+int TFormVantrelBus::PendingDaemonCount() const {
+  return FConnection && FConnection->Reader() ? 1 : 0;
+}
+
+bool TFormVantrelBus::WaitingForPort() const { return FConnection && FConnection->Waiting(); }
+
+uint64_t TFormVantrelBus::ReceivedBytes() const {
+  return FConnection ? FConnection->ReceivedBytes() : FShownBytes;
 }
 
 void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon) {
   // Only the current reader, and only once it has ended: a notice of one
   // stopped by Disconnect comes after its object is gone.
   if (!FConnection || FConnection->Reader() != daemon || !daemon->Finished()) return;
-  // It ended by itself (port vanished or failed) while connected: take what
-  // it queued, go to the disconnected state and say why.
-  std::string why = daemon->EndErrorText();
-  if (why.empty()) why = FConnection->Serial()->LastErrorText();
-  // What it queued is taken first, so that a status message among it cannot
-  // show the power as on after the disconnected state.
-  Drain(false);
-  ActionConnect->setChecked(false);
-  ActionConnectExecute(false);
-  LabelError->setText(QString::fromUtf8("Spojení přerušeno: ") + FromStd(why));
-  LabelError->setToolTip(LabelError->text());
+  ServiceConnection();
+}
+
+void TFormVantrelBus::ServiceConnection() {
+  if (!FConnection) return;
+  // A reader that ended by itself (port vanished or failed): what it queued
+  // is taken first, so that a status message among it cannot show the power
+  // as on after the line is shown down.
+  if (TReadComDaemon* reader = FConnection->Reader(); reader && reader->Finished()) Drain(false);
+  switch (FConnection->Service()) {
+    case TBusConnection::evNone:
+      return;
+    case TBusConnection::evLost:
+      ShowWaiting();
+      emit PortLost(FConnection->LostAtUs());
+      return;
+    case TBusConnection::evBack:
+      ShowConnected();
+      QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
+      return;
+    case TBusConnection::evEnded: {
+      const QString why = FromStd(PortErrorTextCzech(FConnection->Error()));
+      ActionConnect->setChecked(false);
+      ActionConnectExecute(false);
+      ShowError(why);
+      return;
+    }
+  }
+}
+
+// Reading: a neutral power state until the central reports its own, the
+// status values current again, no error left from before (the hex text of
+// the last device message stays).
+void TFormVantrelBus::ShowConnected() {
+  BusSerial = FConnection->Serial();
+  ComDaemon = FConnection->Reader();
+  SetPowerPanel(QString::fromUtf8("připojeno"), palette().color(QPalette::Button));
+  PanelSystem->setEnabled(true);
+  if (FErrorShown) {
+    LabelError->clear();
+    LabelError->setToolTip(QString());
+    FErrorShown = false;
+  }
+  UpdateTitle();
+}
+
+// The line is down: "odpojeno", and the status values are only what was last
+// known (greyed).
+void TFormVantrelBus::ShowLineDown() {
+  BusSerial = nullptr;
+  ComDaemon = nullptr;
+  SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
+  PanelSystem->setEnabled(false);
+  FActivityOff.stop();
+  static_cast<TActivityLight*>(ShapeActivity)->SetOn(false);
+}
+
+void TFormVantrelBus::ShowWaiting() {
+  ShowLineDown();
+  ShowError(FromStd(WaitingTextCzech(FConnection->Port()) + "\n" +
+                    PortErrorTextCzech(FConnection->Error())));
+  UpdateTitle();
+}
+
+void TFormVantrelBus::ShowError(const QString& text) {
+  LabelError->setText(text);
+  LabelError->setToolTip(text);
+  FErrorShown = true;
+}
+
+// Called after every drain: the light goes on when bytes came since the
+// last one and off kActivityMs after the last of them.
+void TFormVantrelBus::ShowActivity() {
+  if (!FConnection) return;
+  const uint64_t received = FConnection->ReceivedBytes();
+  if (received == FShownBytes) return;
+  FShownBytes = received;
+  static_cast<TActivityLight*>(ShapeActivity)->SetOn(true);
+  ShapeActivity->setToolTip(QString::fromUtf8("Přijato bajtů: %1").arg(received));
+  FActivityOff.start();
+}
+
+// The port in use (or waited for) after the program's caption.
+void TFormVantrelBus::UpdateTitle() {
+  QString title = QString::fromUtf8(kTitle);
+  if (FConnection) {
+    title += QStringLiteral(" - ") + FromStd(QuotedPortName(FConnection->Port()));
+    if (FConnection->Waiting()) title += QString::fromUtf8(" (čekám na port)");
+  }
+  setWindowTitle(title);
 }
 
 void TFormVantrelBus::InstallQueueWakeup(bool on) {
@@ -306,6 +438,7 @@ void TFormVantrelBus::Drain(bool bounded) {
   }
   FDraining = false;
   ShowPendingLabels();
+  ShowActivity();
   if (FDevList->Changed()) FillDeviceGrid();
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
@@ -349,6 +482,7 @@ void TFormVantrelBus::ShowPendingLabels() {
   FLabelsPending = false;
   LabelError->setText(FPendingError);
   LabelError->setToolTip(QString());
+  FErrorShown = false;
   LabelCount->setText(QString::number(FPendingCount));
 }
 
