@@ -99,6 +99,7 @@ bool TBusConnection::OpenLink(TPortError& error) {
     if (FOnChunk) FOnChunk(bytes, timeUs);
   });
   if (FDevicePath.empty()) FDevicePath = serial->DevicePath();
+  FOpenedAs = TPathEvents::IdentityOf(FDevicePath);
   FSerial = std::move(serial);
   FReader = std::move(reader);
   FEndedAtUs = 0;
@@ -135,7 +136,7 @@ TBusConnection::TEvent TBusConnection::Service() {
     ReleaseLink();
     FRetryError = {};
     FState = csWaiting;
-    FWatch.Start(FDevicePath.empty() ? FPort : FDevicePath);
+    FWatch.Start(FDevicePath, FOpenedAs);
     return evLost;
   }
   if (FState == csWaiting && FWatch.TakeCheck()) {

@@ -116,6 +116,7 @@ private:
   TStage FStage = stNone;
   TPortError FError, FRetryError;
   std::string FPort, FDevicePath;
+  TPathEvents::TIdentity FOpenedAs;  // the name while its port was open
   TLine FLine;
   std::atomic<int64_t> FEndedAtUs{0};
   int64_t FLostAtUs = 0, FBackAtUs = 0;

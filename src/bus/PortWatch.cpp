@@ -4,12 +4,12 @@ TPortWatch::TPortWatch(std::function<void()> onCheck) : FOnCheck(std::move(onChe
 
 TPortWatch::~TPortWatch() { Stop(); }
 
-void TPortWatch::Start(const std::string& path) {
+void TPortWatch::Start(const std::string& path, const TPathEvents::TIdentity& lost) {
   Stop();
   FStop = false;
   FCheckDue = false;
   FEvents = std::make_unique<TPathEvents>();
-  FThread = std::thread([this, path] { Run(path); });
+  FThread = std::thread([this, path, lost] { Run(path, lost); });
 }
 
 void TPortWatch::Stop() {
@@ -19,10 +19,16 @@ void TPortWatch::Stop() {
   FEvents.reset();  // its descriptors go with the wait
 }
 
-void TPortWatch::Run(std::string path) {
+void TPortWatch::Run(std::string path, TPathEvents::TIdentity lost) {
+  TPathEvents::NameThisThread();
   while (!FStop) {
     FEvents->Follow(path);  // before the check, so that no change slips in between
-    const bool exists = TPathEvents::Exists(path);
+    bool exists = TPathEvents::Exists(path);
+    if (exists && lost.Terminal) {
+      // Only a link made anew leads to a pseudo-terminal meant for us.
+      const TPathEvents::TIdentity now = TPathEvents::IdentityOf(path);
+      exists = now.LinkInode != 0 && !now.SameLink(lost);
+    }
     if (exists) {
       FCheckDue = true;
       if (FOnCheck) FOnCheck();

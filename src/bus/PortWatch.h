@@ -14,9 +14,15 @@
 // exists (a port busy or not yet permitted) is a try due every kRecheckMs.
 // Where folders cannot be watched the name is checked every kRecheckMs.
 // A link (/dev/serial/by-id/...) is followed anew at every check.
+//
+// A pseudo-terminal never comes back: once its master side closed, its
+// number goes to the next one opened anywhere (another program's, a user's
+// shell).  So when the lost port was one, a try is due only once the name is
+// a link made anew (a simulated central started again on the same link).
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,6 +48,20 @@ public:
   void Wake();
   // The path leads to something that exists (links followed).
   static bool Exists(const std::string& path);
+  // Names the calling thread so that it can be told from the reader's
+  // ("vantrel-watch" in /proc/PID/task/*/comm).
+  static void NameThisThread();
+
+  // What a port name is now: the link it is (none: 0, 0) and whether it
+  // leads to a pseudo-terminal.
+  struct TIdentity {
+    uint64_t LinkInode = 0, LinkChanged = 0;  // the link's inode and change time (ns)
+    bool Terminal = false;
+    bool SameLink(const TIdentity& o) const {
+      return LinkInode == o.LinkInode && LinkChanged == o.LinkChanged;
+    }
+  };
+  static TIdentity IdentityOf(const std::string& path);
 
 private:
   struct TImpl;
@@ -58,8 +78,9 @@ public:
   TPortWatch(const TPortWatch&) = delete;
   TPortWatch& operator=(const TPortWatch&) = delete;
 
-  // Starts watching path (a running watch is stopped first).
-  void Start(const std::string& path);
+  // Starts watching path (a running watch is stopped first); lost: what the
+  // name was while its port was open.
+  void Start(const std::string& path, const TPathEvents::TIdentity& lost = {});
   // Ends the watch at once and joins its thread; afterwards the hook is
   // neither running nor called again.  Safe to repeat.
   void Stop();
@@ -68,7 +89,7 @@ public:
   bool TakeCheck() { return FCheckDue.exchange(false); }
 
 private:
-  void Run(std::string path);
+  void Run(std::string path, TPathEvents::TIdentity lost);
 
   std::function<void()> FOnCheck;
   std::unique_ptr<TPathEvents> FEvents;

@@ -3,7 +3,9 @@
 // here; another platform supplies this class alone.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/inotify.h>
@@ -181,4 +183,25 @@ void TPathEvents::Wake() {
 bool TPathEvents::Exists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+void TPathEvents::NameThisThread() {
+#ifdef __linux__
+  ::pthread_setname_np(::pthread_self(), "vantrel-watch");
+#endif
+}
+
+TPathEvents::TIdentity TPathEvents::IdentityOf(const std::string& path) {
+  TIdentity id;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    id.LinkInode = st.st_ino;
+    id.LinkChanged = uint64_t(st.st_ctim.tv_sec) * 1000000000u + uint64_t(st.st_ctim.tv_nsec);
+  }
+#ifdef __linux__
+  // The slaves of the system's pseudo-terminals have majors 136 to 143.
+  if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+    id.Terminal = ::major(st.st_rdev) >= 136 && ::major(st.st_rdev) <= 143;
+#endif
+  return id;
 }

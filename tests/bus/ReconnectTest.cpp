@@ -102,6 +102,23 @@ TEST(PortWatch, NameComingBackThroughMissingFoldersIsSeenAtOnceAndStopIsPrompt) 
   EXPECT_EQ(ThreadCount(), threads);
 }
 
+// A lost pty's number goes to the next pty opened anywhere: the name leads
+// to the central again only once its link is made anew.
+TEST(PortWatch, PseudoTerminalIsFollowedOnlyThroughALinkMadeAnew) {
+  TTempDir dir;
+  const fs::path link = dir.Path / "bus";
+  TPtyPair someoneElses;
+  Relink(link, someoneElses.Path);
+  const TPathEvents::TIdentity lost = TPathEvents::IdentityOf(link);
+  ASSERT_TRUE(lost.Terminal);
+  TSignals checks;
+  TPortWatch watch([&] { checks.Fire(); });
+  watch.Start(link, lost);
+  EXPECT_FALSE(checks.WaitBeyond(0, 700ms)) << "the old link into a recycled pty is not tried";
+  Relink(link, someoneElses.Path);  // a central started again: the same number, a new link
+  EXPECT_TRUE(checks.WaitBeyond(0, 1000ms));
+}
+
 // The central's pty goes away and comes back behind the same link.
 TEST(Reconnect, LostPortIsOpenedAgainWhenItsLinkReturnsAndCloseEndsTheWait) {
   ByteString item;
