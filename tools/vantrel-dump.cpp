@@ -17,9 +17,12 @@
 #include <string>
 
 #include "DumpFormat.h"
+#include "DumpOutput.h"
 #include "ToolCommon.h"
 #include "bus/BusConnection.h"
 #include "bus/Capture.h"
+#include "capture/CaptureReader.h"
+#include "capture/CaptureRecorder.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 
@@ -33,9 +36,13 @@ const char* const kUsage =
     "\n"
     "  --settings FILE   settings file (default: the one beside vVantrelBus)\n"
     "  --port NAME       read this port instead of the settings' Port\n"
-    "  --file CAPTURE    frame a capture file instead of a port, then exit\n"
+    "  --file CAPTURE    frame a capture file (a capture log or raw bytes) instead\n"
+    "                    of a port, then exit\n"
     "  --time a|d|z      prefix each line with its receive time: absolute, delta to\n"
-    "                    the previous line, or since the start\n"
+    "                    the previous line, or since the start (with --file: the\n"
+    "                    times the capture log recorded)\n"
+    "  --capture FILE    also record a capture log: every read with its time\n"
+    "                    (gzip-compressed when FILE ends in .gz)\n"
     "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
     "  --count N         stop after N items\n"
     "  --seconds N       stop after N seconds (decimals allowed)\n"
@@ -44,11 +51,14 @@ const char* const kUsage =
     "\n"
     "Without --count or --seconds it runs until interrupted (Ctrl-C, SIGTERM).\n"
     "Exit status: 0 done, 1 port, file or settings error (also a port lost while\n"
-    "reading), 2 bad options.\n"
+    "reading, a recording cut short by a write error, malformed lines in a capture\n"
+    "log), 2 bad options.\n"
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
+    "  vantrel-dump --port /dev/ttyUSB0 --capture run.vlog.gz\n"
+    "  vantrel-dump --file run.vlog.gz --time z\n"
     "  vantrel-dump --file run.bin\n";
 
 int Usage(const std::string& message) {
@@ -99,18 +109,12 @@ bool WriteRawLog(int rawFd, std::string_view bytes) {
 }
 
 struct TOptions {
-  std::string SettingsFile, Port, CaptureFile, RawLog;
+  std::string SettingsFile, Port, CaptureFile, RawLog, CaptureLog;
   TTimeMode Time = TTimeMode::tmNone;
   uint64_t Count = 0;  // 0: no limit
   double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
 };
-
-// One printed line; false when standard output cannot be written.
-bool PrintLine(const std::string& line) {
-  return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF &&
-         std::fflush(stdout) == 0;
-}
 
 int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
 
@@ -129,16 +133,24 @@ int CloseRawLog(int fd, const std::string& path) {
 }
 
 // Frames the capture as it is read, so a capture of any size (or an endless
-// one such as a device file) needs bounded memory.
-int DumpCapture(const TOptions& opt) {
-  std::FILE* f = std::fopen(opt.CaptureFile.c_str(), "rb");
-  if (!f) return Fail("cannot read " + opt.CaptureFile + ": " + ErrnoText(errno));
+// one such as a device file) needs bounded memory.  A capture log's reads
+// are framed in order, each item with the time of the read that completed
+// it; after a gap (a reconnect) the framing starts afresh, as a new reader
+// does.  Malformed lines are reported and skipped.
+int DumpFile(const TOptions& opt) {
+  TCaptureReader in;
+  if (!in.Open(opt.CaptureFile))
+    return Fail("cannot read " + opt.CaptureFile + ": " + in.LastErrorText());
+  if (!in.IsLog() && opt.Time != TTimeMode::tmNone)
+    return Usage("--time needs a capture log; " + opt.CaptureFile +
+                 " is a raw capture (bytes without times)");
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
-  if (!opt.RawLog.empty() && rawFd < 0) {
-    const int err = errno;
-    std::fclose(f);
-    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(err));
-  }
+  if (!opt.RawLog.empty() && rawFd < 0)
+    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+  TDumpOutput out(stdout);
+  TDumpLines lines(opt.Time, 0, Settings.MaxLoko);
+  bool haveStart = false;
+  int64_t timeUs = 0;  // of the read being framed
   uint64_t printed = 0;
   std::string failure;  // set when an item could not be written out
   bool stdoutFailed = false;
@@ -146,27 +158,55 @@ int DumpCapture(const TOptions& opt) {
   // unless --count cuts the run short.
   TCaptureFramer framer([&](std::string_view item) {
     if (opt.Count && printed == opt.Count) return false;
-    if (!PrintLine(DumpItemText(item, Settings.MaxLoko))) {
+    lines.Append(item, timeUs);
+    ++printed;
+    if (lines.Text().size() >= 60000 && !out.Write(lines.Text(), 0)) {
       stdoutFailed = true;
       return false;
     }
-    ++printed;
     if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
       failure = "cannot write " + opt.RawLog + ": " + ErrnoText(RawError);
       return false;
     }
     return !(opt.Count && printed == opt.Count);
   });
-  char buf[65536];
+  TCaptureItem item;
   bool go = true;
-  std::size_t n;
-  while (go && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    go = framer.Feed(std::string_view(buf, n));
-  if (go && std::ferror(f))
-    failure = "cannot read " + opt.CaptureFile + ": " + ErrnoText(errno);
+  while (go && in.Next(item)) {
+    switch (item.Kind) {
+      case TCaptureKind::ckChunk:
+        if (!haveStart) lines.SetStart(item.HasTime() ? item.TimeUs : 0);
+        haveStart = true;
+        timeUs = item.HasTime() ? item.TimeUs : 0;
+        go = framer.Feed(item.Bytes);
+        break;
+      case TCaptureKind::ckGap:
+        go = framer.Finish();
+        break;
+      case TCaptureKind::ckMetadata:
+        // "z" counts from the start of the recording, as it did live.
+        if (int64_t startUs;
+            !haveStart && item.Key == "start" && ParseCaptureTime(item.Text, startUs)) {
+          lines.SetStart(startUs);
+          haveStart = true;
+        }
+        break;
+      case TCaptureKind::ckMalformed:
+        if (!out.Write(lines.Text(), 0) || !out.Flush()) {
+          stdoutFailed = true;
+          go = false;
+          break;
+        }
+        std::fprintf(stderr, "vantrel-dump: %s:%llu: %s (line skipped)\n", opt.CaptureFile.c_str(),
+                     static_cast<unsigned long long>(item.Line), item.Text.c_str());
+        break;
+    }
+  }
+  if (go && !in.LastErrorText().empty())
+    failure = "cannot read " + opt.CaptureFile + ": " + in.LastErrorText();
   else if (go)
     framer.Finish();
-  std::fclose(f);
+  if (!stdoutFailed && !(out.Write(lines.Text(), 0) && out.Flush())) stdoutFailed = true;
   if (stdoutFailed) {
     if (rawFd >= 0) close(rawFd);
     return StdoutFailed();
@@ -175,11 +215,21 @@ int DumpCapture(const TOptions& opt) {
     if (rawFd >= 0) close(rawFd);
     return Fail(failure);
   }
-  return CloseRawLog(rawFd, opt.RawLog);
+  if (const int rc = CloseRawLog(rawFd, opt.RawLog); rc != 0) return rc;
+  if (in.MalformedLines() > 0)
+    return Fail(std::to_string(in.MalformedLines()) + " malformed line(s) of " + opt.CaptureFile +
+                " skipped");
+  return 0;
 }
+
+// How long the queue may fill after a wake-up before it is drained: the
+// lines of a busy line leave in batches, still well within 100 ms of their
+// items for a reader such as grep.
+constexpr int kDrainBatchMs = 40;
 
 int DumpPort(const TOptions& opt) {
   const std::string port = Settings.Port;
+  const int64_t startUs = WallClockUs();
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
     return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
@@ -188,11 +238,25 @@ int DumpPort(const TOptions& opt) {
     CloseRawLog(rawFd, opt.RawLog);
     return Fail("cannot create a pipe: " + ErrnoText(err));
   }
+  // The capture log: written by the reader thread's chunk hook and flushed
+  // from the loop below; a write failure stops only the recording.
+  TCaptureRecorder capture;
+  capture.SetOnFailure(Wake);
+  if (!opt.CaptureLog.empty() &&
+      !capture.Open(opt.CaptureLog,
+                    {port,
+                     CaptureLineText(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                                     Settings.StopBit, Settings.SoftFlow, Settings.HardFlow),
+                     std::string("vantrel-dump ") + VANTREL_VERSION, startUs})) {
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot write " + opt.CaptureLog + ": " + capture.ErrorText());
+  }
 
   TBusConnection connection;
-  if (rawFd >= 0)
-    connection.SetOnChunk([rawFd](std::string_view bytes, int64_t) {
-      if (RawError == 0 && !WriteRawLog(rawFd, bytes)) Wake();
+  if (rawFd >= 0 || capture.IsOpen())
+    connection.SetOnChunk([rawFd, &capture](std::string_view bytes, int64_t timeUs) {
+      capture.AddChunk(bytes, timeUs);
+      if (rawFd >= 0 && RawError == 0 && !WriteRawLog(rawFd, bytes)) Wake();
     });
   connection.SetOnTerminate([](TReadComDaemon*) { Wake(); });
   SetQueueWakeup(Wake);
@@ -215,6 +279,7 @@ int DumpPort(const TOptions& opt) {
   if (!open) {
     SetQueueWakeup({});
     CloseRawLog(rawFd, opt.RawLog);
+    capture.Close();
     return Fail((connection.FailedStage() == TBusConnection::stOpen ? "cannot open port "
                                                                     : "cannot configure port ") +
                 port + ": " + connection.ErrorText());
@@ -225,38 +290,67 @@ int DumpPort(const TOptions& opt) {
   using TClock = std::chrono::steady_clock;
   const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
                                             std::chrono::duration<double>(opt.Seconds));
-  const int64_t startUs = WallClockUs();
-  int64_t previousUs = 0;
   uint64_t printed = 0;
   bool outputFailed = false;
+  bool captureReported = false;
+  TDumpOutput out(stdout);
+  TDumpLines lines(opt.Time, startUs, Settings.MaxLoko);
 
-  // Each line with the time the reader cut the item.
-  auto printItem = [&](const TQueuedItem& item) {
-    const std::string line = DumpTimePrefix(opt.Time, item.TimeUs, previousUs, startUs) +
-                             DumpItemText(item.Bytes, Settings.MaxLoko);
-    previousUs = item.TimeUs;
-    if (!PrintLine(line)) outputFailed = true;
-    ++printed;
+  // Takes what the queue holds (up to --count), each line with the time
+  // the reader cut the item, and hands the lines on in one write.
+  auto drain = [&] {
+    TQueuedItem item;
+    for (QueueTakeFirst(item); !item.Bytes.empty(); QueueTakeFirst(item)) {
+      lines.Append(item.Bytes, item.TimeUs);
+      if (opt.Count && ++printed == opt.Count) break;
+    }
+    if (!out.Write(lines.Text(), WallClockUs())) outputFailed = true;
+  };
+  // A recording that failed stops; the monitor goes on.
+  auto reportCapture = [&] {
+    if (captureReported || !capture.Failed()) return;
+    captureReported = true;
+    std::fprintf(stderr, "vantrel-dump: recording stopped: cannot write %s: %s\n",
+                 opt.CaptureLog.c_str(), capture.ErrorText().c_str());
+    std::fflush(stderr);
   };
 
+  auto nextDrain = TClock::now();
+  bool due = true;  // a wake-up waits to be drained
   for (;;) {
-    int timeout = -1;
+    // Without a deadline the loop sleeps until woken, but no longer than
+    // the recording and a file's output may wait for their flush.
+    long long timeout = -1;
+    const auto now = TClock::now();
     if (opt.Seconds > 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-      if (left <= 0) break;
-      timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+      if (left.count() <= 0) break;
+      timeout = left.count() + 1;
     }
+    auto shorten = [&](long long ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
+    if (due)
+      shorten(std::max<long long>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(nextDrain - now).count()));
+    if (capture.IsOpen() && !capture.Failed()) shorten(TCaptureRecorder::TickPeriodMs);
+    if (out.Pending()) shorten(TDumpOutput::kFilePeriodUs / 2000);
     pollfd p{WakePipe[0], POLLIN, 0};
-    if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
-    char drain[64];
-    while (read(WakePipe[0], drain, sizeof drain) > 0) {}
-    TQueuedItem item;
-    for (QueueTakeFirst(item); !item.Bytes.empty() && !outputFailed; QueueTakeFirst(item)) {
-      printItem(item);
-      if (opt.Count && printed == opt.Count) break;
+    if (poll(&p, 1, static_cast<int>(std::min<long long>(timeout, 1 << 30))) < 0 && errno != EINTR)
+      break;
+    char pending[64];
+    while (read(WakePipe[0], pending, sizeof pending) > 0) due = true;
+    const int64_t nowUs = WallClockUs();
+    capture.Tick(nowUs);
+    reportCapture();
+    if (!out.FlushIfDue(nowUs)) outputFailed = true;
+    const bool ending = SignalSeen || reader.Finished() || RawError != 0;
+    // Batches: a wake-up within kDrainBatchMs of the last drain waits for
+    // the rest of that interval (the queue wakes only when it was empty).
+    if (due && (ending || TClock::now() >= nextDrain)) {
+      due = false;
+      drain();
+      nextDrain = TClock::now() + std::chrono::milliseconds(kDrainBatchMs);
     }
-    if (outputFailed || SignalSeen || reader.Finished() || RawError != 0) break;
+    if (outputFailed || ending) break;
     if (opt.Count && printed == opt.Count) break;
   }
 
@@ -265,11 +359,10 @@ int DumpPort(const TOptions& opt) {
   connection.Close();
   SetQueueWakeup({});
   // What the reader queued before it stopped was received: print it too.
-  TQueuedItem item;
-  for (QueueTakeFirst(item);
-       !item.Bytes.empty() && !outputFailed && !(opt.Count && printed == opt.Count);
-       QueueTakeFirst(item))
-    printItem(item);
+  if (!outputFailed && !(opt.Count && printed == opt.Count)) drain();
+  if (!outputFailed && !out.Flush()) outputFailed = true;
+  const bool captured = capture.Close();
+  reportCapture();
 
   int rc = 0;
   if (outputFailed) rc = StdoutFailed();
@@ -279,21 +372,19 @@ int DumpPort(const TOptions& opt) {
         "port " + port + " lost: " +
         (reader.EndErrorText().empty() ? std::string("the reader ended") : reader.EndErrorText()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
+  // The monitor went on, but the recording asked for is incomplete.
+  if (!captured) rc = 1;
   return rc;
 }
 
 // The letters only tell the options apart: no short option is accepted.
-const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
-                           {"port", required_argument, nullptr, 'p'},
-                           {"file", required_argument, nullptr, 'f'},
-                           {"time", required_argument, nullptr, 't'},
-                           {"raw-log", required_argument, nullptr, 'r'},
-                           {"count", required_argument, nullptr, 'c'},
-                           {"seconds", required_argument, nullptr, 'S'},
-                           {"show-settings", no_argument, nullptr, 'w'},
-                           {"help", no_argument, nullptr, 'h'},
-                           {"version", no_argument, nullptr, 'V'},
-                           {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {
+    {"settings", required_argument, nullptr, 's'}, {"port", required_argument, nullptr, 'p'},
+    {"file", required_argument, nullptr, 'f'},     {"time", required_argument, nullptr, 't'},
+    {"raw-log", required_argument, nullptr, 'r'},  {"capture", required_argument, nullptr, 'C'},
+    {"count", required_argument, nullptr, 'c'},    {"seconds", required_argument, nullptr, 'S'},
+    {"show-settings", no_argument, nullptr, 'w'},  {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
 
 }  // namespace
 
@@ -330,6 +421,10 @@ int main(int argc, char** argv) {
       case 'r':
         opt.RawLog = value;
         break;
+      case 'C':
+        if (value.empty()) return Usage("--capture needs a file name");
+        opt.CaptureLog = value;
+        break;
       case 'c':
         if (!ParseUnsigned(optarg, UINT64_MAX, opt.Count) || opt.Count == 0)
           return Usage("invalid --count '" + value + "': a whole number above 0");
@@ -356,9 +451,9 @@ int main(int argc, char** argv) {
   if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
   if (!opt.CaptureFile.empty()) {
     if (havePort) return Usage("--file and --port exclude each other");
-    if (opt.Time != TTimeMode::tmNone)
-      return Usage("--time cannot be used with --file: a capture holds no receive times");
     if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
+    if (!opt.CaptureLog.empty())
+      return Usage("--capture records a port; it cannot be used with --file");
   }
 
   if (!opt.SettingsFile.empty()) {
@@ -384,5 +479,5 @@ int main(int argc, char** argv) {
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return StdoutFailed();
     return 0;
   }
-  return opt.CaptureFile.empty() ? DumpPort(opt) : DumpCapture(opt);
+  return opt.CaptureFile.empty() ? DumpPort(opt) : DumpFile(opt);
 }

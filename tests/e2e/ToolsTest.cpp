@@ -272,7 +272,10 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
                                               {"--bogus"},
                                               {"--port"},
                                               {"extra"},
-                                              {"--file", "a", "--time", "z"}}) {
+                                              {"--file", "a", "--capture", "b.vlog"},
+                                              {"--capture", ""},
+                                              // A raw capture has no times to show.
+                                              {"--file", Path("c.bin"), "--time", "z"}}) {
     EXPECT_EQ(Run(kDump, bad, "usage"), 2) << bad[0];
     EXPECT_NE(Err("usage").find("Usage: vantrel-dump"), std::string::npos) << bad[0];
     EXPECT_EQ(Out("usage"), "");
@@ -284,6 +287,8 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
                                               {"--rate", "fast"},
                                               {"--loop"},
                                               {"--rate", "10", "--baud", "9600"},
+                                              {"--speed", "2"},
+                                              {"--replay", "x", "--speed", "0"},
                                               {"--seconds", "0"}}) {
     EXPECT_EQ(Run(kSim, bad, "simusage"), 2) << bad[0];
     EXPECT_NE(Err("simusage").find("Usage: vantrel-sim"), std::string::npos);
