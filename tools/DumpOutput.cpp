@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
@@ -24,7 +26,7 @@ bool TDumpOutput::Write(std::string& text, int64_t nowUs) {
   if (text.empty()) return true;
   const bool ok = std::fwrite(text.data(), 1, text.size(), FStream) == text.size();
   text.clear();
-  if (!ok) return false;
+  if (!ok) return Failed();
   if (FInteractive) return Flush();
   if (!FPending) {
     FPending = true;
@@ -42,5 +44,10 @@ bool TDumpOutput::FlushIfDue(int64_t nowUs) {
 
 bool TDumpOutput::Flush() {
   FPending = false;
-  return std::fflush(FStream) == 0;
+  return std::fflush(FStream) == 0 || Failed();
+}
+
+bool TDumpOutput::Failed() {
+  if (FError == 0) FError = errno != 0 ? errno : EIO;
+  return false;
 }

@@ -19,18 +19,23 @@ public:
   explicit TDumpOutput(std::FILE* stream);
 
   bool Interactive() const { return FInteractive; }
+  // errno of the first failed write, 0 while all went well.
+  int Error() const { return FError; }
   bool Pending() const { return FPending; }
 
-  // Hands text on (and empties it); false with errno when the stream
-  // cannot be written.
+  // Hands text on (and empties it); false when the stream cannot be
+  // written (Error() says why).
   bool Write(std::string& text, int64_t nowUs);
   // For a file: writes what waits once it is kFilePeriodUs old.
   bool FlushIfDue(int64_t nowUs);
   bool Flush();
 
 private:
+  bool Failed();  // keeps errno; false
+
   std::FILE* FStream;
   bool FInteractive;
   bool FPending = false;
   int64_t FPendingSinceUs = 0;
+  int FError = 0;
 };

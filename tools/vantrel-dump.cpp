@@ -209,6 +209,7 @@ int DumpFile(const TOptions& opt) {
   if (!stdoutFailed && !(out.Write(lines.Text(), 0) && out.Flush())) stdoutFailed = true;
   if (stdoutFailed) {
     if (rawFd >= 0) close(rawFd);
+    errno = out.Error();  // the cause, not what later calls left
     return StdoutFailed();
   }
   if (!failure.empty()) {
@@ -365,7 +366,10 @@ int DumpPort(const TOptions& opt) {
   reportCapture();
 
   int rc = 0;
-  if (outputFailed) rc = StdoutFailed();
+  if (outputFailed) {
+    errno = out.Error();  // the cause, not what later calls left
+    rc = StdoutFailed();
+  }
   if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
   if (lost)
     rc = Fail(

@@ -1,7 +1,14 @@
 // One printed line per item: what the window would do with it, in text.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <vector>
+
 #include "DumpFormat.h"
+#include "DumpOutput.h"
 #include "support/TestBytes.h"
 
 namespace {
@@ -49,4 +56,67 @@ TEST(DumpFormat, TimePrefixes) {
       << "first line";
   EXPECT_EQ(DumpTimePrefix(TTimeMode::tmDelta, 3500000, 1000001, 0), "(002.499999) ");
   EXPECT_EQ(DumpTimePrefix(TTimeMode::tmZero, 2500000, 2000000, 1000000), "(001.500000) ");
+}
+
+// The batched lines are byte for byte the lines printed one by one before.
+TEST(DumpFormat, BatchedLinesEqualTheSingleLines) {
+  std::vector<std::string> items;
+  for (int b = 0; b < 256; ++b) items.push_back(std::string(1, static_cast<char>(b)));
+  items.push_back(Bytes({0x4A, 0x41, 0x00, 0x0B}));
+  items.push_back(Bytes({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
+  items.push_back(Bytes({0x00, 0x81, 0x81}));
+  items.push_back(Bytes({0x20, 0x01, 0x02, 0x03}));
+  for (TTimeMode mode :
+       {TTimeMode::tmNone, TTimeMode::tmAbsolute, TTimeMode::tmDelta, TTimeMode::tmZero}) {
+    constexpr int64_t kStart = 1700000000000000;
+    TDumpLines lines(mode, kStart, 20);
+    std::string expected;
+    int64_t previous = 0, t = kStart + 5;
+    for (const std::string& item : items) {
+      lines.Append(item, t);
+      expected += DumpTimePrefix(mode, t, previous, kStart) + DumpItemText(item, 20) + "\n";
+      previous = t;
+      t += 1234567;
+    }
+    EXPECT_EQ(lines.Text(), expected) << static_cast<int>(mode);
+  }
+}
+
+// A pipe or terminal gets each batch at once; a file what waits once it
+// is half a second old.
+TEST(DumpOutput, PipeAtOnceFileWithinASecond) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* pipeOut = fdopen(fds[1], "w");
+  {
+    TDumpOutput out(pipeOut);
+    EXPECT_TRUE(out.Interactive());
+    std::string text = "41\t01 ano\n";
+    ASSERT_TRUE(out.Write(text, 0));
+    EXPECT_TRUE(text.empty());
+    char got[64] = {};
+    EXPECT_EQ(read(fds[0], got, sizeof got), 10);
+  }
+  std::fclose(pipeOut);
+  close(fds[0]);
+
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  const auto size = [&] {
+    struct stat st {};
+    fstat(fileno(file), &st);
+    return st.st_size;
+  };
+  TDumpOutput out(file);
+  EXPECT_FALSE(out.Interactive());
+  std::string text = "41\t01 ano\n";
+  ASSERT_TRUE(out.Write(text, 1000000));
+  text = "81\t01 ne\n";
+  ASSERT_TRUE(out.Write(text, 1000000 + TDumpOutput::kFilePeriodUs - 1));
+  EXPECT_EQ(size(), 0) << "a file gets no write per batch";
+  EXPECT_TRUE(out.Pending());
+  ASSERT_TRUE(out.FlushIfDue(1000000 + TDumpOutput::kFilePeriodUs));
+  EXPECT_EQ(size(), 19);
+  EXPECT_FALSE(out.Pending());
+  std::fclose(file);
 }
