@@ -20,11 +20,12 @@ set(layers
     "bus      no  base serial"
     "status   no  base bus"
     "capture  no  base serial bus"
+    "series   no  base bus"
     "sim      no  base serial bus capture"
     "settings no  base"
     "controls Qt  base"
     "config   Qt  base serial settings controls"
-    "app      Qt  base serial bus status capture sim settings controls config"
+    "app      Qt  base serial bus status capture series sim settings controls config"
     "tools    no  base serial bus status capture sim settings")
 
 function(layer_of path out)
