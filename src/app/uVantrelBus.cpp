@@ -16,6 +16,7 @@
 
 #include <algorithm>
 
+#include "app/GraphView.h"
 #include "app/WindowPlacement.h"
 #include "bus/BusConnection.h"
 #include "bus/BusItem.h"
@@ -24,6 +25,7 @@
 #include "controls/SortGrPm.h"
 #include "controls/UiFont.h"
 #include "serial/vVantrelSer.h"
+#include "series/SeriesStore.h"
 
 TFormVantrelBus* FormVantrelBus = nullptr;
 
@@ -50,7 +52,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
 
 }  // namespace
 
-TFormVantrelBus::TFormVantrelBus(QWidget* parent) : QWidget(parent) {
+TFormVantrelBus::TFormVantrelBus(QWidget* parent)
+    : QWidget(parent), FSeries(std::make_unique<TSeriesStore>()) {
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
@@ -97,10 +100,11 @@ void TFormVantrelBus::BuildLayout() {
   row->addWidget(PanelLeft);
   row->addLayout(BuildDeviceView(), 1);
 
-  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340.
-  resize(647, 340);
+  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340; the
+  // view toggles below the Parts' buttons need 17 pixels more.
+  resize(647, 357);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect r(QPoint(0, 0), QSize(655, 367));
+    QRect r(QPoint(0, 0), QSize(655, 384));
     r.moveCenter(screen->availableGeometry().center());
     move(r.topLeft());
   }
@@ -110,7 +114,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   PanelLeft = new QWidget(this);
   PanelLeft->setObjectName("PanelLeft");
   PanelLeft->setFixedWidth(145);
-  PanelLeft->setMinimumHeight(330);
+  PanelLeft->setMinimumHeight(357);
 
   PanelSystem = new QFrame(PanelLeft);
   PanelSystem->setObjectName("PanelSystem");
@@ -155,6 +159,12 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonConfig = MakeButton(PanelLeft, QString(), 8, 296);
   SpeedButtonConfig->setObjectName("SpeedButtonConfig");
   SpeedButtonConfig->setDefaultAction(ActionConfig);
+  SpeedButtonGraph = MakeButton(PanelLeft, QString::fromUtf8("Graf"), 74, 328);
+  SpeedButtonGraph->setObjectName("SpeedButtonGraph");
+  SpeedButtonGraph->resize(63, 25);
+  SpeedButtonGraph->setCheckable(true);
+  SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
+  connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -185,12 +195,16 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
-  // The log lies over the grid in the same place; only one is visible.
+  GraphView = new TGraphView(*FSeries, this);
+
+  // The log and the graph lie over the grid in the same place; only one is visible.
   auto* right = new QStackedLayout;
   right->setStackingMode(QStackedLayout::StackAll);
   right->addWidget(MemoLog);
   right->addWidget(GridDeviceList);
+  right->addWidget(GraphView);
   MemoLog->hide();
+  GraphView->hide();
   return right;
 }
 
@@ -294,19 +308,21 @@ void TFormVantrelBus::Drain(bool bounded) {
   QElapsedTimer slice;
   slice.start();
   bool more = false;
-  ByteString message;
+  TQueuedItem queued;
   FDraining = true;
   while (QueueCount() >= 1) {
     if (bounded && slice.elapsed() >= DrainSliceMs) {
       more = true;
       break;
     }
-    QueueTakeFirst(message);
-    DispatchBusMessage(message);
+    QueueTakeFirst(queued);
+    FSeries->Add(queued.Bytes, queued.TimeUs);
+    DispatchBusMessage(queued.Bytes);
   }
   FDraining = false;
   ShowPendingLabels();
   if (FDevList->Changed()) FillDeviceGrid();
+  GraphView->DataChanged();  // repaints only while shown, once a second is complete
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
   if (more)
@@ -416,8 +432,31 @@ void TFormVantrelBus::SetPowerPanel(const QString& caption, const QColor& colour
 // ---- log, configuration, closing ---------------------------------------------------
 
 void TFormVantrelBus::SpeedButtonLogClick(bool down) {
-  MemoLog->setVisible(down);
-  GridDeviceList->setVisible(!down);
+  if (down) SpeedButtonGraph->setChecked(false);
+  ShowRightArea();
+}
+
+void TFormVantrelBus::SpeedButtonGraphClick(bool down) {
+  if (down) {
+    SpeedButtonLog->setChecked(false);
+    GraphView->SetDevice(SelectedGridDevice());
+  }
+  ShowRightArea();
+  if (down) GraphView->Canvas()->setFocus();
+}
+
+void TFormVantrelBus::ShowRightArea() {
+  const bool graph = SpeedButtonGraph->isChecked();
+  const bool log = !graph && SpeedButtonLog->isChecked();
+  GraphView->setVisible(graph);
+  MemoLog->setVisible(log);
+  GridDeviceList->setVisible(!graph && !log);
+}
+
+int TFormVantrelBus::SelectedGridDevice() const {
+  bool ok = false;
+  const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
+  return ok ? address : 0;
 }
 
 void TFormVantrelBus::SpeedButtonClearClick() { MemoLog->clear(); }

@@ -19,6 +19,8 @@ class QPlainTextEdit;
 class QToolButton;
 class QLayout;
 class TSortGridPemra;
+class TGraphView;
+class TSeriesStore;
 class TBusConnection;
 class TReadComDaemon;
 struct TBusItem;
@@ -55,12 +57,16 @@ public:
   QToolButton* SpeedButtonClear = nullptr;
   QToolButton* SpeedButtonConnect = nullptr;
   QToolButton* SpeedButtonConfig = nullptr;
+  QToolButton* SpeedButtonGraph = nullptr;  // "Graf": the graph instead of the grid
   TSortGridPemra* GridDeviceList = nullptr;
   QPlainTextEdit* MemoLog = nullptr;
+  TGraphView* GraphView = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
 
   const TVantrelBusDevList& DevList() const { return *FDevList; }
+  // The bus over time, fed by every drain; the graph draws it.
+  const TSeriesStore& Series() const { return *FSeries; }
   // Reader threads not yet joined: the connection's, while connected (tests:
   // none may be left after a disconnect).
   int PendingDaemonCount() const { return FConnection ? 1 : 0; }
@@ -93,6 +99,10 @@ private:
   void ActionConnectExecute(bool checked);
   void ActionConfigExecute();
   void SpeedButtonLogClick(bool down);
+  void SpeedButtonGraphClick(bool down);
+  // One of grid, log and graph in the right-hand area, as the toggles say.
+  void ShowRightArea();
+  int SelectedGridDevice() const;
   void SpeedButtonClearClick();
   void FormCloseQuery();
 
@@ -116,6 +126,7 @@ private:
   QLayout* BuildDeviceView();
 
   std::unique_ptr<TVantrelBusDevList> FDevList;
+  std::unique_ptr<TSeriesStore> FSeries;
   std::string FPortOverride;
   int FFillCount = 0;
   QTimer FDrainTimer;
