@@ -29,6 +29,8 @@ run() {  # label noise sim-options...
   "$build/bench/resync_check" "$seed" "$noise" "$work/sent.bin" "$work/live.out"
   echo "== $label, --file"
   "$build/bench/resync_check" "$seed" "$noise" "$work/sent.bin" "$work/file.out"
+  if cmp -s "$work/live.out" "$work/file.out"; then echo "live items equal those of --file"
+  else echo "live items differ from those of --file"; fi
 }
 
 for noise in 0.001 0.01 0.15; do run "noise $noise" "$noise" --baud 115200; done

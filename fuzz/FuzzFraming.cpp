@@ -1,26 +1,35 @@
-// Cutting an arbitrary stream: the items must concatenate to the input, and
-// each item's length must be what the rule gave for the head it was cut from
-// (or the whole rest when the rule said 0 or more than what is left).
+// Cutting an arbitrary stream with the reader's loop, under both rules: what
+// is decided at once and then the rest as final must join up to the input,
+// each item not empty; and a capture fed in two pieces must frame as whole.
+#include "bus/Capture.h"
 #include "bus/uVantrelSeq.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
-  for (int checked = 0; checked < 2; ++checked) {
+  for (TFrameRule rule : {CheckedMessageLength, MessageLength}) {
     std::string joined;
-    std::string_view rest(input);
-    while (!rest.empty()) {
-      const int n = checked ? CheckedMessageLength(rest) : MessageLength(rest);
-      if (n < 0) std::abort();
-      const size_t take =
-          (n == 0 || static_cast<size_t>(n) > rest.size()) ? rest.size() : static_cast<size_t>(n);
-      joined.append(rest.substr(0, take));
-      rest.remove_prefix(take);
-    }
+    auto put = [&joined](std::string_view item) {
+      if (item.empty()) std::abort();
+      joined.append(item);
+      return true;
+    };
+    const size_t decided = CutComplete(input, rule, false, put);
+    CutComplete(std::string_view(input).substr(decided), rule, true, put);
     if (joined != input) std::abort();
   }
+  std::vector<ByteString> pieces;
+  TCaptureFramer framer([&pieces](std::string_view item) {
+    pieces.emplace_back(item);
+    return true;
+  });
+  framer.Feed(std::string_view(input).substr(0, size / 2));
+  framer.Feed(std::string_view(input).substr(size / 2));
+  framer.Finish();
+  if (pieces != FrameCapture(input)) std::abort();
   return 0;
 }

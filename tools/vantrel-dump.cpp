@@ -178,6 +178,50 @@ int DumpCapture(const TOptions& opt) {
   return CloseRawLog(rawFd, opt.RawLog);
 }
 
+// One line per item taken from the queue, with the time the reader cut it,
+// as long as --count allows and standard output takes them.
+struct TItemPrinter {
+  const TOptions& Opt;
+  int64_t StartUs = WallClockUs();
+  int64_t PreviousUs = 0;
+  uint64_t Printed = 0;
+  bool Failed = false;  // standard output could not be written
+
+  bool Full() const { return Opt.Count && Printed == Opt.Count; }
+  void PrintQueued() {
+    TQueuedItem item;
+    while (!Failed && !Full() && (QueueTakeFirst(item), !item.Bytes.empty())) {
+      Failed = !PrintLine(DumpTimePrefix(Opt.Time, item.TimeUs, PreviousUs, StartUs) +
+                          DumpItemText(item.Bytes, Settings.MaxLoko));
+      PreviousUs = item.TimeUs;
+      ++Printed;
+    }
+  }
+};
+
+// Prints what the reader queues until the time is up (seconds, 0: no limit),
+// --count is reached, a signal comes, the reader ends or a write fails.
+void PrintUntilDone(TItemPrinter& printer, const TReadComDaemon& reader, double seconds) {
+  using TClock = std::chrono::steady_clock;
+  const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
+                                            std::chrono::duration<double>(seconds));
+  for (;;) {
+    int timeout = -1;
+    if (seconds > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+      if (left <= 0) break;
+      timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+    }
+    pollfd p{WakePipe[0], POLLIN, 0};
+    if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
+    char drain[64];
+    while (read(WakePipe[0], drain, sizeof drain) > 0) {}
+    printer.PrintQueued();
+    if (printer.Failed || printer.Full() || SignalSeen || reader.Finished() || RawError != 0) break;
+  }
+}
+
 int DumpPort(const TOptions& opt) {
   const std::string port = Settings.Port;
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
@@ -199,13 +243,13 @@ int DumpPort(const TOptions& opt) {
   // The reader thread starts with the signals blocked, so they always land here.
   sigset_t signals, old;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&signals, s);
+    sigaction(s, &sa, nullptr);
+  }
   pthread_sigmask(SIG_BLOCK, &signals, &old);
   const bool open =
       connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
@@ -221,58 +265,17 @@ int DumpPort(const TOptions& opt) {
   }
   const TReadComDaemon& reader = *connection.Reader();
   Wake();  // items left in the queue are taken at once
-
-  using TClock = std::chrono::steady_clock;
-  const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
-                                            std::chrono::duration<double>(opt.Seconds));
-  const int64_t startUs = WallClockUs();
-  int64_t previousUs = 0;
-  uint64_t printed = 0;
-  bool outputFailed = false;
-
-  // Each line with the time the reader cut the item.
-  auto printItem = [&](const TQueuedItem& item) {
-    const std::string line = DumpTimePrefix(opt.Time, item.TimeUs, previousUs, startUs) +
-                             DumpItemText(item.Bytes, Settings.MaxLoko);
-    previousUs = item.TimeUs;
-    if (!PrintLine(line)) outputFailed = true;
-    ++printed;
-  };
-
-  for (;;) {
-    int timeout = -1;
-    if (opt.Seconds > 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-      if (left <= 0) break;
-      timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
-    }
-    pollfd p{WakePipe[0], POLLIN, 0};
-    if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
-    char drain[64];
-    while (read(WakePipe[0], drain, sizeof drain) > 0) {}
-    TQueuedItem item;
-    for (QueueTakeFirst(item); !item.Bytes.empty() && !outputFailed; QueueTakeFirst(item)) {
-      printItem(item);
-      if (opt.Count && printed == opt.Count) break;
-    }
-    if (outputFailed || SignalSeen || reader.Finished() || RawError != 0) break;
-    if (opt.Count && printed == opt.Count) break;
-  }
+  TItemPrinter printer{opt};
+  PrintUntilDone(printer, reader, opt.Seconds);
 
   // Disconnect as the window does: close the port, then stop the reader.
   const bool lost = reader.Finished() && reader.EndReason() != TReadComDaemon::erStopped;
   connection.Close();
   SetQueueWakeup({});
-  // What the reader queued before it stopped was received: print it too.
-  TQueuedItem item;
-  for (QueueTakeFirst(item);
-       !item.Bytes.empty() && !outputFailed && !(opt.Count && printed == opt.Count);
-       QueueTakeFirst(item))
-    printItem(item);
+  printer.PrintQueued();  // what the reader queued before it stopped was received
 
   int rc = 0;
-  if (outputFailed) rc = StdoutFailed();
+  if (printer.Failed) rc = StdoutFailed();
   if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
   if (lost)
     rc = Fail(

@@ -58,6 +58,20 @@ const option kOptions[] = {
     {"linger", required_argument, nullptr, 'g'},  {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0}};
 
+// A number option's value into out; false, after the usage, when it is no
+// number in [low, high] (or equals low where above is asked).
+bool NumberOption(const char* name, const char* want, double low, double high, double& out,
+                  bool above = false) {
+  double d = 0;
+  if (!ParseDouble(optarg, low, high, d) || (above && d <= low)) {
+    Usage(
+        ("invalid --" + std::string(name) + " '" + (optarg ? optarg : "") + "': " + want).c_str());
+    return false;
+  }
+  out = d;
+  return true;
+}
+
 // The options that depend on each other.
 int CheckOptions(TSimConfig& config, bool haveRate, bool haveBaud, uint64_t baud) {
   if (haveRate && haveBaud && config.Port.empty())
@@ -85,12 +99,10 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
   while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     uint64_t u = 0;
-    double d = 0;
     switch (c) {
       case 'r':
-        if (!ParseDouble(optarg, 0, 1e9, d))
-          return Usage(("invalid --rate '" + value + "': bytes per second, 0 or more").c_str());
-        config.BytesPerSecond = d;
+        if (!NumberOption("rate", "bytes per second, 0 or more", 0, 1e9, config.BytesPerSecond))
+          return 2;
         haveRate = true;
         break;
       case 'b':
@@ -105,9 +117,7 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
         config.Seed = u;
         break;
       case 'n':
-        if (!ParseDouble(optarg, 0, 1, d))
-          return Usage(("invalid --noise '" + value + "': a probability from 0 to 1").c_str());
-        config.Noise = d;
+        if (!NumberOption("noise", "a probability from 0 to 1", 0, 1, config.Noise)) return 2;
         break;
       case 'R':
         config.ReplayFile = value;
@@ -116,9 +126,7 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
         config.Loop = true;
         break;
       case 'S':
-        if (!ParseDouble(optarg, 0, 1e7, d) || d <= 0)
-          return Usage(("invalid --seconds '" + value + "': a number above 0").c_str());
-        config.Seconds = d;
+        if (!NumberOption("seconds", "a number above 0", 0, 1e7, config.Seconds, true)) return 2;
         break;
       case 'w':
         config.SaveFile = value;
@@ -130,9 +138,7 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
         config.LinkPath = value;
         break;
       case 'g':
-        if (!ParseDouble(optarg, 0, 3600, d))
-          return Usage(("invalid --linger '" + value + "': seconds, 0 to 3600").c_str());
-        config.LingerSeconds = d;
+        if (!NumberOption("linger", "seconds, 0 to 3600", 0, 3600, config.LingerSeconds)) return 2;
         break;
       case 'h':
         std::fputs(kUsage, stdout);

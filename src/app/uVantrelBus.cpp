@@ -35,9 +35,10 @@ QString FromStd(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-QToolButton* MakeButton(QWidget* parent, const QString& caption, int x, int y) {
+QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption, int x, int y) {
   auto* b = new QToolButton(parent);
-  b->setText(caption);
+  b->setObjectName(name);
+  b->setText(QString::fromUtf8(caption));
   b->setToolButtonStyle(Qt::ToolButtonTextOnly);
   b->setGeometry(x, y, 129, 25);
   return b;
@@ -146,18 +147,14 @@ void TFormVantrelBus::BuildLeftPanel() {
   LabelCount = MakeLabel(PanelLeft, "LabelCount", 8, 168, 129);
   LabelCount->hide();
 
-  SpeedButtonLog = MakeButton(PanelLeft, QString::fromUtf8("Protokol komunikace"), 8, 192);
-  SpeedButtonLog->setObjectName("SpeedButtonLog");
+  SpeedButtonLog = MakeButton(PanelLeft, "SpeedButtonLog", "Protokol komunikace", 8, 192);
   SpeedButtonLog->setCheckable(true);
   connect(SpeedButtonLog, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonLogClick);
-  SpeedButtonClear = MakeButton(PanelLeft, QString::fromUtf8("Smazat protokol"), 8, 224);
-  SpeedButtonClear->setObjectName("SpeedButtonClear");
+  SpeedButtonClear = MakeButton(PanelLeft, "SpeedButtonClear", "Smazat protokol", 8, 224);
   connect(SpeedButtonClear, &QToolButton::clicked, this, [this] { SpeedButtonClearClick(); });
-  SpeedButtonConnect = MakeButton(PanelLeft, QString(), 8, 264);
-  SpeedButtonConnect->setObjectName("SpeedButtonConnect");
+  SpeedButtonConnect = MakeButton(PanelLeft, "SpeedButtonConnect", "", 8, 264);
   SpeedButtonConnect->setDefaultAction(ActionConnect);
-  SpeedButtonConfig = MakeButton(PanelLeft, QString(), 8, 296);
-  SpeedButtonConfig->setObjectName("SpeedButtonConfig");
+  SpeedButtonConfig = MakeButton(PanelLeft, "SpeedButtonConfig", "", 8, 296);
   SpeedButtonConfig->setDefaultAction(ActionConfig);
   SpeedButtonGraph = MakeButton(PanelLeft, QString::fromUtf8("Graf"), 74, 328);
   SpeedButtonGraph->setObjectName("SpeedButtonGraph");
@@ -207,8 +204,6 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   GraphView->hide();
   return right;
 }
-
-void TFormVantrelBus::SetPortOverride(const std::string& port) { FPortOverride = port; }
 
 void TFormVantrelBus::PressConnect() {
   if (!ActionConnect->isChecked()) ActionConnect->trigger();
@@ -271,11 +266,10 @@ void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon) {
   // stopped by Disconnect comes after its object is gone.
   if (!FConnection || FConnection->Reader() != daemon || !daemon->Finished()) return;
   // It ended by itself (port vanished or failed) while connected: take what
-  // it queued, go to the disconnected state and say why.
+  // it queued, then go to the disconnected state and say why.
   std::string why = daemon->EndErrorText();
   if (why.empty()) why = FConnection->Serial()->LastErrorText();
-  // What it queued is taken first, so that a status message among it cannot
-  // show the power as on after the disconnected state.
+  InstallQueueWakeup(false);
   Drain(false);
   ActionConnect->setChecked(false);
   ActionConnectExecute(false);

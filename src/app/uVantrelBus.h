@@ -1,6 +1,8 @@
 // uVantrelBus: the main window.  Opens and closes the link, starts and stops
 // the reader thread, drains the message queue on the window thread and routes
 // every bus message to the status panel, the device table, grid and log.
+// Everything here runs on the window thread; the reader thread reaches it only
+// through the queue's wake-up and its end notice, both posted to the event loop.
 #pragma once
 
 #include <QTimer>
@@ -35,7 +37,7 @@ public:
   // This run only: a port that replaces the Port setting at connect (the
   // --port and --demo options).  Never written to the settings file.  An
   // empty name returns to the setting.
-  void SetPortOverride(const std::string& port);
+  void SetPortOverride(const std::string& port) { FPortOverride = port; }
   const std::string& PortOverride() const { return FPortOverride; }
 
   // Presses "Připojit" as the user would (the --connect and --demo options).

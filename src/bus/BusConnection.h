@@ -1,12 +1,7 @@
 // TBusConnection: one connection to the central, the link and the reader
-// thread together, as both monitors (the window, vantrel-dump) open it.
-// The owner uses it from one thread; only the hooks run on the reader thread.
-//
-//   TBusConnection c;
-//   c.SetOnTerminate(...);              // optional, before Open
-//   if (!c.Open(port, line)) report(c.ErrorText());
-//   ... take items from the message queue ...
-//   c.Close();                          // or let the destructor do it
+// thread together, as both monitors (the window, vantrel-dump) open it: Open,
+// take the items from the message queue, Close (or destroy it).  The owner
+// uses it from one thread; only the hooks run on the reader thread.
 #pragma once
 
 #include <memory>

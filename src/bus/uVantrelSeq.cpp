@@ -100,6 +100,8 @@ std::size_t NextItemLengthSlow(std::string_view buf, TFrameRule rule, bool final
   // has not fully arrived; the rest may still make it a message.
   if (n == 1 && !final && static_cast<std::size_t>(MessageLength(buf)) > buf.size()) return 0;
   if (n > 0) return n;
+  for (std::size_t i = 1; i < buf.size(); ++i)
+    if (rule(buf.substr(i, 1)) != 0) return i;
   return final ? buf.size() : 0;
 }
 

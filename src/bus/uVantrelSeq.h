@@ -37,10 +37,11 @@ using TFrameRule = int (*)(std::string_view) noexcept;  // one of the two rules
 // The length of the item at the head of buf (not empty) as rule frames it,
 // or 0 while more bytes could still change it: a message not complete yet, a
 // call byte that may begin a message of its kind (0x11, 0x12, 0x4B, 0x56 with
-// fewer bytes behind it than that kind's length), or a first byte of no known
-// kind.  final: no more bytes will come, so these go as they are: the
-// incomplete message short (the whole buf), the call byte alone, the unknown
-// bytes whole.
+// fewer bytes behind it than that kind's length), or a run of bytes of no
+// known kind that reaches the end of buf.  final: no more bytes will come, so
+// these go as they are: the incomplete message short (the whole buf), the call
+// byte alone, the run whole.  A run of no known kind ends before the first
+// byte that rule knows, so one damaged byte hides nothing behind it.
 std::size_t NextItemLengthSlow(std::string_view buf, TFrameRule rule, bool final, int n) noexcept;
 inline std::size_t NextItemLength(std::string_view buf, TFrameRule rule, bool final) noexcept {
   // Most items are messages or call bytes with enough bytes behind them to

@@ -210,13 +210,8 @@ void TReadComDaemon::Execute() {
     lastReadEmpty = buffer.size() == before;
     // What more bytes could change stays for the next cycle; only when
     // nothing at all could be cut (a message begun, a call byte that may
-    // begin one) is FWaitTimeout allowed for more.
+    // begin one, unknown bytes up to the end) is FWaitTimeout allowed for more.
     if (buffer.empty() || CutCompleteMessages(buffer) > 0) continue;
-    if (FRule(buffer) == 0) {
-      // Nothing recognisable at the head: the whole buffer is one message.
-      CutCompleteMessages(buffer, true);
-      continue;
-    }
     if (FWaitTimeout > 0) {
       const auto start = Clock::now();
       const auto limit = std::chrono::milliseconds(FWaitTimeout);

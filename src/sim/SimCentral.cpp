@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "bus/Capture.h"
@@ -40,32 +41,13 @@ constexpr int kAttachPollMs = 20;
 constexpr int kSendBatchMs = 50;  // pacing step of the sender (see Run)
 
 speed_t SpeedConstant(int baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    case 460800:
-      return B460800;
-    case 921600:
-      return B921600;
-    default:
-      return B0;
-  }
+  static const std::pair<int, speed_t> kSpeeds[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},    {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600},  {115200, B115200},
+      {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  for (const auto& [rate, speed] : kSpeeds)
+    if (rate == baud) return speed;
+  return B0;
 }
 
 }  // namespace

@@ -42,13 +42,11 @@ TSimTraffic::TSimTraffic(uint64_t seed) : FRandom(seed) {
 }
 
 ByteString TSimTraffic::NextItem() {
-  while (FReady.empty()) GenerateMore();
+  while (FReady.empty()) PollNextAddress();
   ByteString item = std::move(FReady.front());
   FReady.pop_front();
   return item;
 }
-
-void TSimTraffic::GenerateMore() { PollNextAddress(); }
 
 bool TSimTraffic::TryPush(const ByteString& item) {
   ByteString s;

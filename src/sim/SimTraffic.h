@@ -49,8 +49,7 @@ private:
     uint32_t Functions = 0;  // bit 0 lights, bits 1-16 functions
   };
 
-  void GenerateMore();  // appends at least one item to FReady
-  void PollNextAddress();
+  void PollNextAddress();  // appends at least one item to FReady
   ByteString DeviceMessage(const TDevice& dev);
   ByteString CentralStatus();
   ByteString PowerMessage();

@@ -258,6 +258,9 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->PanelPower->text().isEmpty(); }, 3000));
     ASSERT_TRUE(pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})));
     QTest::qWait(100);
+    // A power state still queued when the port goes must not cover "odpojeno".
+    ASSERT_TRUE(pty.Send(Bytes({0x00, 0x81, 0x81})));
+    ASSERT_TRUE(QTest::qWaitFor([] { return QueueCount() > 0; }, 3000));
     pty.CloseMaster();  // the adapter is pulled
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->ActionConnect->isChecked(); }, 3000));
   }

@@ -35,9 +35,9 @@ TEST(FrameCapture, CutsLikeOneReadFollowedBySilence) {
   EXPECT_EQ(FrameCapture(Bytes({0x41, 0x4A, 0x41, 0x00, 0x0B, 0x81, 0x4A, 0x00})),
             (std::vector<ByteString>{Bytes({0x41}), Bytes({0x4A, 0x41, 0x00, 0x0B}), Bytes({0x81}),
                                      Bytes({0x4A, 0x00})}));
-  // An unknown first byte takes the whole rest with it.
+  // Unknown bytes go on up to the next byte of a known kind.
   EXPECT_EQ(FrameCapture(Bytes({0x41, 0x20, 0x01, 0x41})),
-            (std::vector<ByteString>{Bytes({0x41}), Bytes({0x20, 0x01, 0x41})}));
+            (std::vector<ByteString>{Bytes({0x41}), Bytes({0x20, 0x01}), Bytes({0x41})}));
   // Power message cut by its own rule, not by byte 3 as a length.
   EXPECT_EQ(FrameCapture(Bytes({0x00, 0x80, 0x80, 0x41})),
             (std::vector<ByteString>{Bytes({0x00, 0x80, 0x80}), Bytes({0x41})}));

@@ -187,10 +187,23 @@ TEST(Resync, DamagedConfusableMessageSplitsIntoSingleBytesThenRecovers) {
             (Items{Bytes({0x4B}), Bytes({0x48}), Bytes({0x03}), Bytes({0x4B, 0x49, 0x01, 0x03})}));
 }
 
-TEST(Resync, UnknownFirstByteTakesTheRest) {
-  const auto items = FrameCapture(Bytes({0x41, 0x20, 0x01, 0x41, 0x42}));
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[1], Bytes({0x20, 0x01, 0x41, 0x42}));
+// Bytes of no known kind are one item up to the next byte some rule knows:
+// garbage before, between and after messages hides none of them.
+TEST(Resync, UnknownBytesEndBeforeTheNextKnownByte) {
+  const ByteString contact = Bytes({0x4B, 0x49, 0x01, 0x03});
+  const ByteString status = Bytes({0x00, 0x12, 0xC4, 0x15, 0x00, 0x1A, 0x20});
+  EXPECT_EQ(
+      FrameCapture(Bytes({0x20, 0x21}) + contact + Bytes({0x22}) + status + Bytes({0x23, 0x24})),
+      (Items{Bytes({0x20, 0x21}), contact, Bytes({0x22}), status, Bytes({0x23, 0x24})}));
+  // 0x1F and the call bytes are known to the checked rule, not to the plain one.
+  EXPECT_EQ(FrameCapture(Bytes({0x20, 0x1F, 0x21, 0x41})),
+            (Items{Bytes({0x20}), Bytes({0x1F}), Bytes({0x21}), Bytes({0x41})}));
+  Items plain;
+  CutComplete(Bytes({0x20, 0x1F, 0x41, 0x14, 0x21}), MessageLength, true, [&](std::string_view i) {
+    plain.emplace_back(i);
+    return true;
+  });
+  EXPECT_EQ(plain, (Items{Bytes({0x20, 0x1F, 0x41}), Bytes({0x14}), Bytes({0x21})}));
 }
 
 TEST(Resync, RealisticTraffic) {
@@ -265,5 +278,51 @@ TEST(CuttingProperty, ReproducesInputAndNeverReadsPastTheBuffer) {
     CutComplete(all.substr(decided), rule, true, put);
     ASSERT_EQ(joined, input) << "round " << round;
     ASSERT_LE(items, input.size());
+  }
+}
+
+namespace {
+
+// A valid message of a random kind: the table's length (counted kinds with up
+// to 5 payload bytes, the central's power state or status), random payload,
+// correct check byte.
+ByteString RandomMessage(std::mt19937& rng) {
+  static const int kinds[] = {0x00, 0x10, 0x11, 0x12, 0x40, 0x45, 0x4A, 0x4B, 0x54, 0x56,
+                              0x60, 0x61, 0x62, 0x64, 0x75, 0x80, 0x85, 0xB5, 0xB8};
+  for (;;) {
+    ByteString m(1, static_cast<char>(kinds[rng() % std::size(kinds)]));
+    const bool counted = m[0] == 0x40 || m[0] == 0x60 || m[0] == '\x80';
+    m.resize(m[0] == 0 ? (rng() % 2 ? 3 : 7) : counted ? 3 + rng() % 6 : MessageLength(m));
+    for (std::size_t i = 2; i < m.size(); ++i) m[i] = static_cast<char>(rng());
+    if (counted) m[2] = static_cast<char>(m.size() - 3);
+    if (m[0] == 0 && m.size() == 3) m[2] = static_cast<char>(0x80 + rng() % 4);
+    SetCheckByte(m);
+    // A status whose check byte looks like a power state frames otherwise.
+    if (CheckedMessageLength(m) == static_cast<int>(m.size())) return m;
+  }
+}
+
+}  // namespace
+
+// Every valid message between runs of bytes of no known kind comes out whole.
+TEST(CuttingProperty, EveryValidMessageAmidGarbageComesOutWhole) {
+  std::mt19937 rng(7);
+  ByteString garbage;  // the bytes no rule knows a length for
+  for (int b = 0; b < 256; ++b)
+    if (CheckedMessageLength(ByteString(1, static_cast<char>(b))) == 0)
+      garbage.push_back(static_cast<char>(b));
+  for (int round = 0; round < 2000; ++round) {
+    ByteString stream;
+    Items messages;
+    for (int m = 0; m < 5; ++m) {
+      for (unsigned g = rng() % 4; g > 0; --g) stream += garbage[rng() % garbage.size()];
+      messages.push_back(RandomMessage(rng));
+      stream += messages.back();
+    }
+    stream += garbage[rng() % garbage.size()];
+    Items found;
+    for (const ByteString& item : FrameCapture(stream))
+      if (CheckedMessageLength(item.substr(0, 1)) != 0) found.push_back(item);
+    ASSERT_EQ(found, messages) << MessageToHex(stream);
   }
 }
