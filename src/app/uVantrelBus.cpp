@@ -156,8 +156,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonConnect->setDefaultAction(ActionConnect);
   SpeedButtonConfig = MakeButton(PanelLeft, "SpeedButtonConfig", "", 8, 296);
   SpeedButtonConfig->setDefaultAction(ActionConfig);
-  SpeedButtonGraph = MakeButton(PanelLeft, QString::fromUtf8("Graf"), 74, 328);
-  SpeedButtonGraph->setObjectName("SpeedButtonGraph");
+  SpeedButtonGraph = MakeButton(PanelLeft, "SpeedButtonGraph", "Graf", 74, 328);
   SpeedButtonGraph->resize(63, 25);
   SpeedButtonGraph->setCheckable(true);
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
