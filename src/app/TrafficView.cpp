@@ -842,12 +842,14 @@ bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- clipped cells ----------------------------------------------------------------
 
-TClippedCellTips::TClippedCellTips(QAbstractItemView* view) : QObject(view), FView(view) {
+TClippedCellTips::TClippedCellTips(QAbstractItemView* view)
+    : QObject(view), FView(view), FViewport(view->viewport()) {
   view->viewport()->installEventFilter(this);
 }
 
 bool TClippedCellTips::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != FView->viewport() || event->type() != QEvent::ToolTip)
+  // The type first: the view must not be called while it is being destroyed.
+  if (event->type() != QEvent::ToolTip || watched != FViewport)
     return QObject::eventFilter(watched, event);
   const auto* help = static_cast<QHelpEvent*>(event);
   const QModelIndex index = FView->indexAt(help->pos());

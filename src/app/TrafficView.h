@@ -210,6 +210,7 @@ protected:
 
 private:
   QAbstractItemView* FView;
+  QObject* FViewport;  // compared by address only: events come while the view is torn down
 };
 
 // The window's status bar: port, time connected, rates, totals, the line's
