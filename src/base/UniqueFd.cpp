@@ -18,6 +18,10 @@ bool WriteAll(int fd, std::string_view data) {
     const ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
+    if (n == 0) {  // never spin on a sink that takes nothing
+      errno = EIO;
+      return false;
+    }
     data.remove_prefix(static_cast<size_t>(n));
   }
   return true;

@@ -1,37 +1,15 @@
 #include "traffic/TrafficExport.h"
 
+#include "base/Text.h"
+#include "base/UniqueFd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
-
-namespace {
-
-std::string ErrnoText(int err) {
-  char buf[256];
-  return strerror_r(err, buf, sizeof buf);
-}
-
-// Complete write of a buffer; errno set on failure.
-bool WriteFully(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
 
 bool TrafficLines(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMode mode, int maxLoko,
                   const std::function<bool(std::string_view)>& sink) {
@@ -61,7 +39,7 @@ bool ExportTraffic(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMod
   std::string temp = path + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) {
-    error = ErrnoText(errno);
+    error = SystemErrorText(errno);
     return false;
   }
   // mkstemp makes the file private; a saved text gets the usual mode.
@@ -78,7 +56,7 @@ bool ExportTraffic(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMod
     buffer.push_back('\n');
     ++lines;
     if (buffer.size() >= (1 << 16) - 512) {
-      if (!WriteFully(fd, buffer.data(), buffer.size())) {
+      if (!WriteAll(fd, std::string_view(buffer.data(), buffer.size()))) {
         err = errno;
         return false;
       }
@@ -86,13 +64,13 @@ bool ExportTraffic(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMod
     }
     return true;
   });
-  if (done && !WriteFully(fd, buffer.data(), buffer.size())) err = errno;
+  if (done && !WriteAll(fd, std::string_view(buffer.data(), buffer.size()))) err = errno;
   if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
   if (err != 0) {
     ::unlink(temp.c_str());
-    error = ErrnoText(err);
+    error = SystemErrorText(err);
     return false;
   }
   if (lineCount) *lineCount = lines;
