@@ -225,8 +225,10 @@ void TGraphCanvas::DrawLane(QPainter& p, const QRect& r, const TTimeAxis& axis,
   for (const TCurve& c : curves) {
     runs.push_back(SeriesRuns(store, axis, c.Series, FView->Device()));
     for (const auto& run : runs.back())
-      for (const TBucket& b : run) top = std::max<double>(top, c.Band.isValid() ? b.BandHi : b.Hi);
+      for (const TBucket& b : run) top = std::max<double>(top, b.Hi);
   }
+  // Scaled to the seconds' values: a burst within a second (the band) may
+  // reach beyond the top, and is cut there rather than squash the curve.
   top = NiceCeiling(top);
   // Room for the caption above the highest value.
   const double y0 = r.bottom() - 1, h = std::max(1, r.height() - 16);
