@@ -130,13 +130,15 @@ void TGraphCanvas::paintEvent(QPaintEvent*) {
   const QRect plot(kLeftMargin, 2, static_cast<int>(axis.Width), height() - 2 - kAxisHeight);
 
   // Lanes top to bottom: their share of the height, the power band fixed.
+  enum TLane { lnCurrent, lnLoad, lnPower, lnTraffic, lnBad, lnDevice };
   struct TLaneBox {
-    int Kind;
+    TLane Kind;
     int Weight;
     QRect Box;
   };
-  std::vector<TLaneBox> lanes = {{0, 3, {}}, {1, 2, {}}, {2, 0, {}}, {3, 3, {}}, {4, 2, {}}};
-  if (FView->DeviceShown()) lanes.push_back({5, 2, {}});
+  std::vector<TLaneBox> lanes = {
+      {lnCurrent, 3, {}}, {lnLoad, 2, {}}, {lnPower, 0, {}}, {lnTraffic, 3, {}}, {lnBad, 2, {}}};
+  if (FView->DeviceShown()) lanes.push_back({lnDevice, 2, {}});
   int weights = 0;
   for (const auto& l : lanes) weights += l.Weight;
   const int free = std::max(0, plot.height() - kPowerHeight - kLaneGap * (int(lanes.size()) - 1));
@@ -154,41 +156,40 @@ void TGraphCanvas::paintEvent(QPaintEvent*) {
   small.setPixelSize(10);
   for (const auto& l : lanes) {
     p.setFont(font());
-    switch (l.Kind) {
-      case 2:
-        DrawPower(p, l.Box, axis);
-        break;
-      default:
-        p.fillRect(l.Box, Qt::white);
-        p.setPen(QColor(226, 226, 226));
-        for (int64_t t : ticks) {
-          const int x = static_cast<int>(std::lround(axis.XAt(t)));
-          p.drawLine(x, l.Box.top(), x, l.Box.bottom());
-        }
-        break;
+    if (l.Kind == lnPower) {
+      DrawPower(p, l.Box, axis);
+    } else {
+      p.fillRect(l.Box, Qt::white);
+      p.setPen(QColor(226, 226, 226));
+      for (int64_t t : ticks) {
+        const int x = static_cast<int>(std::lround(axis.XAt(t)));
+        p.drawLine(x, l.Box.top(), x, l.Box.bottom());
+      }
     }
     switch (l.Kind) {
-      case 0:
+      case lnPower:
+        break;
+      case lnCurrent:
         DrawLane(p, l.Box, axis, QString::fromUtf8("Proud [A]: Ia, Im"),
                  {{TSeries::srIa, QColor(0, 80, 200), QColor(200, 220, 255)},
                   {TSeries::srIm, QColor(176, 0, 0), QColor(), true}},
                  1);
         break;
-      case 1:
+      case lnLoad:
         DrawLane(p, l.Box, axis, QString::fromUtf8("Zátěž [%]"),
                  {{TSeries::srLoad, QColor(208, 112, 0), QColor(255, 224, 176)}}, 100);
         break;
-      case 3:
+      case lnTraffic:
         DrawLane(p, l.Box, axis, QString::fromUtf8("Provoz [1/s]: bajty, položky"),
                  {{TSeries::srBytes, QColor(0, 122, 48), QColor(192, 232, 200)},
                   {TSeries::srItems, QColor(112, 48, 160), QColor()}},
                  10);
         break;
-      case 4:
+      case lnBad:
         DrawLane(p, l.Box, axis, QString::fromUtf8("Nerozpoznané bajty [B/s]"),
                  {{TSeries::srBadBytes, QColor(192, 0, 0), QColor(244, 192, 192)}}, 10);
         break;
-      case 5:
+      case lnDevice:
         DrawLane(p, l.Box, axis,
                  QString::fromUtf8("Zařízení %1 [zpráv/s]").arg(DeviceText(FView->Device())),
                  {{TSeries::srDevice, QColor(0, 128, 128), QColor()}}, 1);
@@ -197,7 +198,7 @@ void TGraphCanvas::paintEvent(QPaintEvent*) {
     p.setPen(QColor(128, 128, 128));
     p.setBrush(Qt::NoBrush);
     p.drawRect(l.Box.adjusted(0, 0, -1, -1));
-    if (l.Kind == 2) {
+    if (l.Kind == lnPower) {
       p.setFont(small);
       p.setPen(Qt::black);
       p.drawText(QRect(0, l.Box.top(), kLeftMargin - 3, l.Box.height()),
