@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,6 +23,7 @@
 
 #include <time.h>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bus/uVantrelSeq.h"
 #include "controls/MsgBox.h"
@@ -712,6 +714,15 @@ bool TTrafficView::SelectNearestTime(int64_t timeUs) {
       static_cast<int>(NearestByTime(static_cast<std::size_t>(rows), timeUs, [&](std::size_t r) {
         return ring.Item(Model->SeqAt(static_cast<int>(r))).TimeUs;
       }));
+  // A moment older than the ring holds (or in a gap) gets a row far from it.
+  const int64_t found = ring.Item(Model->SeqAt(row)).TimeUs;
+  auto clock = [](int64_t us) {
+    return QDateTime::fromMSecsSinceEpoch(us / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
+  };
+  LabelNote->setText(std::abs(found - timeUs) > 1000000
+                         ? QString::fromUtf8("K okamžiku %1 je nejbližší položka z %2")
+                               .arg(clock(timeUs), clock(found))
+                         : QString());
   // A row picked for reading: new rows must not push it away.
   FFollowing = false;
   ButtonFollow->setChecked(false);

@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -276,6 +277,52 @@ TEST(GraphInWindow, TheDrainFeedsTheSeriesAndAMomentSelectsTheNearestTrafficRow)
   QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
   w->close();  // the graph is what the next start shows
   EXPECT_EQ(MonitorSettings.View, "graph");
+  delete w;
+  EmptyQueue();
+}
+
+// With more rows than fit, the row picked while the traffic view is hidden
+// is in sight once it is shown.
+TEST(GraphInWindow, TheRowOfADoubleClickedMomentIsInSight) {
+  QTemporaryDir dir;
+  SetSettingsFileName(QDir(dir.path()).filePath("t.ini").toStdString());
+  LoadSettings();
+  EmptyQueue();
+  auto* w = new TFormVantrelBus;
+  w->resize(700, 450);
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  QueueAdd(ByteString(1, static_cast<char>(CallByteFor(5, true))), At(0));
+  for (int i = 0; i < 3000; ++i)
+    QueueAdd(Bytes({0x4B, 0x49, 0x01, 0x03}), At(i / 100, i % 100 * 10000));
+  QueueAdd(Bytes({0x41}), At(31));
+  w->AppIdle();
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  TGraphView* g = w->GraphView;
+  g->SetView(At(0), At(30));
+  const int x = static_cast<int>(g->Axis().XAt(At(12, 345000)));
+  QTest::mouseDClick(g->Canvas(), Qt::LeftButton, {}, QPoint(x, 40));
+  QTest::qWait(50);
+  ASSERT_TRUE(w->TrafficView->isVisible());
+  QTableView* table = w->TrafficView->Table;
+  const QModelIndex current = table->currentIndex();
+  ASSERT_TRUE(current.isValid());
+  const int64_t t = w->Traffic().Item(w->TrafficView->Model->SeqAt(current.row())).TimeUs;
+  EXPECT_NEAR(static_cast<double>(t - g->SelectedUs()), 0, 10000);
+  EXPECT_EQ(w->TrafficView->Model->HighlightSeq(), w->TrafficView->Model->SeqAt(current.row()));
+  const QRect cell = table->visualRect(current);
+  EXPECT_TRUE(table->viewport()->rect().contains(cell.center()))
+      << "row " << current.row() << " at y " << cell.y() << " of " << table->viewport()->height();
+  EXPECT_TRUE(w->TrafficView->LabelNote->text().isEmpty());
+
+  // A moment after the last item: the last row, and a note that it is far.
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  g->SetView(At(0), At(60));
+  QTest::mouseClick(g->Canvas(), Qt::LeftButton, {},
+                    QPoint(static_cast<int>(g->Axis().XAt(At(45))), 40));
+  EXPECT_EQ(table->currentIndex().row(), w->TrafficView->Model->rowCount() - 1);
+  EXPECT_TRUE(
+      w->TrafficView->LabelNote->text().contains(QString::fromUtf8("je nejbližší položka z")));
   delete w;
   EmptyQueue();
 }
