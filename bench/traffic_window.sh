@@ -135,7 +135,7 @@ for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
 sleep 1
 echo "save all rows: longest stall $(probe); $(wc -l < "$out" 2> /dev/null || echo 0) lines, $(stat -c %s "$out" 2> /dev/null || echo 0) bytes"
 
-xdotool mousemove $((wl_x + 72)) $((wl_y + 340)) click 1  # "Provoz" up: the grid
+xdotool mousemove $((wl_x + 40)) $((wl_y + 340)) click 1  # "Provoz" up: the grid
 sleep 3
 t0=$(wl_ticks)
 sleep "$follow"

@@ -20,12 +20,13 @@ set(layers
     "bus      no  base serial"
     "status   no  base bus"
     "capture  no  base serial bus"
+    "series   no  base bus"
     "sim      no  base serial bus capture"
     "settings no  base"
     "controls Qt  base"
     "config   Qt  base serial settings controls"
     "traffic  no  base bus"
-    "app      Qt  base serial bus status capture sim settings controls config traffic"
+    "app      Qt  base serial bus status capture series sim settings controls config traffic"
     "tools    no  base serial bus status capture sim settings traffic")
 
 function(layer_of path out)

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,9 +23,11 @@
 
 #include <time.h>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bus/uVantrelSeq.h"
 #include "controls/MsgBox.h"
+#include "series/SeriesView.h"
 #include "traffic/TrafficExport.h"
 
 namespace {
@@ -517,7 +520,14 @@ void TTrafficView::ScrollToNewest() {
 
 void TTrafficView::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (FFollowing) ScrollToNewest();
+  if (FRevealOnShow && Table->currentIndex().isValid()) {
+    FScrolling = true;
+    Table->scrollTo(Table->currentIndex(), QAbstractItemView::PositionAtCenter);
+    FScrolling = false;
+  } else if (FFollowing) {
+    ScrollToNewest();
+  }
+  FRevealOnShow = false;
 }
 
 void TTrafficView::ScrollValueChanged(int value) {
@@ -693,6 +703,36 @@ bool TTrafficView::FindNext(bool forward) {
   Table->setCurrentIndex(index);
   Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
   FScrolling = false;
+  return true;
+}
+
+bool TTrafficView::SelectNearestTime(int64_t timeUs) {
+  const int rows = Model->rowCount();
+  if (rows == 0) return false;
+  const TTrafficRing& ring = Model->Ring();
+  const auto row =
+      static_cast<int>(NearestByTime(static_cast<std::size_t>(rows), timeUs, [&](std::size_t r) {
+        return ring.Item(Model->SeqAt(static_cast<int>(r))).TimeUs;
+      }));
+  // A moment older than the ring holds (or in a gap) gets a row far from it.
+  const int64_t found = ring.Item(Model->SeqAt(row)).TimeUs;
+  auto clock = [](int64_t us) {
+    return QDateTime::fromMSecsSinceEpoch(us / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
+  };
+  LabelNote->setText(std::abs(found - timeUs) > 1000000
+                         ? QString::fromUtf8("K okamžiku %1 je nejbližší položka z %2")
+                               .arg(clock(timeUs), clock(found))
+                         : QString());
+  // A row picked for reading: new rows must not push it away.
+  FFollowing = false;
+  ButtonFollow->setChecked(false);
+  Model->SetHighlight(Model->SeqAt(row));
+  const QModelIndex index = Model->index(row, 0);
+  FScrolling = true;
+  Table->setCurrentIndex(index);
+  if (Table->isVisible()) Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  FScrolling = false;
+  FRevealOnShow = !Table->isVisible();
   return true;
 }
 

@@ -129,6 +129,10 @@ public:
   // Next or previous match of the find text from the current row; false
   // (and a note) when there is none.
   bool FindNext(bool forward);
+  // Selects the shown row whose item came nearest to timeUs (a moment picked
+  // in the graph) and brings it into view, now or when the view is shown
+  // next; following stops.  False when no row is shown.
+  bool SelectNearestTime(int64_t timeUs);
 
   // Saves the shown rows, or every item held, with the current time mode.
   bool Export(const QString& path, bool allRows, QString& error);
@@ -189,7 +193,8 @@ private:
   void ScrollValueChanged(int value);
 
   bool FFollowing = true;
-  bool FScrolling = false;  // a scroll of our own, not the user's
+  bool FScrolling = false;     // a scroll of our own, not the user's
+  bool FRevealOnShow = false;  // the current row, once the view is shown
   bool FShowingFilter = false;
   QTimer FFilterDelay;
 };

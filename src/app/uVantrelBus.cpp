@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/GraphView.h"
 #include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
 #include "bus/BusConnection.h"
@@ -29,6 +30,7 @@
 #include "controls/SortGrPm.h"
 #include "controls/UiFont.h"
 #include "serial/vVantrelSer.h"
+#include "series/SeriesStore.h"
 
 TFormVantrelBus* FormVantrelBus = nullptr;
 
@@ -60,7 +62,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
 }  // namespace
 
 TFormVantrelBus::TFormVantrelBus(QWidget* parent)
-    : QWidget(parent), FTraffic(std::make_unique<TTrafficRing>()) {
+    : QWidget(parent),
+      FTraffic(std::make_unique<TTrafficRing>()),
+      FSeries(std::make_unique<TSeriesStore>()) {
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
@@ -169,12 +173,18 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonConnect->setDefaultAction(ActionConnect);
   SpeedButtonConfig = MakeButton(PanelLeft, "SpeedButtonConfig", "", 8, 296);
   SpeedButtonConfig->setDefaultAction(ActionConfig);
+  // The traffic view's and the graph's toggles side by side.
   SpeedButtonTraffic = MakeButton(PanelLeft, "SpeedButtonTraffic", "Provoz", 8, 328);
-  SpeedButtonTraffic->setObjectName("SpeedButtonTraffic");
+  SpeedButtonTraffic->resize(63, 25);
   SpeedButtonTraffic->setCheckable(true);
   SpeedButtonTraffic->setToolTip(QString::fromUtf8("Všechny položky z linky s časem přijetí"));
   connect(SpeedButtonTraffic, &QToolButton::clicked, this,
           &TFormVantrelBus::SpeedButtonTrafficClick);
+  SpeedButtonGraph = MakeButton(PanelLeft, "SpeedButtonGraph", "Graf", 74, 328);
+  SpeedButtonGraph->resize(63, 25);
+  SpeedButtonGraph->setCheckable(true);
+  SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
+  connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -209,18 +219,25 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
-  // The log lies over the grid in the same place; only one is visible.
   TrafficView = new TTrafficView(*FTraffic, this);
+  GraphView = new TGraphView(*FSeries, this);
+  connect(GraphView, &TGraphView::MomentClicked, this, &TFormVantrelBus::GraphMomentClicked);
+  connect(GraphView, &TGraphView::MomentActivated, this, [this](qint64 timeUs) {
+    GraphMomentClicked(timeUs);
+    ShowRightSide(rsTraffic);
+  });
 
-  // The log lies over the grid in the same place, and so does the traffic
-  // view; only one is visible.
+  // The log lies over the grid in the same place, and so do the traffic
+  // view and the graph; only one is visible.
   auto* right = new QStackedLayout;
   right->setStackingMode(QStackedLayout::StackAll);
   right->addWidget(MemoLog);
   right->addWidget(TrafficView);
+  right->addWidget(GraphView);
   right->addWidget(GridDeviceList);
   MemoLog->hide();
   TrafficView->hide();
+  GraphView->hide();
   return right;
 }
 
@@ -336,6 +353,7 @@ void TFormVantrelBus::Drain(bool bounded) {
     }
     QueueTakeFirst(item);
     FTraffic->Append(item.TimeUs, item.Bytes);
+    FSeries->Add(item.Bytes, item.TimeUs);
     DispatchBusMessage(item.Bytes);
   }
   FDraining = false;
@@ -343,6 +361,7 @@ void TFormVantrelBus::Drain(bool bounded) {
   if (FDevList->Changed()) FillDeviceGrid();
   // The traffic view takes the drain's items in one step.
   if (FTraffic->End() != recorded) TrafficView->ItemsAdded();
+  GraphView->DataChanged();  // repaints only while shown, once a second is complete
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
   if (more)
@@ -457,12 +476,27 @@ void TFormVantrelBus::SpeedButtonTrafficClick(bool down) {
   ShowRightSide(down ? rsTraffic : rsGrid);
 }
 
+void TFormVantrelBus::SpeedButtonGraphClick(bool down) {
+  ShowRightSide(down ? rsGraph : rsGrid);
+  if (down) GraphView->Canvas()->setFocus();
+}
+
+void TFormVantrelBus::GraphMomentClicked(qint64 timeUs) { TrafficView->SelectNearestTime(timeUs); }
+
 void TFormVantrelBus::ShowRightSide(TRightSide side) {
-  // The two toggle buttons exclude each other: the one of the side shown is down.
+  // The toggle buttons exclude each other: the one of the side shown is down.
   SpeedButtonLog->setChecked(side == rsLog);
   SpeedButtonTraffic->setChecked(side == rsTraffic);
+  SpeedButtonGraph->setChecked(side == rsGraph);
+  if (side == rsGraph) {
+    // The device selected in the grid is the one the graph can show.
+    bool ok = false;
+    const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
+    GraphView->SetDevice(ok ? address : 0);
+  }
   MemoLog->setVisible(side == rsLog);
   TrafficView->setVisible(side == rsTraffic);
+  GraphView->setVisible(side == rsGraph);
   GridDeviceList->setVisible(side == rsGrid);
 }
 
@@ -484,12 +518,18 @@ void TFormVantrelBus::ApplyMonitorSettings() {
   // The last column takes the room that is left.
   for (int c = 0; c < widths.size() && c < GridDeviceList->ColCount() - 1; ++c)
     if (widths[c] >= 8 && widths[c] <= 2000) GridDeviceList->SetColWidths(c, widths[c]);
-  ShowRightSide(m.View == "traffic" ? rsTraffic : m.View == "log" ? rsLog : rsGrid);
+  ShowRightSide(m.View == "traffic" ? rsTraffic
+                : m.View == "graph" ? rsGraph
+                : m.View == "log"   ? rsLog
+                                    : rsGrid);
 }
 
 void TFormVantrelBus::StoreMonitorSettings() {
   TMonitorSettings& m = MonitorSettings;
-  m.View = TrafficView->isVisibleTo(this) ? "traffic" : MemoLog->isVisibleTo(this) ? "log" : "grid";
+  m.View = TrafficView->isVisibleTo(this) ? "traffic"
+           : GraphView->isVisibleTo(this) ? "graph"
+           : MemoLog->isVisibleTo(this)   ? "log"
+                                          : "grid";
   TrafficView->StoreState(m);
   QList<int> widths, defaults;
   for (int c = 0; c < GridDeviceList->ColCount() - 1; ++c) {

@@ -26,6 +26,8 @@ class TReadComDaemon;
 class TTrafficRing;
 class TTrafficStatusBar;
 class TTrafficView;
+class TGraphView;
+class TSeriesStore;
 struct TBusItem;
 
 class TFormVantrelBus : public QWidget {
@@ -71,11 +73,16 @@ public:
   QToolButton* SpeedButtonTraffic = nullptr;
   TTrafficView* TrafficView = nullptr;
   TTrafficStatusBar* StatusBar = nullptr;
+  // The graph "Graf", beside the traffic view's button and in the same place.
+  QToolButton* SpeedButtonGraph = nullptr;
+  TGraphView* GraphView = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
 
   const TVantrelBusDevList& DevList() const { return *FDevList; }
   const TTrafficRing& Traffic() const { return *FTraffic; }
+  // The bus over time, fed by every drain; the graph draws it.
+  const TSeriesStore& Series() const { return *FSeries; }
 
   // The [Monitor] settings of the traffic view, the ring size, the grid's
   // column widths and which view is shown: taken from MonitorSettings (the
@@ -117,6 +124,9 @@ private:
   void SpeedButtonLogClick(bool down);
   void SpeedButtonClearClick();
   void SpeedButtonTrafficClick(bool down);
+  void SpeedButtonGraphClick(bool down);
+  // A moment clicked in the graph: the traffic view's nearest row.
+  void GraphMomentClicked(qint64 timeUs);
   void GridDeviceListDblClick();
   void FormCloseQuery();
 
@@ -139,12 +149,13 @@ private:
   void BuildLeftPanel();
   QLayout* BuildDeviceView();
 
-  // The right-hand side shows the grid, the log or the traffic view.
-  enum TRightSide { rsGrid, rsLog, rsTraffic };
+  // The right-hand side shows the grid, the log, the traffic view or the graph.
+  enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph };
   void ShowRightSide(TRightSide side);
 
   std::unique_ptr<TVantrelBusDevList> FDevList;
   std::unique_ptr<TTrafficRing> FTraffic;
+  std::unique_ptr<TSeriesStore> FSeries;
   std::string FPortOverride;
   QString FPortCaption;
   int FFillCount = 0;

@@ -36,7 +36,7 @@ extern TSettings Settings;
 // file's texts; the window checks them and falls back to its defaults for
 // anything it cannot use.  Written when the window closes.
 struct TMonitorSettings {
-  std::string View = "grid";   // View: the right-hand side shown, "grid", "log" or "traffic"
+  std::string View = "grid";   // View: the right-hand side shown, "grid", "log", "traffic", "graph"
   std::string TimeMode = "a";  // TimeMode: a (local time), d (delta), z (since connecting)
   std::string Kinds;           // Kinds: kinds shown, names joined by ","; empty: the default
   std::string Devices;         // Devices: addresses in hex joined by ","; empty: every device

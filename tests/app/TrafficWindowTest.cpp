@@ -192,7 +192,8 @@ TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) 
   const QRect log = Window->SpeedButtonLog->geometry();
   EXPECT_EQ(log, QRect(8, 192, 129, 25));
   EXPECT_EQ(Window->SpeedButtonConfig->geometry(), QRect(8, 296, 129, 25));
-  EXPECT_EQ(Window->SpeedButtonTraffic->geometry(), QRect(8, 328, 129, 25));
+  EXPECT_EQ(Window->SpeedButtonTraffic->geometry(), QRect(8, 328, 63, 25));
+  EXPECT_EQ(Window->SpeedButtonGraph->geometry(), QRect(74, 328, 63, 25));
   // At its first size the window shows the traffic view whole, also with
   // traffic and long figures in the status bar.
   const QSize first = Window->size();

@@ -1,0 +1,152 @@
+#include "series/SeriesCsv.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <ctime>
+
+#include "base/Text.h"
+#include "base/UniqueFd.h"
+
+namespace {
+
+void Number(std::string& out, uint64_t v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+// v hundredths (or tenths) as a fixed-point text, free of the C locale.
+void Fixed(std::string& out, uint64_t v, int decimals) {
+  const uint64_t scale = decimals == 1 ? 10 : 100;
+  Number(out, v / scale);
+  out.push_back('.');
+  const uint64_t frac = v % scale;
+  if (decimals == 2 && frac < 10) out.push_back('0');
+  Number(out, frac);
+}
+
+void PowerText(std::string& out, uint8_t state) {
+  if (state == kPowerOn) {
+    out += "zapnuto";
+  } else if (state != kPowerNone) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out.push_back('$');
+    out.push_back(kHex[state >> 4]);
+    out.push_back(kHex[state & 15]);
+  }
+}
+
+void Rate(std::string& out, uint32_t total, uint16_t tenthMin, uint16_t tenthMax) {
+  out.push_back(',');
+  Number(out, total);
+  out.push_back(',');
+  Number(out, 10u * tenthMin);
+  out.push_back(',');
+  Number(out, 10u * tenthMax);
+}
+
+void LocalTime(std::string& out, int64_t s) {
+  const auto t = static_cast<std::time_t>(s);
+  std::tm tm{};
+  char buf[32];
+  if (::localtime_r(&t, &tm) && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm))
+    out += buf;
+}
+
+}  // namespace
+
+std::string SeriesCsvHeader(int device) {
+  std::string h =
+      "čas,unix_s,Ia_A,Ia_min_A,Ia_max_A,Im_A,zátěž_%,napájení,B_s,B_s_min,B_s_max,"
+      "položky_s,položky_s_min,položky_s_max,nerozpoznáno_B_s,nerozpoznáno_B_s_min,"
+      "nerozpoznáno_B_s_max";
+  if (device >= 1 && device <= TSeriesStore::kDeviceCount) {
+    static const char kHex[] = "0123456789ABCDEF";
+    h += ",zařízení_";
+    h.push_back(kHex[device >> 4]);
+    h.push_back(kHex[device & 15]);
+    h += "_zprávy_s";
+  }
+  h.push_back('\n');
+  return h;
+}
+
+void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
+                     std::string& out) {
+  if (store.Empty()) return;
+  const bool withDevice = device >= 1 && device <= TSeriesStore::kDeviceCount;
+  fromSecond = std::max(fromSecond, store.FirstSecond());
+  endSecond = std::min(endSecond, store.EndSecond());
+  for (int64_t s = fromSecond; s < endSecond; ++s) {
+    const TSecondPoint& p = store.At(s);
+    LocalTime(out, s);
+    out.push_back(',');
+    Number(out, static_cast<uint64_t>(s));
+    if (!p.HasData()) {
+      out.push_back('\n');
+      continue;
+    }
+    out.push_back(',');
+    if (p.HasStatus()) {
+      Fixed(out, p.IaLast, 1);
+      out.push_back(',');
+      Fixed(out, p.IaMin, 1);
+      out.push_back(',');
+      Fixed(out, p.IaMax, 1);
+      out.push_back(',');
+      Number(out, p.Im);
+      out.push_back(',');
+      // 100 x Ia / Im in hundredths of a percent, rounded: Ia in tenths of an A.
+      if (p.Im != 0) Fixed(out, (uint64_t{p.IaLast} * 1000u * 2u / p.Im + 1u) / 2u, 2);
+    } else {
+      out += ",,,,";
+    }
+    out.push_back(',');
+    PowerText(out, p.PowerOff != kPowerNone ? p.PowerOff : p.Power);
+    Rate(out, p.Bytes, p.BytesMin, p.BytesMax);
+    Rate(out, p.Items, p.ItemsMin, p.ItemsMax);
+    Rate(out, p.BadBytes, p.BadMin, p.BadMax);
+    if (withDevice) {
+      out.push_back(',');
+      Number(out, store.DeviceMessages(device, s));
+    }
+    out.push_back('\n');
+  }
+}
+
+bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
+                   const std::string& path, std::string& error) {
+  TUniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  // Only a file made here is removed after a failure, never a device.
+  struct stat st {};
+  const bool regular = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
+  // Written in pieces of about an hour, so a day's export needs no day-sized text.
+  std::string text = SeriesCsvHeader(device);
+  bool ok = true;
+  const int64_t from = store.Empty() ? 0 : std::max(fromSecond, store.FirstSecond());
+  const int64_t end = store.Empty() ? 0 : std::min(endSecond, store.EndSecond());
+  for (int64_t s = from;; s += 3600) {
+    if (s < end) AppendSeriesCsv(store, s, std::min(end, s + 3600), device, text);
+    if (!WriteAll(fd.Get(), text)) {
+      ok = false;
+      break;
+    }
+    text.clear();
+    if (s + 3600 >= end) break;
+  }
+  if (ok && ::close(fd.Release()) != 0) ok = false;
+  if (!ok) {
+    error = SystemErrorText(errno);
+    fd.Reset();
+    if (regular) ::unlink(path.c_str());
+  }
+  return ok;
+}

@@ -1,0 +1,25 @@
+// The series as CSV: one line a second, comma-separated, a point as the
+// decimal separator, UTF-8, a header line first.  Columns: local time
+// ("YYYY-MM-DD HH:MM:SS"), seconds since the epoch, the present current (A:
+// at the end of the second, lowest, highest), the maximum current (A), the
+// load (%), the power state ("zapnuto", "$81"-"$83"; the state other than
+// "on" when there was one during the second), then bytes/s, items/s and
+// unrecognised bytes/s, each as the second's total and the fewest and most
+// in a tenth of the second times ten, and, when a device is given, its
+// messages/s.  A second without data has only its two time cells; unknown
+// values (no status yet, no load when Im is 0) are empty cells.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "series/SeriesStore.h"
+
+std::string SeriesCsvHeader(int device);
+// Appends the lines of the complete seconds of [fromSecond, endSecond) held.
+void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
+                     std::string& out);
+// Writes header and lines to path (replaced when it exists).  False with the
+// cause ("Permission denied") in error; a file left half-written is removed.
+bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
+                   const std::string& path, std::string& error);

@@ -1,0 +1,330 @@
+// The graph view offscreen: fed by the window's drain, shown by its toggle,
+// following and leaving the newest data, a click giving its moment, a
+// repaint only when a second is complete, and the PNG and CSV exports.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "app/GraphView.h"
+#include "app/TrafficView.h"
+#include "app/uVantrelBus.h"
+#include "bus/uVantrelSeq.h"
+#include "bus/uVantrelThr.h"
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+#include "controls/SortGrPm.h"
+#include "series/SeriesStore.h"
+#include "support/TestBytes.h"
+
+namespace {
+
+constexpr int64_t kT0 = 1796738400;
+
+int64_t At(int64_t second, int64_t us = 0) { return (kT0 + second) * kUsPerSecond + us; }
+
+std::string Status(int iaTenths, int im) {
+  std::string m = Bytes({0x00, 0, 0x80 | im, iaTenths, 0x00, 0x13, 4});
+  SetCheckByte(m);
+  return m;
+}
+
+void EmptyQueue() {
+  ByteString rest;
+  do QueueTakeFirst(rest);
+  while (!rest.empty());
+}
+
+// Counts the paints of a widget.
+class TPaintCounter : public QObject {
+public:
+  int Count = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++Count;
+    return false;
+  }
+};
+
+class Graph : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    QLocale::setDefault(QLocale::c());
+    View.resize(600, 360);
+  }
+  // Seconds [0, n) of a bus with a status message in each.
+  void Fill(int n) {
+    for (int s = 0; s < n; ++s) {
+      Store.Add(Bytes({0x41}), At(s));
+      Store.Add(Status(40 + s % 5, 8), At(s, 500000));
+    }
+  }
+  QString Path(const char* name) const { return QDir(Dir.path()).filePath(name); }
+
+  QTemporaryDir Dir;
+  TSeriesStore Store;
+  TGraphView View{Store};
+};
+
+TEST_F(Graph, FollowsTheNewestCompleteSecondUntilPannedOrZoomedAndEndReturns) {
+  Fill(1200);
+  View.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&View));
+  EXPECT_TRUE(View.Following());
+  EXPECT_EQ(View.ViewEndUs(), At(1199));  // second 1199 still fills
+  EXPECT_EQ(View.ViewEndUs() - View.ViewStartUs(), TGraphView::kDefaultSpanUs);
+
+  // Zooming while following keeps the newest data at the right edge.
+  QTest::keyClick(View.Canvas(), Qt::Key_Plus);
+  EXPECT_TRUE(View.Following());
+  EXPECT_EQ(View.ViewEndUs() - View.ViewStartUs(), TGraphView::kDefaultSpanUs / 2);
+  QTest::keyClick(View.Canvas(), Qt::Key_Left);
+  EXPECT_FALSE(View.Following());
+  EXPECT_FALSE(View.ButtonLive->isChecked());
+  EXPECT_EQ(View.ViewEndUs(), At(1199) - TGraphView::kDefaultSpanUs / 20);
+  Store.Add(Bytes({0x41}), At(1300));  // new data does not move a view the user placed
+  View.DataChanged();
+  EXPECT_EQ(View.ViewEndUs(), At(1199) - TGraphView::kDefaultSpanUs / 20);
+  QTest::keyClick(View.Canvas(), Qt::Key_End);
+  EXPECT_TRUE(View.Following());
+  EXPECT_EQ(View.ViewEndUs(), At(1300));
+
+  // The wheel zooms around the moment under the pointer.
+  View.SetView(At(0), At(600));
+  const TTimeAxis before = View.Axis();
+  const int64_t under = before.TimeAt(200);
+  QWheelEvent wheel(QPointF(200, 50), View.Canvas()->mapToGlobal(QPointF(200, 50)), {}, {0, 120},
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(View.Canvas(), &wheel);
+  EXPECT_EQ(View.ViewEndUs() - View.ViewStartUs(), 480 * kUsPerSecond);
+  EXPECT_NEAR(static_cast<double>(View.Axis().TimeAt(200) - under), 0, kUsPerSecond / 100);
+  // Spans stay between 10 s and 8 days.
+  for (int i = 0; i < 30; ++i) View.Zoom(0.5, At(100));
+  EXPECT_EQ(View.ViewEndUs() - View.ViewStartUs(), TGraphView::kMinSpanUs);
+  // Live button: back to following.
+  QTest::mouseClick(View.ButtonLive, Qt::LeftButton);
+  EXPECT_TRUE(View.Following());
+}
+
+TEST_F(Graph, AClickGivesItsMomentAndShowsTheValuesThenADragPansInstead) {
+  Fill(100);
+  View.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&View));
+  View.SetView(At(0), At(100));
+  QSignalSpy clicked(&View, &TGraphView::MomentClicked);
+  const TTimeAxis axis = View.Axis();
+  const int x = static_cast<int>(axis.XAt(At(42, 250000)));
+  QTest::mouseClick(View.Canvas(), Qt::LeftButton, {}, QPoint(x, 60));
+  ASSERT_EQ(clicked.count(), 1);
+  const int64_t t = clicked.at(0).at(0).toLongLong();
+  EXPECT_EQ(t, axis.TimeAt(x));
+  EXPECT_EQ(t / kUsPerSecond, kT0 + 42);
+  EXPECT_EQ(View.SelectedUs(), t);
+  // Second 42: Ia 4.2 A (40 + 42 % 5 tenths), Im 8 A.
+  EXPECT_TRUE(View.LabelInfo->text().contains("Ia 4.2 A  Im 8 A  52.5 %"))
+      << View.LabelInfo->text().toStdString();
+  EXPECT_TRUE(View.LabelInfo->text().startsWith("14:00:42."));
+
+  QTest::mousePress(View.Canvas(), Qt::LeftButton, {}, QPoint(300, 60));
+  QTest::mouseMove(View.Canvas(), QPoint(200, 60));
+  QTest::mouseRelease(View.Canvas(), Qt::LeftButton, {}, QPoint(200, 60));
+  EXPECT_EQ(clicked.count(), 1);  // a drag is no click
+  EXPECT_NEAR(static_cast<double>(View.ViewStartUs() - At(0)),
+              100.0 * 100 / axis.Width * kUsPerSecond, kUsPerSecond / 10.0);
+}
+
+TEST_F(Graph, RepaintsOnlyWhenASecondIsCompleteAndNeverWhileHidden) {
+  Fill(10);
+  View.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&View));
+  TPaintCounter paints;
+  View.Canvas()->installEventFilter(&paints);
+  QTest::qWait(20);
+  paints.Count = 0;
+  for (int i = 0; i < 5; ++i) {  // more items of the second still filling
+    Store.Add(Bytes({0x41}), At(9, 100000 * i));
+    View.DataChanged();
+    QTest::qWait(5);
+  }
+  EXPECT_EQ(paints.Count, 0);
+  Store.Add(Bytes({0x41}), At(10));
+  View.DataChanged();
+  QTest::qWait(20);
+  EXPECT_EQ(paints.Count, 1);
+  View.hide();
+  Store.Add(Bytes({0x41}), At(11));
+  View.DataChanged();
+  QTest::qWait(20);
+  EXPECT_EQ(paints.Count, 1);
+}
+
+TEST_F(Graph, ExportsTheShownGraphAsPngAndItsSecondsAsCsv) {
+  Fill(100);
+  View.SetDevice(1);
+  View.ButtonDevice->setChecked(true);
+  View.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&View));
+  View.SetView(At(10), At(40));
+  QString error;
+  ASSERT_TRUE(View.ExportPng(Path("g.png"), error)) << error.toStdString();
+  const QImage png(Path("g.png"));
+  EXPECT_EQ(png.size(), View.Canvas()->size() * View.Canvas()->devicePixelRatio());
+  // The power band's "no data" grey and a white lane are both in it.
+  EXPECT_EQ(png.pixelColor(View.Canvas()->width() / 2, 5), QColor(Qt::white));
+
+  ASSERT_TRUE(View.ExportCsv(Path("g.csv"), error)) << error.toStdString();
+  QFile csv(Path("g.csv"));
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 31);  // header and seconds 10-39
+  EXPECT_TRUE(lines[0].endsWith(QString::fromUtf8("zařízení_01_zprávy_s")));
+  EXPECT_TRUE(lines[1].startsWith("2026-12-08 14:00:10,1796738410,4.0,"));
+
+  EXPECT_FALSE(View.ExportPng(Path("no/g.png"), error));
+  EXPECT_EQ(error, "No such file or directory");
+  EXPECT_FALSE(View.ExportCsv(Path("no/g.csv"), error));
+  EXPECT_EQ(error, "No such file or directory");
+}
+
+// The window: its drain fills the store with the reader's times, "Graf"
+// takes the right-hand side, and a moment clicked selects the traffic row
+// nearest to it (a double click shows it).
+TEST(GraphInWindow, TheDrainFeedsTheSeriesAndAMomentSelectsTheNearestTrafficRow) {
+  QTemporaryDir dir;
+  SetSettingsFileName(QDir(dir.path()).filePath("t.ini").toStdString());
+  LoadSettings();
+  EmptyQueue();
+  auto* w = new TFormVantrelBus;
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  EXPECT_TRUE(w->GraphView->isHidden());
+
+  QueueAdd(ByteString(1, static_cast<char>(CallByteFor(5, true))), At(0, 1000));
+  QueueAdd(Bytes({0x4B, 0x49, 0x01, 0x03}), At(0, 2000));
+  QueueAdd(Status(45, 12), At(1, 0));
+  QueueAdd(Bytes({0x00, 0x80, 0x80}), At(1, 500000));
+  QueueAdd(Bytes({0x41}), At(2, 0));
+  w->AppIdle();
+  const TSeriesStore& s = w->Series();
+  ASSERT_EQ(s.FirstSecond(), kT0);
+  EXPECT_EQ(s.EndSecond(), kT0 + 2);
+  EXPECT_EQ(s.At(kT0).Bytes, 5u);
+  EXPECT_EQ(s.DeviceMessages(5, kT0), 1);
+  EXPECT_EQ(s.At(kT0 + 1).IaLast, 45);
+  EXPECT_EQ(s.At(kT0 + 1).Power, kPowerOn);
+  EXPECT_EQ(w->LabelProudA->text(), QString::fromUtf8("Ia =   4.5 A"));  // dispatched as before
+
+  // The device selected in the grid is the graph's device.
+  for (int row = 1; row <= 31; ++row)
+    if (w->GridDeviceList->Cells(1, row) == "05") w->GridDeviceList->SetRow(row);
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  EXPECT_TRUE(w->GraphView->isVisible());
+  EXPECT_FALSE(w->GridDeviceList->isVisible());
+  EXPECT_EQ(w->GraphView->Device(), 5);
+  EXPECT_EQ(w->GraphView->ViewEndUs(), At(2));
+
+  // Shown rows (calls hidden): the contact message, the status, the power state.
+  TGraphView* g = w->GraphView;
+  g->SetView(At(0), At(3));
+  const TTimeAxis axis = g->Axis();
+  QTest::mouseClick(g->Canvas(), Qt::LeftButton, {},
+                    QPoint(static_cast<int>(axis.XAt(At(1, 150000))), 40));
+  EXPECT_TRUE(g->isVisible());
+  const TTrafficModel* model = w->TrafficView->Model;
+  ASSERT_EQ(model->rowCount(), 3);
+  const QModelIndex current = w->TrafficView->Table->currentIndex();
+  ASSERT_TRUE(current.isValid());
+  EXPECT_EQ(w->Traffic().Item(model->SeqAt(current.row())).TimeUs, At(1, 0));
+  EXPECT_FALSE(w->TrafficView->Following());
+
+  QTest::mouseDClick(g->Canvas(), Qt::LeftButton, {},
+                     QPoint(static_cast<int>(axis.XAt(At(1, 420000))), 40));
+  EXPECT_TRUE(w->TrafficView->isVisible());
+  EXPECT_TRUE(w->SpeedButtonTraffic->isChecked());
+  EXPECT_FALSE(w->SpeedButtonGraph->isChecked());
+  EXPECT_EQ(w->Traffic().Item(model->SeqAt(w->TrafficView->Table->currentIndex().row())).TimeUs,
+            At(1, 500000));
+
+  // The toggles exclude each other.
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  QTest::mouseClick(w->SpeedButtonLog, Qt::LeftButton);
+  EXPECT_FALSE(w->SpeedButtonGraph->isChecked());
+  EXPECT_TRUE(w->MemoLog->isVisible());
+  EXPECT_FALSE(w->GraphView->isVisible());
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  EXPECT_FALSE(w->SpeedButtonLog->isChecked());
+  EXPECT_FALSE(w->MemoLog->isVisible());
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  EXPECT_TRUE(w->GridDeviceList->isVisible());
+  EXPECT_FALSE(w->GraphView->isVisible());
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  w->close();  // the graph is what the next start shows
+  EXPECT_EQ(MonitorSettings.View, "graph");
+  delete w;
+  EmptyQueue();
+}
+
+// With more rows than fit, the row picked while the traffic view is hidden
+// is in sight once it is shown.
+TEST(GraphInWindow, TheRowOfADoubleClickedMomentIsInSight) {
+  QTemporaryDir dir;
+  SetSettingsFileName(QDir(dir.path()).filePath("t.ini").toStdString());
+  LoadSettings();
+  EmptyQueue();
+  auto* w = new TFormVantrelBus;
+  w->resize(700, 450);
+  w->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  QueueAdd(ByteString(1, static_cast<char>(CallByteFor(5, true))), At(0));
+  for (int i = 0; i < 3000; ++i)
+    QueueAdd(Bytes({0x4B, 0x49, 0x01, 0x03}), At(i / 100, i % 100 * 10000));
+  QueueAdd(Bytes({0x41}), At(31));
+  w->AppIdle();
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  TGraphView* g = w->GraphView;
+  g->SetView(At(0), At(30));
+  const int x = static_cast<int>(g->Axis().XAt(At(12, 345000)));
+  QTest::mouseDClick(g->Canvas(), Qt::LeftButton, {}, QPoint(x, 40));
+  QTest::qWait(50);
+  ASSERT_TRUE(w->TrafficView->isVisible());
+  QTableView* table = w->TrafficView->Table;
+  const QModelIndex current = table->currentIndex();
+  ASSERT_TRUE(current.isValid());
+  const int64_t t = w->Traffic().Item(w->TrafficView->Model->SeqAt(current.row())).TimeUs;
+  EXPECT_NEAR(static_cast<double>(t - g->SelectedUs()), 0, 10000);
+  EXPECT_EQ(w->TrafficView->Model->HighlightSeq(), w->TrafficView->Model->SeqAt(current.row()));
+  const QRect cell = table->visualRect(current);
+  EXPECT_TRUE(table->viewport()->rect().contains(cell.center()))
+      << "row " << current.row() << " at y " << cell.y() << " of " << table->viewport()->height();
+  EXPECT_TRUE(w->TrafficView->LabelNote->text().isEmpty());
+
+  // A moment after the last item: the last row, and a note that it is far.
+  QTest::mouseClick(w->SpeedButtonGraph, Qt::LeftButton);
+  g->SetView(At(0), At(60));
+  QTest::mouseClick(g->Canvas(), Qt::LeftButton, {},
+                    QPoint(static_cast<int>(g->Axis().XAt(At(45))), 40));
+  EXPECT_EQ(table->currentIndex().row(), w->TrafficView->Model->rowCount() - 1);
+  EXPECT_TRUE(
+      w->TrafficView->LabelNote->text().contains(QString::fromUtf8("je nejbližší položka z")));
+  delete w;
+  EmptyQueue();
+}
+
+}  // namespace
