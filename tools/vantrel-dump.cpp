@@ -485,6 +485,9 @@ const option kOptions[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  UseUtf8Arguments(argc, argv);
+#endif
   TOptions opt;
   bool havePort = false;
   opterr = 0;

@@ -204,6 +204,10 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  UseUtf8Arguments(argc, argv);
+  SetConsoleOutputCP(CP_UTF8);  // its messages name files as given
+#endif
   TSimConfig config;
   if (const int rc = ParseOptions(argc, argv, config); rc >= 0) return rc;
 

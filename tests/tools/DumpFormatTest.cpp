@@ -1,6 +1,10 @@
 // One printed line per item: what the window would do with it, in text.
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -62,6 +66,14 @@ TEST(DumpFormat, TimePrefixes) {
 
 namespace {
 
+int MakePipe(int fds[2]) {
+#ifdef _WIN32
+  return _pipe(fds, 4096, _O_BINARY);
+#else
+  return pipe(fds);
+#endif
+}
+
 // The line as the general texts make it, with the time formatted by printf:
 // what the dump printed one line at a time before its lines were batched.
 std::string ReferenceLine(TTimeMode mode, int64_t t, int64_t previous, int64_t start,
@@ -120,7 +132,7 @@ TEST(DumpFormat, BatchedLinesEqualTheGeneralLines) {
 // is half a second old.
 TEST(DumpOutput, PipeAtOnceFileWithinASecond) {
   int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(MakePipe(fds), 0);
   std::FILE* pipeOut = fdopen(fds[1], "w");
   {
     TDumpOutput out(pipeOut);
