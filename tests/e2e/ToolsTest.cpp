@@ -20,6 +20,7 @@
 
 #include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
+#include "support/Sanitized.h"
 
 extern char** environ;
 
@@ -27,12 +28,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 const fs::path kSim = VANTREL_SIM_EXE;
 const fs::path kDump = VANTREL_DUMP_EXE;
