@@ -701,6 +701,8 @@ void TFormVantrelBus::ActionConfigExecute() {
     FPortOverride.clear();
     FPortCaption.clear();
   }
+  // The check box counts from the next loss on, also while connected.
+  if (FConnection) FConnection->SetReconnect(Settings.Reconnect);
   TrafficView->SetMaxLoko(Settings.MaxLoko);
 }
 

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QCheckBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -409,6 +410,26 @@ TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   EXPECT_EQ(Settings.Port, "COM7");
   EXPECT_EQ(Window->PortOverride(), "");
   FormVantrelCfg = nullptr;
+}
+
+// The check box cleared while connected counts from the next loss on.
+TEST_F(MainWindow, ReconnectClearedInTheDialogEndsTheRunningConnectionAtTheNextLoss) {
+  TFormVantrelCfg dialog(Window);
+  FormVantrelCfg = &dialog;
+  TPtyPair pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  QTimer::singleShot(0, [&] {
+    dialog.CheckBoxReconnect->setChecked(false);
+    dialog.BitBtnOK->click();
+  });
+  Window->ActionConfig->trigger();
+  FormVantrelCfg = nullptr;
+  ASSERT_FALSE(Settings.Reconnect);
+  ASSERT_TRUE(Connected()) << "the port was kept";
+  pty.CloseMaster();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->ActionConnect->isChecked(); }, 3000));
+  EXPECT_FALSE(Window->WaitingForPort());
 }
 
 // ---- dispatch, without a line: messages put straight into the queue ----------
