@@ -8,19 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-
-// UTF-8 (the tools' own text) to the UTF-16 of the system's file calls.
-inline std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-#endif
+#include "base/WideText.h"
 
 #ifndef VANTREL_VERSION
 #define VANTREL_VERSION "unknown"

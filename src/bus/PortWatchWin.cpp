@@ -5,18 +5,10 @@
 
 #include <string>
 
+#include "base/WideText.h"
 #include "bus/PortWatch.h"
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 // "\\.\COM3" and the like: the device namespace, where QueryDosDevice tells
 // whether the name is there now (a USB adapter that is plugged in).

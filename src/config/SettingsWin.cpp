@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "base/WideText.h"
 #include "config/IniFile.h"
 
 namespace SettingsWin {
@@ -17,25 +18,6 @@ namespace SettingsWin {
 namespace {
 
 constexpr const char* kUserFolderName = "vVantrelBus";
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
 
 int ErrnoOf(DWORD error) {
   switch (error) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/WideText.h"
 #include "serial/BlockSerial.h"
 #include "serial/SerialPlatform.h"
 
@@ -34,22 +35,6 @@ static_assert(sizeof(TLineState) == sizeof(DCB), "TLineState mirrors the DCB");
 HANDLE AsHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
 
 int AsInt(HANDLE h) { return static_cast<int>(reinterpret_cast<intptr_t>(h)); }
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, int length) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 void CloseQuietly(HANDLE& h) {
   if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -79,7 +64,7 @@ std::string OsErrorText(int code) {
   const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, static_cast<DWORD>(code), 0, buffer,
                                  sizeof buffer / sizeof buffer[0], nullptr);
-  std::string text = Narrow(buffer, static_cast<int>(n));
+  std::string text = Narrow(std::wstring_view(buffer, n));
   while (!text.empty()) {
     const char c = text.back();
     if (c != ' ' && c != '\r' && c != '\n' && c != '.' && c != '\t') break;

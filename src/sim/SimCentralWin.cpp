@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/WideText.h"
 #include "serial/BlockSerial.h"
 #include "sim/SimCentral.h"
 
@@ -23,15 +24,6 @@ namespace {
 // Writes that the line cannot take within this time are retried, so that a
 // stop is seen between them.
 constexpr int kWriteStepMs = 500;
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 }  // namespace
 
