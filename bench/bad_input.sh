@@ -41,7 +41,9 @@ simpid=$!
 for _ in $(seq 100); do [ -e "$work/pty" ] && break; sleep 0.05; done
 [ -e "$work/pty" ] || { echo "the sim made no pty: $(cat "$work/sim.err")" >&2; exit 1; }
 
-# Fixed odd paths.
+# Fixed odd paths; settings that hold nothing (all defaults): an empty
+# regular file or /dev/null, both read as empty (other devices are refused).
+: > none.ini
 echo "not a tty" > plain.txt
 mkdir -p adir
 mkfifo afifo
@@ -56,6 +58,7 @@ long=$(printf 'x%.0s' $(seq 5000))
 RANDOM=$seed
 rnd() { echo $((RANDOM % $1)); }
 pick() { local a=("$@"); echo "${a[$((RANDOM % ${#a[@]}))]}"; }
+nosettings() { pick /dev/null "$work/none.ini"; }
 printable() {  # random printable text (ASCII and some Czech letters), length 1..$1
   local n=$((1 + RANDOM % $1)) s= i chars='abcXYZ019 ._-/:\~!@#$%^&*()[]{}<>?=+,;"'"'"'|`čřžÚ'
   for ((i = 0; i < n; i++)); do s+=${chars:$((RANDOM % ${#chars})):1}; done
@@ -126,11 +129,11 @@ for ((i = 1; i <= cases; i++)); do
   case $kind in
     0|1) # random port name
        name=$(printable 60)
-       cmd+=(--settings /dev/null --port "$name" --seconds 0.2); expect=1 ;;
+       cmd+=(--settings "$(nosettings)" --port "$name" --seconds 0.2); expect=1 ;;
     2) # odd existing or impossible ports
        name=$(pick /dev/null "$work/plain.txt" "$work/adir" "$work/afifo" "$work/dangling" "$work/loop1" \
                    "$long" /dev/tty /dev/full /nonexistent/ttyUSB0 "COM$(number)" "com$(rnd 300)" "/dev/ttyS$(number)")
-       cmd+=(--settings /dev/null --port "$name" --seconds 0.2); expect=1
+       cmd+=(--settings "$(nosettings)" --port "$name" --seconds 0.2); expect=1
        case $name in COM*|com*|/dev/ttyS*) expect=01 ;; esac ;;
     3|4) # random settings shown
        settings_file case.ini
@@ -140,7 +143,7 @@ for ((i = 1; i <= cases; i++)); do
        cmd+=(--settings case.ini --port "$work/pty" --seconds 0.2); expect=01 ;;
     6) # random capture files
        capture_file case.bin
-       cmd+=(--settings /dev/null --file case.bin)
+       cmd+=(--settings "$(nosettings)" --file case.bin)
        [ $(rnd 4) = 0 ] && cmd+=(--count $((1 + RANDOM % 50)))
        expect=0 ;;
     7) # capture logs cut and damaged: malformed lines (or a damaged first
@@ -153,14 +156,14 @@ for ((i = 1; i <= cases; i++)); do
     8) # unreadable settings or capture, unwritable raw log
        case $(rnd 4) in
          0) cmd+=(--settings "$(pick "$work/adir" /nonexistent/x.ini "$work/dangling")" --show-settings) ;;
-         1) cmd+=(--settings /dev/null --file "$(pick "$work/adir" /nonexistent/c.bin "$work/loop1" "$long")") ;;
+         1) cmd+=(--settings "$(nosettings)" --file "$(pick "$work/adir" /nonexistent/c.bin "$work/loop1" "$long")") ;;
          2) capture_file case.bin; [ -s case.bin ] || printf 'A' > case.bin  # bytes to write
-            cmd+=(--settings /dev/null --file case.bin --raw-log "$(pick "$work/adir" /nonexistent/raw.bin /dev/full)") ;;
-         3) cmd+=(--settings /dev/null --port "$work/pty" --seconds 0.2 --raw-log "$(pick "$work/adir" /nonexistent/raw.bin)") ;;
+            cmd+=(--settings "$(nosettings)" --file case.bin --raw-log "$(pick "$work/adir" /nonexistent/raw.bin /dev/full)") ;;
+         3) cmd+=(--settings "$(nosettings)" --port "$work/pty" --seconds 0.2 --raw-log "$(pick "$work/adir" /nonexistent/raw.bin)") ;;
        esac
        expect=1 ;;
     9) # bad option values
-       cmd+=(--settings /dev/null)
+       cmd+=(--settings "$(nosettings)")
        case $(rnd 9) in
          0) cmd+=(--port "") ;;
          1) cmd+=(--count "$(pick 0 -1 abc 1.5 "" 99999999999999999999999)") ;;

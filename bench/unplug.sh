@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Unplug: vantrel-sim is killed (SIGKILL, like pulling the adapter) while
-# vVantrelBus reads it, TIMES times.  Each time the window must end its reader
-# by itself, show "odpojeno" (the power panel back to the panel's face colour),
-# stay under CPU_LIMIT % of one core afterwards (no polling of a dead port),
-# and the next press of "Připojit" on a new sim must read again.
+# vVantrelBus reads it, TIMES times, with reconnecting switched off.  Each
+# time the window must end its reader by itself, show "odpojeno" (the power
+# panel back to the panel's face colour), stay under CPU_LIMIT % of one core
+# afterwards (no polling of a dead port), and the next press of "Připojit" on
+# a new sim must read again.  (reconnect.sh covers reconnecting.)
 #
 # Usage: bench/unplug.sh [--build DIR] [--times N] [--cpu-limit PERCENT]
 #                        [--cpu-seconds S] [--timeout S] [--screenshot PNG]
@@ -27,6 +28,7 @@ done
 . bench/window_lib.sh
 wl_need_xvfb "$self" "${args[@]}"
 wl_init "$build"
+printf 'Reconnect=0\n' >> "$wl_tmp/w.ini"  # [Monitor] is the file's last section
 
 wl_start_sim --baud 115200 --linger 0
 wl_start_window

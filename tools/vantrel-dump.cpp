@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "DumpFormat.h"
@@ -52,17 +53,21 @@ const char* const kUsage =
     "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
     "  --count N         stop after N items\n"
     "  --seconds N       stop after N seconds (decimals allowed)\n"
+    "  --reconnect       when the port vanishes, wait for it to come back and read\n"
+    "                    on (a line on stderr each time) instead of exiting\n"
     "  --show-settings   print the twelve settings as Key=value lines and exit\n"
     "  --help, --version\n"
     "\n"
     "Without --count or --seconds it runs until interrupted (Ctrl-C, SIGTERM).\n"
-    "Exit status: 0 done, 1 port, file or settings error (also a port lost while\n"
-    "reading, a recording cut short by a write error, malformed lines in a capture\n"
-    "log), 2 bad options.\n"
+    "Exit status: 0 done (also when standard output is a pipe that was closed),\n"
+    "1 port, file or settings error (also a port lost while reading, unless\n"
+    "--reconnect; a recording cut short by a write error; malformed lines in a\n"
+    "capture log), 2 bad options.\n"
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
     "  vantrel-dump --port COM3 --time z             (Windows)\n"
+    "  vantrel-dump --port /dev/serial/by-id/usb-Maker_Serial_A1B2-if00-port0 --reconnect\n"
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
     "  vantrel-dump --port /dev/ttyUSB0 --capture run.vlog.gz\n"
     "  vantrel-dump --file run.vlog.gz --time z\n"
@@ -142,9 +147,16 @@ struct TOptions {
   uint64_t Count = 0;  // 0: no limit
   double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
+  bool Reconnect = false;
 };
 
-int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
+// A reader that went away (| head) ends the run quietly, as it ends cat;
+// any other failure (a full disk) is reported with its cause, taken where
+// the write failed: later clean-up (closing the port) changes errno.
+int StdoutFailed(int err) {
+  if (err == EPIPE) return 0;
+  return Fail("cannot write standard output: " + ErrnoText(err));
+}
 
 #ifdef _WIN32
 // Binary, or every line feed received would gain a carriage return.
@@ -247,8 +259,7 @@ int DumpFile(const TOptions& opt) {
   if (!stdoutFailed && !(out.Write(lines.Text(), 0) && out.Flush())) stdoutFailed = true;
   if (stdoutFailed) {
     if (rawFd >= 0) close(rawFd);
-    errno = out.Error();  // the cause, not what later calls left
-    return StdoutFailed();
+    return StdoutFailed(out.Error());
   }
   if (!failure.empty()) {
     if (rawFd >= 0) close(rawFd);
@@ -320,9 +331,11 @@ struct TRecording {
 constexpr int kDrainBatchMs = 40;
 
 // Prints what the reader queues until the time is up (seconds, 0: no limit),
-// --count is reached, a signal comes, the reader ends or a write fails.
-void PrintUntilDone(TItemPrinter& printer, TRecording& recording, const TReadComDaemon& reader,
-                    double seconds) {
+// --count is reached, a signal comes, a write fails or the connection ends.
+// service is asked after every wake-up; true when the connection ended (the
+// reader stopped by itself and nothing follows).
+bool PrintUntilDone(TItemPrinter& printer, TRecording& recording,
+                    const std::function<bool()>& service, double seconds) {
   using TClock = std::chrono::steady_clock;
   const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
                                             std::chrono::duration<double>(seconds));
@@ -360,7 +373,8 @@ void PrintUntilDone(TItemPrinter& printer, TRecording& recording, const TReadCom
     recording.Recorder.Tick(WallClockUs());
     recording.ReportFailure();
     printer.FlushIfDue();
-    const bool ending = SignalSeen || reader.Finished() || RawError != 0;
+    const bool ended = service();
+    const bool ending = SignalSeen || ended || RawError != 0;
     // Batches: a wake-up within kDrainBatchMs of the last drain waits for
     // the rest of that interval (the queue wakes only when it was empty).
     if (due && (ending || TClock::now() >= nextDrain)) {
@@ -368,8 +382,9 @@ void PrintUntilDone(TItemPrinter& printer, TRecording& recording, const TReadCom
       printer.PrintQueued();
       nextDrain = TClock::now() + std::chrono::milliseconds(kDrainBatchMs);
     }
-    if (printer.Failed || printer.Full() || ending) break;
+    if (printer.Failed || printer.Full() || ending) return ended;
   }
+  return false;
 }
 
 int DumpPort(const TOptions& opt) {
@@ -411,13 +426,24 @@ int DumpPort(const TOptions& opt) {
       if (rawFd >= 0 && RawError == 0 && !WriteRawLog(rawFd, bytes)) Wake();
     });
   connection.SetOnTerminate([](TReadComDaemon*) { Wake(); });
+  // Reconnecting: one line on stderr when the port goes and one when it is
+  // back; a capture being recorded marks the gap.
+  connection.SetReconnect(opt.Reconnect);
+  connection.SetOnWake(Wake);
+  connection.SetOnGap([&connection, &recording](int64_t fromUs, int64_t toUs) {
+    if (recording.Recorder.IsOpen()) recording.Recorder.AddGap(toUs - fromUs);
+    std::fprintf(stderr, "vantrel-dump: port back: %s after %.3f s\n",
+                 QuotedPortName(connection.Port()).c_str(), double(toUs - fromUs) / 1e6);
+  });
   SetQueueWakeup(Wake);
+  const TBusConnection::TLine line{
+      Settings.Baud,         Settings.Bits,        ParityLetter(Settings.Parity),
+      Settings.StopBit,      Settings.SoftFlow,    Settings.HardFlow,
+      Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout};
 #ifdef _WIN32
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-  const bool open =
-      connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
-                             Settings.StopBit, Settings.SoftFlow, Settings.HardFlow,
-                             Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout});
+  const bool open = connection.Open(port, line);
+  auto service = [&] { return connection.Service(); };
 #else
   // The reader thread starts with the signals blocked, so they always land here.
   sigset_t signals, old;
@@ -430,26 +456,37 @@ int DumpPort(const TOptions& opt) {
     sigaction(s, &sa, nullptr);
   }
   pthread_sigmask(SIG_BLOCK, &signals, &old);
-  const bool open =
-      connection.Open(port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
-                             Settings.StopBit, Settings.SoftFlow, Settings.HardFlow,
-                             Settings.SleepTimeout, Settings.RecvTimeout, Settings.WaitTimeout});
+  const bool open = connection.Open(port, line);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  // Threads that Service() starts (a new reader, the port watch) get the
+  // signals blocked too.
+  auto service = [&] {
+    pthread_sigmask(SIG_BLOCK, &signals, &old);
+    const TBusConnection::TEvent event = connection.Service();
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return event;
+  };
 #endif
   if (!open) {
     SetQueueWakeup({});
     CloseRawLog(rawFd, opt.RawLog);
-    return Fail((connection.FailedStage() == TBusConnection::stOpen ? "cannot open port "
-                                                                    : "cannot configure port ") +
-                port + ": " + connection.ErrorText());
+    return Fail(PortErrorTextEnglish(connection.Error()));
   }
-  const TReadComDaemon& reader = *connection.Reader();
+  auto ended = [&] {
+    const TBusConnection::TEvent event = service();
+    if (event == TBusConnection::evLost)
+      std::fprintf(stderr, "vantrel-dump: port lost: %s: %s; waiting\n",
+                   QuotedPortName(port).c_str(), connection.Error().SystemText.c_str());
+    return event == TBusConnection::evEnded;
+  };
   Wake();  // items left in the queue are taken at once
   TItemPrinter printer(opt, startUs);
-  PrintUntilDone(printer, recording, reader, opt.Seconds);
+  bool lost = PrintUntilDone(printer, recording, ended, opt.Seconds);
+  // A reader that ended by itself just before another reason to stop.
+  if (!lost && !opt.Reconnect && connection.Reader() && connection.Reader()->Finished())
+    lost = service() == TBusConnection::evEnded;
 
   // Disconnect as the window does: close the port, then stop the reader.
-  const bool lost = reader.Finished() && reader.EndReason() != TReadComDaemon::erStopped;
   connection.Close();
   SetQueueWakeup({});
   printer.PrintQueued();  // what the reader queued before it stopped was received
@@ -458,15 +495,9 @@ int DumpPort(const TOptions& opt) {
   recording.ReportFailure();
 
   int rc = 0;
-  if (printer.Failed) {
-    errno = printer.Out.Error();  // the cause, not what later calls left
-    rc = StdoutFailed();
-  }
+  if (printer.Failed) rc = StdoutFailed(printer.Out.Error());
   if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
-  if (lost)
-    rc = Fail(
-        "port " + port + " lost: " +
-        (reader.EndErrorText().empty() ? std::string("the reader ended") : reader.EndErrorText()));
+  if (lost) rc = Fail(PortErrorTextEnglish(connection.Error()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
   // The monitor went on, but the recording asked for is incomplete.
   if (!recorded) rc = 1;
@@ -474,13 +505,19 @@ int DumpPort(const TOptions& opt) {
 }
 
 // The letters only tell the options apart: no short option is accepted.
-const option kOptions[] = {
-    {"settings", required_argument, nullptr, 's'}, {"port", required_argument, nullptr, 'p'},
-    {"file", required_argument, nullptr, 'f'},     {"time", required_argument, nullptr, 't'},
-    {"raw-log", required_argument, nullptr, 'r'},  {"capture", required_argument, nullptr, 'C'},
-    {"count", required_argument, nullptr, 'c'},    {"seconds", required_argument, nullptr, 'S'},
-    {"show-settings", no_argument, nullptr, 'w'},  {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
+                           {"port", required_argument, nullptr, 'p'},
+                           {"file", required_argument, nullptr, 'f'},
+                           {"time", required_argument, nullptr, 't'},
+                           {"raw-log", required_argument, nullptr, 'r'},
+                           {"capture", required_argument, nullptr, 'C'},
+                           {"count", required_argument, nullptr, 'c'},
+                           {"seconds", required_argument, nullptr, 'S'},
+                           {"reconnect", no_argument, nullptr, 'R'},
+                           {"show-settings", no_argument, nullptr, 'w'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {nullptr, 0, nullptr, 0}};
 
 }  // namespace
 
@@ -535,6 +572,9 @@ int main(int argc, char** argv) {
       case 'w':
         opt.ShowSettings = true;
         break;
+      case 'R':
+        opt.Reconnect = true;
+        break;
       case 'h':
         std::fputs(kUsage, stdout);
         return 0;
@@ -553,6 +593,7 @@ int main(int argc, char** argv) {
     if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
     if (!opt.CaptureLog.empty())
       return Usage("--capture records a port; it cannot be used with --file");
+    if (opt.Reconnect) return Usage("--reconnect cannot be used with --file");
   }
 
   if (!opt.SettingsFile.empty()) {
@@ -587,7 +628,9 @@ int main(int argc, char** argv) {
   if (opt.ShowSettings) {
     std::string text = SettingsToText(Settings);
     if (!text.empty() && text.back() != '\n') text += '\n';
-    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return StdoutFailed();
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+      return StdoutFailed(errno);
+    }
     return 0;
   }
   return opt.CaptureFile.empty() ? DumpPort(opt) : DumpFile(opt);

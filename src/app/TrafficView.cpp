@@ -72,6 +72,7 @@ const char* const kKindCaptions[kKindSlots] = {"",
 constexpr uint32_t kCallBits = KindBit(TItemKind::ikCallByte) | KindBit(TItemKind::ikIdle);
 
 const QColor kHighlight(255, 226, 110);
+const QColor kAfterGap(214, 214, 214);  // the first row after the line was down
 const QColor kLoggedText(176, 0, 0);
 const QColor kCentralText(0, 0, 150);
 
@@ -153,6 +154,20 @@ QString TTrafficModel::CellText(int row, int column) const {
   }
 }
 
+const TTrafficRing::TGap* TTrafficModel::GapAbove(int row) const {
+  if (row < 0 || row >= FExposed) return nullptr;
+  return FRing.GapWithin(row > 0 ? SeqAt(row - 1) + 1 : FRing.First(), SeqAt(row));
+}
+
+QString TTrafficModel::GapText(int row) const {
+  const TTrafficRing::TGap* gap = GapAbove(row);
+  if (!gap) return {};
+  const double seconds = static_cast<double>(gap->ToUs - gap->FromUs) / 1e6;
+  return QString::fromUtf8("Před tímto řádkem byla linka přerušena %1 s (%2 až %3)")
+      .arg(QLocale().toString(seconds, 'f', 1), LocalTimeText(gap->FromUs),
+           LocalTimeText(gap->ToUs));
+}
+
 QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= FExposed) return {};
   switch (role) {
@@ -160,7 +175,12 @@ QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
       return CellText(index.row(), index.column());
     case Qt::BackgroundRole:
       if (FHighlight != kNoSeq && SeqAt(index.row()) == FHighlight) return kHighlight;
+      if (GapAbove(index.row())) return kAfterGap;
       return {};
+    case Qt::ToolTipRole: {
+      const QString gap = GapText(index.row());
+      return gap.isEmpty() ? QVariant() : QVariant(gap);
+    }
     case Qt::ForegroundRole: {
       const uint64_t seq = SeqAt(index.row());
       if (!FRing.Holds(seq)) return {};
@@ -894,17 +914,20 @@ bool TClippedCellTips::eventFilter(QObject* watched, QEvent* event) {
   const auto* help = static_cast<QHelpEvent*>(event);
   const QModelIndex index = FView->indexAt(help->pos());
   const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
+  const QString own = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
   const QRect cell = index.isValid() ? FView->visualRect(index) : QRect();
   // The text's width and the cell's padding on both sides.
   const int needed = FView->fontMetrics().horizontalAdvance(text) + 8;
-  if (text.isEmpty() || needed <= cell.width()) {
+  const bool clipped = !text.isEmpty() && needed > cell.width();
+  if (!clipped && own.isEmpty()) {
     QToolTip::hideText();
     event->ignore();
     return true;
   }
-  // Long runs break into lines a screen can hold.
-  QString shown = text;
+  // Long runs break into lines a screen can hold; the row's own note first.
+  QString shown = clipped ? text : QString();
   for (qsizetype at = 96; at < shown.size(); at += 97) shown.insert(at, QLatin1Char('\n'));
+  if (!own.isEmpty()) shown = clipped ? own + QLatin1Char('\n') + shown : own;
   QToolTip::showText(help->globalPos(), shown, FView->viewport(), cell);
   return true;
 }
@@ -957,6 +980,11 @@ void TTrafficStatusBar::Disconnected() {
   FItemsPerSecond = FBytesPerSecond = 0;
   LabelPort->setText(QString::fromUtf8("odpojeno"));
   UpdateFigures();
+}
+
+void TTrafficStatusBar::Waiting(const QString& port) {
+  Disconnected();
+  LabelPort->setText(QString::fromUtf8("%1: čekám na port").arg(port));
 }
 
 void TTrafficStatusBar::Tick() {

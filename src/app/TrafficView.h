@@ -79,6 +79,10 @@ public:
 
   // The text of a cell as drawn (tests, tool tips).
   QString CellText(int row, int column) const;
+  // The line was down before this row's item (since the row above): the
+  // gap, and its note for the row's tool tip; null and empty otherwise.
+  const TTrafficRing::TGap* GapAbove(int row) const;
+  QString GapText(int row) const;
 
 private:
   struct TCachedRow {
@@ -228,6 +232,8 @@ public:
   // port: the port name, or "demo"; empty while disconnected.
   void Connected(const QString& port);
   void Disconnected();
+  // The port was lost and is waited for: no time or rates run meanwhile.
+  void Waiting(const QString& port);
   // Totals now; the rates are taken once a second.
   void UpdateFigures();
 

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStackedLayout>
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/ElidingLabel.h"
 #include "app/GraphView.h"
 #include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
@@ -52,6 +54,33 @@ QToolButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   return b;
 }
 
+const char* const kTitle = "vVantrelBus - sledování zpráv na sběrnici Vantrel BUS";
+constexpr int kActivityMs = 200;  // the light stays on this long after bytes came
+
+// A small round light: lit while bytes arrive, a ring otherwise.
+class TActivityLight : public QWidget {
+public:
+  using QWidget::QWidget;
+  void SetOn(bool on) {
+    if (on == FOn) return;
+    FOn = on;
+    update();
+  }
+
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    // Amber on a dark rim: seen on the power panel's green, red and face alike.
+    p.setPen(QColor(64, 64, 64));
+    p.setBrush(FOn ? QBrush(QColor(255, 200, 0)) : QBrush(Qt::NoBrush));
+    p.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  }
+
+private:
+  bool FOn = false;
+};
+
 QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
   auto* l = new QLabel(parent);
   l->setObjectName(name);
@@ -72,6 +101,10 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
   connect(&FDrainTimer, &QTimer::timeout, this, &TFormVantrelBus::AppIdle);
+  FActivityOff.setSingleShot(true);
+  FActivityOff.setInterval(kActivityMs);
+  connect(&FActivityOff, &QTimer::timeout, this,
+          [this] { static_cast<TActivityLight*>(ShapeActivity)->SetOn(false); });
   FDevList = std::make_unique<TVantrelBusDevList>();
   const char* titles[5] = {"Čís.", "ID", "Aktv.", "Sekvence", "Komentář"};
   for (int c = 0; c < 5; ++c) GridDeviceList->SetCells(c, 0, QString::fromUtf8(titles[c]));
@@ -91,7 +124,7 @@ TFormVantrelBus::~TFormVantrelBus() {
 }
 
 void TFormVantrelBus::BuildLayout() {
-  setWindowTitle(QString::fromUtf8("vVantrelBus - sledování zpráv na sběrnici Vantrel BUS"));
+  setWindowTitle(QString::fromUtf8(kTitle));
   setFont(VantrelFont(true));
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
@@ -153,10 +186,13 @@ void TFormVantrelBus::BuildLeftPanel() {
   PanelPower->setBackgroundRole(QPalette::Window);
   PanelPower->setAutoFillBackground(true);
   PanelPower->setGeometry(4, 120, 137, 25);
+  ShapeActivity = new TActivityLight(PanelPower);
+  ShapeActivity->setObjectName("ShapeActivity");
+  ShapeActivity->setGeometry(124, 8, 8, 8);  // right of the centred caption
 
-  // Error texts can be long (open errors with a hint): wrap them over the
-  // free space down to the log button and keep the whole text as tool tip.
-  LabelError = new QLabel(PanelLeft);
+  // Error texts can be long (open errors with a hint): wrapped over the free
+  // space down to the log button, cut there, the whole text as tool tip.
+  LabelError = new TElidingLabel(PanelLeft);
   LabelError->setObjectName("LabelError");
   LabelError->setGeometry(8, 152, 133, 38);
   LabelError->setWordWrap(true);
@@ -264,58 +300,165 @@ void TFormVantrelBus::ActionConnectExecute(bool checked) {
 bool TFormVantrelBus::Connect() {
   if (FConnection) return false;
   auto connection = std::make_unique<TBusConnection>();
-  // The notice comes on the reader thread; the window handles it on its own.
+  // The hooks come on other threads; the window handles them on its own.
   connection->SetOnTerminate([this](TReadComDaemon* d) {
     QMetaObject::invokeMethod(
         this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
   });
+  connection->SetOnWake([this] {
+    QMetaObject::invokeMethod(this, &TFormVantrelBus::ServiceConnection, Qt::QueuedConnection);
+  });
+  connection->SetOnGap([this](int64_t fromUs, int64_t toUs) { emit PortGap(fromUs, toUs); });
+  connection->SetReconnect(Settings.Reconnect);
   try {
     const std::string port = FPortOverride.empty() ? Settings.Port : FPortOverride;
     if (!connection->Open(
             port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
                    Settings.SoftFlow, Settings.HardFlow, Settings.SleepTimeout,
                    Settings.RecvTimeout, Settings.WaitTimeout})) {
-      LabelError->setText(FromStd(connection->ErrorText()));
-      LabelError->setToolTip(LabelError->text());
+      ShowError(FromStd(PortErrorTextCzech(connection->Error())));
       return false;
     }
   } catch (...) {
     return false;  // nothing is shown for an exception while opening; the link goes
   }
   FConnection = std::move(connection);
-  BusSerial = FConnection->Serial();
-  ComDaemon = FConnection->Reader();
+  FShownBytes = 0;
   FTraffic->BeginSession(WallClockUs());
-  StatusBar->Connected(FPortCaption.isEmpty()
-                           ? FromStd(FPortOverride.empty() ? Settings.Port : FPortOverride)
-                           : FPortCaption);
+  ShowConnected();
   return true;
 }
 
 bool TFormVantrelBus::Disconnect() {
   if (!FConnection) return false;
-  FConnection.reset();  // closes the port, then stops and joins the reader
-  BusSerial = nullptr;
-  ComDaemon = nullptr;
-  SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
-  StatusBar->Disconnected();
+  // Pressed while waiting: the loss stays said, the wait does not.
+  const bool waited = FConnection->Waiting();
+  const TPortError lost = FConnection->Error();
+  FConnection.reset();  // ends a wait, closes the port, then stops and joins the reader
+  ShowLineDown();
+  if (waited) ShowError(FromStd(PortErrorTextCzech(lost)));
+  UpdateTitle();
   return true;
+}
+
+int TFormVantrelBus::PendingDaemonCount() const {
+  return FConnection && FConnection->Reader() ? 1 : 0;
+}
+
+bool TFormVantrelBus::WaitingForPort() const { return FConnection && FConnection->Waiting(); }
+
+uint64_t TFormVantrelBus::ReceivedBytes() const {
+  return FConnection ? FConnection->ReceivedBytes() : FShownBytes;
 }
 
 void TFormVantrelBus::DaemonTerminate(TReadComDaemon* daemon) {
   // Only the current reader, and only once it has ended: a notice of one
   // stopped by Disconnect comes after its object is gone.
   if (!FConnection || FConnection->Reader() != daemon || !daemon->Finished()) return;
-  // It ended by itself (port vanished or failed) while connected: take what
-  // it queued, then go to the disconnected state and say why.
-  std::string why = daemon->EndErrorText();
-  if (why.empty()) why = FConnection->Serial()->LastErrorText();
-  InstallQueueWakeup(false);
-  Drain(false);
-  ActionConnect->setChecked(false);
-  ActionConnectExecute(false);
-  LabelError->setText(QString::fromUtf8("Spojení přerušeno: ") + FromStd(why));
-  LabelError->setToolTip(LabelError->text());
+  ServiceConnection();
+}
+
+void TFormVantrelBus::ServiceConnection() {
+  if (!FConnection) return;
+  // A reader that ended by itself (port vanished or failed): what it queued
+  // is taken first, so that a status message among it cannot show the power
+  // as on after the line is shown down.
+  if (TReadComDaemon* reader = FConnection->Reader(); reader && reader->Finished()) Drain(false);
+  switch (FConnection->Service()) {
+    case TBusConnection::evNone:
+      return;
+    case TBusConnection::evLost:
+      // The graph stops at the loss instead of carrying the last values on.
+      FSeries->MarkLoss(FConnection->LostAtUs());
+      GraphView->DataChanged();
+      ShowWaiting();
+      emit PortLost(FConnection->LostAtUs());
+      return;
+    case TBusConnection::evBack:
+      // Everything read before the loss is in the ring already (drained
+      // above); the next item is the first after the gap.
+      FTraffic->MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
+      ShowConnected();
+      QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
+      return;
+    case TBusConnection::evEnded: {
+      const QString why = FromStd(PortErrorTextCzech(FConnection->Error()));
+      ActionConnect->setChecked(false);
+      ActionConnectExecute(false);
+      ShowError(why);
+      return;
+    }
+  }
+}
+
+// Reading: a neutral power state until the central reports its own, the
+// status values current again, no error left from before (the hex text of
+// the last device message stays).
+void TFormVantrelBus::ShowConnected() {
+  BusSerial = FConnection->Serial();
+  ComDaemon = FConnection->Reader();
+  SetPowerPanel(QString::fromUtf8("připojeno"), palette().color(QPalette::Button));
+  PanelSystem->setEnabled(true);
+  StatusBar->Connected(PortCaption());
+  if (FErrorShown) {
+    LabelError->clear();
+    LabelError->setToolTip(QString());
+    FErrorShown = false;
+  }
+  UpdateTitle();
+}
+
+// The line is down: "odpojeno", and the status values are only what was last
+// known (greyed).
+void TFormVantrelBus::ShowLineDown() {
+  BusSerial = nullptr;
+  ComDaemon = nullptr;
+  SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
+  PanelSystem->setEnabled(false);
+  StatusBar->Disconnected();
+  FActivityOff.stop();
+  static_cast<TActivityLight*>(ShapeActivity)->SetOn(false);
+}
+
+void TFormVantrelBus::ShowWaiting() {
+  ShowLineDown();
+  StatusBar->Waiting(PortCaption());
+  ShowError(FromStd(WaitingTextCzech(FConnection->Port()) + "\n" +
+                    PortErrorTextCzech(FConnection->Error())));
+  UpdateTitle();
+}
+
+void TFormVantrelBus::ShowError(const QString& text) {
+  LabelError->setText(text);
+  LabelError->setToolTip(text);
+  FErrorShown = true;
+}
+
+// Called after every drain: the light goes on when bytes came since the
+// last one and off kActivityMs after the last of them.
+void TFormVantrelBus::ShowActivity() {
+  if (!FConnection) return;
+  const uint64_t received = FConnection->ReceivedBytes();
+  if (received == FShownBytes) return;
+  FShownBytes = received;
+  static_cast<TActivityLight*>(ShapeActivity)->SetOn(true);
+  ShapeActivity->setToolTip(QString::fromUtf8("Přijato bajtů: %1").arg(received));
+  FActivityOff.start();
+}
+
+QString TFormVantrelBus::PortCaption() const {
+  if (!FPortCaption.isEmpty()) return FPortCaption;
+  return FromStd(QuotedPortName(FConnection ? FConnection->Port() : Settings.Port));
+}
+
+// The port in use (or waited for) after the program's caption.
+void TFormVantrelBus::UpdateTitle() {
+  QString title = QString::fromUtf8(kTitle);
+  if (FConnection) {
+    title += QStringLiteral(" - ") + FromStd(QuotedPortName(FConnection->Port()));
+    if (FConnection->Waiting()) title += QString::fromUtf8(" (čekám na port)");
+  }
+  setWindowTitle(title);
 }
 
 void TFormVantrelBus::InstallQueueWakeup(bool on) {
@@ -358,6 +501,7 @@ void TFormVantrelBus::Drain(bool bounded) {
   }
   FDraining = false;
   ShowPendingLabels();
+  ShowActivity();
   if (FDevList->Changed()) FillDeviceGrid();
   // The traffic view takes the drain's items in one step.
   if (FTraffic->End() != recorded) TrafficView->ItemsAdded();
@@ -404,6 +548,7 @@ void TFormVantrelBus::ShowPendingLabels() {
   FLabelsPending = false;
   LabelError->setText(FPendingError);
   LabelError->setToolTip(QString());
+  FErrorShown = false;
   LabelCount->setText(QString::number(FPendingCount));
 }
 
@@ -556,6 +701,8 @@ void TFormVantrelBus::ActionConfigExecute() {
     FPortOverride.clear();
     FPortCaption.clear();
   }
+  // The check box counts from the next loss on, also while connected.
+  if (FConnection) FConnection->SetReconnect(Settings.Reconnect);
   TrafficView->SetMaxLoko(Settings.MaxLoko);
 }
 

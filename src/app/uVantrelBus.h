@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -60,6 +61,7 @@ public:
   QLabel* LabelProudM = nullptr;
   QLabel* LabelProudP = nullptr;
   QLabel* PanelPower = nullptr;
+  QWidget* ShapeActivity = nullptr;  // in PanelPower: lit while bytes arrive; tool tip: the count
   QLabel* LabelError = nullptr;
   QLabel* LabelCount = nullptr;
   QToolButton* SpeedButtonLog = nullptr;
@@ -91,8 +93,13 @@ public:
   void ApplyMonitorSettings();
   void StoreMonitorSettings();
   // Reader threads not yet joined: the connection's, while connected (tests:
-  // none may be left after a disconnect).
-  int PendingDaemonCount() const { return FConnection ? 1 : 0; }
+  // none may be left after a disconnect or while waiting for the port).
+  int PendingDaemonCount() const;
+  // The port was lost and the window waits for it to come back (the connect
+  // button stays down).
+  bool WaitingForPort() const;
+  // Bytes received since the connect button was pressed.
+  uint64_t ReceivedBytes() const;
   // Number of grid redraws so far (tests: at most one per drain).
   int FillCount() const { return FFillCount; }
 
@@ -112,6 +119,14 @@ public:
   // A drain takes at least this many items before it looks at the clock, so
   // one that starts late (a loaded machine) still moves the backlog on.
   static constexpr int DrainSliceMinItems = 32;
+
+signals:
+  // The port vanished at atUs (wall clock, microseconds since the epoch);
+  // the window waits for it to come back.
+  void PortLost(qint64 atUs);
+  // Reading resumed: nothing was received from fromUs to toUs.  A traffic
+  // view or a running capture marks the gap here.
+  void PortGap(qint64 fromUs, qint64 toUs);
 
 public slots:
   // Drains the message queue: every waiting message is dispatched, then the
@@ -143,6 +158,17 @@ private:
   bool Disconnect();
   // The reader's end notice, posted to the window thread.
   void DaemonTerminate(TReadComDaemon* daemon);
+  // The connection's hooks fired (reader ended, the lost port may be back).
+  void ServiceConnection();
+  // The states of the connect/lost path as the panel, labels and title show them.
+  void ShowConnected();
+  void ShowWaiting();
+  void ShowLineDown();
+  void ShowError(const QString& text);
+  void ShowActivity();
+  void UpdateTitle();
+  // The port as the status bar names it: the run's caption ("demo"), or its name.
+  QString PortCaption() const;
   void DispatchBusMessage(const ByteString& message);
   void ShowCentralStatus(const ByteString& message);
   void ProcessSingleByte(const TBusItem& item, const ByteString& message);
@@ -176,6 +202,11 @@ private:
   QString FPendingError;
   int FPendingCount = 0;
   void ShowPendingLabels();
+  // LabelError holds a connection error (cleared by the next connect), not
+  // the hex text of a device message.
+  bool FErrorShown = false;
+  uint64_t FShownBytes = 0;
+  QTimer FActivityOff;
 
   // The link and its reader while connected; BusSerial and ComDaemon are
   // views of it.

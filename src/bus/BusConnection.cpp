@@ -1,77 +1,161 @@
 #include "bus/BusConnection.h"
 
-#ifndef _WIN32
-#include <grp.h>
-#include <sys/stat.h>
-#endif
-
-#include <cerrno>
+#include <tuple>
+#include <utility>
 
 namespace {
 
-// For "Permission denied" on a device file: which group the user must join.
-// Windows has no device groups (a port it refuses is held by another program).
-std::string PermissionHint(const std::string& path) {
-#ifdef _WIN32
-  (void)path;
-  return {};
-#else
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};
-  struct group gr {};
-  struct group* found = nullptr;
-  char buf[4096];
-  std::string name;
-  if (::getgrgid_r(st.st_gid, &gr, buf, sizeof buf, &found) == 0 && found)
-    name = found->gr_name;
-  else
-    name = std::to_string(st.st_gid);
-  return " – uživatel musí být členem skupiny " + name;
-#endif
+std::string StopBitsText(int stopBit) {
+  switch (stopBit) {
+    case 0:
+      return "1";
+    case 1:
+      return "1.5";
+    case 2:
+      return "2";
+    default:
+      return std::to_string(stopBit);
+  }
+}
+
+std::string LineText(const TBusConnection::TLine& line) {
+  std::string text = std::to_string(line.Baud) + " " + std::to_string(line.Bits) + line.Parity +
+                     StopBitsText(line.StopBit);
+  if (line.HardFlow) text += " RTS/CTS";
+  if (line.SoftFlow) text += " XON/XOFF";
+  return text;
+}
+
+// Which line setting the port refused.  Values no line has are refused by
+// the serial class itself (it takes the low byte of bits and stop bits); of
+// the others a driver refuses the baud rate or hardware flow control, which
+// one more try tells apart.
+std::pair<TLineField, std::string> RefusedSetting(TVantrelSerial& serial,
+                                                  const TBusConnection::TLine& line) {
+  const int bits = line.Bits & 0xFF, stop = line.StopBit & 0xFF;
+  if (bits < 5 || bits > 8) return {TLineField::lfBits, std::to_string(line.Bits)};
+  if (stop > 2) return {TLineField::lfStopBits, std::to_string(line.StopBit)};
+  if (line.Baud <= 0) return {TLineField::lfBaud, std::to_string(line.Baud)};
+  serial.ConfigureLine(9600, line.Bits, line.Parity, line.StopBit, line.SoftFlow, line.HardFlow);
+  if (serial.LastErrorCode() == 0) return {TLineField::lfBaud, std::to_string(line.Baud)};
+  if (line.HardFlow) {
+    serial.ConfigureLine(line.Baud, line.Bits, line.Parity, line.StopBit, line.SoftFlow, false);
+    if (serial.LastErrorCode() == 0) return {TLineField::lfFlow, "RTS/CTS"};
+  }
+  return {TLineField::lfLine, LineText(line)};
 }
 
 }  // namespace
 
-std::string OpenFailureText(int code, const std::string& text, const std::string& devicePath) {
-  return code == EACCES ? text + PermissionHint(devicePath) : text;
-}
+TBusConnection::TBusConnection()
+    : FWatch([this] {
+        if (FOnWake) FOnWake();
+      }) {}
 
 bool TBusConnection::Open(const std::string& port, const TLine& line) {
-  if (FSerial) return false;
-  FSerial = std::make_unique<TVantrelSerial>();
-  FSerial->OpenPort(port);
-  // The open error is the reason to show; configuring a port that is not
-  // open would only replace it with "bad descriptor".
-  if (FSerial->LastErrorCode() != 0)
-    return Fail(stOpen, OpenFailureText(FSerial->LastErrorCode(), FSerial->LastErrorText(),
-                                        FSerial->DevicePath()));
-  FSerial->ConfigureLine(line.Baud, line.Bits, line.Parity, line.StopBit, line.SoftFlow,
-                         line.HardFlow);
-  if (FSerial->LastErrorCode() != 0) return Fail(stConfigure, FSerial->LastErrorText());
-  FReader = std::make_unique<TReadComDaemon>(FSerial.get(), true, line.SleepTimeout,
-                                             line.RecvTimeout, line.WaitTimeout);
-  FReader->SetOnTerminate(FOnTerminate);
-  FReader->SetOnChunk(FOnChunk);
-  FReader->Start();
+  if (FState != csIdle) return false;
+  FPort = port;
+  FLine = line;
+  FDevicePath.clear();
+  if (!OpenLink(FError)) return false;
   FStage = stNone;
-  FErrorCode = 0;
-  FErrorText.clear();
+  FError = {};
+  FState = csReading;
   return true;
 }
 
-bool TBusConnection::Fail(TStage stage, std::string text) {
-  FStage = stage;
-  FErrorCode = FSerial->LastErrorCode();
-  FErrorText = std::move(text);
-  FSerial->ClosePort();
-  FSerial.reset();
-  return false;
+bool TBusConnection::OpenLink(TPortError& error) {
+  auto serial = std::make_unique<TVantrelSerial>();
+  serial->OpenPort(FPort);
+  // The open error is the reason to show; configuring a port that is not
+  // open would only replace it with "bad descriptor".
+  if (serial->LastErrorCode() != 0) {
+    FStage = stOpen;
+    error =
+        OpenFailure(FPort, serial->DevicePath(), serial->LastErrorCode(), serial->LastErrorText());
+    return false;
+  }
+  serial->ConfigureLine(FLine.Baud, FLine.Bits, FLine.Parity, FLine.StopBit, FLine.SoftFlow,
+                        FLine.HardFlow);
+  if (serial->LastErrorCode() != 0) {
+    FStage = stConfigure;
+    error = {};
+    error.Fault = TPortFault::pfLineRefused;
+    error.Port = FPort;
+    error.Code = serial->LastErrorCode();
+    error.SystemText = serial->LastErrorText();
+    std::tie(error.RefusedField, error.RefusedValue) = RefusedSetting(*serial, FLine);
+    serial->ClosePort();
+    return false;
+  }
+  auto reader = std::make_unique<TReadComDaemon>(serial.get(), true, FLine.SleepTimeout,
+                                                 FLine.RecvTimeout, FLine.WaitTimeout);
+  reader->SetOnTerminate([this](TReadComDaemon* d) {
+    FEndedAtUs = WallClockUs();
+    if (FOnTerminate) FOnTerminate(d);
+  });
+  reader->SetOnChunk([this](std::string_view bytes, int64_t timeUs) {
+    FReceived.fetch_add(bytes.size(), std::memory_order_relaxed);
+    if (FOnChunk) FOnChunk(bytes, timeUs);
+  });
+  if (FDevicePath.empty()) FDevicePath = serial->DevicePath();
+  FOpenedAs = TPathEvents::IdentityOf(FDevicePath);
+  FSerial = std::move(serial);
+  FReader = std::move(reader);
+  FEndedAtUs = 0;
+  FReader->Start();
+  return true;
 }
 
-void TBusConnection::Close() {
+void TBusConnection::ReleaseLink() {
   if (FSerial) FSerial->ClosePort();
   if (FReader) {
     FReader->Terminate();
     FReader->WaitFor();
   }
+  FReader.reset();
+  FSerial.reset();
+}
+
+TBusConnection::TEvent TBusConnection::Service() {
+  if (FState == csReading && FReader && FReader->Finished()) {
+    TPortError why;
+    why.Fault = TPortFault::pfLost;
+    why.Port = FPort;
+    why.Code = FReader->EndErrorCode();
+    why.SystemText = FReader->EndErrorText();
+    if (why.SystemText.empty()) why.SystemText = FSerial->LastErrorText();
+    FError = why;
+    FLostAtUs = FEndedAtUs.load() != 0 ? FEndedAtUs.load() : WallClockUs();
+    if (FReader->EndReason() != TReadComDaemon::erPortLost || !FReconnect) {
+      FState = csEnded;
+      return evEnded;
+    }
+    // The reader queued all it had before it ended; nothing more is read
+    // from this link.  Its descriptors go now, not at the return.
+    ReleaseLink();
+    FRetryError = {};
+    FState = csWaiting;
+    FWatch.Start(FDevicePath, FOpenedAs);
+    return evLost;
+  }
+  if (FState == csWaiting && FWatch.TakeCheck()) {
+    if (!OpenLink(FRetryError)) return evNone;  // gone again, busy, or not yet permitted
+    FWatch.Stop();
+    FState = csReading;
+    FBackAtUs = WallClockUs();
+    if (FOnGap) FOnGap(FLostAtUs, FBackAtUs);
+    return evBack;
+  }
+  return evNone;
+}
+
+void TBusConnection::Close() {
+  FWatch.Stop();
+  if (FSerial) FSerial->ClosePort();
+  if (FReader) {
+    FReader->Terminate();
+    FReader->WaitFor();
+  }
+  if (FState != csIdle) FState = csEnded;
 }

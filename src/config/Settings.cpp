@@ -190,6 +190,7 @@ int LoadSettings() {
   Settings.WaitTimeout = ini.ReadInteger(Comm, "WaitTimeout", def.WaitTimeout);
   Settings.AppID = ini.ReadInteger(Central, "AppID", def.AppID);
   Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
+  Settings.Reconnect = ini.ReadBool(Monitor, "Reconnect", def.Reconnect);
   ReadMonitorSettings(ini);
   LastStamp = ini.Stamp();
   return ini.ReadError();
@@ -235,6 +236,7 @@ void SaveSettings() {
   ini.SetBool(Comm, "HardFlow", Settings.HardFlow);
   ini.SetInteger(Central, "AppID", Settings.AppID);
   ini.SetInteger(Central, "MaxLoko", Settings.MaxLoko);
+  ini.SetBool(Monitor, "Reconnect", Settings.Reconnect);
   ini.UpdateFile();
   LastStamp = ini.Stamp();
 }

@@ -9,7 +9,8 @@
 //   [Comm]    Port Baud Parity Bits StopBit SoftFlow HardFlow
 //             SleepTimeout RecvTimeout WaitTimeout   (read, never written)
 //   [Central] AppID MaxLoko
-//   [Monitor] how the window was left: see TMonitorSettings
+//   [Monitor] Reconnect (saved with the dialog's values), and how the window
+//             was left: see TMonitorSettings and TWindowPlacement
 #pragma once
 
 #include <string>
@@ -28,6 +29,8 @@ struct TSettings {
   int WaitTimeout = 50;   // ms: time allowed to complete a partly received message
   int AppID = 1;
   int MaxLoko = 16;
+  // The window opens a lost port again when it comes back ([Monitor]).
+  bool Reconnect = true;
 };
 
 extern TSettings Settings;
@@ -93,9 +96,10 @@ void LoadMonitorSettings();
 // Throws EIniWriteError.
 void SaveMonitorSettings();
 
-// Writes the nine stored keys of Settings in one atomic replacement of the
-// file, so that the file holds either the old or the new values (the three
-// time-outs are never written, but kept when present).  Throws
+// Writes the nine stored keys of [Comm] and [Central] and Reconnect of
+// [Monitor] in one atomic replacement of the file, so that the file holds
+// either the old or the new values (the three time-outs are never written,
+// but kept when present).  Throws
 // EIniWriteError (a std::runtime_error, "Unable to write to <file>") when the
 // file cannot be written, also when the file itself is read-only for this
 // user; the file is then unchanged.  The per-user folder is created (mode

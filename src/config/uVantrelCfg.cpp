@@ -318,6 +318,16 @@ QWidget* TFormVantrelCfg::BuildPortPage() {
   auto* portLayout = new QVBoxLayout(GroupBoxPortA);
   portLayout->setContentsMargins(5, 0, 5, 2);
   portLayout->addWidget(ComboBoxPortA);
+  // Beside the port group, level with its box; the groups below keep their places.
+  CheckBoxReconnect = new QCheckBox(QStringLiteral("Automaticky znovu připojit"), page);
+  CheckBoxReconnect->setObjectName("CheckBoxReconnect");
+  CheckBoxReconnect->setToolTip(
+      QStringLiteral("Když port zmizí (vytažený kabel), počkat na jeho návrat a číst dál"));
+  auto* top = new QHBoxLayout;
+  top->setSpacing(7);
+  top->addWidget(GroupBoxPortA);
+  top->addWidget(CheckBoxReconnect, 0, Qt::AlignVCenter);
+  top->addStretch();
 
   RadioGroupParityA =
       new TRadioGroup(QStringLiteral("Parity:"),
@@ -382,7 +392,7 @@ QWidget* TFormVantrelCfg::BuildPortPage() {
   auto* layout = new QVBoxLayout(page);
   layout->setContentsMargins(16, 16, 8, 8);
   layout->setSpacing(7);
-  layout->addWidget(GroupBoxPortA, 0, Qt::AlignLeft);
+  layout->addLayout(top);
   layout->addLayout(row);
   layout->addStretch();
   return page;
@@ -577,6 +587,7 @@ void TFormVantrelCfg::SettingsToControls() {
   RadioGroupStopBitA->SetItemIndex(Settings.StopBit);
   CheckBoxSoftFlowA->setChecked(Settings.SoftFlow);
   CheckBoxHardFlowA->setChecked(Settings.HardFlow);
+  CheckBoxReconnect->setChecked(Settings.Reconnect);
   SetClamped(UpDownAppID, Settings.AppID);
   SetClamped(UpDownMaxLoko, Settings.MaxLoko);
 }
@@ -589,6 +600,7 @@ void TFormVantrelCfg::ControlsToSettings() {
   Settings.StopBit = RadioGroupStopBitA->ItemIndex();
   Settings.SoftFlow = CheckBoxSoftFlowA->isChecked();
   Settings.HardFlow = CheckBoxHardFlowA->isChecked();
+  Settings.Reconnect = CheckBoxReconnect->isChecked();
   Settings.AppID = UpDownAppID->value();
   Settings.MaxLoko = UpDownMaxLoko->value();
 }

@@ -109,6 +109,7 @@ public:
   QWidget* TabSheet1 = nullptr;
   QGroupBox* GroupBoxPortA = nullptr;
   TPortComboBox* ComboBoxPortA = nullptr;
+  QCheckBox* CheckBoxReconnect = nullptr;  // beside the port: open it again when it comes back
   TRadioGroup* RadioGroupParityA = nullptr;
   TRadioGroup* RadioGroupBitsA = nullptr;
   TRadioGroup* RadioGroupStopBitA = nullptr;

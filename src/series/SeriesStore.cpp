@@ -25,6 +25,7 @@ void TSeriesStore::Clear() {
   FPower.clear();
   FBase = FFirst = FOpen = FOpenEndUs = FLastUs = 0;
   FFinished = false;
+  FBroken = false;
   FDevicesSeen = 0;
   FCalled = 0;
 }
@@ -130,6 +131,15 @@ void TSeriesStore::Finish() {
   FFinished = true;
 }
 
+void TSeriesStore::MarkLoss(int64_t timeUs) {
+  if (Empty()) return;
+  Finish();
+  if (!FPower.empty() && FPower.back().State != kPowerNone) AddPowerChange(timeUs, kPowerNone);
+  // A power message after the return, still in this second, is a change again.
+  Point(FOpen).Power = kPowerNone;
+  FBroken = true;
+}
+
 void TSeriesStore::Start(int64_t s) {
   FBlocks.clear();
   FBlocks.push_back(std::make_unique<TBlock>());
@@ -145,8 +155,9 @@ void TSeriesStore::OpenSecond(int64_t timeUs) {
   } else {
     CloseSecond();
     carried = Point(FOpen);
-    carry = s == FOpen + 1;
-    // The line said nothing for a whole second: whatever held is unknown now.
+    carry = s == FOpen + 1 && !FBroken;
+    // The line said nothing for a whole second, or went down: whatever held
+    // is unknown now.
     if (!carry && FPower.size() && FPower.back().State != kPowerNone)
       AddPowerChange(FOpenEndUs, kPowerNone);
     if (s - FOpen > FCapacity) {
@@ -164,6 +175,7 @@ void TSeriesStore::OpenSecond(int64_t timeUs) {
   FTenthsDone = 0;
   FTenthBytes = FTenthItems = FTenthBad = 0;
   FFinished = false;
+  FBroken = false;
 
   TSecondPoint& p = Point(s);
   if (carry) {

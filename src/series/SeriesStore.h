@@ -93,6 +93,10 @@ public:
   // The source has ended (an opened capture read to its end): the newest
   // second counts as complete, as far as it got.
   void Finish();
+  // The line went down at timeUs (a lost port): the newest second is
+  // complete as in Finish(), the power state is unknown from then on, and
+  // nothing known before carries into the next second with data.
+  void MarkLoss(int64_t timeUs);
   void Clear();
 
   bool Empty() const noexcept { return FBlocks.empty(); }
@@ -147,6 +151,7 @@ private:
   int64_t FOpenEndUs = 0;
   int64_t FLastUs = 0;
   bool FFinished = false;
+  bool FBroken = false;       // a loss since the newest second began: nothing carries over
   uint32_t FDevicesSeen = 0;  // bit per device
 
   // The tenth of the open second being counted.

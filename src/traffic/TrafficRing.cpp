@@ -45,6 +45,25 @@ void TTrafficRing::BeginSession(int64_t startUs) {
     FSessions.push_back({FEnd, startUs});
 }
 
+void TTrafficRing::MarkGap(int64_t fromUs, int64_t toUs) {
+  if (!FGaps.empty() && FGaps.back().Seq == FEnd)
+    FGaps.back().ToUs = toUs;  // the line came back without a word in between
+  else
+    FGaps.push_back({FEnd, fromUs, toUs});
+}
+
+const TTrafficRing::TGap* TTrafficRing::GapWithin(uint64_t fromSeq, uint64_t toSeq) const noexcept {
+  auto it = std::upper_bound(FGaps.begin(), FGaps.end(), toSeq,
+                             [](uint64_t s, const TGap& gap) { return s < gap.Seq; });
+  if (it == FGaps.begin()) return nullptr;
+  const TGap& gap = *std::prev(it);
+  return gap.Seq >= fromSeq ? &gap : nullptr;
+}
+
+void TTrafficRing::DropGaps() {
+  while (!FGaps.empty() && FGaps.front().Seq < FFirst) FGaps.pop_front();
+}
+
 void TTrafficRing::EnsureSlot(uint64_t seq) {
   const std::size_t block = static_cast<std::size_t>(seq % FCapacity) >> kBlockShift;
   if (block >= FBlocks.size()) FBlocks.resize(block + 1);
@@ -101,6 +120,7 @@ void TTrafficRing::DropOldest() {
   ++FFirst;
   ++FDropped;
   while (FSessions.size() >= 2 && FSessions[1].FirstSeq <= FFirst) FSessions.pop_front();
+  DropGaps();
 }
 
 void TTrafficRing::Clear() {
@@ -111,6 +131,7 @@ void TTrafficRing::Clear() {
   FSide.shrink_to_fit();
   FSideBytes = 0;
   while (FSessions.size() >= 2) FSessions.pop_front();
+  DropGaps();  // one still waiting for its first item stays
 }
 
 std::string_view TTrafficRing::Bytes(uint64_t seq) const noexcept {

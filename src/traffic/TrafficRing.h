@@ -58,6 +58,19 @@ public:
   // began at startUs: their "since connecting" time counts from it.
   void BeginSession(int64_t startUs);
 
+  // The line was down from fromUs to toUs before the next item appended (a
+  // lost port that came back).  Marks with no item between them become one,
+  // from the first loss to the last return.
+  void MarkGap(int64_t fromUs, int64_t toUs);
+  struct TGap {
+    uint64_t Seq = 0;  // the first item after the gap
+    int64_t FromUs = 0, ToUs = 0;
+  };
+  // The last gap before an item numbered in [fromSeq, toSeq]: a row shows
+  // the gaps since the row above it (items between hidden by a filter).
+  // Null when there is none.
+  const TGap* GapWithin(uint64_t fromSeq, uint64_t toSeq) const noexcept;
+
   // Records one item (empty items are ignored; returns End()).  The kind and
   // the called device come from the bytes and the items before.
   uint64_t Append(int64_t timeUs, std::string_view bytes);
@@ -129,4 +142,7 @@ private:
     int64_t StartUs;
   };
   std::deque<TSession> FSessions;
+  // Oldest first; a gap goes once the item after it has dropped out.
+  std::deque<TGap> FGaps;
+  void DropGaps();
 };

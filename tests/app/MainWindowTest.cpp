@@ -15,7 +15,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <QCheckBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <dirent.h>
@@ -27,6 +29,7 @@
 #include <string>
 
 #include "../support/Captions.h"
+#include "app/ElidingLabel.h"
 #include "app/WindowPlacement.h"
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
@@ -34,20 +37,13 @@
 #include "config/uVantrelCfg.h"
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
+#include "support/ProcessCounts.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
 
 namespace {
 
-int ThreadCount() {
-  int n = 0;
-  if (DIR* d = ::opendir("/proc/self/task")) {
-    while (dirent* e = ::readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    ::closedir(d);
-  }
-  return n;
-}
+using test_support::ThreadCount;
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -110,17 +106,32 @@ TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog) {
 }
 
 TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp) {
-  Window->SetPortOverride(QDir(Dir.path()).filePath("no-such-port").toStdString());
+  const QString port =
+      QDir(Dir.path()).filePath("serial/by-id/usb-Maker_Serial_Adapter_A1B2C3D4E5-if00-port0");
+  Window->SetPortOverride(port.toStdString());
+  const QRect labelPlace = Window->LabelError->geometry();
+  const QRect logButtonPlace = Window->SpeedButtonLog->geometry();
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   EXPECT_FALSE(Window->ActionConnect->isChecked());
   EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
   EXPECT_EQ(BusSerial, nullptr);
   EXPECT_EQ(ComDaemon, nullptr);
   EXPECT_EQ(Window->PendingDaemonCount(), 0);
-  // The reason the port could not be opened, not the "bad descriptor" that
-  // configuring the unopened port would leave.
-  EXPECT_EQ(Window->LabelError->text(), QString::fromUtf8(std::strerror(ENOENT)));
+  // The port and the reason it could not be opened, not the "bad
+  // descriptor" that configuring the unopened port would leave.
+  const QString text = "Port " + port + " neexistuje (" + std::strerror(ENOENT) + ")";
+  EXPECT_EQ(Window->LabelError->text(), text);
   EXPECT_TRUE(Boxes.isEmpty());
+  // Too long for the label: cut where it ends, whole in the tool tip, and
+  // nothing around it moves.
+  const auto shown = static_cast<TElidingLabel*>(Window->LabelError)->Shown();
+  EXPECT_TRUE(shown.Cut);
+  EXPECT_TRUE(shown.Lines.last().endsWith(QChar(0x2026))) << shown.Lines.join('|').toStdString();
+  EXPECT_LE(shown.Lines.size() * Window->LabelError->fontMetrics().lineSpacing(),
+            Window->LabelError->height() + Window->LabelError->fontMetrics().leading());
+  EXPECT_EQ(Window->LabelError->toolTip(), text);
+  EXPECT_EQ(Window->LabelError->geometry(), labelPlace);
+  EXPECT_EQ(Window->SpeedButtonLog->geometry(), logButtonPlace);
 }
 
 TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint) {
@@ -129,27 +140,33 @@ TEST_F(MainWindow, PermissionDeniedIsShownWithTheHint) {
   ASSERT_EQ(::chmod(pty.Path.c_str(), 0), 0);
   ConnectTo(pty);
   EXPECT_FALSE(Window->ActionConnect->isChecked());
-  EXPECT_TRUE(Window->LabelError->text().startsWith(QString::fromUtf8(std::strerror(EACCES))));
-  EXPECT_TRUE(Window->LabelError->text().contains(QString::fromUtf8("skupiny")));
+  EXPECT_TRUE(Window->LabelError->text().startsWith(
+      QString::fromStdString("Port " + pty.Path + " nelze otevřít: chybí oprávnění (") +
+      std::strerror(EACCES) + ")"));
+  // No group may read it: joining one would not help.
+  EXPECT_TRUE(Window->LabelError->text().contains(QString::fromUtf8("pravidlem udev")));
 }
 
-TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDeviceMessage) {
+// A connect that works clears an error left from before (not the hex text of
+// the last device message), shows a neutral power state, the port and the
+// bytes as they come; a disconnect greys the status values.
+TEST_F(MainWindow, ConnectShowsTheLineUpAndDisconnectShowsTheValuesStale) {
   Window->SetPortOverride("/nonexistent/port");
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-  const QString oldError = Window->LabelError->text();
-  ASSERT_FALSE(oldError.isEmpty());
+  ASSERT_FALSE(Window->LabelError->text().isEmpty());
 
   TPtyPair pty;
   ConnectTo(pty);
   ASSERT_TRUE(Connected());
   EXPECT_TRUE(Window->SpeedButtonConnect->isChecked());
-  EXPECT_EQ(Window->LabelError->text(), oldError);
+  EXPECT_EQ(Window->LabelError->text(), "");
+  EXPECT_EQ(Window->LabelError->toolTip(), "");
+  EXPECT_EQ(Window->PanelPower->text(), QString::fromUtf8("připojeno"));
+  EXPECT_TRUE(Window->windowTitle().endsWith(QString::fromStdString(" - " + pty.Path)));
 
-  ASSERT_TRUE(pty.Send(Bytes({0x00, 0x80, 0x80})));
+  ASSERT_TRUE(pty.Send(Bytes({0xC5, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04, 0x00, 0x80, 0x80})));
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
-  EXPECT_EQ(Window->LabelError->text(), oldError);
-
   // Call to address 1 (active), then a contact message attributed to it.
   ASSERT_TRUE(pty.Send(Bytes({0x41, 0x4B, 0x49, 0x01, 0x03})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(3, 1) == "4B 49 01 03 "; }, 3000));
@@ -157,7 +174,17 @@ TEST_F(MainWindow, LiveTrafficReachesGridAndLabelsAndKeepsOldErrorUntilFirstDevi
   EXPECT_EQ(Cell(1, 1), "01");
   EXPECT_EQ(Cell(2, 1), "ano");
   EXPECT_FALSE(Cell(4, 1).isEmpty());
-  EXPECT_EQ(Cell(2, 2), "ne");
+  EXPECT_EQ(Window->ReceivedBytes(), 16u);
+  EXPECT_EQ(Window->ShapeActivity->toolTip(), QString::fromUtf8("Přijato bajtů: 16"));
+
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  EXPECT_EQ(Window->LabelCentral->text(), QString::fromUtf8("Centrála: KV8"));
+  EXPECT_FALSE(Window->LabelCentral->isEnabled()) << "last known, not current";
+  EXPECT_FALSE(Window->windowTitle().contains(QString::fromStdString(pty.Path)));
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  EXPECT_TRUE(Window->LabelCentral->isEnabled());
+  EXPECT_EQ(Window->LabelError->text(), "4B 49 01 03 ") << "a device message is no error";
 }
 
 TEST_F(MainWindow, DisconnectShowsOdpojenoKeepsEverythingAndJoinsTheReader) {
@@ -249,9 +276,12 @@ TEST_F(MainWindow, ReconnectBeforeTheOldReaderEndedKeepsTheNewConnection) {
 }
 
 TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
+  Settings.Reconnect = false;
   const int threadsBefore = ThreadCount();
+  std::string path;
   {
     TPtyPair pty;
+    path = pty.Path;
     ConnectTo(pty);
     ASSERT_TRUE(Connected());
     ASSERT_TRUE(pty.Send(Bytes({0x00, 0x80, 0x80})));
@@ -267,9 +297,10 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
   EXPECT_EQ(BusSerial, nullptr);
   EXPECT_EQ(Window->PanelPower->text(), "odpojeno");
-  EXPECT_TRUE(Window->LabelError->text().startsWith(QString::fromUtf8("Spojení přerušeno: ")))
+  const QString lost = QString::fromStdString("Spojení s portem " + path + " přerušeno (");
+  EXPECT_TRUE(Window->LabelError->text().startsWith(lost))
       << Window->LabelError->text().toStdString();
-  EXPECT_GT(Window->LabelError->text().size(), QString::fromUtf8("Spojení přerušeno: ").size());
+  EXPECT_GT(Window->LabelError->text().size(), lost.size() + 1);
   // What arrived before the loss is not lost.
   EXPECT_EQ(Cell(3, 1), "4B 49 01 03 ");
   ASSERT_TRUE(ReadersGone());
@@ -282,6 +313,61 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
   ASSERT_TRUE(Connected());
   ASSERT_TRUE(back.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A})));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->LabelError->text().startsWith("61 "); }, 3000));
+}
+
+// The port goes and comes back behind the same name: the window waits with
+// the button down and the line shown down, reads again within a second of
+// the return, and a press of the button while waiting ends the wait.
+TEST_F(MainWindow, LostPortIsWaitedForAndReadAgainWhenItComesBack) {
+  const int threadsBefore = ThreadCount();
+  const std::string link = QDir(Dir.path()).filePath("bus").toStdString();
+  auto relink = [&](const TPtyPair& pty) {
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(pty.Path.c_str(), link.c_str()), 0);
+  };
+  QSignalSpy lost(Window, &TFormVantrelBus::PortLost), gaps(Window, &TFormVantrelBus::PortGap);
+  auto first = std::make_unique<TPtyPair>();
+  relink(*first);
+  Window->SetPortOverride(link);
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  ASSERT_TRUE(Connected());
+  ASSERT_TRUE(first->Send(Bytes({0x00, 0x80, 0x80})));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Window->PanelPower->text() == QString::fromUtf8("Napájení zapnuto"); }, 3000));
+
+  first.reset();  // pulled
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->WaitingForPort(); }, 3000));
+  EXPECT_TRUE(Window->SpeedButtonConnect->isChecked());
+  EXPECT_EQ(lost.size(), 1);
+  EXPECT_TRUE(Window->LabelError->text().startsWith(
+      QString::fromStdString("Čekám na port " + link + "…\nSpojení s portem " + link)))
+      << Window->LabelError->text().toStdString();
+  EXPECT_EQ(Window->PanelPower->text(), "odpojeno");
+  EXPECT_FALSE(Window->LabelCentral->isEnabled());
+  EXPECT_EQ(Window->PendingDaemonCount(), 0);
+  EXPECT_EQ(BusSerial, nullptr);
+
+  TPtyPair second;
+  relink(second);
+  QElapsedTimer back;
+  back.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Connected(); }, 3000));
+  EXPECT_LT(back.elapsed(), 1000);
+  EXPECT_EQ(Window->PanelPower->text(), QString::fromUtf8("připojeno"));
+  EXPECT_EQ(Window->LabelError->text(), "");
+  ASSERT_EQ(gaps.size(), 1);
+  EXPECT_LT(gaps[0][0].toLongLong(), gaps[0][1].toLongLong());
+  ASSERT_TRUE(second.Send(Bytes({0x42, 0x61, 0x03, 0x00, 0x03, 0x8A})));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->LabelError->text().startsWith("61 "); }, 3000));
+
+  second.CloseMaster();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->WaitingForPort(); }, 3000));
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  EXPECT_FALSE(Window->WaitingForPort());
+  EXPECT_FALSE(Window->SpeedButtonConnect->isChecked());
+  EXPECT_TRUE(Window->LabelError->text().startsWith(
+      QString::fromStdString("Spojení s portem " + link + " přerušeno")));
+  EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
 TEST_F(MainWindow, ClosingWhileConnectedPausesAndLeavesNoThread) {
@@ -324,6 +410,26 @@ TEST_F(MainWindow, ConfigDialogKeepsTheRunsPortUnlessTheUserPicksAnother) {
   EXPECT_EQ(Settings.Port, "COM7");
   EXPECT_EQ(Window->PortOverride(), "");
   FormVantrelCfg = nullptr;
+}
+
+// The check box cleared while connected counts from the next loss on.
+TEST_F(MainWindow, ReconnectClearedInTheDialogEndsTheRunningConnectionAtTheNextLoss) {
+  TFormVantrelCfg dialog(Window);
+  FormVantrelCfg = &dialog;
+  TPtyPair pty;
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  QTimer::singleShot(0, [&] {
+    dialog.CheckBoxReconnect->setChecked(false);
+    dialog.BitBtnOK->click();
+  });
+  Window->ActionConfig->trigger();
+  FormVantrelCfg = nullptr;
+  ASSERT_FALSE(Settings.Reconnect);
+  ASSERT_TRUE(Connected()) << "the port was kept";
+  pty.CloseMaster();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->ActionConnect->isChecked(); }, 3000));
+  EXPECT_FALSE(Window->WaitingForPort());
 }
 
 // ---- dispatch, without a line: messages put straight into the queue ----------

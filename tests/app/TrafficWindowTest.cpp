@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "../support/Captions.h"
@@ -24,6 +26,7 @@
 #include "config/Settings.h"
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
+#include "series/SeriesStore.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
 
@@ -186,6 +189,47 @@ TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
   QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
   EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
   EXPECT_EQ(Window->StatusBar->LabelTotal->text(), "celkem 7");
+}
+
+// The port is lost and comes back behind its link: the status bar says the
+// window waits, the graph knows no power state from the loss on, every item
+// from both sides is recorded once, and the first row after the gap is
+// marked with its length.
+TEST_F(TrafficWindow, AGapInTheLineIsShownAndItemsFlowOnAfterTheReturn) {
+  const std::string link = QDir(Dir.path()).filePath("bus").toStdString();
+  ASSERT_EQ(::symlink(Pty.Path.c_str(), link.c_str()), 0);
+  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  Window->SetPortOverride(link);
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  ASSERT_TRUE(Pty.Send(kRound + Bytes({0x00, 0x80, 0x80})));
+  ASSERT_TRUE(WaitRecorded(5));
+  ASSERT_EQ(Window->Series().PowerChanges().back().State, kPowerOn);
+
+  Pty.CloseMaster();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->WaitingForPort(); }, 3000));
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(),
+            QString::fromStdString(link) + QString::fromUtf8(": čekám na port"));
+  EXPECT_FALSE(Window->StatusBar->LabelTime->isVisibleTo(Window->StatusBar));
+  EXPECT_EQ(Window->Series().PowerChanges().back().State, kPowerNone);
+
+  TPtyPair second;
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(second.Path.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->WaitingForPort(); }, 3000));
+  ASSERT_TRUE(Window->ActionConnect->isChecked());
+  EXPECT_EQ(Window->StatusBar->LabelPort->text(), QString::fromStdString(link));
+  ASSERT_TRUE(second.Send(kRound));
+  ASSERT_TRUE(WaitRecorded(9));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Rows() == 5; }, 3000)) << Rows();
+  EXPECT_EQ(Window->Traffic().TotalItems(), 9u) << "nothing lost or doubled";
+  for (int row = 0; row < Rows(); ++row)
+    EXPECT_EQ(View->Model->GapAbove(row) != nullptr, row == 3) << row;
+  EXPECT_TRUE(View->Model->GapText(3).startsWith(
+      QString::fromUtf8("Před tímto řádkem byla linka přerušena ")));
+  const QModelIndex marked = View->Model->index(3, TTrafficModel::colHex);
+  EXPECT_TRUE(View->Model->data(marked, Qt::BackgroundRole).isValid());
+  EXPECT_FALSE(View->Model->data(View->Model->index(4, 0), Qt::BackgroundRole).isValid());
+  EXPECT_EQ(View->Model->CellText(3, TTrafficModel::colHex), "4A 41 00 0B");
 }
 
 TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) {

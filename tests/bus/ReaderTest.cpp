@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <grp.h>
 #include <sys/stat.h>
 #endif
 #include <atomic>
@@ -477,22 +476,6 @@ TEST(BusConnection, OpenSaysWhichStepFailedAndWhy) {
   EXPECT_TRUE(good.Reader()->Finished()) << "Close must join the reader";
   EXPECT_FALSE(good.Serial()->Active());
   good.Close();
-}
-
-TEST(BusConnection, PermissionDeniedOnADeviceNamesItsGroup) {
-  TPortPair pty;
-  struct stat st {};
-  ASSERT_EQ(::stat(pty.Path.c_str(), &st), 0);
-  const group* gr = ::getgrgid(st.st_gid);
-  const std::string groupName = gr ? gr->gr_name : std::to_string(st.st_gid);
-  const std::string denied = std::strerror(EACCES);
-  EXPECT_EQ(OpenFailureText(EACCES, denied, pty.Path),
-            denied + " – uživatel musí být členem skupiny " + groupName);
-  // Only for that error, and only for device files.
-  EXPECT_EQ(OpenFailureText(ENOENT, "No such file or directory", pty.Path),
-            "No such file or directory");
-  EXPECT_EQ(OpenFailureText(EACCES, denied, "/etc/hostname"), denied);
-  EXPECT_EQ(OpenFailureText(EACCES, denied, "/no/such/file"), denied);
 }
 
 #endif

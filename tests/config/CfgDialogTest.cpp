@@ -209,6 +209,22 @@ TEST_F(CfgDialog, BaudRateThatIsNoPositiveNumberKeepsTheDialogOpenAndSavesNothin
   EXPECT_EQ(ReadIni(), "[Comm]\nBaud=19200\n");
 }
 
+// "Automaticky znovu připojit": on by default, kept in the window's section
+// beside its placement, and the groups of the page keep their places.
+TEST_F(CfgDialog, ReconnectBoxIsOnByDefaultAndSavedInTheMonitorSection) {
+  WriteIni("[Comm]\nPort=COM2\n[Monitor]\nLeft=5\n");
+  Create();
+  Show();
+  EXPECT_TRUE(Dialog->CheckBoxReconnect->isChecked());
+  EXPECT_EQ(Dialog->CheckBoxReconnect->parentWidget(), Dialog->TabSheet1);
+  EXPECT_EQ(Dialog->GroupBoxPortA->y(), 16);
+  EXPECT_GE(Dialog->CheckBoxReconnect->x(), Dialog->GroupBoxPortA->geometry().right());
+  Dialog->CheckBoxReconnect->setChecked(false);
+  QTest::mouseClick(Dialog->BitBtnOK, Qt::LeftButton);
+  EXPECT_FALSE(Settings.Reconnect);
+  EXPECT_TRUE(ReadIni().contains("[Monitor]\nLeft=5\nReconnect=0\n")) << ReadIni().toStdString();
+}
+
 TEST_F(CfgDialog, FailedSaveIsReportedAndValuesStayInEffect) {
   // A folder the program cannot write to.  Root ignores permission bits, so
   // there the "folder" is a plain file instead.

@@ -47,7 +47,7 @@ protected:
 
 const char* const FreshFile =
     "[Comm]\nPort=COM1\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
-    "[Central]\nAppID=1\nMaxLoko=16\n";
+    "[Central]\nAppID=1\nMaxLoko=16\n[Monitor]\nReconnect=1\n";
 
 TEST_F(SettingsFile, NoFileGivesDefaultsAndCreatesNothing) {
   Settings = TSettings{"X", 1, 2, 3, 4, true, true, 5, 6, 7, 8, 9};
@@ -103,9 +103,17 @@ TEST_F(SettingsFile, SaveKeepsForeignLinesAndRewritesOwnKeys) {
   EXPECT_EQ(Get(),
             "; hand-made\n[other]\nx=1\n\n[COMM]\nPORT=COM9\nRecvTimeout=2000\nsoftflow=1\n"
             "Baud=9600\nParity=0\nBits=8\nStopBit=0\nHardFlow=0\n\n"
-            "[central]\nmaxloko=20\nAppID=1\n");
+            "[central]\nmaxloko=20\nAppID=1\n[Monitor]\nReconnect=1\n");
   LoadSettings();
   EXPECT_EQ(Settings.RecvTimeout, 2000);
+
+  // The window's own section: read, and written with the rest in one save.
+  Put("[Monitor]\nLeft=5\nReconnect=0\n");
+  LoadSettings();
+  EXPECT_FALSE(Settings.Reconnect);
+  Settings.Reconnect = true;
+  SaveSettings();
+  EXPECT_EQ(Get().rfind("[Monitor]\nLeft=5\nReconnect=1\n[Comm]\n", 0), 0u) << Get();
 }
 
 TEST_F(SettingsFile, PortIsCutAt2047Characters) {
@@ -127,7 +135,7 @@ TEST_F(SettingsFile, CrLfModeSymlinkAndPermissionsSurviveSaves) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   std::string text = Get();
   EXPECT_EQ(text.rfind("[Comm]\r\nPort=COM2\r\nBaud=9600\r\n", 0), 0u) << text;
-  EXPECT_EQ(text.substr(text.size() - 12), "MaxLoko=16\r\n");
+  EXPECT_EQ(text.substr(text.size() - 36), "MaxLoko=16\r\n[Monitor]\r\nReconnect=1\r\n");
 }
 
 TEST_F(SettingsFile, FailedWriteNamesTheFileAndLeavesItAsItWas) {

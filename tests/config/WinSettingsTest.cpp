@@ -114,7 +114,8 @@ TEST_F(SettingsWin, SavesReplaceTheFileAndLoadBack) {
   SaveSettings();  // over the existing file
   EXPECT_EQ(ReadAll(file),
             "[Comm]\r\nRecvTimeout=2000\r\nBaud=9600\r\nPort=COM3\r\nParity=0\r\nBits=8\r\n"
-            "StopBit=0\r\nSoftFlow=1\r\nHardFlow=0\r\n[Central]\r\nAppID=1\r\nMaxLoko=16\r\n");
+            "StopBit=0\r\nSoftFlow=1\r\nHardFlow=0\r\n[Central]\r\nAppID=1\r\nMaxLoko=16\r\n"
+            "[Monitor]\r\nReconnect=1\r\n");
   Settings = TSettings{};
   LoadSettings();
   EXPECT_EQ(Settings.Port, "COM3");

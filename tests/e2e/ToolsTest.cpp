@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -73,8 +74,11 @@ protected:
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, Path(tag + ".out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (FStdout >= 0)
+      posix_spawn_file_actions_adddup2(&fa, FStdout, 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, 1, Path(tag + ".out").c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, Path(tag + ".err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
@@ -120,8 +124,20 @@ protected:
     return {};
   }
 
+  // Waits until ok() holds; false after the time-out.
+  template <class F>
+  bool WaitFor(F ok, std::chrono::milliseconds limit = 3s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!ok()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
   fs::path FDir;
   std::vector<pid_t> FChildren;
+  int FStdout = -1;  // when set, the next programs' standard output
 };
 
 // The bytes of the printed items, in order (the hex part of each line).
@@ -562,4 +578,76 @@ TEST_F(ToolsTest, LinesReachAPipeWithin100Ms) {
   // A loaded machine may hold a process back now and then, so the median:
   // lines held in a buffer would come seconds late.
   EXPECT_LT(late[late.size() / 2], 100000) << "median, µs";
+}
+
+// The central goes and comes back on the same link: the monitor says so on
+// stderr, reads on within a second, and ends only when told to.
+TEST_F(ToolsTest, ReconnectWaitsForTheLinkAndReadsOn) {
+  const std::string link = Path("bus");
+  pid_t sim;
+  ASSERT_FALSE(StartSim({"--link", link, "--rate", "4000", "--linger", "0"}, sim).empty());
+  const pid_t dump = Spawn(
+      kDump, {"--settings", Ini(), "--port", link, "--reconnect", "--capture", Path("re.vlog")},
+      "re");
+  ASSERT_TRUE(WaitFor([&] { return Lines(Out("re")) > 5; })) << Err("re");
+  kill(sim, SIGINT);  // stops and takes its link away
+  EXPECT_EQ(Wait(sim), 0);
+  ASSERT_TRUE(WaitFor([&] { return Err("re").find("; waiting\n") != std::string::npos; }));
+  EXPECT_EQ(Err("re").rfind("vantrel-dump: port lost: " + link + ": ", 0), 0u) << Err("re");
+  const std::size_t before = Lines(Out("re"));
+
+  ASSERT_FALSE(StartSim({"--link", link, "--rate", "4000", "--linger", "0"}, sim).empty());
+  const auto back = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] { return Lines(Out("re")) > before; }));
+  EXPECT_LT(std::chrono::steady_clock::now() - back, 1s);
+  EXPECT_NE(Err("re").find("\nvantrel-dump: port back: " + link + " after "), std::string::npos)
+      << Err("re");
+  EXPECT_TRUE(ItemBytes(Out("re")).size() > 0);
+
+  // Pulled again (the link stays, dangling); a signal ends the wait.
+  kill(sim, SIGKILL);
+  Wait(sim);
+  ASSERT_TRUE(WaitFor([&] { return Lines(Err("re")) == 3; })) << Err("re");
+  kill(dump, SIGTERM);
+  EXPECT_EQ(Wait(dump, 2s), 0) << Err("re");
+  EXPECT_EQ(Lines(Err("re")), 3u) << Err("re");
+  // The recording goes on across the loss, with the stretch without a line marked.
+  EXPECT_NE(Slurp(Path("re.vlog")).find("\n# gap "), std::string::npos);
+}
+
+// Standard output that fails says why; a reader that went away (| head) is
+// no error.  Both reading a port and framing a file.
+TEST_F(ToolsTest, FailingStandardOutputGivesItsRealCause) {
+  pid_t sim;
+  const std::string pty = StartSim({"--rate", "4000"}, sim);
+  ASSERT_FALSE(pty.empty());
+  Spit(Path("c.bin"), "\x41\x42\x43");
+  const std::vector<std::string> sources[] = {{"--port", pty}, {"--file", Path("c.bin")}};
+  for (const auto& source : sources) {
+    std::vector<std::string> args = {"--settings", Ini()};
+    args.insert(args.end(), source.begin(), source.end());
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    close(pipeFds[0]);
+    FStdout = pipeFds[1];
+    EXPECT_EQ(Run(kDump, args, "pipe"), 0) << source[0];
+    EXPECT_EQ(Err("pipe"), "") << source[0];
+    close(pipeFds[1]);
+
+    FStdout = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    EXPECT_EQ(Run(kDump, args, "full"), 1) << source[0];
+    EXPECT_EQ(Err("full"), "vantrel-dump: cannot write standard output: " +
+                               std::string(std::strerror(ENOSPC)) + "\n")
+        << source[0];
+    close(FStdout);
+    FStdout = -1;
+  }
+  kill(sim, SIGINT);
+  EXPECT_EQ(Wait(sim), 0);
+
+  // A port name holding a newline stays on one line, quoted.
+  const std::string odd = Path("a\nb");
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--port", odd}, "odd"), 1);
+  EXPECT_EQ(Lines(Err("odd")), 1u) << Err("odd");
+  EXPECT_NE(Err("odd").find("\"" + Path("a").string() + "\\nb\""), std::string::npos) << Err("odd");
 }

@@ -145,6 +145,45 @@ TEST_F(Series, PowerChangesBecomeExactIntervalsAndAGapEndsThem) {
   EXPECT_EQ(inner[0].EndUs - inner[0].StartUs, 800);
 }
 
+// A lost port: the power is unknown from the loss on and nothing known
+// before carries past it, even when the line is back within the second.
+TEST_F(Series, ALossEndsThePowerAndTheValuesAtOnce) {
+  TSeriesStore st;
+  st.Add(Status(45, 12), At(0, 100000));
+  st.Add(Power(0x80), At(0, 200000));
+  st.MarkLoss(At(0, 600000));
+  EXPECT_EQ(st.EndSecond(), kT0 + 1) << "complete as far as it got";
+  st.Add(Call(1), At(1, 100000));
+  st.Add(Power(0x80), At(1, 300000));  // the central says it again
+  st.Add(Call(1), At(2, 0));
+  EXPECT_FALSE(st.At(kT0 + 1).HasStatus());
+  const auto iv = st.PowerIntervals(At(0), At(2));
+  ASSERT_EQ(iv.size(), 4u);
+  const TPowerInterval want[] = {{At(0), At(0, 200000), kPowerNone},
+                                 {At(0, 200000), At(0, 600000), 0x80},
+                                 {At(0, 600000), At(1, 300000), kPowerNone},
+                                 {At(1, 300000), At(2), 0x80}};
+  for (size_t i = 0; i < iv.size(); ++i) {
+    EXPECT_EQ(iv[i].StartUs, want[i].StartUs) << i;
+    EXPECT_EQ(iv[i].EndUs, want[i].EndUs) << i;
+    EXPECT_EQ(iv[i].State, want[i].State) << i;
+  }
+
+  TSeriesStore same;  // back within the same second
+  same.Add(Power(0x80), At(0, 100000));
+  same.MarkLoss(At(0, 300000));
+  same.Add(Power(0x80), At(0, 700000));
+  same.Add(Call(1), At(1, 0));
+  const auto back = same.PowerIntervals(At(0, 100000), At(1));
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[1].State, kPowerNone);
+  EXPECT_EQ(back[2].StartUs, At(0, 700000));
+  EXPECT_EQ(back[2].State, 0x80);
+  TSeriesStore none;
+  none.MarkLoss(At(0));  // nothing held: nothing to end
+  EXPECT_TRUE(none.Empty());
+}
+
 TEST_F(Series, RatesPerSecondWithTheQuietestAndBusiestTenth) {
   TSeriesStore st;
   const std::string lone = Bytes({0x20});

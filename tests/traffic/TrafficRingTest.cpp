@@ -163,6 +163,36 @@ TEST(TrafficRing, SessionsGiveTheTimeSinceConnecting) {
   EXPECT_EQ(ring.SessionStart(ring.First()), 5000);
 }
 
+// A lost port that came back: the first item after it carries the gap; a
+// row finds it also when the items between it and the row above are hidden.
+TEST(TrafficRing, GapsMarkTheFirstItemAfterALossUntilItDropsOut) {
+  TTrafficRing ring(TTrafficRing::kMinCapacity);
+  ring.Append(100, B({0x41}));
+  ring.MarkGap(200, 900);
+  // Lost again before anything came: one gap.
+  ring.MarkGap(950, 1200);
+  ring.Append(1300, B({0x42}));
+  ring.Append(1400, B({0x61, 0x00, 0x00, 0x03, 0x8A}));
+  EXPECT_EQ(ring.GapWithin(0, 0), nullptr);
+  const TTrafficRing::TGap* gap = ring.GapWithin(1, 1);
+  ASSERT_NE(gap, nullptr);
+  EXPECT_EQ(gap->Seq, 1u);
+  EXPECT_EQ(gap->FromUs, 200);
+  EXPECT_EQ(gap->ToUs, 1200);
+  EXPECT_EQ(ring.GapWithin(2, 2), nullptr);
+  EXPECT_EQ(ring.GapWithin(1, 2), gap) << "the call byte hidden, the row above is item 0";
+  EXPECT_EQ(ring.TotalItems(), 3u) << "a gap is no item";
+
+  for (int i = 0; i < 1000; ++i) ring.Append(2000 + i, B({0x1F}));
+  EXPECT_EQ(ring.GapWithin(ring.First(), ring.End() - 1), nullptr) << "gone with its item";
+  // One still waiting for its first item survives Clear.
+  ring.MarkGap(5000, 6000);
+  ring.Clear();
+  ring.Append(7000, B({0x41}));
+  ASSERT_NE(ring.GapWithin(ring.First(), ring.First()), nullptr);
+  EXPECT_EQ(ring.GapWithin(ring.First(), ring.First())->ToUs, 6000);
+}
+
 TEST(TrafficRing, CapacityChangeKeepsTheNewestAndClearForgets) {
   TTrafficRing ring(5000);
   for (int i = 0; i < 4000; ++i)

@@ -1,0 +1,268 @@
+// Waiting for a lost port and opening it again: the port watch on real
+// folders, the connection on pseudo-terminals behind a link (as the
+// simulated central's --link makes them), and the texts a failure gives.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "bus/BusConnection.h"
+#include "bus/PortError.h"
+#include "bus/PortWatch.h"
+#include "support/ProcessCounts.h"
+#include "support/PtyPair.h"
+#include "support/TestBytes.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using test_support::FdCount;
+using test_support::ThreadCount;
+
+namespace {
+
+struct TTempDir {
+  fs::path Path;
+  TTempDir() {
+    char tmpl[] = "/tmp/vantrel-reconnect-XXXXXX";
+    Path = ::mkdtemp(tmpl);
+  }
+  ~TTempDir() { fs::remove_all(Path); }
+};
+
+// Points link at target, replacing it as the simulated central does.
+void Relink(const fs::path& link, const std::string& target) {
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << std::strerror(errno);
+}
+
+// Counts hook calls and lets the test wait for the next one.
+struct TSignals {
+  std::mutex Mutex;
+  std::condition_variable Cv;
+  int Count = 0;
+  void Fire() {
+    std::lock_guard<std::mutex> g(Mutex);
+    ++Count;
+    Cv.notify_all();
+  }
+  int Seen() {
+    std::lock_guard<std::mutex> g(Mutex);
+    return Count;
+  }
+  bool WaitBeyond(int count, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(Mutex);
+    return Cv.wait_for(lock, limit, [&] { return Count > count; });
+  }
+};
+
+TEST(PortWatch, NameComingBackThroughMissingFoldersIsSeenAtOnceAndStopIsPrompt) {
+  TTempDir dir;
+  // As /dev/serial/by-id/... when no adapter is plugged in: the folders are gone too.
+  const fs::path link = dir.Path / "serial" / "by-id" / "usb-Maker_A1-if00-port0";
+  TSignals checks;
+  TPortWatch watch([&] { checks.Fire(); });
+  const int threads = ThreadCount();
+  watch.Start(link);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(checks.Seen(), 0) << "a missing name is not tried";
+  EXPECT_FALSE(watch.TakeCheck());
+
+  fs::create_directories(link.parent_path());
+  std::ofstream(dir.Path / "ttyUSB3").put('x');
+  const auto back = std::chrono::steady_clock::now();
+  Relink(link, "../../ttyUSB3");  // relative, as udev makes them
+  ASSERT_TRUE(checks.WaitBeyond(0, 1000ms));
+  EXPECT_LT(MillisSince(back), 300) << "the folder is watched, not polled";
+  EXPECT_TRUE(watch.TakeCheck());
+  EXPECT_FALSE(watch.TakeCheck());
+
+  // Present but (say) not yet permitted: tried again, at most twice a second.
+  const int before = checks.Seen();
+  std::this_thread::sleep_for(1100ms);
+  EXPECT_GE(checks.Seen() - before, 1);
+  EXPECT_LE(checks.Seen() - before, 3);
+
+  // Stop ends also a wait without a time limit at once.
+  fs::remove(link);
+  std::this_thread::sleep_for(100ms);
+  const auto t0 = std::chrono::steady_clock::now();
+  watch.Stop();
+  EXPECT_LT(MillisSince(t0), 100);
+  EXPECT_FALSE(watch.Running());
+  EXPECT_EQ(ThreadCount(), threads);
+}
+
+// A lost pty's number goes to the next pty opened anywhere: the name leads
+// to the central again only once its link is made anew.
+TEST(PortWatch, PseudoTerminalIsFollowedOnlyThroughALinkMadeAnew) {
+  TTempDir dir;
+  const fs::path link = dir.Path / "bus";
+  TPtyPair someoneElses;
+  Relink(link, someoneElses.Path);
+  const TPathEvents::TIdentity lost = TPathEvents::IdentityOf(link);
+  ASSERT_TRUE(lost.Terminal);
+  TSignals checks;
+  TPortWatch watch([&] { checks.Fire(); });
+  watch.Start(link, lost);
+  EXPECT_FALSE(checks.WaitBeyond(0, 700ms)) << "the old link into a recycled pty is not tried";
+  Relink(link, someoneElses.Path);  // a central started again: the same number, a new link
+  EXPECT_TRUE(checks.WaitBeyond(0, 1000ms));
+}
+
+// The central's pty goes away and comes back behind the same link.
+TEST(Reconnect, LostPortIsOpenedAgainWhenItsLinkReturnsAndCloseEndsTheWait) {
+  ByteString item;
+  do QueueTakeFirst(item);
+  while (!item.empty());
+  TTempDir dir;
+  const fs::path link = dir.Path / "bus";
+  auto first = std::make_unique<TPtyPair>();
+  Relink(link, first->Path);
+
+  TSignals hooks;
+  int64_t gapFrom = 0, gapTo = 0;
+  const int threads = ThreadCount();
+  TBusConnection c;
+  c.SetReconnect(true);
+  c.SetOnTerminate([&](TReadComDaemon*) { hooks.Fire(); });
+  c.SetOnWake([&] { hooks.Fire(); });
+  c.SetOnGap([&](int64_t from, int64_t to) { gapFrom = from, gapTo = to; });
+  // The owner's loop: Service() whenever a hook fired, until the event.
+  auto serviceUntil = [&](TBusConnection::TEvent wanted, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      const int seen = hooks.Seen();
+      if (c.Service() == wanted) return true;
+      hooks.WaitBeyond(seen, 20ms);
+    }
+    return false;
+  };
+  ASSERT_TRUE(c.Open(link, {})) << c.ErrorText();
+  const int fds = FdCount();
+  ASSERT_TRUE(first->Send(Bytes({0x41})));
+  // A hang-up discards what the tty has not handed out yet: read it first.
+  for (int i = 0; i < 400 && c.ReceivedBytes() == 0; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(c.ReceivedBytes(), 1u);
+
+  first->CloseMaster();  // the adapter is pulled
+  ASSERT_TRUE(serviceUntil(TBusConnection::evLost, 3000ms));
+  EXPECT_TRUE(c.Waiting());
+  EXPECT_EQ(c.Reader(), nullptr) << "the ended reader is joined while waiting";
+  EXPECT_EQ(c.Error().Fault, TPortFault::pfLost);
+  EXPECT_FALSE(c.Error().SystemText.empty());
+  QueueTakeFirst(item);
+  EXPECT_EQ(item, Bytes({0x41})) << "what came before the loss is kept";
+  first.reset();
+  // A name that comes back as something that does not open (here no tty)
+  // is tried and waited for further.
+  std::ofstream(dir.Path / "file").put('x');
+  Relink(link, dir.Path / "file");
+  EXPECT_FALSE(serviceUntil(TBusConnection::evBack, 700ms));
+  EXPECT_EQ(c.RetryError().Fault, TPortFault::pfOther);
+
+  TPtyPair second;
+  Relink(link, second.Path);
+  const auto back = std::chrono::steady_clock::now();
+  ASSERT_TRUE(serviceUntil(TBusConnection::evBack, 2000ms));
+  EXPECT_LT(MillisSince(back), 1000);
+  EXPECT_GT(gapTo, gapFrom);
+  EXPECT_GT(gapFrom, 0);
+  ASSERT_TRUE(second.Send(Bytes({0x42})));
+  const auto sent = std::chrono::steady_clock::now();
+  do QueueTakeFirst(item);
+  while (item.empty() && MillisSince(sent) < 2000 && (std::this_thread::sleep_for(5ms), true));
+  EXPECT_EQ(item, Bytes({0x42}));
+  EXPECT_EQ(c.ReceivedBytes(), 2u);
+  EXPECT_EQ(FdCount(), fds) << "nothing held from the wait or the old link";
+
+  // Lost again; closing while waiting ends the wait at once.
+  second.CloseMaster();
+  ASSERT_TRUE(serviceUntil(TBusConnection::evLost, 3000ms));
+  const auto t0 = std::chrono::steady_clock::now();
+  c.Close();
+  EXPECT_LT(MillisSince(t0), 100);
+  EXPECT_FALSE(c.Waiting());
+  EXPECT_EQ(ThreadCount(), threads);
+}
+
+// ---- what a failure says --------------------------------------------------------
+
+TEST(PortError, PermissionHintIsTheOneThatHelps) {
+  TDeviceAccess a;
+  a.IsDevice = true;
+  a.Mode = 0660;
+  a.Gid = 20;
+  a.GroupName = "dialout";
+  EXPECT_EQ(ChoosePermissionHint(a).Kind, TPermissionHint::phJoinGroup);
+  TPortError e;
+  e.Fault = TPortFault::pfPermission;
+  e.Port = "/dev/ttyUSB0";
+  e.SystemText = std::strerror(EACCES);
+  e.Hint = ChoosePermissionHint(a);
+  EXPECT_EQ(PortErrorTextCzech(e), "Port /dev/ttyUSB0 nelze otevřít: chybí oprávnění (" +
+                                       e.SystemText +
+                                       ") – uživatel musí být členem skupiny dialout");
+  a.UserInGroup = true;  // joined, but this session began before
+  EXPECT_EQ(ChoosePermissionHint(a).Kind, TPermissionHint::phLogInAgain);
+
+  // Joining would not help: root's group, a group without read and write,
+  // or a group the session already has.
+  for (auto change :
+       {+[](TDeviceAccess& d) { d.Gid = 0, d.GroupName = "root"; },
+        +[](TDeviceAccess& d) { d.Mode = 0600; }, +[](TDeviceAccess& d) { d.Mode = 0620; },
+        +[](TDeviceAccess& d) { d.SessionHasGroup = true; }}) {
+    TDeviceAccess other = a;
+    change(other);
+    e.Hint = ChoosePermissionHint(other);
+    EXPECT_EQ(e.Hint.Kind, TPermissionHint::phUdevRule);
+    EXPECT_NE(PortErrorTextCzech(e).find("pravidlem udev"), std::string::npos);
+    EXPECT_NE(PortErrorTextEnglish(e).find("udev rule"), std::string::npos);
+  }
+  a.IsDevice = false;  // a plain file: no hint at all
+  EXPECT_EQ(ChoosePermissionHint(a).Kind, TPermissionHint::phNone);
+}
+
+TEST(PortError, TextsNameThePortAndTheCauseWithTheSystemsText) {
+  TTempDir dir;
+  const std::string missing = dir.Path / "ttyUSB9";
+  TBusConnection none;
+  ASSERT_FALSE(none.Open(missing, {}));
+  EXPECT_EQ(PortErrorTextCzech(none.Error()),
+            "Port " + missing + " neexistuje (" + std::strerror(ENOENT) + ")");
+
+  TPtyPair pty;
+  TBusConnection first, second;
+  ASSERT_TRUE(first.Open(pty.Path, {}));
+  ASSERT_FALSE(second.Open(pty.Path, {}));
+  EXPECT_EQ(PortErrorTextCzech(second.Error()),
+            "Port " + pty.Path + " používá jiný program (Port owned by other process)");
+  first.Close();
+
+  TBusConnection badLine;
+  ASSERT_FALSE(badLine.Open(pty.Path, {9600, 9}));
+  EXPECT_EQ(PortErrorTextCzech(badLine.Error()),
+            "Port " + pty.Path + " nepřijal nastavení linky: počet datových bitů 9 (" +
+                std::strerror(EINVAL) + ")");
+  EXPECT_EQ(PortErrorTextEnglish(badLine.Error()), "cannot configure port " + pty.Path +
+                                                       ": data bits 9 refused (" +
+                                                       std::strerror(EINVAL) + ")");
+
+  // A name holding a newline keeps the message on one line.
+  TBusConnection odd;
+  ASSERT_FALSE(odd.Open("/tmp/no\nport\"", {}));
+  EXPECT_EQ(PortErrorTextEnglish(odd.Error()),
+            "cannot open port \"/tmp/no\\nport\\\"\": " + std::string(std::strerror(ENOENT)));
+  EXPECT_EQ(QuotedPortName(""), "\"\"");
+}
+
+}  // namespace
