@@ -420,16 +420,17 @@ TEST_F(ToolsTest, CaptureRoundTripKeepsBytesAndTimes) {
   RecordProperty("offset_p95_us", std::to_string(off[off.size() * 95 / 100]));
   RecordProperty("offset_max_us", std::to_string(off.back()));
   RecordProperty("first_read_shift_us", std::to_string(shift[0] - median));
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("b.vlog.gz")}, "file"), 0)
+      << Err("file");
   // A sanitizer build reads several times slower and may fall behind: its
-  // times are those of late reads.
+  // times are those of late reads, and a message whose rest comes later
+  // than the reader waits for it is printed in two pieces.
   if (!kSanitized) {
     EXPECT_LE(off[off.size() * 95 / 100], 20000) << "µs off the recorded timing";
     EXPECT_LE(off.back(), 500000) << "µs off the recorded timing";
+    EXPECT_EQ(Out("replay"), Out("live"));
+    EXPECT_EQ(Out("file"), Out("live"));
   }
-  EXPECT_EQ(Out("replay"), Out("live"));
-  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("b.vlog.gz")}, "file"), 0)
-      << Err("file");
-  EXPECT_EQ(Out("file"), Out("live"));
 }
 
 TEST_F(ToolsTest, FileShowsALogsTimesAndSkipsItsMalformedLines) {
