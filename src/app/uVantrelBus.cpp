@@ -346,8 +346,8 @@ void TFormVantrelBus::Drain(bool bounded) {
   TQueuedItem item;
   const uint64_t recorded = FTraffic->End();
   FDraining = true;
-  while (QueueCount() >= 1) {
-    if (bounded && slice.elapsed() >= DrainSliceMs) {
+  for (int taken = 0; QueueCount() >= 1; ++taken) {
+    if (bounded && taken >= DrainSliceMinItems && slice.elapsed() >= DrainSliceMs) {
       more = true;
       break;
     }

@@ -109,6 +109,9 @@ public:
   // flood, or the window kept off the processor) is taken in slices with the
   // event loop running in between, so the window repaints and answers.
   static constexpr int DrainSliceMs = 20;
+  // A drain takes at least this many items before it looks at the clock, so
+  // one that starts late (a loaded machine) still moves the backlog on.
+  static constexpr int DrainSliceMinItems = 32;
 
 public slots:
   // Drains the message queue: every waiting message is dispatched, then the
