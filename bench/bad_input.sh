@@ -48,8 +48,9 @@ mkfifo afifo
 ln -s /nonexistent/target dangling
 ln -s loop1 loop2; ln -s loop2 loop1
 long=$(printf 'x%.0s' $(seq 5000))
-# A real capture to damage: a second of the live pty.
-"$dump" --settings /dev/null --port "$work/pty" --seconds 1 --raw-log good.bin > /dev/null 2>&1
+# A real capture to damage: a second of the live pty, raw and as a capture log.
+"$dump" --settings /dev/null --port "$work/pty" --seconds 1 --raw-log good.bin \
+  --capture good.vlog > /dev/null 2>&1
 [ -s good.bin ] || head -c 4000 /dev/urandom > good.bin
 
 RANDOM=$seed
@@ -95,6 +96,14 @@ capture_file() {  # $1: file to write
   esac
 }
 
+log_file() {  # $1: file to write: the capture log cut and damaged
+  local size; size=$(stat -c %s good.vlog)
+  head -c $((RANDOM * 4 % size)) good.vlog > "$1"
+  [ -s "$1" ] && [ $(rnd 2) = 0 ] && printf "$(printf '\\x%02x' $((RANDOM % 256)))" |
+    dd of="$1" bs=1 seek=$((RANDOM * 4 % $(stat -c %s "$1"))) conv=notrunc 2> /dev/null
+  return 0
+}
+
 fails=0
 declare -A by_rc=([0]=0 [1]=0 [2]=0)
 fail_case() {  # $1 case number, $2 reason
@@ -129,11 +138,18 @@ for ((i = 1; i <= cases; i++)); do
     5) # random settings on the live pty (line values from the file)
        settings_file case.ini
        cmd+=(--settings case.ini --port "$work/pty" --seconds 0.2); expect=01 ;;
-    6|7) # random capture files
+    6) # random capture files
        capture_file case.bin
        cmd+=(--settings /dev/null --file case.bin)
        [ $(rnd 4) = 0 ] && cmd+=(--count $((1 + RANDOM % 50)))
        expect=0 ;;
+    7) # capture logs cut and damaged: malformed lines (or a damaged first
+       # line naming another version) give 1
+       log_file case.vlog
+       cmd+=(--settings /dev/null --file case.vlog)
+       [ $(rnd 2) = 0 ] && cmd+=(--time "$(pick a d z)")
+       [ $(rnd 4) = 0 ] && cmd+=(--count $((1 + RANDOM % 50)))
+       expect=012 ;;
     8) # unreadable settings or capture, unwritable raw log
        case $(rnd 4) in
          0) cmd+=(--settings "$(pick "$work/adir" /nonexistent/x.ini "$work/dangling")" --show-settings) ;;
@@ -151,7 +167,7 @@ for ((i = 1; i <= cases; i++)); do
          2) cmd+=(--seconds "$(pick 0 -3 nan inf 1e400 x "")") ;;
          3) cmd+=(--time "$(pick q "" A zz 1)") ;;
          4) cmd+=(--file x.bin --port "$work/pty") ;;
-         5) cmd+=(--file x.bin --time a) ;;
+         5) cmd+=(--file x.bin --capture y.vlog) ;;
          6) cmd+=(--file x.bin --seconds 1) ;;
          7) cmd+=("--$(printable 10)") ;;
          8) cmd+=(--show-settings "$(printable 10)") ;;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -22,9 +23,12 @@
 #include <string>
 
 #include "DumpFormat.h"
+#include "DumpOutput.h"
 #include "ToolCommon.h"
 #include "bus/BusConnection.h"
 #include "bus/Capture.h"
+#include "capture/CaptureReader.h"
+#include "capture/CaptureRecorder.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 
@@ -38,9 +42,13 @@ const char* const kUsage =
     "\n"
     "  --settings FILE   settings file (default: the one beside vVantrelBus)\n"
     "  --port NAME       read this port instead of the settings' Port\n"
-    "  --file CAPTURE    frame a capture file instead of a port, then exit\n"
+    "  --file CAPTURE    frame a capture file (a capture log or raw bytes) instead\n"
+    "                    of a port, then exit\n"
     "  --time a|d|z      prefix each line with its receive time: absolute, delta to\n"
-    "                    the previous line, or since the start\n"
+    "                    the previous line, or since the start (with --file: the\n"
+    "                    times the capture log recorded)\n"
+    "  --capture FILE    also record a capture log: every read with its time\n"
+    "                    (gzip-compressed when FILE ends in .gz)\n"
     "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
     "  --count N         stop after N items\n"
     "  --seconds N       stop after N seconds (decimals allowed)\n"
@@ -49,12 +57,15 @@ const char* const kUsage =
     "\n"
     "Without --count or --seconds it runs until interrupted (Ctrl-C, SIGTERM).\n"
     "Exit status: 0 done, 1 port, file or settings error (also a port lost while\n"
-    "reading), 2 bad options.\n"
+    "reading, a recording cut short by a write error, malformed lines in a capture\n"
+    "log), 2 bad options.\n"
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
     "  vantrel-dump --port COM3 --time z             (Windows)\n"
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
+    "  vantrel-dump --port /dev/ttyUSB0 --capture run.vlog.gz\n"
+    "  vantrel-dump --file run.vlog.gz --time z\n"
     "  vantrel-dump --file run.bin\n";
 
 int Usage(const std::string& message) {
@@ -103,6 +114,10 @@ void OnSignal(int) {
 }
 #endif
 
+// Lines gathered beyond this size leave at once, so that a long backlog or a
+// large capture file needs no large buffer.
+constexpr std::size_t kDumpBatchBytes = 60000;
+
 // The raw log's write error (errno), set on the reader thread.
 std::atomic<int> RawError{0};
 
@@ -122,18 +137,12 @@ bool WriteRawLog(int rawFd, std::string_view bytes) {
 }
 
 struct TOptions {
-  std::string SettingsFile, Port, CaptureFile, RawLog;
+  std::string SettingsFile, Port, CaptureFile, RawLog, CaptureLog;
   TTimeMode Time = TTimeMode::tmNone;
   uint64_t Count = 0;  // 0: no limit
   double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
 };
-
-// One printed line; false when standard output cannot be written.
-bool PrintLine(const std::string& line) {
-  return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF &&
-         std::fflush(stdout) == 0;
-}
 
 int StdoutFailed() { return Fail("cannot write standard output: " + ErrnoText(errno)); }
 
@@ -161,16 +170,24 @@ int CloseRawLog(int fd, const std::string& path) {
 }
 
 // Frames the capture as it is read, so a capture of any size (or an endless
-// one such as a device file) needs bounded memory.
-int DumpCapture(const TOptions& opt) {
-  std::FILE* f = std::fopen(opt.CaptureFile.c_str(), "rb");
-  if (!f) return Fail("cannot read " + opt.CaptureFile + ": " + ErrnoText(errno));
+// one such as a device file) needs bounded memory.  A capture log's reads
+// are framed in order, each item with the time of the read that completed
+// it; after a gap (a reconnect) the framing starts afresh, as a new reader
+// does.  Malformed lines are reported and skipped.
+int DumpFile(const TOptions& opt) {
+  TCaptureReader in;
+  if (!in.Open(opt.CaptureFile))
+    return Fail("cannot read " + opt.CaptureFile + ": " + in.LastErrorText());
+  if (!in.IsLog() && opt.Time != TTimeMode::tmNone)
+    return Usage("--time needs a capture log; " + opt.CaptureFile +
+                 " is a raw capture (bytes without times)");
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
-  if (!opt.RawLog.empty() && rawFd < 0) {
-    const int err = errno;
-    std::fclose(f);
-    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(err));
-  }
+  if (!opt.RawLog.empty() && rawFd < 0)
+    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+  TDumpOutput out(stdout);
+  TDumpLines lines(opt.Time, 0, Settings.MaxLoko);
+  bool haveStart = false;
+  int64_t timeUs = 0;  // of the read being framed
   uint64_t printed = 0;
   std::string failure;  // set when an item could not be written out
   bool stdoutFailed = false;
@@ -178,90 +195,186 @@ int DumpCapture(const TOptions& opt) {
   // unless --count cuts the run short.
   TCaptureFramer framer([&](std::string_view item) {
     if (opt.Count && printed == opt.Count) return false;
-    if (!PrintLine(DumpItemText(item, Settings.MaxLoko))) {
+    lines.Append(item, timeUs);
+    ++printed;
+    if (lines.Text().size() >= kDumpBatchBytes && !out.Write(lines.Text(), 0)) {
       stdoutFailed = true;
       return false;
     }
-    ++printed;
     if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
       failure = "cannot write " + opt.RawLog + ": " + ErrnoText(RawError);
       return false;
     }
     return !(opt.Count && printed == opt.Count);
   });
-  char buf[65536];
+  TCaptureItem item;
   bool go = true;
-  std::size_t n;
-  while (go && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
-    go = framer.Feed(std::string_view(buf, n));
-  if (go && std::ferror(f))
-    failure = "cannot read " + opt.CaptureFile + ": " + ErrnoText(errno);
+  while (go && in.Next(item)) {
+    switch (item.Kind) {
+      case TCaptureKind::ckChunk:
+        if (!haveStart) lines.SetStart(item.HasTime() ? item.TimeUs : 0);
+        haveStart = true;
+        timeUs = item.HasTime() ? item.TimeUs : 0;
+        go = framer.Feed(item.Bytes);
+        break;
+      case TCaptureKind::ckGap:
+        go = framer.Finish();
+        break;
+      case TCaptureKind::ckMetadata:
+        // "z" counts from the start of the recording, as it did live.
+        if (int64_t startUs;
+            !haveStart && item.Key == "start" && ParseCaptureTime(item.Text, startUs)) {
+          lines.SetStart(startUs);
+          haveStart = true;
+        }
+        break;
+      case TCaptureKind::ckMalformed:
+        // The lines before it first, so that the report stands where it belongs.
+        if (!out.Write(lines.Text(), 0) || !out.Flush()) {
+          stdoutFailed = true;
+          go = false;
+          break;
+        }
+        std::fprintf(stderr, "vantrel-dump: %s:%llu: %s (line skipped)\n", opt.CaptureFile.c_str(),
+                     static_cast<unsigned long long>(item.Line), item.Text.c_str());
+        break;
+    }
+  }
+  if (go && !in.LastErrorText().empty())
+    failure = "cannot read " + opt.CaptureFile + ": " + in.LastErrorText();
   else if (go)
     framer.Finish();
-  std::fclose(f);
+  if (!stdoutFailed && !(out.Write(lines.Text(), 0) && out.Flush())) stdoutFailed = true;
   if (stdoutFailed) {
     if (rawFd >= 0) close(rawFd);
+    errno = out.Error();  // the cause, not what later calls left
     return StdoutFailed();
   }
   if (!failure.empty()) {
     if (rawFd >= 0) close(rawFd);
     return Fail(failure);
   }
-  return CloseRawLog(rawFd, opt.RawLog);
+  if (const int rc = CloseRawLog(rawFd, opt.RawLog); rc != 0) return rc;
+  if (in.MalformedLines() > 0)
+    return Fail(std::to_string(in.MalformedLines()) + " malformed line(s) of " + opt.CaptureFile +
+                " skipped");
+  return 0;
 }
 
 // One line per item taken from the queue, with the time the reader cut it,
-// as long as --count allows and standard output takes them.
+// as long as --count allows; the lines of one drain leave in one write.
 struct TItemPrinter {
   const TOptions& Opt;
-  int64_t StartUs = WallClockUs();
-  int64_t PreviousUs = 0;
+  TDumpLines Lines;
+  TDumpOutput Out{stdout};
   uint64_t Printed = 0;
   bool Failed = false;  // standard output could not be written
+
+  TItemPrinter(const TOptions& opt, int64_t startUs)
+      : Opt(opt), Lines(opt.Time, startUs, Settings.MaxLoko) {}
 
   bool Full() const { return Opt.Count && Printed == Opt.Count; }
   void PrintQueued() {
     TQueuedItem item;
     while (!Failed && !Full() && (QueueTakeFirst(item), !item.Bytes.empty())) {
-      Failed = !PrintLine(DumpTimePrefix(Opt.Time, item.TimeUs, PreviousUs, StartUs) +
-                          DumpItemText(item.Bytes, Settings.MaxLoko));
-      PreviousUs = item.TimeUs;
+      Lines.Append(item.Bytes, item.TimeUs);
       ++Printed;
+      // A long backlog leaves in pieces rather than in one large buffer.
+      if (Lines.Text().size() >= kDumpBatchBytes) Write();
     }
+    Write();
+  }
+  void Write() {
+    if (!Failed && !Out.Write(Lines.Text(), WallClockUs())) Failed = true;
+  }
+  void FlushIfDue() {
+    if (!Failed && !Out.FlushIfDue(WallClockUs())) Failed = true;
+  }
+  void Flush() {
+    if (!Failed && !Out.Flush()) Failed = true;
   }
 };
 
+// The capture log asked for with --capture: fed by the reader thread's chunk
+// hook, flushed from the loop below.  A write failure stops only the
+// recording, said once on standard error.
+struct TRecording {
+  explicit TRecording(const std::string& path) : Path(path) {}
+
+  const std::string& Path;
+  TCaptureRecorder Recorder;
+  bool Reported = false;
+
+  void ReportFailure() {
+    if (Reported || !Recorder.Failed()) return;
+    Reported = true;
+    std::fprintf(stderr, "vantrel-dump: recording stopped: cannot write %s: %s\n", Path.c_str(),
+                 Recorder.ErrorText().c_str());
+    std::fflush(stderr);
+  }
+};
+
+// How long the queue may fill after a wake-up before it is drained: the
+// lines of a busy line leave in batches, still well within 100 ms of their
+// items for a reader such as grep.
+constexpr int kDrainBatchMs = 40;
+
 // Prints what the reader queues until the time is up (seconds, 0: no limit),
 // --count is reached, a signal comes, the reader ends or a write fails.
-void PrintUntilDone(TItemPrinter& printer, const TReadComDaemon& reader, double seconds) {
+void PrintUntilDone(TItemPrinter& printer, TRecording& recording, const TReadComDaemon& reader,
+                    double seconds) {
   using TClock = std::chrono::steady_clock;
   const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
                                             std::chrono::duration<double>(seconds));
+  auto nextDrain = TClock::now();
+  bool due = true;  // a wake-up waits to be drained
   for (;;) {
-    int timeout = -1;
+    // Without a deadline the loop sleeps until woken, but no longer than
+    // the recording and a file's output may wait for their flush.
+    long long timeout = -1;
+    const auto now = TClock::now();
     if (seconds > 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
-      if (left <= 0) break;
-      timeout = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+      if (left.count() <= 0) break;
+      timeout = left.count() + 1;
     }
+    auto shorten = [&](long long ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
+    if (due)
+      shorten(std::max<long long>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(nextDrain - now).count()));
+    if (recording.Recorder.IsOpen() && !recording.Recorder.Failed())
+      shorten(TCaptureRecorder::TickPeriodMs);
+    if (printer.Out.Pending()) shorten(TDumpOutput::kFilePeriodUs / 2000);
+    const long long wait = std::min<long long>(timeout, 1 << 30);
 #ifdef _WIN32
-    if (WaitForSingleObject(WakeEvent, timeout < 0 ? INFINITE : static_cast<DWORD>(timeout)) ==
-        WAIT_FAILED)
-      break;
+    const DWORD woken =
+        WaitForSingleObject(WakeEvent, wait < 0 ? INFINITE : static_cast<DWORD>(wait));
+    if (woken == WAIT_FAILED) break;
+    if (woken == WAIT_OBJECT_0) due = true;
 #else
     pollfd p{WakePipe[0], POLLIN, 0};
-    if (poll(&p, 1, timeout) < 0 && errno != EINTR) break;
-    char drain[64];
-    while (read(WakePipe[0], drain, sizeof drain) > 0) {}
+    if (poll(&p, 1, static_cast<int>(wait)) < 0 && errno != EINTR) break;
+    char pending[64];
+    while (read(WakePipe[0], pending, sizeof pending) > 0) due = true;
 #endif
-    printer.PrintQueued();
-    if (printer.Failed || printer.Full() || SignalSeen || reader.Finished() || RawError != 0) break;
+    recording.Recorder.Tick(WallClockUs());
+    recording.ReportFailure();
+    printer.FlushIfDue();
+    const bool ending = SignalSeen || reader.Finished() || RawError != 0;
+    // Batches: a wake-up within kDrainBatchMs of the last drain waits for
+    // the rest of that interval (the queue wakes only when it was empty).
+    if (due && (ending || TClock::now() >= nextDrain)) {
+      due = false;
+      printer.PrintQueued();
+      nextDrain = TClock::now() + std::chrono::milliseconds(kDrainBatchMs);
+    }
+    if (printer.Failed || printer.Full() || ending) break;
   }
 }
 
 int DumpPort(const TOptions& opt) {
   const std::string port = Settings.Port;
+  const int64_t startUs = WallClockUs();
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
     return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
@@ -278,11 +391,24 @@ int DumpPort(const TOptions& opt) {
     return Fail("cannot create a pipe: " + ErrnoText(err));
   }
 #endif
+  TRecording recording(opt.CaptureLog);
+  recording.Recorder.SetOnFailure(Wake);
+  if (!opt.CaptureLog.empty() &&
+      !recording.Recorder.Open(
+          opt.CaptureLog,
+          {port,
+           CaptureLineText(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                           Settings.StopBit, Settings.SoftFlow, Settings.HardFlow),
+           std::string("vantrel-dump ") + VANTREL_VERSION, startUs})) {
+    CloseRawLog(rawFd, opt.RawLog);
+    return Fail("cannot write " + opt.CaptureLog + ": " + recording.Recorder.ErrorText());
+  }
 
   TBusConnection connection;
-  if (rawFd >= 0)
-    connection.SetOnChunk([rawFd](std::string_view bytes, int64_t) {
-      if (RawError == 0 && !WriteRawLog(rawFd, bytes)) Wake();
+  if (rawFd >= 0 || recording.Recorder.IsOpen())
+    connection.SetOnChunk([rawFd, &recording](std::string_view bytes, int64_t timeUs) {
+      recording.Recorder.AddChunk(bytes, timeUs);
+      if (rawFd >= 0 && RawError == 0 && !WriteRawLog(rawFd, bytes)) Wake();
     });
   connection.SetOnTerminate([](TReadComDaemon*) { Wake(); });
   SetQueueWakeup(Wake);
@@ -319,42 +445,49 @@ int DumpPort(const TOptions& opt) {
   }
   const TReadComDaemon& reader = *connection.Reader();
   Wake();  // items left in the queue are taken at once
-  TItemPrinter printer{opt};
-  PrintUntilDone(printer, reader, opt.Seconds);
+  TItemPrinter printer(opt, startUs);
+  PrintUntilDone(printer, recording, reader, opt.Seconds);
 
   // Disconnect as the window does: close the port, then stop the reader.
   const bool lost = reader.Finished() && reader.EndReason() != TReadComDaemon::erStopped;
   connection.Close();
   SetQueueWakeup({});
   printer.PrintQueued();  // what the reader queued before it stopped was received
+  printer.Flush();
+  const bool recorded = recording.Recorder.Close();
+  recording.ReportFailure();
 
   int rc = 0;
-  if (printer.Failed) rc = StdoutFailed();
+  if (printer.Failed) {
+    errno = printer.Out.Error();  // the cause, not what later calls left
+    rc = StdoutFailed();
+  }
   if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
   if (lost)
     rc = Fail(
         "port " + port + " lost: " +
         (reader.EndErrorText().empty() ? std::string("the reader ended") : reader.EndErrorText()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
+  // The monitor went on, but the recording asked for is incomplete.
+  if (!recorded) rc = 1;
   return rc;
 }
 
 // The letters only tell the options apart: no short option is accepted.
-const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
-                           {"port", required_argument, nullptr, 'p'},
-                           {"file", required_argument, nullptr, 'f'},
-                           {"time", required_argument, nullptr, 't'},
-                           {"raw-log", required_argument, nullptr, 'r'},
-                           {"count", required_argument, nullptr, 'c'},
-                           {"seconds", required_argument, nullptr, 'S'},
-                           {"show-settings", no_argument, nullptr, 'w'},
-                           {"help", no_argument, nullptr, 'h'},
-                           {"version", no_argument, nullptr, 'V'},
-                           {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {
+    {"settings", required_argument, nullptr, 's'}, {"port", required_argument, nullptr, 'p'},
+    {"file", required_argument, nullptr, 'f'},     {"time", required_argument, nullptr, 't'},
+    {"raw-log", required_argument, nullptr, 'r'},  {"capture", required_argument, nullptr, 'C'},
+    {"count", required_argument, nullptr, 'c'},    {"seconds", required_argument, nullptr, 'S'},
+    {"show-settings", no_argument, nullptr, 'w'},  {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  UseUtf8Arguments(argc, argv);
+#endif
   TOptions opt;
   bool havePort = false;
   opterr = 0;
@@ -387,6 +520,10 @@ int main(int argc, char** argv) {
       case 'r':
         opt.RawLog = value;
         break;
+      case 'C':
+        if (value.empty()) return Usage("--capture needs a file name");
+        opt.CaptureLog = value;
+        break;
       case 'c':
         if (!ParseUnsigned(optarg, UINT64_MAX, opt.Count) || opt.Count == 0)
           return Usage("invalid --count '" + value + "': a whole number above 0");
@@ -413,9 +550,9 @@ int main(int argc, char** argv) {
   if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
   if (!opt.CaptureFile.empty()) {
     if (havePort) return Usage("--file and --port exclude each other");
-    if (opt.Time != TTimeMode::tmNone)
-      return Usage("--time cannot be used with --file: a capture holds no receive times");
     if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
+    if (!opt.CaptureLog.empty())
+      return Usage("--capture records a port; it cannot be used with --file");
   }
 
   if (!opt.SettingsFile.empty()) {
@@ -453,5 +590,5 @@ int main(int argc, char** argv) {
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return StdoutFailed();
     return 0;
   }
-  return opt.CaptureFile.empty() ? DumpPort(opt) : DumpCapture(opt);
+  return opt.CaptureFile.empty() ? DumpPort(opt) : DumpFile(opt);
 }

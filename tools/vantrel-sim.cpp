@@ -25,12 +25,16 @@ const char* const kUsage =
     "first line) or into a real serial port.\n"
     "\n"
     "  --rate BYTES     bytes per second; 0 = as fast as the reader takes them\n"
-    "                   (default 960, a 9600 baud line)\n"
+    "                   (default 960, a 9600 baud line); given, it also replaces\n"
+    "                   the recorded timing of a capture log\n"
     "  --baud N         line speed; the rate becomes N/10 bytes per second\n"
     "                   (with --port also the port's speed; 0 = as fast as possible)\n"
     "  --seed N         random seed; the same seed gives the same traffic (default 1)\n"
     "  --noise P        probability per byte (0..1) of a flipped bit or a dropped byte\n"
-    "  --replay FILE    send the bytes of a capture instead of generated traffic\n"
+    "  --replay FILE    send a capture instead of generated traffic: a capture log\n"
+    "                   with its recorded timing, a raw capture at the rate\n"
+    "                   (a name ending in .gz is read compressed)\n"
+    "  --speed F        with --replay: play F times as fast (0.5 = half as fast)\n"
     "  --loop           with --replay: start again at the end of the capture\n"
     "  --seconds N      stop after sending for N seconds (decimals allowed)\n"
     "  --save FILE      write exactly the bytes sent to FILE\n"
@@ -50,6 +54,7 @@ const char* const kUsage =
     "  vantrel-sim --baud 115200 --link /tmp/vantrel\n"
     "  vantrel-sim --seed 7 --seconds 10 --save run.bin\n"
     "  vantrel-sim --replay run.bin --loop --rate 2000 --noise 0.001\n"
+    "  vantrel-sim --replay run.vlog --speed 2 --link /tmp/vantrel\n"
     "  vantrel-sim --port /dev/ttyUSB1 --baud 9600\n"
     "  vantrel-sim --port COM4 --baud 9600          (Windows)\n";
 
@@ -59,14 +64,21 @@ int Usage(const char* message) {
 }
 
 // The letters only tell the options apart: no short option is accepted.
-const option kOptions[] = {
-    {"rate", required_argument, nullptr, 'r'},    {"baud", required_argument, nullptr, 'b'},
-    {"seed", required_argument, nullptr, 's'},    {"noise", required_argument, nullptr, 'n'},
-    {"replay", required_argument, nullptr, 'R'},  {"loop", no_argument, nullptr, 'l'},
-    {"seconds", required_argument, nullptr, 'S'}, {"save", required_argument, nullptr, 'w'},
-    {"port", required_argument, nullptr, 'p'},    {"link", required_argument, nullptr, 'L'},
-    {"linger", required_argument, nullptr, 'g'},  {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},       {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {{"rate", required_argument, nullptr, 'r'},
+                           {"baud", required_argument, nullptr, 'b'},
+                           {"seed", required_argument, nullptr, 's'},
+                           {"noise", required_argument, nullptr, 'n'},
+                           {"replay", required_argument, nullptr, 'R'},
+                           {"loop", no_argument, nullptr, 'l'},
+                           {"seconds", required_argument, nullptr, 'S'},
+                           {"save", required_argument, nullptr, 'w'},
+                           {"port", required_argument, nullptr, 'p'},
+                           {"link", required_argument, nullptr, 'L'},
+                           {"linger", required_argument, nullptr, 'g'},
+                           {"speed", required_argument, nullptr, 'x'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {nullptr, 0, nullptr, 0}};
 
 // A number option's value into out; false, after the usage, when it is no
 // number in [low, high] (or equals low where above is asked).
@@ -83,10 +95,12 @@ bool NumberOption(const char* name, const char* want, double low, double high, d
 }
 
 // The options that depend on each other.
-int CheckOptions(TSimConfig& config, bool haveRate, bool haveBaud, uint64_t baud) {
+int CheckOptions(TSimConfig& config, bool haveRate, bool haveBaud, uint64_t baud, bool haveSpeed) {
   if (haveRate && haveBaud && config.Port.empty())
     return Usage("give either --rate or --baud, not both");
   if (config.Loop && config.ReplayFile.empty()) return Usage("--loop needs --replay");
+  if (haveSpeed && config.ReplayFile.empty()) return Usage("--speed needs --replay");
+  config.ReplayAtRate = haveRate;
   if (!config.Port.empty() && !config.LinkPath.empty())
     return Usage("--link makes a link to a pseudo-terminal; it cannot be used with --port");
 #ifdef _WIN32
@@ -106,7 +120,7 @@ int CheckOptions(TSimConfig& config, bool haveRate, bool haveBaud, uint64_t baud
 // Reads the options into config: -1 to go on, or the exit status (after the
 // usage, the help or the version).
 int ParseOptions(int argc, char** argv, TSimConfig& config) {
-  bool haveRate = false, haveBaud = false;
+  bool haveRate = false, haveBaud = false, haveSpeed = false;
   uint64_t baud = 9600;
   opterr = 0;
   int c;
@@ -154,6 +168,10 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
       case 'g':
         if (!NumberOption("linger", "seconds, 0 to 3600", 0, 3600, config.LingerSeconds)) return 2;
         break;
+      case 'x':
+        if (!NumberOption("speed", "a factor above 0", 0, 1e6, config.Speed, true)) return 2;
+        haveSpeed = true;
+        break;
       case 'h':
         std::fputs(kUsage, stdout);
         return 0;
@@ -169,7 +187,7 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
   }
   if (optind < argc)
     return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
-  return CheckOptions(config, haveRate, haveBaud, baud);
+  return CheckOptions(config, haveRate, haveBaud, baud, haveSpeed);
 }
 
 #ifdef _WIN32
@@ -186,6 +204,10 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  UseUtf8Arguments(argc, argv);
+  SetConsoleOutputCP(CP_UTF8);  // its messages name files as given
+#endif
   TSimConfig config;
   if (const int rc = ParseOptions(argc, argv, config); rc >= 0) return rc;
 
@@ -230,6 +252,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());
     return 1;
   }
+  if (const uint64_t bad = sim.MalformedLines())
+    std::fprintf(stderr, "vantrel-sim: %llu malformed lines of %s skipped\n",
+                 static_cast<unsigned long long>(bad), config.ReplayFile.c_str());
   std::fprintf(stderr, "vantrel-sim: %llu bytes sent\n",
                static_cast<unsigned long long>(sim.BytesSent()));
   return 0;

@@ -1,6 +1,5 @@
 #include "capture/CaptureReader.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "base/Text.h"
+#include "capture/CaptureFile.h"
 #include "capture/CaptureIo.h"
 
 namespace {
@@ -76,7 +76,7 @@ bool TCaptureReader::Open(const std::string& path) {
   FEof = FIsLog = FSkipping = FHasAhead = FLastLineFull = FTruncated = false;
   FLine = FMalformed = 0;
   FErrorText.clear();
-  FFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  FFd = capture_io::OpenForReading(path);
   if (FFd < 0) return Fail(SystemErrorText(errno));
   if (IsCompressedCaptureName(path)) {
     FGz = gzdopen(FFd, "rb");

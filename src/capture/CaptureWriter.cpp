@@ -1,6 +1,5 @@
 #include "capture/CaptureWriter.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -10,6 +9,7 @@
 
 #include "base/Text.h"
 #include "base/UniqueFd.h"
+#include "capture/CaptureFile.h"
 #include "capture/CaptureIo.h"
 
 namespace {
@@ -53,7 +53,7 @@ bool TCaptureWriter::Open(const std::string& path) {
   FBusBytes = FFileBytes = 0;
   FBuffer.clear();
   FBuffer.reserve(kBufferLimit + 4096);
-  FFd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  FFd = capture_io::OpenForWriting(path);
   if (FFd < 0) return Fail(errno, SystemErrorText(errno));
   if (IsCompressedCaptureName(path)) {
     FZip = std::make_unique<z_stream_s>();
@@ -158,8 +158,7 @@ bool TCaptureWriter::Close() {
     ok = Push(true);
   }
   // Special files (a pipe, /dev/null) cannot be synced; that is no failure.
-  if (ok && fsync(FFd) != 0 && errno != EINVAL && errno != EROFS)
-    ok = Fail(errno, SystemErrorText(errno));
+  if (ok && capture_io::SyncFile(FFd) != 0) ok = Fail(errno, SystemErrorText(errno));
   // close(2) may report a delayed write error (network file systems); on
   // Linux the descriptor is gone whatever it returns, so never retry.
   if (close(FFd) != 0 && ok) ok = Fail(errno, SystemErrorText(errno));

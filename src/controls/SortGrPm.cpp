@@ -680,12 +680,12 @@ void TSortGridPemra::DrawCell(int ACol, int ARow, const QRect& ARect, TGridDrawS
     p->setFont(FCanvas.Font);
     p->setPen(FCanvas.FontColor);
     const QFontMetrics fm(FCanvas.Font);
-    const int width = fm.horizontalAdvance(value);
+    // Measuring lays the text out once more: only where the alignment needs it.
     int x = left + 2;
     if (alignment == taRightJustify)
-      x = right - 2 - width;
+      x = right - 2 - fm.horizontalAdvance(value);
     else if (alignment == taCenter)
-      x = (left + right) / 2 - width / 2;
+      x = (left + right) / 2 - fm.horizontalAdvance(value) / 2;
     p->drawText(QPoint(x, top + 2 + fm.ascent()), value);
     p->restore();
   }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bus/Capture.h"
+#include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
 
 namespace {
@@ -57,6 +58,56 @@ speed_t SpeedConstant(int baud) {
 #endif
 
 }  // namespace
+
+// A capture log read as it is played, so that its size costs no memory:
+// each recorded read with its offset from the first one.  A clock set back
+// between two reads counts as no time.
+struct TSimCentral::TLogSource {
+  std::string Path;
+  std::atomic<uint64_t>& Malformed;
+  TCaptureReader Reader;
+  TCaptureItem Item;
+  int64_t LastTimeUs = kNoCaptureTime;
+  int64_t OffsetUs = 0;
+  bool HasPending = false;  // the first read, taken to check the log
+  ByteString Pending;
+  int64_t PendingOffsetUs = 0;
+  std::string Error;
+
+  TLogSource(std::string path, std::atomic<uint64_t>& malformed)
+      : Path(std::move(path)), Malformed(malformed) {}
+
+  // From the beginning again; the offsets go on from the last read.
+  bool Open() {
+    LastTimeUs = kNoCaptureTime;
+    if (Reader.Open(Path)) return true;
+    Error = "cannot read " + Path + ": " + Reader.LastErrorText();
+    return false;
+  }
+
+  // The next read; false at the end, or on a read error (Error says why).
+  bool Next(ByteString& bytes, int64_t& offsetUs) {
+    if (HasPending) {
+      HasPending = false;
+      bytes.swap(Pending);
+      offsetUs = PendingOffsetUs;
+      return true;
+    }
+    while (Reader.Next(Item)) {
+      if (Item.Kind == TCaptureKind::ckMalformed) ++Malformed;
+      if (Item.Kind != TCaptureKind::ckChunk) continue;
+      if (LastTimeUs != kNoCaptureTime && Item.TimeUs > LastTimeUs)
+        OffsetUs += Item.TimeUs - LastTimeUs;
+      LastTimeUs = Item.TimeUs;
+      bytes.swap(Item.Bytes);
+      offsetUs = OffsetUs;
+      return true;
+    }
+    if (!Reader.LastErrorText().empty())
+      Error = "cannot read " + Path + ": " + Reader.LastErrorText();
+    return false;
+  }
+};
 
 TSimCentral::TSimCentral(TSimConfig config) : FConfig(std::move(config)) {}
 
@@ -150,22 +201,13 @@ bool TSimCentral::Start() {
     SetError("invalid rate, noise or duration");
     return false;
   }
-  if (!FConfig.ReplayFile.empty()) {
-    // Read before anything is opened, so that a bad capture is reported
-    // before a reader is told where to connect.  Kept as items so that the
-    // pacing never splits one.
-    ByteString bytes;
-    std::string error;
-    if (!ReadCapture(FConfig.ReplayFile, bytes, error)) {
-      SetError(error);
-      return false;
-    }
-    if (bytes.empty()) {
-      SetError("capture " + FConfig.ReplayFile + " is empty");
-      return false;
-    }
-    FReplayItems = FrameCapture(bytes);
+  if (FConfig.Speed <= 0 || !std::isfinite(FConfig.Speed)) {
+    SetError("invalid replay speed");
+    return false;
   }
+  // Read before anything is opened, so that a bad capture is reported
+  // before a reader is told where to connect.
+  if (!FConfig.ReplayFile.empty() && !OpenReplay()) return false;
   if (!OpenOutputs()) {
     CloseAll();
     return false;
@@ -179,6 +221,48 @@ void TSimCentral::Stop() {
   WakeSender();
   if (FThread.joinable()) FThread.join();
   CloseAll();
+}
+
+// A raw capture is kept as items, so that the pacing never splits one; a
+// capture log is played as it is read, its first read taken here to see
+// that it holds one.
+bool TSimCentral::OpenReplay() {
+  const std::string& path = FConfig.ReplayFile;
+  FLog.reset();  // a log of an earlier start
+  auto log = std::make_unique<TLogSource>(path, FMalformed);
+  if (!log->Open()) {
+    SetError(log->Error);
+    return false;
+  }
+  if (log->Reader.IsLog()) {
+    if (!log->Next(log->Pending, log->PendingOffsetUs)) {
+      SetError(log->Error.empty() ? "capture " + path + " holds no bytes" : log->Error);
+      return false;
+    }
+    log->HasPending = true;
+    FLog = std::move(log);
+    return true;
+  }
+  ByteString bytes;
+  TCaptureItem item;
+  while (log->Reader.Next(item)) {
+    if (bytes.size() + item.Bytes.size() > MaxCaptureBytes) {
+      SetError("cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) +
+               " MiB");
+      return false;
+    }
+    bytes += item.Bytes;
+  }
+  if (!log->Reader.LastErrorText().empty()) {
+    SetError("cannot read " + path + ": " + log->Reader.LastErrorText());
+    return false;
+  }
+  if (bytes.empty()) {
+    SetError("capture " + path + " is empty");
+    return false;
+  }
+  FReplayItems = FrameCapture(bytes);
+  return true;
 }
 
 #ifndef _WIN32
@@ -318,10 +402,17 @@ void TSimCentral::Linger() {
 
 void TSimCentral::Run() {
   // Where the bytes come from, item by item: a capture or generated traffic.
-  std::function<bool(ByteString&)> source;
-  if (!FConfig.ReplayFile.empty())
-    source = [items = std::move(FReplayItems), loop = FConfig.Loop,
-              i = std::size_t{0}](ByteString& item) mutable {
+  // A capture log's reads come with their offsets (µs from the first read).
+  std::function<bool(ByteString&, int64_t&)> source;
+  if (FLog)
+    source = [this](ByteString& item, int64_t& offsetUs) {
+      if (FLog->Next(item, offsetUs)) return true;
+      if (!FLog->Error.empty() || !FConfig.Loop || !FLog->Open()) return false;
+      return FLog->Next(item, offsetUs);
+    };
+  else if (!FConfig.ReplayFile.empty())
+    source = [items = std::move(FReplayItems), loop = FConfig.Loop, i = std::size_t{0}](
+                 ByteString& item, int64_t&) mutable {
       if (i == items.size()) {
         if (!loop || items.empty()) return false;
         i = 0;
@@ -330,12 +421,14 @@ void TSimCentral::Run() {
       return true;
     };
   else
-    source = [traffic = TSimTraffic(FConfig.Seed)](ByteString& item) mutable {
+    source = [traffic = TSimTraffic(FConfig.Seed)](ByteString& item, int64_t&) mutable {
       item = traffic.NextItem();
       return true;
     };
   TSimNoise noise(FConfig.Noise, FConfig.Seed);
-  const double rate = FConfig.BytesPerSecond;
+  // A log plays with its own timing unless a rate was asked for.
+  const bool timed = FLog && !FConfig.ReplayAtRate;
+  const double rate = FConfig.BytesPerSecond * FConfig.Speed;
 
   bool ended = false;  // the source has no more items
   bool failed = false;
@@ -344,16 +437,19 @@ void TSimCentral::Run() {
   TClock::time_point t0;  // start of the current stretch of sending
   uint64_t sentInStretch = 0;
   ByteString next;
+  double nextDue = 0;  // timed: seconds of sending after which next is due
 
   auto pull = [&]() {
     next.clear();
     ByteString item;
+    int64_t offsetUs = 0;
     while (next.empty() && !ended) {
-      if (!source(item))
+      if (!source(item, offsetUs))
         ended = true;
       else
         next = noise.Apply(item);
     }
+    nextDue = static_cast<double>(offsetUs) / 1e6 / FConfig.Speed;
   };
   pull();
 
@@ -374,6 +470,22 @@ void TSimCentral::Run() {
     const double elapsed = SecondsSince(t0);
     if (FConfig.Seconds > 0 && sentBefore + elapsed >= FConfig.Seconds) break;
     if (next.empty()) break;  // source ended
+
+    if (timed) {
+      // Each recorded read on its own, when its time has come.
+      const double early = nextDue - (sentBefore + elapsed);
+      if (early > 0) {
+        if (!Pause(static_cast<int>(std::min(std::ceil(early * 1000), 100.0)))) break;
+        continue;
+      }
+      const std::string chunk = std::move(next);
+      pull();
+      if (!WriteAll(chunk)) {
+        failed = !FStop;
+        break;
+      }
+      continue;
+    }
 
     // Whole items only, as many as the rate allows by now: a reader never
     // sees half of a message because of the pacing.
@@ -398,6 +510,10 @@ void TSimCentral::Run() {
       break;
     }
     sentInStretch += chunk.size();
+  }
+  if (FLog && !FLog->Error.empty()) {
+    SetError(FLog->Error);
+    failed = true;
   }
   if (!FStop && !failed) Linger();
   if (!FStop) {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,9 +26,14 @@
 struct TSimConfig {
   double BytesPerSecond = 960;  // 0: as fast as the line takes them
   uint64_t Seed = 1;
-  double Noise = 0;          // probability per byte of a flipped bit or a dropped byte
-  std::string ReplayFile;    // play this capture instead of generated traffic
-  bool Loop = false;         // replay: start again at the end
+  double Noise = 0;        // probability per byte of a flipped bit or a dropped byte
+  std::string ReplayFile;  // play this capture instead of generated traffic
+  bool Loop = false;       // replay: start again at the end
+  // A capture log plays with its recorded timing, its pauses divided by
+  // Speed; with ReplayAtRate it plays at BytesPerSecond like a raw capture
+  // (whose rate Speed multiplies).
+  double Speed = 1;
+  bool ReplayAtRate = false;
   double Seconds = 0;        // time spent sending; 0: until Stop() (or the replay's end)
   std::string SaveFile;      // exactly the bytes sent
   std::string Port;          // a real serial port; empty: create a pseudo-terminal
@@ -63,8 +69,12 @@ public:
   // Empty while all is well.
   std::string LastErrorText() const;
   uint64_t BytesSent() const { return FBytesSent.load(); }
+  // Lines of a replayed capture log skipped as malformed so far.
+  uint64_t MalformedLines() const { return FMalformed.load(); }
 
 private:
+  struct TLogSource;
+  bool OpenReplay();
   void Run();
   // Platform part (SimCentral.cpp for POSIX, SimCentralWin.cpp): the pty or
   // the port, the link, the save file and the sender's wake channel.
@@ -82,6 +92,7 @@ private:
   TSimConfig FConfig;
   std::string FPortPath;
   std::vector<std::string> FReplayItems;
+  std::unique_ptr<TLogSource> FLog;  // a capture log being replayed
   bool FIsPty = false;
   int FFd = -1;
   int FSaveFd = -1;
@@ -95,6 +106,7 @@ private:
   std::atomic<bool> FStop{false};
   std::atomic<bool> FFinished{false};
   std::atomic<uint64_t> FBytesSent{0};
+  std::atomic<uint64_t> FMalformed{0};
   std::function<void()> FOnFinished;
   mutable std::mutex FErrorLock;
   std::string FError;

@@ -29,6 +29,12 @@ std::string TrafficItemLine(std::string_view item, int maxLoko);
 // ones since the epoch.  A delta without a previous line (previousUs 0) is 0.
 std::string TrafficTimePrefix(TTimeMode mode, int64_t nowUs, int64_t previousUs, int64_t startUs);
 
+// The same texts appended to out: a dump of a busy line makes millions of
+// lines, most of them single bytes, so these build them without temporaries.
+void AppendTrafficItemLine(std::string& out, std::string_view item, int maxLoko);
+void AppendTrafficTimePrefix(std::string& out, TTimeMode mode, int64_t nowUs, int64_t previousUs,
+                             int64_t startUs);
+
 // The kinds an item of the history can have (ClassifyItem's, all but
 // ikNone); kind k is bit k of a filter's mask.
 inline constexpr int kFirstKind = static_cast<int>(TItemKind::ikCallByte);

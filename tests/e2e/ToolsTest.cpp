@@ -1,8 +1,10 @@
 // The built programs end to end: vantrel-sim writes into a pty, vantrel-dump
 // reads it through the window's link and reader thread.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
+#include "support/Sanitized.h"
 
 extern char** environ;
 
@@ -135,6 +139,35 @@ std::string ItemBytes(const std::string& dump) {
 
 std::size_t Lines(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The bytes of a capture log's reads, each with the time of its read.
+struct TTimedBytes {
+  std::string Bytes;
+  std::vector<int64_t> TimeUs;
+  uint64_t Malformed = 0;
+};
+
+TTimedBytes ReadLog(const fs::path& path) {
+  TTimedBytes out;
+  TCaptureReader in;
+  EXPECT_TRUE(in.Open(path)) << path << ": " << in.LastErrorText();
+  EXPECT_TRUE(in.IsLog()) << path;
+  TCaptureItem item;
+  while (in.Next(item)) {
+    if (item.Kind != TCaptureKind::ckChunk) continue;
+    out.Bytes += item.Bytes;
+    out.TimeUs.insert(out.TimeUs.end(), item.Bytes.size(), item.TimeUs);
+  }
+  EXPECT_EQ(in.LastErrorText(), "") << path;
+  out.Malformed = in.MalformedLines();
+  return out;
 }
 
 }  // namespace
@@ -272,7 +305,10 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
                                               {"--bogus"},
                                               {"--port"},
                                               {"extra"},
-                                              {"--file", "a", "--time", "z"}}) {
+                                              {"--file", "a", "--capture", "b.vlog"},
+                                              {"--capture", ""},
+                                              // A raw capture has no times to show.
+                                              {"--file", Path("c.bin"), "--time", "z"}}) {
     EXPECT_EQ(Run(kDump, bad, "usage"), 2) << bad[0];
     EXPECT_NE(Err("usage").find("Usage: vantrel-dump"), std::string::npos) << bad[0];
     EXPECT_EQ(Out("usage"), "");
@@ -284,6 +320,8 @@ TEST_F(ToolsTest, ErrorsNameTheCauseAndBadOptionsShowUsage) {
                                               {"--rate", "fast"},
                                               {"--loop"},
                                               {"--rate", "10", "--baud", "9600"},
+                                              {"--speed", "2"},
+                                              {"--replay", "x", "--speed", "0"},
                                               {"--seconds", "0"}}) {
     EXPECT_EQ(Run(kSim, bad, "simusage"), 2) << bad[0];
     EXPECT_NE(Err("simusage").find("Usage: vantrel-sim"), std::string::npos);
@@ -315,14 +353,213 @@ TEST_F(ToolsTest, ShowSettingsPrintsTheTwelveValuesAsLoaded) {
 // A capture is framed as it is read: an endless one (a device file) is cut
 // with bounded memory, and --count ends it.
 TEST_F(ToolsTest, EndlessCaptureIsFramedAsItIsRead) {
-  EXPECT_EQ(Run(kDump,
-                {"--settings", Ini(), "--file", "/dev/zero", "--count", "200000", "--raw-log",
-                 Path("raw.bin")},
-                "zero"),
+  // 200,000 status texts take under a second, but some 20 s in a sanitizer
+  // build on a busy machine.
+  EXPECT_EQ(Wait(Spawn(kDump,
+                       {"--settings", Ini(), "--file", "/dev/zero", "--count", "200000",
+                        "--raw-log", Path("raw.bin")},
+                       "zero"),
+                 60s),
             0)
       << Err("zero");
   const std::string out = Out("zero");
   EXPECT_EQ(Lines(out), 200000u);
   EXPECT_EQ(out.substr(0, out.find('\t')), "00 00 00 00 00 00 00");
   EXPECT_EQ(Slurp(Path("raw.bin")), std::string(7 * 200000, '\0'));
+}
+
+// Recorded, replayed with its timing and recorded again: the same bytes,
+// each within 20 ms of its first time (counted from the first read); the
+// second recording compressed.
+TEST_F(ToolsTest, CaptureRoundTripKeepsBytesAndTimes) {
+  // The sims hold the line open until the dump ends, so a dump that fell
+  // behind (a busy machine) still takes every byte.
+  pid_t sim;
+  std::string pty =
+      StartSim({"--seed", "5", "--rate", "4000", "--seconds", "1", "--linger", "10"}, sim);
+  ASSERT_FALSE(pty.empty());
+  EXPECT_EQ(Run(kDump,
+                {"--settings", Ini(), "--port", pty, "--seconds", "4", "--capture", Path("a.vlog")},
+                "live"),
+            0)
+      << Err("live");
+  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+  pty = StartSim({"--replay", Path("a.vlog"), "--linger", "10"}, sim);
+  ASSERT_FALSE(pty.empty());
+  EXPECT_EQ(
+      Run(kDump,
+          {"--settings", Ini(), "--port", pty, "--seconds", "4", "--capture", Path("b.vlog.gz")},
+          "replay"),
+      0)
+      << Err("replay");
+  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+
+  const TTimedBytes a = ReadLog(Path("a.vlog")), b = ReadLog(Path("b.vlog.gz"));
+  ASSERT_GT(a.Bytes.size(), 3000u);
+  ASSERT_TRUE(a.Bytes == b.Bytes) << a.Bytes.size() << " bytes recorded, " << b.Bytes.size()
+                                  << " after the replay";
+  // Each byte's time in the replay against its recorded time, less the
+  // shift of the whole replay (the median): a first read held back by a
+  // busy machine moves every time alike and says nothing of the timing.
+  // A loaded machine now and then keeps a process off the processor for
+  // longer: the 95th percentile keeps the bound, the worst a looser one.
+  std::vector<int64_t> shift;
+  for (std::size_t i = 0; i < a.TimeUs.size(); ++i) shift.push_back(b.TimeUs[i] - a.TimeUs[i]);
+  std::vector<int64_t> sorted = shift;
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+  const int64_t median = sorted[sorted.size() / 2];
+  std::vector<int64_t> off;
+  for (int64_t s : shift) off.push_back(std::abs(s - median));
+  std::sort(off.begin(), off.end());
+  RecordProperty("offset_p50_us", std::to_string(off[off.size() / 2]));
+  RecordProperty("offset_p95_us", std::to_string(off[off.size() * 95 / 100]));
+  RecordProperty("offset_max_us", std::to_string(off.back()));
+  RecordProperty("first_read_shift_us", std::to_string(shift[0] - median));
+  // A sanitizer build reads several times slower and may fall behind: its
+  // times are those of late reads.
+  if (!kSanitized) {
+    EXPECT_LE(off[off.size() * 95 / 100], 20000) << "µs off the recorded timing";
+    EXPECT_LE(off.back(), 500000) << "µs off the recorded timing";
+  }
+  EXPECT_EQ(Out("replay"), Out("live"));
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("b.vlog.gz")}, "file"), 0)
+      << Err("file");
+  EXPECT_EQ(Out("file"), Out("live"));
+}
+
+TEST_F(ToolsTest, FileShowsALogsTimesAndSkipsItsMalformedLines) {
+  Spit(Path("t.vlog"),
+       "# vantrel-capture 1\n# start 2026-12-08T14:03:05.000000Z\n"
+       "(1796738585.100000) 4A 41\n(1796738585.150000) 00 0B 41\n"
+       "(1796738585.200000) 4X\ngarbage\n# gap 1.000000\n"
+       "(1796738586.400000) 81 1F 00 80 8");  // the last line torn by a kill
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("t.vlog"), "--time", "z"}, "z"), 1);
+  EXPECT_EQ(Out("z"),
+            "(000.150000) 4A 41 00 0B\tVyhybka 2 L T\n"
+            "(000.150000) 41\t01 ano\n"
+            "(001.400000) 81\t01 ne\n"
+            "(001.400000) 1F\n"
+            "(001.400000) 00 80\tlog\n");
+  const std::string err = Err("z");
+  EXPECT_NE(err.find("t.vlog:5: not a hexadecimal byte (line skipped)"), std::string::npos) << err;
+  EXPECT_NE(err.find("t.vlog:6: neither a chunk nor a # line (line skipped)"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("2 malformed line(s)"), std::string::npos) << err;
+  EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("t.vlog"), "--time", "d"}, "d"), 1);
+  EXPECT_EQ(Out("d").substr(0, 54), "(000.000000) 4A 41 00 0B\tVyhybka 2 L T\n(000.000000) 41");
+}
+
+// kill -9 while recording: every read older than a second is in the file.
+TEST_F(ToolsTest, KilledRecordingKeepsAllButTheLastSecond) {
+  for (const std::string name : {"k.vlog", "k.vlog.gz"}) {
+    pid_t sim;
+    const std::string pty = StartSim(
+        {"--seed", "8", "--rate", "4000", "--linger", "0", "--save", Path("sent.bin")}, sim);
+    ASSERT_FALSE(pty.empty());
+    const pid_t dump =
+        Spawn(kDump, {"--settings", Ini(), "--port", pty, "--capture", Path(name)}, "kill");
+    std::this_thread::sleep_for(2500ms);
+    const int64_t killedUs = NowUs();
+    kill(dump, SIGKILL);
+    EXPECT_EQ(Wait(dump), 128 + SIGKILL);
+    kill(sim, SIGINT);
+    EXPECT_EQ(Wait(sim), 0) << Err("sim");
+    const TTimedBytes log = ReadLog(Path(name));
+    EXPECT_EQ(log.Malformed, 0u) << name;
+    ASSERT_GT(log.Bytes.size(), 500u) << name;
+    EXPECT_TRUE(Slurp(Path("sent.bin")).starts_with(log.Bytes)) << name;
+    // The sim writes every 50 ms: the last read before the second is at most
+    // that old (a sanitizer build may not have read for longer).
+    if (!kSanitized) {
+      EXPECT_GE(log.TimeUs.back(), killedUs - 1000000 - 60000) << name;
+    }
+  }
+}
+
+// A recording that cannot be written stops with its cause; the monitor
+// reads and prints on to the end and then says the recording is incomplete.
+TEST_F(ToolsTest, FailedRecordingStopsAndTheMonitorGoesOn) {
+  EXPECT_EQ(
+      Run(kDump, {"--settings", Ini(), "--port", "/dev/null", "--capture", "/dev/full"}, "full"),
+      1);
+  EXPECT_NE(Err("full").find("cannot write /dev/full: No space left on device"), std::string::npos)
+      << Err("full");
+
+  // A pipe whose reader goes away fails the next write as a full disk would.
+  ASSERT_EQ(mkfifo(Path("fifo.vlog").c_str(), 0600), 0);
+  const int fifo = open(Path("fifo.vlog").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fifo, 0);
+  pid_t sim;
+  const std::string pty = StartSim({"--seed", "9", "--rate", "4000", "--seconds", "1.5", "--linger",
+                                    "10", "--save", Path("sent.bin")},
+                                   sim);
+  ASSERT_FALSE(pty.empty());
+  const pid_t dump = Spawn(kDump,
+                           {"--settings", Ini(), "--port", pty, "--seconds", "4", "--capture",
+                            Path("fifo.vlog"), "--raw-log", Path("raw.bin")},
+                           "dump");
+  std::string got;
+  for (int i = 0; i < 500 && got.size() < 1000; ++i) {
+    pollfd p{fifo, POLLIN, 0};
+    poll(&p, 1, 10);
+    char buf[4096];
+    if (const ssize_t n = read(fifo, buf, sizeof buf); n > 0) got.append(buf, std::size_t(n));
+  }
+  close(fifo);
+  EXPECT_TRUE(got.starts_with("# vantrel-capture 1\n")) << got.substr(0, 40);
+  EXPECT_EQ(Wait(dump), 1) << Err("dump");
+  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+  EXPECT_EQ(Err("dump").rfind("vantrel-dump: recording stopped: cannot write " +
+                                  Path("fifo.vlog").string() + ": Broken pipe\n",
+                              0),
+            0u)
+      << Err("dump");
+  const std::string sent = Slurp(Path("sent.bin"));
+  ASSERT_GT(sent.size(), 4000u);
+  EXPECT_TRUE(Slurp(Path("raw.bin")) == sent);
+  // Printed on to the end (but what the reader still held when it stopped).
+  const std::string printed = ItemBytes(Out("dump"));
+  EXPECT_TRUE(sent.starts_with(printed));
+  EXPECT_GT(printed.size(), sent.size() - 300) << "the monitor stopped with the recording";
+}
+
+// Lines reach a pipe (a reader such as grep) within 100 ms of their items.
+TEST_F(ToolsTest, LinesReachAPipeWithin100Ms) {
+  pid_t sim;
+  const std::string pty = StartSim({"--seed", "3", "--rate", "960", "--seconds", "3"}, sim);
+  ASSERT_FALSE(pty.empty());
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  std::vector<std::string> args = {kDump.string(), "--settings", Ini(),    "--port", pty,
+                                   "--seconds",    "3.5",        "--time", "a"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  pid_t dump = -1;
+  ASSERT_EQ(posix_spawn(&dump, kDump.c_str(), &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  FChildren.push_back(dump);
+  close(out[1]);
+  // Each line's lateness: when it arrived here against its item's time.
+  std::vector<int64_t> late;
+  std::string pending;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) {
+    const int64_t now = NowUs();
+    pending.append(buf, std::size_t(n));
+    for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos; pending.erase(0, nl + 1))
+      late.push_back(
+          now - (std::stoll(pending.substr(1, 10)) * 1000000 + std::stoll(pending.substr(12, 6))));
+  }
+  close(out[0]);
+  EXPECT_EQ(Wait(dump), 0);
+  EXPECT_EQ(Wait(sim), 0);
+  ASSERT_GT(late.size(), 500u);
+  std::sort(late.begin(), late.end());
+  // A loaded machine may hold a process back now and then, so the median:
+  // lines held in a buffer would come seconds late.
+  EXPECT_LT(late[late.size() / 2], 100000) << "median, µs";
 }
