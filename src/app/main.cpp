@@ -6,22 +6,18 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
 
-#include <sys/socket.h>
-#include <unistd.h>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <string_view>
 
 #include "app/AppErrors.h"
 #include "app/uVantrelBus.h"
+#include "base/Process.h"
 #include "config/Settings.h"
 #include "config/uVantrelCfg.h"
 #include "sim/SimCentral.h"
@@ -32,31 +28,19 @@
 
 namespace {
 
-int SignalPipe[2] = {-1, -1};
-int ProbePipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] auto n = ::write(SignalPipe[1], &c, 1);
-}
-
-// SIGINT and SIGTERM end the program through the event loop, so that the
-// window closes the port and joins the reader thread as on a normal close.
-void QuitOnSignals(QApplication& app) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) return;
-  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &app);
-  QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-    char c;
-    [[maybe_unused]] auto n = ::read(SignalPipe[0], &c, 1);
-    if (FormVantrelBus) FormVantrelBus->close();
-    app.quit();
+// SIGINT and SIGTERM (Ctrl+C on a Windows console) end the program through
+// the event loop, so that the window closes the port and joins the reader
+// thread as on a normal close.
+void QuitOnSignals(QApplication& app, TSignalWatch& watch) {
+  watch.OnStop([&app] {
+    QMetaObject::invokeMethod(
+        &app,
+        [&app] {
+          if (FormVantrelBus) FormVantrelBus->close();
+          app.quit();
+        },
+        Qt::QueuedConnection);
   });
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
 }
 
 // Measurement aid (VANTREL_STALL_PROBE=1): a 10 ms timer notes how late the
@@ -64,13 +48,7 @@ void QuitOnSignals(QApplication& app) {
 // running (the rest it was waiting for a processor); both longest values are
 // printed when the program ends.  Start-up (first show, font loading) is left
 // out: the probe starts after two seconds.
-qint64 ThreadCpuMs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<qint64>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void InstallStallProbe(QApplication& app) {
+void InstallStallProbe(QApplication& app, TSignalWatch& watch) {
   if (qEnvironmentVariableIntValue("VANTREL_STALL_PROBE") == 0) return;
   struct TProbe {
     QElapsedTimer Clock;
@@ -98,27 +76,19 @@ void InstallStallProbe(QApplication& app) {
   });
   // SIGUSR1 prints the longest values so far and starts them anew, so that a
   // script can measure one stretch of a run (following, then scrolling).
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ProbePipe) == 0) {
-    auto* notifier = new QSocketNotifier(ProbePipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [probe] {
-      char c;
-      [[maybe_unused]] auto n = ::read(ProbePipe[0], &c, 1);
-      std::fprintf(stderr,
-                   "window thread longest stall since the last report: %lld ms (running: %lld "
-                   "ms)\n",
-                   static_cast<long long>(probe->Longest),
-                   static_cast<long long>(probe->LongestBusy));
-      probe->Longest = probe->LongestBusy = 0;
-    });
-    struct sigaction sa {};
-    sa.sa_handler = [](int) {
-      const char c = 1;
-      [[maybe_unused]] auto n = ::write(ProbePipe[1], &c, 1);
-    };
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGUSR1, &sa, nullptr);
-  }
+  watch.OnReport([&app, probe] {
+    QMetaObject::invokeMethod(
+        &app,
+        [probe] {
+          std::fprintf(stderr,
+                       "window thread longest stall since the last report: %lld ms (running: %lld "
+                       "ms)\n",
+                       static_cast<long long>(probe->Longest),
+                       static_cast<long long>(probe->LongestBusy));
+          probe->Longest = probe->LongestBusy = 0;
+        },
+        Qt::QueuedConnection);
+  });
   QTimer::singleShot(2000, timer, [probe, timer] {
     probe->Clock.start();
     probe->Cpu = ThreadCpuMs();
@@ -210,7 +180,7 @@ int main(int argc, char** argv) {
       !std::getenv("QT_QPA_PLATFORM")) {
     const std::string_view arg = argv[1];
     if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
-      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   TVantrelApplication app(argc, argv);
   // Qt's own texts (context menus, standard dialogs) in Czech like the rest.
@@ -222,8 +192,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(VANTREL_VERSION);
   TRunOptions opt;
   if (!ParseCommandLine(app, opt)) return 2;
-  QuitOnSignals(app);
-  InstallStallProbe(app);
+  TSignalWatch watch;  // ends before the application it posts to
+  QuitOnSignals(app, watch);
+  InstallStallProbe(app, watch);
 
   auto window = std::make_unique<TFormVantrelBus>();
   FormVantrelBus = window.get();

@@ -5,18 +5,14 @@
 
 #include "config/SettingsWin.h"
 #else
-#include <dirent.h>
-#include <signal.h>
 #include <unistd.h>
 #endif
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 
+#include "base/SaveFile.h"
 #include "base/Text.h"
-#include "base/UniqueFd.h"
 
 namespace {
 
@@ -86,8 +82,6 @@ TIniFileStamp StampOf(const TFileInfo& info) {
   s.Changed = info.Created;
   return s;
 }
-
-std::string TempPrefix(const std::string& file) { return file + ".~"; }
 #else
 // Why a file that exists is not read or written as settings: only a regular
 // file of sensible size is (reading a device or a FIFO may never end).
@@ -113,61 +107,6 @@ TIniFileStamp StampOf(const struct stat& st) {
   s.Changed = st.st_ctim;
   return s;
 }
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The file that path names once symbolic links are followed, also when the
-// last link points to a file not created yet: saving writes through a link
-// instead of replacing it.  0 or an errno value.
-int FollowLinks(std::string path, std::string& file) {
-  for (int hop = 0; hop < 40; ++hop) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      file = path;
-      return 0;
-    }
-    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4095) + 1, '\0');
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0) return errno;
-    if (static_cast<size_t>(n) >= target.size()) return ENAMETOOLONG;  // grew meanwhile
-    target.resize(static_cast<size_t>(n));
-    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
-  }
-  return ELOOP;
-}
-
-// "<file>.~<pid>.<n>": the temporary files of a save.
-std::string TempPrefix(const std::string& file) { return file + ".~"; }
-
-// A save killed before its rename leaves its temporary file; the next save
-// removes those of processes that no longer run.
-void RemoveStaleTempFiles(const std::string& file) {
-  const std::string folder = FolderOf(file);
-  const std::string prefix = TempPrefix(file.substr(file.rfind('/') + 1));
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string_view name = e->d_name;
-    if (!name.starts_with(prefix)) continue;
-    std::string_view rest = name.substr(prefix.size());
-    const size_t dot = rest.find('.');
-    if (dot == 0 || dot == std::string_view::npos || dot + 1 == rest.size() ||
-        rest.find_first_not_of("0123456789.") != std::string_view::npos ||
-        rest.find('.', dot + 1) != std::string_view::npos)
-      continue;
-    const long pid = std::strtol(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
-    if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
-      continue;
-    const std::string path = folder + "/" + std::string(name);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
-  }
-  ::closedir(dir);
-}
 #endif
 
 }  // namespace
@@ -180,21 +119,17 @@ bool TIniFileStamp::operator==(const TIniFileStamp& o) const {
           Changed.tv_sec == o.Changed.tv_sec && Changed.tv_nsec == o.Changed.tv_nsec);
 }
 
-#ifdef _WIN32
 void RemoveStaleIniTempFiles(const std::string& fileName) {
-  SettingsWin::RemoveStaleTemps(TempPrefix(fileName));
+  std::string file;
+  if (FollowLinks(fileName, file) == 0) RemoveStaleSaveTemps(file);
 }
 
+#ifdef _WIN32
 TIniFileStamp IniFileStampOf(const std::string& fileName) {
   TFileInfo info;
   return SettingsWin::StatUtf8(fileName, info) == 0 ? StampOf(info) : TIniFileStamp{};
 }
 #else
-void RemoveStaleIniTempFiles(const std::string& fileName) {
-  std::string file;
-  if (FollowLinks(fileName, file) == 0) RemoveStaleTempFiles(file);
-}
-
 TIniFileStamp IniFileStampOf(const std::string& fileName) {
   struct stat st {};
   return ::stat(fileName.c_str(), &st) == 0 ? StampOf(st) : TIniFileStamp{};
@@ -481,37 +416,20 @@ void TIniFile::Commit(const std::vector<std::string>& lines) {
   CheckWritable();
   const std::string text = Join(lines);
 #ifdef _WIN32
-  // The same steps with the system's own calls: a temporary file beside the
-  // target, flushed, then moved over it in one step.  Attributes and rights
-  // of a new file are the folder's to give.
+  // No links to follow; attributes and rights of a new file are the
+  // folder's to give.
+  const std::string& target = FFileName;
   TFileInfo info;
-  const int statError = SettingsWin::StatUtf8(FFileName, info);
+  const int statError = SettingsWin::StatUtf8(target, info);
   if (statError != 0 && statError != ENOENT) throw EIniWriteError(FFileName, statError);
-  if (statError == 0) {
+  const bool exists = statError == 0;
+  if (exists) {
     if (int refused = Refusal(info)) throw EIniWriteError(FFileName, refused);
     if (info.ReadOnly) throw EIniWriteError(FFileName, kIniFileReadOnly);
   }
-  SettingsWin::RemoveStaleTemps(TempPrefix(FFileName));
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TempPrefix(FFileName) + std::to_string(::_getpid()) + "." + std::to_string(counter++);
-    fd = SettingsWin::OpenUtf8(temp, O_WRONLY | O_CREAT | O_EXCL, _S_IREAD | _S_IWRITE);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) throw EIniWriteError(FFileName, errno == EACCES ? kIniFolderReadOnly : errno);
-  int err = 0;
-  if (!WriteAll(fd, text) || ::_commit(fd) != 0) err = errno;
-  if (::_close(fd) != 0 && err == 0) err = errno;
-  if (err == 0) err = SettingsWin::MoveOver(temp, FFileName);
-  if (err != 0) {
-    SettingsWin::RemoveUtf8(temp);
-    throw EIniWriteError(FFileName, err == EACCES && statError == 0 ? kIniFileReadOnly : err);
-  }
-  FStamp = IniFileStampOf(FFileName);
+  // A file refused later is one that became read-only or is held open.
+  const bool refusalIsReadOnly = exists;
 #else
-
   std::string target;
   if (int err = FollowLinks(FFileName, target)) throw EIniWriteError(FFileName, err);
   struct stat st {};
@@ -524,48 +442,17 @@ void TIniFile::Commit(const std::vector<std::string>& lines) {
     if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
       throw EIniWriteError(FFileName, errno == EACCES || errno == EPERM ? kIniFileReadOnly : errno);
   }
-  RemoveStaleTempFiles(target);
-
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TempPrefix(target) + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) throw EIniWriteError(FFileName, errno == EACCES ? kIniFolderReadOnly : errno);
-
-  auto fail = [&](int err) {
-    ::close(fd);
-    ::unlink(temp.c_str());
+  const bool refusalIsReadOnly = false;  // the file's own permission was asked above
+#endif
+  const TSaveResult saved =
+      SaveFileWhole(target, [&](TFileSink& file) { return file.Write(text); });
+  if (!saved) {
+    int err = saved.Error;
+    if (err == EACCES && saved.Step == TSaveStep::ssCreate)
+      err = kIniFolderReadOnly;
+    else if (err == EACCES && refusalIsReadOnly)
+      err = kIniFileReadOnly;
     throw EIniWriteError(FFileName, err);
-  };
-  if (exists) {
-    if (::fchmod(fd, st.st_mode & 07777) != 0) fail(errno);
-    // Keep the group where this user may (a shared file stays shared).
-    if (st.st_gid != ::getegid()) {
-      [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-    }
-  }
-  if (!WriteAll(fd, text)) fail(errno);
-  if (::fsync(fd) != 0) fail(errno);
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    throw EIniWriteError(FFileName, err);
-  }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
-    throw EIniWriteError(FFileName, err);
-  }
-  // Make the rename itself durable.
-  int dfd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
   }
   FStamp = IniFileStampOf(target);
-#endif
 }

@@ -19,33 +19,6 @@ namespace {
 
 constexpr const char* kUserFolderName = "vVantrelBus";
 
-int ErrnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_WRITE_PROTECT:
-      return EROFS;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_ALREADY_EXISTS:
-    case ERROR_FILE_EXISTS:
-      return EEXIST;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    default:
-      return EIO;
-  }
-}
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 size_t NameStart(const std::string& path) {
@@ -123,14 +96,6 @@ timespec FromFileTime(const FILETIME& t) {
   return ts;
 }
 
-bool ProcessRuns(unsigned long pid) {
-  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (!h) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's, running
-  const bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
-  CloseHandle(h);
-  return running;
-}
-
 }  // namespace
 
 int StatUtf8(const std::string& path, TFileInfo& info) {
@@ -143,7 +108,7 @@ int StatUtf8(const std::string& path, TFileInfo& info) {
   }
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data))
-    return ErrnoOf(GetLastError());
+    return ErrnoOfWinError(GetLastError());
   info.Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.Regular = !info.Folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE);
   info.ReadOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -153,47 +118,9 @@ int StatUtf8(const std::string& path, TFileInfo& info) {
   return 0;
 }
 
-void RemoveStaleTemps(const std::string& prefix) {
-  const size_t start = NameStart(prefix);
-  const std::string folder = prefix.substr(0, start);
-  const std::string namePrefix = prefix.substr(start);
-  WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW(Widen(prefix + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = Narrow(found.cFileName);
-    if (name.size() <= namePrefix.size() || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      continue;
-    const std::string rest = name.substr(namePrefix.size());
-    const size_t dot = rest.find('.');
-    if (dot == 0 || dot == std::string::npos || dot + 1 == rest.size() ||
-        rest.find_first_not_of("0123456789.") != std::string::npos ||
-        rest.find('.', dot + 1) != std::string::npos)
-      continue;
-    const unsigned long pid = std::strtoul(rest.substr(0, dot).c_str(), nullptr, 10);
-    if (pid == 0 || pid == GetCurrentProcessId() || ProcessRuns(pid)) continue;
-    DeleteFileW(Widen(folder + name).c_str());
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-}
-
 int OpenUtf8(const std::string& path, int flags, int mode) {
   return _wopen(Widen(path).c_str(), flags | _O_BINARY | _O_NOINHERIT, mode);
 }
-
-int MoveOver(const std::string& from, const std::string& to) {
-  // Windows refuses to replace a read-only file; not every file system
-  // emulation does, so the attribute is asked first.
-  const DWORD attributes = GetFileAttributesW(Widen(to).c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    return EACCES;
-  if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return 0;
-  return ErrnoOf(GetLastError());
-}
-
-void RemoveUtf8(const std::string& path) { DeleteFileW(Widen(path).c_str()); }
 
 std::string ExecutablePath() {
   std::wstring path(MAX_PATH, L'\0');
@@ -233,11 +160,11 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
     pos = folder.find_first_of("\\/", pos + 1);
     const std::string part = folder.substr(0, pos);
     if (!CreateDirectoryW(Widen(part).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-      throw EIniWriteError(fileName, ErrnoOf(GetLastError()));
+      throw EIniWriteError(fileName, ErrnoOfWinError(GetLastError()));
   }
   const DWORD attributes = GetFileAttributesW(Widen(folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
-    throw EIniWriteError(fileName, ErrnoOf(GetLastError()));
+    throw EIniWriteError(fileName, ErrnoOfWinError(GetLastError()));
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) throw EIniWriteError(fileName, ENOTDIR);
 }
 

@@ -22,14 +22,8 @@ struct TFileInfo {
 };
 // 0, or an errno value (ENOENT: no such file).
 int StatUtf8(const std::string& path, TFileInfo& info);
-// Removes "<prefix><pid>.<n>" files left by saves of processes that no longer run.
-void RemoveStaleTemps(const std::string& prefix);
-
 // _wopen with binary mode and no inheritance added to flags; -1 and errno.
 int OpenUtf8(const std::string& path, int flags, int mode = 0);
-// Replaces to with from in one step, also when to exists; 0 or an errno value.
-int MoveOver(const std::string& from, const std::string& to);
-void RemoveUtf8(const std::string& path);
 
 // Where the settings of the program at executablePath live: beside it
 // ("C:\x\vVantrelBus.exe" -> "C:\x\vVantrelBus.ini") when its folder is

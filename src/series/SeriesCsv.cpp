@@ -1,15 +1,11 @@
 #include "series/SeriesCsv.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <ctime>
 
-#include "base/Text.h"
-#include "base/UniqueFd.h"
+#include "base/LocalTime.h"
+#include "base/SaveFile.h"
 
 namespace {
 
@@ -53,8 +49,7 @@ void LocalTime(std::string& out, int64_t s) {
   const auto t = static_cast<std::time_t>(s);
   std::tm tm{};
   char buf[32];
-  if (::localtime_r(&t, &tm) && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm))
-    out += buf;
+  if (ToLocalTime(t, tm) && std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm)) out += buf;
 }
 
 }  // namespace
@@ -120,33 +115,19 @@ void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endS
 
 bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
                    const std::string& path, std::string& error) {
-  TUniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) {
-    error = SystemErrorText(errno);
-    return false;
-  }
-  // Only a file made here is removed after a failure, never a device.
-  struct stat st {};
-  const bool regular = ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
-  // Written in pieces of about an hour, so a day's export needs no day-sized text.
-  std::string text = SeriesCsvHeader(device);
-  bool ok = true;
   const int64_t from = store.Empty() ? 0 : std::max(fromSecond, store.FirstSecond());
   const int64_t end = store.Empty() ? 0 : std::min(endSecond, store.EndSecond());
-  for (int64_t s = from;; s += 3600) {
-    if (s < end) AppendSeriesCsv(store, s, std::min(end, s + 3600), device, text);
-    if (!WriteAll(fd.Get(), text)) {
-      ok = false;
-      break;
-    }
-    text.clear();
-    if (s + 3600 >= end) break;
-  }
-  if (ok && ::close(fd.Release()) != 0) ok = false;
-  if (!ok) {
-    error = SystemErrorText(errno);
-    fd.Reset();
-    if (regular) ::unlink(path.c_str());
-  }
-  return ok;
+  return SaveFileWhole(
+      path,
+      [&](TFileSink& file) {
+        // Made in pieces of about an hour, so a day's export needs no day-sized text.
+        std::string text = SeriesCsvHeader(device);
+        for (int64_t s = from; s < end; s += 3600) {
+          AppendSeriesCsv(store, s, std::min(end, s + 3600), device, text);
+          if (!file.Write(text)) return false;
+          text.clear();
+        }
+        return file.Write(text);
+      },
+      error);
 }

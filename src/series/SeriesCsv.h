@@ -19,7 +19,8 @@ std::string SeriesCsvHeader(int device);
 // Appends the lines of the complete seconds of [fromSecond, endSecond) held.
 void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
                      std::string& out);
-// Writes header and lines to path (replaced when it exists).  False with the
-// cause ("Permission denied") in error; a file left half-written is removed.
+// Writes header and lines to path, replacing the file there only when all
+// was written.  False with the cause ("Permission denied") in error; the old
+// file is then kept and nothing is left behind.
 bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
                    const std::string& path, std::string& error);

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <iterator>
 
+#include "base/LocalTime.h"
+
 namespace {
 
 struct TValue {
@@ -50,14 +52,6 @@ TValue ValueAt(const TSeriesStore& store, int64_t s, TSeries series, int device)
 int64_t FloorDiv(int64_t a, int64_t b) {
   const int64_t q = a / b;
   return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-// Seconds east of UTC of the local time at t.
-int64_t LocalOffset(int64_t seconds) {
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  if (!::localtime_r(&t, &tm)) return 0;
-  return tm.tm_gmtoff;
 }
 
 }  // namespace
@@ -116,7 +110,7 @@ std::vector<int64_t> TimeTicks(const TTimeAxis& axis, double minSpacing, int64_t
   stepUs = step * kUsPerSecond;
   // Round local times: a tick where the local clock shows a multiple of the step.
   const int64_t start = FloorDiv(axis.StartUs, kUsPerSecond);
-  const int64_t offset = LocalOffset(start);
+  const int64_t offset = LocalOffsetSeconds(static_cast<std::time_t>(start));
   int64_t t = (FloorDiv(start + offset, step) + 1) * step - offset;
   if ((t - step) * kUsPerSecond >= axis.StartUs) t -= step;
   std::vector<int64_t> ticks;
