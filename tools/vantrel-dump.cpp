@@ -26,6 +26,7 @@
 #include "DumpFormat.h"
 #include "DumpOutput.h"
 #include "ToolCommon.h"
+#include "base/Text.h"
 #include "bus/BusConnection.h"
 #include "bus/Capture.h"
 #include "capture/CaptureReader.h"
@@ -81,15 +82,6 @@ int Usage(const std::string& message) {
 int Fail(const std::string& message) {
   std::fprintf(stderr, "vantrel-dump: %s\n", message.c_str());
   return 1;
-}
-
-std::string ErrnoText(int err) {
-#ifdef _WIN32
-  return std::strerror(err);  // a buffer per thread there
-#else
-  char buf[256];
-  return strerror_r(err, buf, sizeof buf);
-#endif
 }
 
 // Woken by the queue, the reader's end notice and the signals.
@@ -155,7 +147,7 @@ struct TOptions {
 // the write failed: later clean-up (closing the port) changes errno.
 int StdoutFailed(int err) {
   if (err == EPIPE) return 0;
-  return Fail("cannot write standard output: " + ErrnoText(err));
+  return Fail("cannot write standard output: " + SystemErrorText(err));
 }
 
 #ifdef _WIN32
@@ -175,9 +167,10 @@ int CloseRawLog(int fd, const std::string& path) {
   if (fd >= 0 && (fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
     const int err = errno;
     close(fd);
-    return Fail("cannot write " + path + ": " + ErrnoText(err));
+    return Fail("cannot write " + path + ": " + SystemErrorText(err));
   }
-  if (fd >= 0 && close(fd) != 0) return Fail("cannot write " + path + ": " + ErrnoText(errno));
+  if (fd >= 0 && close(fd) != 0)
+    return Fail("cannot write " + path + ": " + SystemErrorText(errno));
   return 0;
 }
 
@@ -195,7 +188,7 @@ int DumpFile(const TOptions& opt) {
                  " is a raw capture (bytes without times)");
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
-    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+    return Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(errno));
   TDumpOutput out(stdout);
   TDumpLines lines(opt.Time, 0, Settings.MaxLoko);
   bool haveStart = false;
@@ -214,7 +207,7 @@ int DumpFile(const TOptions& opt) {
       return false;
     }
     if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
-      failure = "cannot write " + opt.RawLog + ": " + ErrnoText(RawError);
+      failure = "cannot write " + opt.RawLog + ": " + SystemErrorText(RawError);
       return false;
     }
     return !(opt.Count && printed == opt.Count);
@@ -392,7 +385,7 @@ int DumpPort(const TOptions& opt) {
   const int64_t startUs = WallClockUs();
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
-    return Fail("cannot write " + opt.RawLog + ": " + ErrnoText(errno));
+    return Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(errno));
 #ifdef _WIN32
   WakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!WakeEvent) {
@@ -403,7 +396,7 @@ int DumpPort(const TOptions& opt) {
   if (pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int err = errno;
     CloseRawLog(rawFd, opt.RawLog);
-    return Fail("cannot create a pipe: " + ErrnoText(err));
+    return Fail("cannot create a pipe: " + SystemErrorText(err));
   }
 #endif
   TRecording recording(opt.CaptureLog);
@@ -496,7 +489,7 @@ int DumpPort(const TOptions& opt) {
 
   int rc = 0;
   if (printer.Failed) rc = StdoutFailed(printer.Out.Error());
-  if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + ErrnoText(RawError));
+  if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(RawError));
   if (lost) rc = Fail(PortErrorTextEnglish(connection.Error()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
   // The monitor went on, but the recording asked for is incomplete.
@@ -600,18 +593,18 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     const std::wstring wide = Widen(opt.SettingsFile);
     if (_waccess(wide.c_str(), 4) != 0)
-      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + SystemErrorText(errno));
     struct _stat64 st {};
     if (_wstat64(wide.c_str(), &st) == 0 && (st.st_mode & _S_IFDIR))
 #else
     // A missing default file means defaults; a file named on purpose must be there.
     if (access(opt.SettingsFile.c_str(), R_OK) != 0)
-      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(errno));
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + SystemErrorText(errno));
     // A folder passes the access test but holds no settings: it would mean defaults unnoticed.
     struct stat st {};
     if (stat(opt.SettingsFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
 #endif
-      return Fail("cannot read settings file " + opt.SettingsFile + ": " + ErrnoText(EISDIR));
+      return Fail("cannot read settings file " + opt.SettingsFile + ": " + SystemErrorText(EISDIR));
     SetSettingsFileName(opt.SettingsFile);
   } else {
     SetSettingsFileName(SiblingSettingsFileName("vVantrelBus"));  // the window's settings

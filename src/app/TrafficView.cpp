@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/LocalTime.h"
 #include "bus/uVantrelSeq.h"
 #include "controls/MsgBox.h"
 #include "series/SeriesView.h"
@@ -40,7 +41,7 @@ QString FromStd(std::string_view s) {
 QString LocalTimeText(int64_t us) {
   const time_t seconds = static_cast<time_t>(us / 1000000);
   tm local{};
-  localtime_r(&seconds, &local);
+  ToLocalTime(seconds, local);
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                 static_cast<int>(us % 1000000 / 1000));

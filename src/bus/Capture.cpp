@@ -1,5 +1,7 @@
 #include "bus/Capture.h"
 
+#include "base/Text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -39,7 +41,7 @@ bool TCaptureFramer::Cut(bool final) {
 bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
+    error = "cannot read " + path + ": " + SystemErrorText(errno);
     return false;
   }
   bytes.clear();
@@ -58,7 +60,7 @@ bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error)
   const int err = errno;
   std::fclose(f);
   if (failed) {
-    error = "cannot read " + path + ": " + std::strerror(err);
+    error = "cannot read " + path + ": " + SystemErrorText(err);
     return false;
   }
   return true;

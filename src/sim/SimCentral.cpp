@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Text.h"
 #include "bus/Capture.h"
 #include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
@@ -25,13 +26,6 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-#ifndef _WIN32
-std::string ErrnoText(int err) {
-  char buf[256];
-  return strerror_r(err, buf, sizeof buf);  // GNU variant: returns the text
-}
-#endif
 
 double SecondsSince(TClock::time_point t) {
   return std::chrono::duration<double>(TClock::now() - t).count();
@@ -129,12 +123,12 @@ void TSimCentral::SetError(const std::string& text) {
 bool TSimCentral::OpenPty() {
   FFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (FFd < 0) {
-    SetError("cannot create a pseudo-terminal: " + ErrnoText(errno));
+    SetError("cannot create a pseudo-terminal: " + SystemErrorText(errno));
     return false;
   }
   char name[256];
   if (grantpt(FFd) != 0 || unlockpt(FFd) != 0 || ptsname_r(FFd, name, sizeof name) != 0) {
-    SetError("cannot create a pseudo-terminal: " + ErrnoText(errno));
+    SetError("cannot create a pseudo-terminal: " + SystemErrorText(errno));
     return false;
   }
   FPortPath = name;
@@ -143,7 +137,7 @@ bool TSimCentral::OpenPty() {
   // master report hang-up until a reader opens it.
   const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave < 0) {
-    SetError("cannot open " + FPortPath + ": " + ErrnoText(errno));
+    SetError("cannot open " + FPortPath + ": " + SystemErrorText(errno));
     return false;
   }
   termios tio{};
@@ -166,12 +160,12 @@ bool TSimCentral::OpenPort() {
   }
   FFd = open(FPortPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (FFd < 0) {
-    SetError("cannot open " + FPortPath + ": " + ErrnoText(errno));
+    SetError("cannot open " + FPortPath + ": " + SystemErrorText(errno));
     return false;
   }
   termios tio{};
   if (tcgetattr(FFd, &tio) != 0) {
-    SetError("cannot configure " + FPortPath + ": " + ErrnoText(errno));
+    SetError("cannot configure " + FPortPath + ": " + SystemErrorText(errno));
     return false;
   }
   cfmakeraw(&tio);
@@ -179,7 +173,7 @@ bool TSimCentral::OpenPort() {
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
   if (tcsetattr(FFd, TCSANOW, &tio) != 0) {
-    SetError("cannot configure " + FPortPath + ": " + ErrnoText(errno));
+    SetError("cannot configure " + FPortPath + ": " + SystemErrorText(errno));
     return false;
   }
   return true;
@@ -280,7 +274,7 @@ bool TSimCentral::OpenOutputs() {
       }
     }
     if (ok && symlink(FPortPath.c_str(), FConfig.LinkPath.c_str()) != 0) {
-      SetError("cannot make link " + FConfig.LinkPath + ": " + ErrnoText(errno));
+      SetError("cannot make link " + FConfig.LinkPath + ": " + SystemErrorText(errno));
       ok = false;
     }
     FLinkMade = ok;
@@ -288,12 +282,12 @@ bool TSimCentral::OpenOutputs() {
   if (ok && !FConfig.SaveFile.empty()) {
     FSaveFd = open(FConfig.SaveFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (FSaveFd < 0) {
-      SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+      SetError("cannot write " + FConfig.SaveFile + ": " + SystemErrorText(errno));
       ok = false;
     }
   }
   if (ok && pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    SetError("cannot create a pipe: " + ErrnoText(errno));
+    SetError("cannot create a pipe: " + SystemErrorText(errno));
     ok = false;
   }
   return ok;
@@ -311,7 +305,7 @@ void TSimCentral::CloseAll() {
   FFd = -1;
   if (FSaveFd >= 0) {
     if (fsync(FSaveFd) != 0 && errno != EINVAL && errno != EROFS)
-      SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+      SetError("cannot write " + FConfig.SaveFile + ": " + SystemErrorText(errno));
     close(FSaveFd);
   }
   FSaveFd = -1;
@@ -353,7 +347,7 @@ bool TSimCentral::WriteAll(const std::string& chunk) {
               write(FSaveFd, chunk.data() + done + w, static_cast<std::size_t>(n - w));
           if (s < 0 && errno == EINTR) continue;
           if (s < 0) {
-            SetError("cannot write " + FConfig.SaveFile + ": " + ErrnoText(errno));
+            SetError("cannot write " + FConfig.SaveFile + ": " + SystemErrorText(errno));
             return false;
           }
           w += s;
@@ -365,13 +359,13 @@ bool TSimCentral::WriteAll(const std::string& chunk) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      SetError("cannot write to " + FPortPath + ": " + ErrnoText(errno));
+      SetError("cannot write to " + FPortPath + ": " + SystemErrorText(errno));
       return false;
     }
     // The line is full: wait until it takes more (the reader is behind).
     pollfd p[2] = {{FFd, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
     if (poll(p, 2, 100) < 0 && errno != EINTR) {
-      SetError("cannot wait for " + FPortPath + ": " + ErrnoText(errno));
+      SetError("cannot wait for " + FPortPath + ": " + SystemErrorText(errno));
       return false;
     }
     if (FStop) return false;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Text.h"
 #include "base/WideText.h"
 #include "serial/BlockSerial.h"
 #include "sim/SimCentral.h"
@@ -66,7 +67,7 @@ bool TSimCentral::OpenOutputs() {
         _wopen(Widen(FConfig.SaveFile).c_str(),
                _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
     if (FSaveFd < 0) {
-      SetError("cannot write " + FConfig.SaveFile + ": " + std::strerror(errno));
+      SetError("cannot write " + FConfig.SaveFile + ": " + SystemErrorText(errno));
       return false;
     }
   }
@@ -83,7 +84,7 @@ void TSimCentral::WakeSender() {
 void TSimCentral::CloseAll() {
   if (FSaveFd >= 0) {
     if (_commit(FSaveFd) != 0)
-      SetError("cannot write " + FConfig.SaveFile + ": " + std::strerror(errno));
+      SetError("cannot write " + FConfig.SaveFile + ": " + SystemErrorText(errno));
     _close(FSaveFd);
   }
   FSaveFd = -1;
@@ -113,7 +114,7 @@ bool TSimCentral::WriteAll(const std::string& chunk) {
       for (int w = 0; w < n;) {
         const int s = _write(FSaveFd, chunk.data() + done + w, static_cast<unsigned>(n - w));
         if (s < 0) {
-          SetError("cannot write " + FConfig.SaveFile + ": " + std::strerror(errno));
+          SetError("cannot write " + FConfig.SaveFile + ": " + SystemErrorText(errno));
           return false;
         }
         w += s;
