@@ -49,6 +49,59 @@ std::string FormatCaptureTime(int64_t us) {
   return text;
 }
 
+namespace {
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// n digits at text[at]; false when there are not.
+bool Digits(std::string_view text, std::size_t at, int n, int& value) {
+  if (at + static_cast<std::size_t>(n) > text.size()) return false;
+  value = 0;
+  for (int i = 0; i < n; ++i) {
+    const char c = text[at + static_cast<std::size_t>(i)];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseCaptureTime(std::string_view text, int64_t& us) {
+  // YYYY-MM-DDTHH:MM:SS[.ffffff]Z
+  int year, month, day, hour, minute, second;
+  if (!Digits(text, 0, 4, year) || text.size() < 20 || text[4] != '-' ||
+      !Digits(text, 5, 2, month) || text[7] != '-' || !Digits(text, 8, 2, day) || text[10] != 'T' ||
+      !Digits(text, 11, 2, hour) || text[13] != ':' || !Digits(text, 14, 2, minute) ||
+      text[16] != ':' || !Digits(text, 17, 2, second))
+    return false;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  std::size_t at = 19;
+  int64_t micro = 0;
+  if (text[at] == '.') {
+    int decimals = 0;
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++decimals) {
+      if (decimals == 6) return false;
+      micro = micro * 10 + (text[at] - '0');
+    }
+    if (decimals == 0) return false;
+    for (; decimals < 6; ++decimals) micro *= 10;
+  }
+  if (at + 1 != text.size() || text[at] != 'Z') return false;
+  us = ((DaysFromCivil(year, month, day) * 24 + hour) * 60 + minute) * 60 + second;
+  us = us * 1000000 + micro;
+  return true;
+}
+
 bool IsCompressedCaptureName(std::string_view path) {
   return path.size() > 3 && path.substr(path.size() - 3) == ".gz";
 }

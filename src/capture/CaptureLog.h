@@ -72,6 +72,9 @@ struct TCaptureHeader {
 
 // "2026-12-08T14:03:05.123456Z"
 std::string FormatCaptureTime(int64_t us);
+// The time FormatCaptureTime wrote (up to six decimals, none allowed), in
+// microseconds since the epoch; false for any other text.
+bool ParseCaptureTime(std::string_view text, int64_t& us);
 
 // True when the file name asks for gzip compression (ends in ".gz").
 bool IsCompressedCaptureName(std::string_view path);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "capture/CaptureReader.h"
+#include "capture/CaptureRecorder.h"
 #include "capture/CaptureWriter.h"
 
 namespace {
@@ -417,3 +418,82 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(std::get<0>(info.param).ends_with(".gz") ? "Compressed" : "Plain") +
              (std::get<1>(info.param) ? "QuietAtEnd" : "Recording");
     });
+
+TEST(CaptureTexts, StartTimeReadsBackAndLineSettings) {
+  // 2024-02-29 (a leap day), the epoch, a time far ahead.
+  for (int64_t us : {kT0, int64_t{0}, int64_t{1709164800000001}, int64_t{32503680000999999}}) {
+    int64_t back = -1;
+    EXPECT_TRUE(ParseCaptureTime(FormatCaptureTime(us), back)) << FormatCaptureTime(us);
+    EXPECT_EQ(back, us) << FormatCaptureTime(us);
+  }
+  int64_t us = 0;
+  EXPECT_TRUE(ParseCaptureTime("2026-12-08T14:03:05Z", us));
+  EXPECT_EQ(us, kT0 - 123456);
+  EXPECT_TRUE(ParseCaptureTime("2026-12-08T14:03:05.1Z", us));
+  EXPECT_EQ(us, kT0 - 23456);
+  for (const char* bad : {"", "2026-12-08", "2026-12-08T14:03:05", "2026-12-08T14:03:05.Z",
+                          "2026-13-08T14:03:05Z", "2026-12-08T24:03:05Z", "2026-12-08 14:03:05Z",
+                          "2026-12-08T14:03:05.1234567Z", "2026-12-08T14:03:05Zx"})
+    EXPECT_FALSE(ParseCaptureTime(bad, us)) << bad;
+
+  EXPECT_EQ(CaptureLineText(115200, 8, "N", 0, false, false), "115200 8N1");
+  EXPECT_EQ(CaptureLineText(9600, 7, "E", 1, true, true), "9600 7E1.5 rtscts xonxoff");
+  EXPECT_EQ(CaptureLineText(19200, 8, "O", 2, false, true), "19200 8O2 rtscts");
+}
+
+// The reader thread adds reads while the owner's loop flushes: every read
+// arrives whole and in its thread's order.
+TEST_F(CaptureTest, RecorderTakesReadsFromTwoThreads) {
+  TCaptureRecorder rec;
+  ASSERT_TRUE(rec.Open(Path("r.vlog"), {"/dev/ttyS0", "9600 8N1", "test", kT0}));
+  constexpr int kReads = 20000;
+  std::thread reader([&] {
+    for (int i = 0; i < kReads; ++i)
+      rec.AddChunk(std::string(1 + i % 70, static_cast<char>(i)), kT0 + i);
+  });
+  for (int i = 0; i < 2000; ++i) rec.Tick(kT0 + i * 1000);
+  reader.join();
+  EXPECT_TRUE(rec.Close()) << rec.ErrorText();
+  EXPECT_TRUE(rec.Close()) << "a second close keeps the result";
+  TCaptureReader in;
+  const auto chunks = OfKind(ReadAll(Path("r.vlog"), in), TCaptureKind::ckChunk);
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  ASSERT_EQ(chunks.size(), std::size_t(kReads));
+  for (int i = 0; i < kReads; ++i) {
+    ASSERT_EQ(chunks[i].TimeUs, kT0 + i);
+    ASSERT_EQ(chunks[i].Bytes, std::string(1 + i % 70, static_cast<char>(i)));
+  }
+}
+
+TEST_F(CaptureTest, RecorderStopsAtTheFirstFailureAndSaysSoOnce) {
+  TCaptureRecorder full;
+  EXPECT_FALSE(full.Open("/dev/full", {}));
+  EXPECT_EQ(full.ErrorText(), "No space left on device");
+  EXPECT_FALSE(full.IsOpen());
+
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 50000;
+  TCaptureRecorder rec;
+  int failures = 0;
+  rec.SetOnFailure([&] { ++failures; });
+  ASSERT_TRUE(rec.Open(Path("limited.vlog"), {"/dev/ttyS0", "9600 8N1", "test", kT0}));
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 0; i < 5000; ++i) {
+    rec.AddChunk(std::string(40, 'x'), kT0 + i * 1000);
+    rec.Tick(kT0 + i * 1000);
+  }
+  rec.AddGap(1000000);
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(rec.Failed());
+  EXPECT_EQ(failures, 1);
+  EXPECT_EQ(rec.ErrorText(), "File too large");
+  EXPECT_FALSE(rec.Close());
+  EXPECT_EQ(rec.ErrorText(), "File too large");
+  TCaptureReader in;
+  const auto items = ReadAll(Path("limited.vlog"), in);
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  EXPECT_GT(OfKind(items, TCaptureKind::ckChunk).size(), 100u);
+}
