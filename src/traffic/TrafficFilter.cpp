@@ -35,11 +35,10 @@ bool TTrafficMatcher::Matches(std::string_view bytes) {
   return hit;
 }
 
-bool PassesFilter(const TTrafficRing& ring, uint64_t seq, const TTrafficFilter& filter,
+bool PassesFilter(const TTrafficSource& ring, uint64_t seq, const TTrafficFilter& filter,
                   TTrafficMatcher& matcher) {
-  const TTrafficItem& item = ring.Item(seq);
-  if (!(filter.Kinds & (1u << item.Kind))) return false;
-  if (filter.Devices && !(filter.Devices & (1u << item.Device))) return false;
+  if (!(filter.Kinds & KindBit(ring.Kind(seq)))) return false;
+  if (filter.Devices && !(filter.Devices & (1u << ring.Device(seq)))) return false;
   return matcher.Empty() || matcher.Matches(ring.Bytes(seq));
 }
 
@@ -49,7 +48,7 @@ void TTrafficIndex::Reset(uint64_t from) {
   FScannedTo = from;
 }
 
-std::size_t TTrafficIndex::Scan(const TTrafficRing& ring, uint64_t end,
+std::size_t TTrafficIndex::Scan(const TTrafficSource& ring, uint64_t end,
                                 const TTrafficFilter& filter, TTrafficMatcher& matcher) {
   const uint64_t from = std::max(FScannedTo, ring.First());
   end = std::min(end, ring.End());
@@ -59,9 +58,8 @@ std::size_t TTrafficIndex::Scan(const TTrafficRing& ring, uint64_t end,
     // stays a tight loop over the ring.
     const bool plain = matcher.Empty();
     for (uint64_t seq = from; seq < end; ++seq) {
-      const TTrafficItem& item = ring.Item(seq);
-      if (!(filter.Kinds & (1u << item.Kind))) continue;
-      if (filter.Devices && !(filter.Devices & (1u << item.Device))) continue;
+      if (!(filter.Kinds & KindBit(ring.Kind(seq)))) continue;
+      if (filter.Devices && !(filter.Devices & (1u << ring.Device(seq)))) continue;
       if (!plain && !matcher.Matches(ring.Bytes(seq))) continue;
       FSeqs.push_back(seq);
     }
@@ -89,7 +87,7 @@ std::size_t TTrafficIndex::LowerBound(uint64_t seq) const {
   return static_cast<std::size_t>(std::lower_bound(begin, FSeqs.end(), seq) - begin);
 }
 
-std::size_t FindRow(const TTrafficRing& ring, const TTrafficIndex& index, std::size_t from,
+std::size_t FindRow(const TTrafficSource& ring, const TTrafficIndex& index, std::size_t from,
                     bool forward, TTrafficMatcher& matcher) {
   const std::size_t rows = index.Rows();
   if (rows == 0 || matcher.Empty()) return TTrafficIndex::npos;

@@ -8,7 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "traffic/TrafficRing.h"
+#include "traffic/TrafficSource.h"
+#include "traffic/TrafficText.h"
 
 constexpr uint32_t KindBit(TItemKind kind) { return 1u << static_cast<unsigned>(kind); }
 
@@ -66,7 +67,7 @@ public:
   void Reset(uint64_t from);
   // Tests the items from ScannedTo() (or the oldest held) up to end and adds
   // those that pass; returns the number of rows added.
-  std::size_t Scan(const TTrafficRing& ring, uint64_t end, const TTrafficFilter& filter,
+  std::size_t Scan(const TTrafficSource& ring, uint64_t end, const TTrafficFilter& filter,
                    TTrafficMatcher& matcher);
   // Removes the rows of items numbered below first; returns how many.
   std::size_t DropBefore(uint64_t first);
@@ -81,11 +82,11 @@ private:
   uint64_t FScannedTo = 0;
 };
 
-bool PassesFilter(const TTrafficRing& ring, uint64_t seq, const TTrafficFilter& filter,
+bool PassesFilter(const TTrafficSource& ring, uint64_t seq, const TTrafficFilter& filter,
                   TTrafficMatcher& matcher);
 
 // The next row from `from` (exclusive) forwards or backwards whose item
 // contains the matcher's text, going round the end; npos when none does.
 // from may be npos: the search then starts at the first (or last) row.
-std::size_t FindRow(const TTrafficRing& ring, const TTrafficIndex& index, std::size_t from,
+std::size_t FindRow(const TTrafficSource& ring, const TTrafficIndex& index, std::size_t from,
                     bool forward, TTrafficMatcher& matcher);
