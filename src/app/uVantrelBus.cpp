@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/CaptureControl.h"
 #include "app/GraphView.h"
 #include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
@@ -68,6 +69,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
+  FCaptures = std::make_unique<TCaptureControl>(*this);
   BuildLayout();
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
@@ -81,6 +83,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   RestoreWindowPlacement(this);
   LoadMonitorSettings();
   ApplyMonitorSettings();
+  FCaptures->Start();
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -111,7 +114,13 @@ void TFormVantrelBus::BuildLayout() {
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
   row->addWidget(PanelLeft);
-  row->addLayout(BuildDeviceView(), 1);
+  // Over the right-hand side: the banner that says when it shows the past.
+  auto* right = new QVBoxLayout;
+  right->setContentsMargins(0, 0, 0, 0);
+  right->setSpacing(0);
+  right->addWidget(FCaptures->BuildBanner(this));
+  right->addLayout(BuildDeviceView(), 1);
+  row->addLayout(right, 1);
   StatusBar = new TTrafficStatusBar(*FTraffic, this);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -185,6 +194,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setCheckable(true);
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
+  FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -269,6 +279,7 @@ bool TFormVantrelBus::Connect() {
     QMetaObject::invokeMethod(
         this, [this, d] { DaemonTerminate(d); }, Qt::QueuedConnection);
   });
+  connection->SetOnChunk(FCaptures->ChunkHook());
   try {
     const std::string port = FPortOverride.empty() ? Settings.Port : FPortOverride;
     if (!connection->Open(
@@ -338,6 +349,8 @@ void TFormVantrelBus::ScheduleDrain() {
 
 void TFormVantrelBus::AppIdle() { Drain(ActionConnect->isChecked()); }
 
+void TFormVantrelBus::OnPortGap(int64_t gapUs) { FCaptures->PortGap(gapUs); }
+
 void TFormVantrelBus::Drain(bool bounded) {
   FDrainTimer.stop();
   QElapsedTimer slice;
@@ -353,6 +366,7 @@ void TFormVantrelBus::Drain(bool bounded) {
     }
     QueueTakeFirst(item);
     FTraffic->Append(item.TimeUs, item.Bytes);
+    FCaptures->LiveItem(item.Bytes);
     FSeries->Add(item.Bytes, item.TimeUs);
     DispatchBusMessage(item.Bytes);
   }
