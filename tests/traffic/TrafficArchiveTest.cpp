@@ -118,6 +118,43 @@ TEST(TrafficArchive, StopsAtItsMemoryLimitWithoutATornItem) {
   EXPECT_EQ(archive.TimeUs(2), 3);
 }
 
+// Showing every item keeps no list, yet the rows behave as a list's would.
+TEST(TrafficIndex, AFilterPassingEverythingKeepsNoList) {
+  const std::vector<std::string> items = Traffic(2500, 9);
+  TTrafficRing ring(TTrafficRing::kMinCapacity);
+  for (std::size_t i = 0; i < 2000; ++i) ring.Append(1, items[i]);
+  TTrafficFilter all;
+  all.Kinds = TTrafficFilter::kAllKinds;
+  TTrafficMatcher none("", 16);
+  TTrafficIndex index;
+  index.Reset(0);  // older than the ring holds
+  EXPECT_EQ(index.Scan(ring, ring.End(), all, none), 1000u);
+  EXPECT_EQ(index.MemoryBytes(), 0u);
+  EXPECT_EQ(index.SeqAt(0), 1000u);
+  EXPECT_EQ(index.LowerBound(1500), 500u);
+  EXPECT_EQ(index.LowerBound(5), 0u);
+  EXPECT_EQ(index.LowerBound(9999), 1000u);
+
+  for (std::size_t i = 2000; i < 2300; ++i) ring.Append(1, items[i]);
+  EXPECT_EQ(index.DropBefore(ring.First()), 300u);
+  EXPECT_EQ(index.Scan(ring, ring.End(), all, none), 300u);
+  EXPECT_EQ(index.Rows(), 1000u);
+  EXPECT_EQ(index.SeqAt(999), 2299u);
+
+  // Another filter without a Reset: the rows so far stay, new ones are tested.
+  for (std::size_t i = 2300; i < 2500; ++i) ring.Append(1, items[i]);
+  index.DropBefore(ring.First());
+  TTrafficFilter calls;
+  calls.Kinds = KindBit(TItemKind::ikCallByte);
+  index.Scan(ring, ring.End(), calls, none);
+  std::vector<uint64_t> expected;
+  for (uint64_t seq = ring.First(); seq < 2300; ++seq) expected.push_back(seq);
+  for (uint64_t seq = 2300; seq < 2500; ++seq)
+    if (ring.Kind(seq) == TItemKind::ikCallByte) expected.push_back(seq);
+  ASSERT_EQ(index.Rows(), expected.size());
+  for (std::size_t r = 0; r < expected.size(); ++r) ASSERT_EQ(index.SeqAt(r), expected[r]) << r;
+}
+
 // The device table the window keeps, fed as its dispatch feeds it.
 void Dispatch(TVantrelBusDevList& list, const std::string& item) {
   const TBusItem kind = ClassifyItem(item);
