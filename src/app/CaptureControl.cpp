@@ -137,6 +137,8 @@ QWidget* TCaptureControl::BuildBanner(QWidget* parent) {
   PanelPast->setObjectName("PanelPast");
   PanelPast->setFrameStyle(QFrame::Panel | QFrame::Raised);
   PanelPast->setAutoFillBackground(true);
+  // Its own colour role: left unset it would inherit the window's button face.
+  PanelPast->setBackgroundRole(QPalette::Window);
   QPalette p = PanelPast->palette();
   p.setColor(QPalette::Window, kPastBanner);
   PanelPast->setPalette(p);
@@ -272,9 +274,13 @@ void TCaptureControl::ShowRecordLabel(const QString& prefix) {
       QStringLiteral("%1%2 (%3)")
           .arg(prefix, QFileInfo(path).fileName(), SizeText(FRecord->Recorder.FileBytes())));
   LabelRecord->setToolTip(path);
-  QPalette p = LabelRecord->palette();
-  p.setColor(QPalette::WindowText,
-             Recording() ? kRecordingText : FWindow.palette().color(QPalette::WindowText));
+  // Red while it records.  The text takes the button face's text colour of
+  // the window it sits in, so both roles are set.
+  QPalette p = FWindow.StatusBar->palette();
+  if (Recording()) {
+    p.setColor(QPalette::WindowText, kRecordingText);
+    p.setColor(QPalette::ButtonText, kRecordingText);
+  }
   LabelRecord->setPalette(p);
   LabelRecord->show();
 }
