@@ -9,7 +9,16 @@
 #include "capture/CaptureReader.h"
 
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
-    : FPath(std::move(path)), FOptions(options) {}
+    : FPath(std::move(path)), FOptions(options) {
+  // Here, before the thread starts: Progress() reads the size from another.
+  struct stat st {};
+  if (::stat(FPath.c_str(), &st) == 0) {
+    // The share read can be told only where the text is the file itself.
+    if (S_ISREG(st.st_mode) && !IsCompressedCaptureName(FPath))
+      FFileSize = static_cast<uint64_t>(st.st_size);
+    FModifiedUs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
+  }
+}
 
 TCaptureLoad::~TCaptureLoad() {
   Cancel();
@@ -47,14 +56,6 @@ uint64_t LogTextSize(std::size_t n) {
 void TCaptureLoad::Read() {
   TCaptureContents& r = FResult;
   r.Path = FPath;
-  int64_t modifiedUs = 0;
-  struct stat st {};
-  if (::stat(FPath.c_str(), &st) == 0) {
-    // The share read can be told only where the text is the file itself.
-    if (S_ISREG(st.st_mode) && !IsCompressedCaptureName(FPath))
-      FFileSize = static_cast<uint64_t>(st.st_size);
-    modifiedUs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
-  }
   TCaptureReader in;
   if (!in.Open(FPath)) {
     r.ErrorText = in.LastErrorText();
@@ -76,7 +77,7 @@ void TCaptureLoad::Read() {
   const double usPerByte =
       1e6 * std::max(FOptions.LineBitsPerByte, 1) / static_cast<double>(std::max(FOptions.Baud, 1));
   const int64_t rawStartUs =
-      modifiedUs - static_cast<int64_t>(std::llround(static_cast<double>(FFileSize) * usPerByte));
+      FModifiedUs - static_cast<int64_t>(std::llround(static_cast<double>(FFileSize) * usPerByte));
   uint64_t framed = 0;  // bytes handed on as items
 
   int64_t chunkUs = 0;  // time of the read being framed
