@@ -123,7 +123,7 @@ private:
 };
 
 void TGraphCanvas::paintEvent(QPaintEvent*) {
-  FView->FDrawnEnd = FView->FStore.EndSecond();
+  FView->FDrawnEnd = FView->FStore->EndSecond();
   QPainter p(this);
   p.fillRect(rect(), palette().color(QPalette::Button));
   const TTimeAxis axis = MakeAxis();
@@ -220,7 +220,7 @@ void TGraphCanvas::paintEvent(QPaintEvent*) {
 void TGraphCanvas::DrawLane(QPainter& p, const QRect& r, const TTimeAxis& axis,
                             const QString& title, std::initializer_list<TCurve> curves,
                             double minTop) {
-  const TSeriesStore& store = FView->FStore;
+  const TSeriesStore& store = *FView->FStore;
   std::vector<std::vector<std::vector<TBucket>>> runs;
   double top = minTop;
   for (const TCurve& c : curves) {
@@ -289,7 +289,7 @@ void TGraphCanvas::DrawPower(QPainter& p, const QRect& r, const TTimeAxis& axis)
   p.save();
   p.setClipRect(r.adjusted(1, 1, -1, -1));
   const QFontMetrics fm(p.font());
-  for (const TPowerInterval& iv : FView->FStore.PowerIntervals(axis.StartUs, axis.EndUs)) {
+  for (const TPowerInterval& iv : FView->FStore->PowerIntervals(axis.StartUs, axis.EndUs)) {
     if (iv.State == kPowerNone) continue;
     const double x0 = axis.XAt(iv.StartUs), x1 = std::max(axis.XAt(iv.EndUs), x0 + 1);
     const QRectF box(x0, r.top(), x1 - x0, r.height());
@@ -386,8 +386,8 @@ void TGraphCanvas::keyPressEvent(QKeyEvent* e) {
       FView->Zoom(2.0, centre);
       break;
     case Qt::Key_Home:
-      if (!FView->FStore.Empty()) {
-        const int64_t first = FView->FStore.FirstSecond() * kUsPerSecond;
+      if (!FView->FStore->Empty()) {
+        const int64_t first = FView->FStore->FirstSecond() * kUsPerSecond;
         FView->SetView(first, first + span);
       }
       break;
@@ -404,7 +404,7 @@ void TGraphCanvas::keyPressEvent(QKeyEvent* e) {
 // ---- the view ----------------------------------------------------------------------
 
 TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
-    : QWidget(parent), FStore(store), FFolder(QDir::homePath()) {
+    : QWidget(parent), FStore(&store), FFolder(QDir::homePath()) {
   setObjectName("GraphView");
   auto* bar = new QHBoxLayout;
   bar->setContentsMargins(2, 2, 2, 0);
@@ -460,8 +460,8 @@ QWidget* TGraphView::Canvas() const { return FCanvas; }
 TTimeAxis TGraphView::Axis() const { return FCanvas->MakeAxis(); }
 
 int64_t TGraphView::DataEndUs() const {
-  if (FStore.Empty()) return FloorSecond(NowUs()) * kUsPerSecond;
-  return std::max(FStore.EndSecond(), FStore.FirstSecond() + 1) * kUsPerSecond;
+  if (FStore->Empty()) return FloorSecond(NowUs()) * kUsPerSecond;
+  return std::max(FStore->EndSecond(), FStore->FirstSecond() + 1) * kUsPerSecond;
 }
 
 int64_t TGraphView::ViewEndUs() const { return FFollowing ? DataEndUs() : FStartUs + FSpanUs; }
@@ -525,17 +525,29 @@ void TGraphView::ClickAt(double x) {
 
 void TGraphView::DataChanged() {
   if (!isVisible()) return;
-  const int64_t end = FStore.EndSecond();
+  const int64_t end = FStore->EndSecond();
   if (end == FDrawnEnd) return;
   // The paint notes what it drew; a view placed elsewhere needs none.
   if (FFollowing || (ViewEndUs() > FDrawnEnd * kUsPerSecond && ViewStartUs() < end * kUsPerSecond))
     FCanvas->update();
 }
 
+void TGraphView::SetStore(const TSeriesStore& store, bool showAll) {
+  FStore = &store;
+  FSelectedUs = 0;
+  if (showAll && !store.Empty()) {
+    FDrawnEnd = -1;
+    SetView(store.FirstSecond() * kUsPerSecond, DataEndUs());
+    return;
+  }
+  FFollowing = true;
+  Reset();
+}
+
 void TGraphView::Reset() {
   FDrawnEnd = -1;
-  if (!FFollowing && !FStore.Empty()) {
-    SetView(FStore.FirstSecond() * kUsPerSecond, DataEndUs());
+  if (!FFollowing && !FStore->Empty()) {
+    SetView(FStore->FirstSecond() * kUsPerSecond, DataEndUs());
     return;
   }
   ViewChanged();
@@ -556,11 +568,11 @@ void TGraphView::ShowInfo() {
   const QLocale locale;
   const int64_t s = FloorSecond(FSelectedUs);
   QString text = QDateTime::fromMSecsSinceEpoch(FSelectedUs / 1000).toString("HH:mm:ss.zzz");
-  if (!FStore.Holds(s) || !FStore.At(s).HasData()) {
+  if (!FStore->Holds(s) || !FStore->At(s).HasData()) {
     LabelInfo->setText(text + QString::fromUtf8("  bez dat"));
     return;
   }
-  const TSecondPoint& p = FStore.At(s);
+  const TSecondPoint& p = FStore->At(s);
   if (p.HasStatus()) {
     text += QStringLiteral("  Ia %1 A  Im %2 A")
                 .arg(locale.toString(p.IaLast / 10.0, 'f', 1), QString::number(p.Im));
@@ -594,7 +606,7 @@ bool TGraphView::ExportCsv(const QString& path, QString& error) const {
   const int64_t from = FloorSecond(ViewStartUs());
   const int64_t end = FloorSecond(ViewEndUs() + kUsPerSecond - 1);
   std::string why;
-  if (SaveSeriesCsv(FStore, from, end, DeviceShown() ? FDevice : 0,
+  if (SaveSeriesCsv(*FStore, from, end, DeviceShown() ? FDevice : 0,
                     QFile::encodeName(path).toStdString(), why))
     return true;
   error = QString::fromStdString(why);

@@ -42,6 +42,11 @@ public:
   // The whole store changed (cleared, or filled from a capture): shows all of
   // it when not following.
   void Reset();
+  // Draws another store (an opened capture's, or the live one again); it
+  // must outlive the view or be replaced first.  showAll: the whole of it,
+  // not following; otherwise following its newest data.  The picked moment
+  // is forgotten.
+  void SetStore(const TSeriesStore& store, bool showAll);
 
   // Device 1-31 whose message rate the lane "Zařízení" shows; 0 none.
   void SetDevice(int address);
@@ -94,7 +99,7 @@ private:
   void ShowInfo();
   void SaveAs(bool png);
 
-  const TSeriesStore& FStore;
+  const TSeriesStore* FStore;
   TGraphCanvas* FCanvas = nullptr;
   bool FFollowing = true;
   int64_t FSpanUs = kDefaultSpanUs;

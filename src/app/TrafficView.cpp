@@ -81,11 +81,29 @@ const QColor kCentralText(0, 0, 150);
 
 // ---- model ------------------------------------------------------------------------
 
-TTrafficModel::TTrafficModel(TTrafficRing& ring, QObject* parent)
-    : QAbstractTableModel(parent), FRing(ring) {
-  FIndex.Reset(ring.First());
-  FIndex.Scan(FRing, FRing.End(), FFilter, FMatcher);
+TTrafficModel::TTrafficModel(const TTrafficSource& source, QObject* parent)
+    : QAbstractTableModel(parent), FRing(&source) {
+  FIndex.Reset(source.First());
+  FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);
   FExposed = static_cast<int>(FIndex.Rows());
+}
+
+void TTrafficModel::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
+                              const TTrafficFilter* rowsFilter) {
+  FRing = &source;
+  FPaused = false;
+  FHighlight = kNoSeq;
+  // Sequence numbers of the two histories mean different items.
+  for (TCachedRow& row : FCache) row.Seq = kNoSeq;
+  if (!rows || !rowsFilter || *rowsFilter != FFilter) {
+    Rebuild();
+    return;
+  }
+  beginResetModel();
+  FIndex = std::move(*rows);
+  FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);  // anything added since
+  FExposed = static_cast<int>(FIndex.Rows());
+  endResetModel();
 }
 
 int TTrafficModel::rowCount(const QModelIndex& parent) const {
@@ -105,13 +123,13 @@ QVariant TTrafficModel::headerData(int section, Qt::Orientation orientation, int
 const TTrafficModel::TCachedRow& TTrafficModel::Texts(uint64_t seq) const {
   TCachedRow& row = FCache[seq % FCache.size()];
   if (row.Seq == seq) return row;
-  std::string_view bytes = FRing.Bytes(seq);
+  std::string_view bytes = FRing->Bytes(seq);
   const bool cut = bytes.size() > kMaxShownBytes;
   if (cut) bytes = bytes.substr(0, kMaxShownBytes);
   const std::string line = TrafficItemLine(bytes, FMaxLoko);
   const std::size_t tab = line.find('\t');
   row.Hex = FromStd(std::string_view(line).substr(0, tab));
-  if (cut) row.Hex += QString::fromUtf8(" … (%1 B)").arg(Count(FRing.Item(seq).Length));
+  if (cut) row.Hex += QString::fromUtf8(" … (%1 B)").arg(Count(FRing->Bytes(seq).size()));
   row.Comment =
       tab == std::string::npos ? QString() : FromStd(std::string_view(line).substr(tab + 1));
   row.Seq = seq;
@@ -119,15 +137,15 @@ const TTrafficModel::TCachedRow& TTrafficModel::Texts(uint64_t seq) const {
 }
 
 QString TTrafficModel::TimeText(int row, uint64_t seq) const {
-  const int64_t t = FRing.Item(seq).TimeUs;
+  const int64_t t = FRing->TimeUs(seq);
   switch (FTimeMode) {
     case TTimeMode::tmDelta: {
       if (row == 0) return SecondsText(0);
       const uint64_t previous = SeqAt(row - 1);
-      return SecondsText(FRing.Holds(previous) ? t - FRing.Item(previous).TimeUs : 0);
+      return SecondsText(FRing->Holds(previous) ? t - FRing->TimeUs(previous) : 0);
     }
     case TTimeMode::tmZero:
-      return SecondsText(t - FRing.SessionStart(seq));
+      return SecondsText(t - FRing->SessionStart(seq));
     case TTimeMode::tmAbsolute:
     case TTimeMode::tmNone:
       break;
@@ -138,12 +156,12 @@ QString TTrafficModel::TimeText(int row, uint64_t seq) const {
 QString TTrafficModel::CellText(int row, int column) const {
   if (row < 0 || row >= FExposed) return {};
   const uint64_t seq = SeqAt(row);
-  if (!FRing.Holds(seq)) return {};
+  if (!FRing->Holds(seq)) return {};
   switch (column) {
     case colTime:
       return TimeText(row, seq);
     case colDevice: {
-      const int device = FRing.Item(seq).Device;
+      const int device = FRing->Device(seq);
       return device ? QStringLiteral("%1").arg(device, 2, 16, QChar('0')).toUpper() : QString();
     }
     case colHex:
@@ -155,13 +173,13 @@ QString TTrafficModel::CellText(int row, int column) const {
   }
 }
 
-const TTrafficRing::TGap* TTrafficModel::GapAbove(int row) const {
+const TTrafficGap* TTrafficModel::GapAbove(int row) const {
   if (row < 0 || row >= FExposed) return nullptr;
-  return FRing.GapWithin(row > 0 ? SeqAt(row - 1) + 1 : FRing.First(), SeqAt(row));
+  return FRing->GapWithin(row > 0 ? SeqAt(row - 1) + 1 : FRing->First(), SeqAt(row));
 }
 
 QString TTrafficModel::GapText(int row) const {
-  const TTrafficRing::TGap* gap = GapAbove(row);
+  const TTrafficGap* gap = GapAbove(row);
   if (!gap) return {};
   const double seconds = static_cast<double>(gap->ToUs - gap->FromUs) / 1e6;
   return QString::fromUtf8("Před tímto řádkem byla linka přerušena %1 s (%2 až %3)")
@@ -184,8 +202,8 @@ QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::ForegroundRole: {
       const uint64_t seq = SeqAt(index.row());
-      if (!FRing.Holds(seq)) return {};
-      switch (FRing.Kind(seq)) {
+      if (!FRing->Holds(seq)) return {};
+      switch (FRing->Kind(seq)) {
         case TItemKind::ikLoneByte:
         case TItemKind::ikCentralOther:
         case TItemKind::ikUnrecognised:
@@ -207,14 +225,14 @@ int TTrafficModel::RowAtOrAfter(uint64_t seq) const {
 }
 
 int TTrafficModel::RowsGone() const {
-  return static_cast<int>(std::min<std::size_t>(FIndex.LowerBound(FRing.First()), FExposed));
+  return static_cast<int>(std::min<std::size_t>(FIndex.LowerBound(FRing->First()), FExposed));
 }
 
 int TTrafficModel::Refresh() {
   const int gone = RowsGone();
   if (gone > 0) {
     beginRemoveRows(QModelIndex(), 0, gone - 1);
-    FIndex.DropBefore(FRing.First());
+    FIndex.DropBefore(FRing->First());
     FExposed -= gone;
     endRemoveRows();
     // The new first row has no row before it any more.
@@ -224,7 +242,7 @@ int TTrafficModel::Refresh() {
   if (!FPaused) {
     // The rows are found first and announced in one step; views see them
     // only after beginInsertRows (rowCount gives FExposed until then).
-    FIndex.Scan(FRing, FRing.End(), FFilter, FMatcher);
+    FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);
     const int rows = static_cast<int>(FIndex.Rows());
     if (rows > FExposed) {
       beginInsertRows(QModelIndex(), FExposed, rows - 1);
@@ -237,8 +255,8 @@ int TTrafficModel::Refresh() {
 
 void TTrafficModel::Rebuild() {
   beginResetModel();
-  FIndex.Reset(FRing.First());
-  FIndex.Scan(FRing, FPaused ? FPauseEnd : FRing.End(), FFilter, FMatcher);
+  FIndex.Reset(FRing->First());
+  FIndex.Scan(*FRing, FPaused ? FPauseEnd : FRing->End(), FFilter, FMatcher);
   FExposed = static_cast<int>(FIndex.Rows());
   endResetModel();
 }
@@ -270,14 +288,14 @@ void TTrafficModel::SetMaxLoko(int maxLoko) {
 void TTrafficModel::SetPaused(bool paused) {
   if (paused == FPaused) return;
   FPaused = paused;
-  FPauseEnd = FRing.End();
+  FPauseEnd = FRing->End();
   if (!paused) Refresh();
 }
 
 int TTrafficModel::Find(const QString& text, int row, bool forward) {
   TTrafficMatcher matcher(text.toStdString(), FMaxLoko);
   const std::size_t from = row < 0 ? TTrafficIndex::npos : static_cast<std::size_t>(row);
-  const std::size_t found = FindRow(FRing, FIndex, from, forward, matcher);
+  const std::size_t found = FindRow(*FRing, FIndex, from, forward, matcher);
   return found == TTrafficIndex::npos || found >= static_cast<std::size_t>(FExposed)
              ? -1
              : static_cast<int>(found);
@@ -298,9 +316,9 @@ void TTrafficModel::SetHighlight(uint64_t seq) {
 
 // ---- view -------------------------------------------------------------------------
 
-TTrafficView::TTrafficView(TTrafficRing& ring, QWidget* parent) : QWidget(parent) {
+TTrafficView::TTrafficView(const TTrafficSource& source, QWidget* parent) : QWidget(parent) {
   setObjectName("TrafficView");
-  Model = new TTrafficModel(ring, this);
+  Model = new TTrafficModel(source, this);
   BuildLayout();
   FFilterDelay.setSingleShot(true);
   FFilterDelay.setInterval(kFilterDelayMs);
@@ -467,6 +485,12 @@ void TTrafficView::BuildLayout() {
   connect(columns, &QHeaderView::sectionResized, this, [this] { emit StateChanged(); });
   Table->installEventFilter(this);
   new TClippedCellTips(Table);
+  connect(Table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            // Older rows leaving the ring move the row, not the item.
+            if (current.isValid() && !FRefreshing)
+              emit CurrentItemChanged(Model->SeqAt(current.row()));
+          });
   QScrollBar* bar = Table->verticalScrollBar();
   connect(bar, &QScrollBar::valueChanged, this, &TTrafficView::ScrollValueChanged);
   connect(bar, &QScrollBar::rangeChanged, this, [this] {
@@ -514,12 +538,26 @@ void TTrafficView::BuildLayout() {
   column->addLayout(bottom);
 }
 
+void TTrafficView::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
+                             const TTrafficFilter* rowsFilter) {
+  Table->selectionModel()->clear();
+  Model->SetSource(source, rows, rowsFilter);
+  ButtonPause->setChecked(false);
+  UpdatePauseCaption();
+  LabelNote->clear();
+  FRevealOnShow = false;
+  SetFollowing(true);
+  UpdateCounts();
+}
+
 void TTrafficView::ItemsAdded() {
   // A current row that drops out would hand its place to the next row and
   // the view would scroll there, to the oldest rows.
   const QModelIndex current = Table->currentIndex();
   if (current.isValid() && current.row() < Model->RowsGone()) Table->selectionModel()->clear();
+  FRefreshing = true;
   const int removed = Model->Refresh();
+  FRefreshing = false;
   if (removed > 0 && !FFollowing) {
     // Keep the rows the user is reading in place while older ones go.
     QScrollBar* bar = Table->verticalScrollBar();
@@ -595,7 +633,7 @@ void TTrafficView::UpdatePauseCaption() {
 }
 
 void TTrafficView::UpdateCounts() {
-  const TTrafficRing& ring = Model->Ring();
+  const TTrafficSource& ring = Model->Ring();
   LabelCounts->setText(QString::fromUtf8("Zobrazeno %1 z %2")
                            .arg(Count(static_cast<uint64_t>(Model->rowCount())))
                            .arg(Count(ring.Count())));
@@ -730,13 +768,13 @@ bool TTrafficView::FindNext(bool forward) {
 bool TTrafficView::SelectNearestTime(int64_t timeUs) {
   const int rows = Model->rowCount();
   if (rows == 0) return false;
-  const TTrafficRing& ring = Model->Ring();
+  const TTrafficSource& ring = Model->Ring();
   const auto row =
       static_cast<int>(NearestByTime(static_cast<std::size_t>(rows), timeUs, [&](std::size_t r) {
-        return ring.Item(Model->SeqAt(static_cast<int>(r))).TimeUs;
+        return ring.TimeUs(Model->SeqAt(static_cast<int>(r)));
       }));
   // A moment older than the ring holds (or in a gap) gets a row far from it.
-  const int64_t found = ring.Item(Model->SeqAt(row)).TimeUs;
+  const int64_t found = ring.TimeUs(Model->SeqAt(row));
   auto clock = [](int64_t us) {
     return QDateTime::fromMSecsSinceEpoch(us / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
   };
@@ -935,8 +973,8 @@ bool TClippedCellTips::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- status bar -------------------------------------------------------------------
 
-TTrafficStatusBar::TTrafficStatusBar(const TTrafficRing& ring, QWidget* parent)
-    : QStatusBar(parent), FRing(ring) {
+TTrafficStatusBar::TTrafficStatusBar(const TTrafficSource& source, QWidget* parent)
+    : QStatusBar(parent), FRing(&source) {
   setObjectName("StatusBarTraffic");
   setSizeGripEnabled(false);
   auto label = [this](const char* name, const char* tip) {
@@ -968,10 +1006,18 @@ void TTrafficStatusBar::Connected(const QString& port) {
   LabelPort->setText(port);
   FSince.start();
   FRateClock.start();
-  FRateItems = FRing.TotalItems();
-  FRateBytes = FRing.TotalBytes();
+  FRateItems = FRing->TotalItems();
+  FRateBytes = FRing->TotalBytes();
   FItemsPerSecond = FBytesPerSecond = 0;
   FTick.start();
+  UpdateFigures();
+}
+
+void TTrafficStatusBar::SetSource(const TTrafficSource& source) {
+  FRing = &source;
+  FRateItems = FRing->TotalItems();
+  FRateBytes = FRing->TotalBytes();
+  FItemsPerSecond = FBytesPerSecond = 0;
   UpdateFigures();
 }
 
@@ -991,11 +1037,11 @@ void TTrafficStatusBar::Waiting(const QString& port) {
 void TTrafficStatusBar::Tick() {
   const qint64 ms = FRateClock.restart();
   if (ms > 0) {
-    FItemsPerSecond = static_cast<double>(FRing.TotalItems() - FRateItems) * 1000.0 / ms;
-    FBytesPerSecond = static_cast<double>(FRing.TotalBytes() - FRateBytes) * 1000.0 / ms;
+    FItemsPerSecond = static_cast<double>(FRing->TotalItems() - FRateItems) * 1000.0 / ms;
+    FBytesPerSecond = static_cast<double>(FRing->TotalBytes() - FRateBytes) * 1000.0 / ms;
   }
-  FRateItems = FRing.TotalItems();
-  FRateBytes = FRing.TotalBytes();
+  FRateItems = FRing->TotalItems();
+  FRateBytes = FRing->TotalBytes();
   UpdateFigures();
 }
 
@@ -1014,12 +1060,12 @@ void TTrafficStatusBar::UpdateFigures() {
   LabelRates->setText(QString::fromUtf8("%1 B/s, %2 pol./s")
                           .arg(locale.toString(FBytesPerSecond, 'f', 0))
                           .arg(locale.toString(FItemsPerSecond, 'f', 0)));
-  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(Count(FRing.TotalItems())));
-  const uint64_t bad = FRing.UnrecognisedBytes();
-  const uint64_t all = FRing.TotalBytes();
+  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(Count(FRing->TotalItems())));
+  const uint64_t bad = FRing->UnrecognisedBytes();
+  const uint64_t all = FRing->TotalBytes();
   const double share = all ? 100.0 * static_cast<double>(bad) / static_cast<double>(all) : 0.0;
   LabelQuality->setText(QString::fromUtf8("nerozpoznáno %1 B (%2 %)")
                             .arg(Count(bad))
                             .arg(locale.toString(share, 'f', share > 0 && share < 0.1 ? 3 : 1)));
-  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(Count(FRing.Dropped())));
+  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(Count(FRing->Dropped())));
 }

@@ -27,9 +27,9 @@ class QLabel;
 class QLineEdit;
 class QToolButton;
 
-// Rows of the traffic table: the ring's items that pass the filter.  Nothing
-// is formatted until a row is drawn; a drain adds and removes its rows in one
-// step each.
+// Rows of the traffic table: the items of a traffic history (the live ring,
+// or an opened capture) that pass the filter.  Nothing is formatted until a
+// row is drawn; a drain adds and removes its rows in one step each.
 class TTrafficModel : public QAbstractTableModel {
   Q_OBJECT
 public:
@@ -38,14 +38,20 @@ public:
   // Longest hex text shown in a cell (the export writes everything).
   static constexpr std::size_t kMaxShownBytes = 512;
 
-  explicit TTrafficModel(TTrafficRing& ring, QObject* parent = nullptr);
+  explicit TTrafficModel(const TTrafficSource& source, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  TTrafficRing& Ring() const { return FRing; }
+  const TTrafficSource& Ring() const { return *FRing; }
+  // Shows another history (the live ring again, or an opened capture): the
+  // rows are built anew, the pause and the highlight end.  rows, when given,
+  // are the source's rows under rowsFilter (found while it was read): taken
+  // as they are when that is still the filter.
+  void SetSource(const TTrafficSource& source, TTrafficIndex* rows = nullptr,
+                 const TTrafficFilter* rowsFilter = nullptr);
   const TTrafficIndex& Index() const { return FIndex; }
   uint64_t SeqAt(int row) const { return FIndex.SeqAt(static_cast<std::size_t>(row)); }
   // The row of the item numbered seq, or of the first shown after it.
@@ -69,7 +75,7 @@ public:
   bool Paused() const { return FPaused; }
   void SetPaused(bool paused);
   // Items recorded since the pause began.
-  uint64_t NewSincePause() const { return FPaused ? FRing.End() - FPauseEnd : 0; }
+  uint64_t NewSincePause() const { return FPaused ? FRing->End() - FPauseEnd : 0; }
 
   // The row of the next match of text after row (forwards or backwards,
   // going round the end); -1 when none.
@@ -81,7 +87,7 @@ public:
   QString CellText(int row, int column) const;
   // The line was down before this row's item (since the row above): the
   // gap, and its note for the row's tool tip; null and empty otherwise.
-  const TTrafficRing::TGap* GapAbove(int row) const;
+  const TTrafficGap* GapAbove(int row) const;
   QString GapText(int row) const;
 
 private:
@@ -94,7 +100,7 @@ private:
   QString TimeText(int row, uint64_t seq) const;
   void Rebuild();
 
-  TTrafficRing& FRing;
+  const TTrafficSource* FRing;
   TTrafficIndex FIndex;
   int FExposed = 0;  // rows the views know of
   TTrafficFilter FFilter;
@@ -111,7 +117,13 @@ private:
 class TTrafficView : public QWidget {
   Q_OBJECT
 public:
-  explicit TTrafficView(TTrafficRing& ring, QWidget* parent = nullptr);
+  explicit TTrafficView(const TTrafficSource& source, QWidget* parent = nullptr);
+
+  // Shows another history: the live ring, or an opened capture.  The filter,
+  // time mode and columns stay; following starts anew at the newest rows.
+  // rows and rowsFilter: see TTrafficModel::SetSource.
+  void SetSource(const TTrafficSource& source, TTrafficIndex* rows = nullptr,
+                 const TTrafficFilter* rowsFilter = nullptr);
 
   // After items were appended to the ring (once per drain): rows, counts,
   // following.
@@ -182,6 +194,10 @@ public:
 signals:
   // The filter, time mode or column widths changed (settings).
   void StateChanged();
+  // The user (or a find, or a moment picked in the graph) made another row
+  // the current one: the number of its item.  Not emitted when rows are
+  // built anew and the current row goes.
+  void CurrentItemChanged(quint64 seq);
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -197,6 +213,7 @@ private:
   void ScrollValueChanged(int value);
 
   bool FFollowing = true;
+  bool FRefreshing = false;    // rows come and go: the current item stays
   bool FScrolling = false;     // a scroll of our own, not the user's
   bool FRevealOnShow = false;  // the current row, once the view is shown
   bool FShowingFilter = false;
@@ -227,7 +244,10 @@ private:
 class TTrafficStatusBar : public QStatusBar {
   Q_OBJECT
 public:
-  TTrafficStatusBar(const TTrafficRing& ring, QWidget* parent = nullptr);
+  TTrafficStatusBar(const TTrafficSource& source, QWidget* parent = nullptr);
+
+  // The totals of another history (an opened capture, or the ring again).
+  void SetSource(const TTrafficSource& source);
 
   // port: the port name, or "demo"; empty while disconnected.
   void Connected(const QString& port);
@@ -247,7 +267,7 @@ public:
 private:
   void Tick();
 
-  const TTrafficRing& FRing;
+  const TTrafficSource* FRing;
   QTimer FTick;
   double FItemsPerSecond = 0;
   double FBytesPerSecond = 0;

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "app/AppErrors.h"
+#include "app/CaptureControl.h"
 #include "app/uVantrelBus.h"
 #include "base/Process.h"
 #include "config/Settings.h"
@@ -101,6 +102,8 @@ struct TRunOptions {
   bool Connect = false;   // --connect
   bool Demo = false;      // --demo
   double DemoRate = 960;  // --demo-rate, bytes per second
+  QString Record;         // --record: a capture log of this run
+  QString Open;           // --open: a capture to show
 };
 
 // Reads the command line; --help, --version and unknown options end the
@@ -112,6 +115,8 @@ bool ParseCommandLine(const QApplication& app, TRunOptions& opt) {
                         "Příklady:\n"
                         "  vVantrelBus --demo                       simulovaná centrála\n"
                         "  vVantrelBus --port /dev/ttyUSB0 --connect\n"
+                        "  vVantrelBus --demo --record provoz.vlog\n"
+                        "  vVantrelBus --open provoz.vlog\n"
                         "  vVantrelBus --settings ~/vantrel.ini"));
   parser.addHelpOption();
   parser.addVersionOption();
@@ -126,7 +131,12 @@ bool ParseCommandLine(const QApplication& app, TRunOptions& opt) {
   QCommandLineOption rateOpt(
       "demo-rate", QString::fromUtf8("Rychlost simulované centrály v bajtech za sekundu (960)."),
       "BYTES");
-  parser.addOptions({settingsOpt, portOpt, connectOpt, demoOpt, rateOpt});
+  QCommandLineOption recordOpt(
+      "record", QString::fromUtf8("Zaznamenávat vše přijaté do souboru (záznam sběrnice)."),
+      "FILE");
+  QCommandLineOption openOpt(
+      "open", QString::fromUtf8("Otevřít záznam sběrnice (bez připojení k portu)."), "FILE");
+  parser.addOptions({settingsOpt, portOpt, connectOpt, demoOpt, rateOpt, recordOpt, openOpt});
   parser.process(app);  // --help, --version and unknown options end here
 
   if (parser.isSet(rateOpt)) {
@@ -143,6 +153,14 @@ bool ParseCommandLine(const QApplication& app, TRunOptions& opt) {
     std::fprintf(stderr, "vVantrelBus: --port and --demo exclude each other\n");
     return false;
   }
+  if (parser.isSet(openOpt) && (parser.isSet(connectOpt) || parser.isSet(demoOpt))) {
+    std::fprintf(stderr,
+                 "vVantrelBus: --open shows a capture without a port; it excludes "
+                 "--connect and --demo\n");
+    return false;
+  }
+  opt.Record = parser.value(recordOpt);
+  opt.Open = parser.value(openOpt);
   if (parser.isSet(settingsOpt)) SetSettingsFileName(parser.value(settingsOpt).toStdString());
   opt.Port = parser.value(portOpt).toStdString();
   opt.Connect = parser.isSet(connectOpt);
@@ -204,7 +222,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<TSimCentral> sim = opt.Demo ? StartDemo(*window, opt.DemoRate) : nullptr;
 
   window->show();
+  if (!opt.Record.isEmpty()) window->Captures()->StartRecording(opt.Record);
   if (opt.Connect || sim) window->PressConnect();
+  if (!opt.Open.isEmpty()) window->Captures()->OpenCapture(opt.Open);
   const int rc = app.exec();
   FormVantrelCfg = nullptr;
   dialog.reset();

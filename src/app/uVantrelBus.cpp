@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/CaptureControl.h"
 #include "app/ElidingLabel.h"
 #include "app/GraphView.h"
 #include "app/TrafficView.h"
@@ -97,6 +98,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
+  FCaptures = std::make_unique<TCaptureControl>(*this);
   BuildLayout();
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
@@ -114,6 +116,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   RestoreWindowPlacement(this);
   LoadMonitorSettings();
   ApplyMonitorSettings();
+  FCaptures->Start();
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -144,7 +147,13 @@ void TFormVantrelBus::BuildLayout() {
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
   row->addWidget(PanelLeft);
-  row->addLayout(BuildDeviceView(), 1);
+  // Over the right-hand side: the banner that says when it shows the past.
+  auto* right = new QVBoxLayout;
+  right->setContentsMargins(0, 0, 0, 0);
+  right->setSpacing(0);
+  right->addWidget(FCaptures->BuildBanner(this));
+  right->addLayout(BuildDeviceView(), 1);
+  row->addLayout(right, 1);
   StatusBar = new TTrafficStatusBar(*FTraffic, this);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
@@ -221,6 +230,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setCheckable(true);
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
+  FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -308,8 +318,13 @@ bool TFormVantrelBus::Connect() {
   connection->SetOnWake([this] {
     QMetaObject::invokeMethod(this, &TFormVantrelBus::ServiceConnection, Qt::QueuedConnection);
   });
-  connection->SetOnGap([this](int64_t fromUs, int64_t toUs) { emit PortGap(fromUs, toUs); });
+  // A reconnect's gap: a recording marks it before the next read it writes.
+  connection->SetOnGap([this](int64_t fromUs, int64_t toUs) {
+    OnPortGap(toUs - fromUs);
+    emit PortGap(fromUs, toUs);
+  });
   connection->SetReconnect(Settings.Reconnect);
+  connection->SetOnChunk(FCaptures->ChunkHook());
   try {
     const std::string port = FPortOverride.empty() ? Settings.Port : FPortOverride;
     if (!connection->Open(
@@ -481,6 +496,8 @@ void TFormVantrelBus::ScheduleDrain() {
 
 void TFormVantrelBus::AppIdle() { Drain(ActionConnect->isChecked()); }
 
+void TFormVantrelBus::OnPortGap(int64_t gapUs) { FCaptures->PortGap(gapUs); }
+
 void TFormVantrelBus::Drain(bool bounded) {
   FDrainTimer.stop();
   QElapsedTimer slice;
@@ -496,6 +513,7 @@ void TFormVantrelBus::Drain(bool bounded) {
     }
     QueueTakeFirst(item);
     FTraffic->Append(item.TimeUs, item.Bytes);
+    FCaptures->LiveItem(item.Bytes);
     FSeries->Add(item.Bytes, item.TimeUs);
     DispatchBusMessage(item.Bytes);
   }

@@ -29,6 +29,7 @@ class TTrafficStatusBar;
 class TTrafficView;
 class TGraphView;
 class TSeriesStore;
+class TCaptureControl;
 struct TBusItem;
 
 class TFormVantrelBus : public QWidget {
@@ -85,6 +86,9 @@ public:
   const TTrafficRing& Traffic() const { return *FTraffic; }
   // The bus over time, fed by every drain; the graph draws it.
   const TSeriesStore& Series() const { return *FSeries; }
+  // Recording and opening captures, and the past states of the grid and the
+  // status panel ("Záznam", "Otevřít záznam", the banner over the right side).
+  TCaptureControl* Captures() const { return FCaptures.get(); }
 
   // The [Monitor] settings of the traffic view, the ring size, the grid's
   // column widths and which view is shown: taken from MonitorSettings (the
@@ -133,6 +137,11 @@ public slots:
   // grid is redrawn once if the device table changed.  Runs when the reader
   // signals that the queue became non-empty, and once after each connect.
   void AppIdle();
+
+  // The port was away for gapUs while a recording went on (a reconnect): the
+  // recording gets a gap line before the next read.  A manual disconnect and
+  // connect does this by itself.
+  void OnPortGap(int64_t gapUs);
 
 private:
   // bounded: stop after DrainSliceMs and go on from the event loop.
@@ -192,6 +201,9 @@ private:
   std::unique_ptr<TSeriesStore> FSeries;
   std::string FPortOverride;
   QString FPortCaption;
+  // Before FConnection: the reader's chunk hook records through it, so it
+  // must outlive the reader.
+  std::unique_ptr<TCaptureControl> FCaptures;
   int FFillCount = 0;
   QTimer FDrainTimer;
   // During a drain the labels show only the last device message's text, so

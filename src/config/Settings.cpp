@@ -155,6 +155,7 @@ void ReadMonitorSettings(const TIniFile& ini) {
   m.TrafficColumns = text("TrafficColumns", def.TrafficColumns);
   m.GridColumns = text("GridColumns", def.GridColumns);
   m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
+  m.CaptureFolder = text("CaptureFolder", def.CaptureFolder);
 }
 
 }  // namespace
@@ -213,7 +214,8 @@ void SaveMonitorSettings() {
       {"Filter", m.Filter, def.Filter},
       {"TrafficColumns", m.TrafficColumns, def.TrafficColumns},
       {"GridColumns", m.GridColumns, def.GridColumns},
-      {"RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize)}};
+      {"RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize)},
+      {"CaptureFolder", m.CaptureFolder, def.CaptureFolder}};
   bool changed = false;
   for (const auto& [key, value, absent] : values) {
     if (ini.ReadString(Monitor, key, absent, MonitorTextMaxLength) == value) continue;

@@ -47,6 +47,7 @@ struct TMonitorSettings {
   std::string TrafficColumns;  // TrafficColumns: widths of the traffic table, joined by ","
   std::string GridColumns;     // GridColumns: widths of the device grid, joined by ","
   int RingSize = 1000000;      // RingSize: items the traffic history keeps
+  std::string CaptureFolder;   // CaptureFolder: where a capture was last recorded or opened
 
   bool operator==(const TMonitorSettings&) const = default;
 };

@@ -2,15 +2,15 @@
 
 #include "base/SaveFile.h"
 
-bool TrafficLines(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMode mode, int maxLoko,
-                  const std::function<bool(std::string_view)>& sink) {
+bool TrafficLines(const TTrafficSource& ring, const TTrafficIndex* rows, TTimeMode mode,
+                  int maxLoko, const std::function<bool(std::string_view)>& sink) {
   int64_t previous = 0;
   std::string line;
   auto one = [&](uint64_t seq) {
-    const TTrafficItem& item = ring.Item(seq);
-    line = TrafficTimePrefix(mode, item.TimeUs, previous, ring.SessionStart(seq));
+    const int64_t timeUs = ring.TimeUs(seq);
+    line = TrafficTimePrefix(mode, timeUs, previous, ring.SessionStart(seq));
     line += TrafficItemLine(ring.Bytes(seq), maxLoko);
-    previous = item.TimeUs;
+    previous = timeUs;
     return sink(line);
   };
   if (rows) {
@@ -25,8 +25,8 @@ bool TrafficLines(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMode
   return true;
 }
 
-bool ExportTraffic(const TTrafficRing& ring, const TTrafficIndex* rows, TTimeMode mode, int maxLoko,
-                   const std::string& path, std::string& error, uint64_t* lineCount) {
+bool ExportTraffic(const TTrafficSource& ring, const TTrafficIndex* rows, TTimeMode mode,
+                   int maxLoko, const std::string& path, std::string& error, uint64_t* lineCount) {
   uint64_t lines = 0;
   const bool saved = SaveFileWhole(
       path,

@@ -35,33 +35,55 @@ bool TTrafficMatcher::Matches(std::string_view bytes) {
   return hit;
 }
 
-bool PassesFilter(const TTrafficRing& ring, uint64_t seq, const TTrafficFilter& filter,
+bool PassesFilter(const TTrafficSource& ring, uint64_t seq, const TTrafficFilter& filter,
                   TTrafficMatcher& matcher) {
-  const TTrafficItem& item = ring.Item(seq);
-  if (!(filter.Kinds & (1u << item.Kind))) return false;
-  if (filter.Devices && !(filter.Devices & (1u << item.Device))) return false;
+  if (!(filter.Kinds & KindBit(ring.Kind(seq)))) return false;
+  if (filter.Devices && !(filter.Devices & (1u << ring.Device(seq)))) return false;
   return matcher.Empty() || matcher.Matches(ring.Bytes(seq));
+}
+
+bool PassesEverything(const TTrafficFilter& filter, const TTrafficMatcher& matcher) {
+  return (filter.Kinds & TTrafficFilter::kAllKinds) == TTrafficFilter::kAllKinds &&
+         filter.Devices == 0 && matcher.Empty();
 }
 
 void TTrafficIndex::Reset(uint64_t from) {
   FSeqs.clear();
   FHead = 0;
   FScannedTo = from;
+  FAll = false;
+  FAllFrom = from;
 }
 
-std::size_t TTrafficIndex::Scan(const TTrafficRing& ring, uint64_t end,
+std::size_t TTrafficIndex::Scan(const TTrafficSource& ring, uint64_t end,
                                 const TTrafficFilter& filter, TTrafficMatcher& matcher) {
   const uint64_t from = std::max(FScannedTo, ring.First());
   end = std::min(end, ring.End());
   const std::size_t before = Rows();
+  const bool everything = PassesEverything(filter, matcher);
+  if (Rows() == 0) {
+    // Without rows the list can start afresh, or not be kept at all: the
+    // rows are then the items from here on.
+    FAll = everything;
+    FSeqs.clear();
+    FHead = 0;
+    FAllFrom = from;
+  } else if (FAll && (!everything || from > FScannedTo)) {
+    // Another filter, or items missed: the rows so far become a list.
+    FAll = false;
+    for (uint64_t seq = FAllFrom; seq < FScannedTo; ++seq) FSeqs.push_back(seq);
+  }
+  if (FAll) {
+    FScannedTo = std::max(FScannedTo, end);
+    return Rows() - before;
+  }
   if (from < end) {
     // Without a text only the item's header is looked at: the common case
     // stays a tight loop over the ring.
     const bool plain = matcher.Empty();
     for (uint64_t seq = from; seq < end; ++seq) {
-      const TTrafficItem& item = ring.Item(seq);
-      if (!(filter.Kinds & (1u << item.Kind))) continue;
-      if (filter.Devices && !(filter.Devices & (1u << item.Device))) continue;
+      if (!(filter.Kinds & KindBit(ring.Kind(seq)))) continue;
+      if (filter.Devices && !(filter.Devices & (1u << ring.Device(seq)))) continue;
       if (!plain && !matcher.Matches(ring.Bytes(seq))) continue;
       FSeqs.push_back(seq);
     }
@@ -71,6 +93,12 @@ std::size_t TTrafficIndex::Scan(const TTrafficRing& ring, uint64_t end,
 }
 
 std::size_t TTrafficIndex::DropBefore(uint64_t first) {
+  if (FAll) {
+    const std::size_t removed =
+        static_cast<std::size_t>(std::min(std::max(first, FAllFrom), FScannedTo) - FAllFrom);
+    FAllFrom += removed;
+    return removed;
+  }
   const auto begin = FSeqs.begin() + static_cast<std::ptrdiff_t>(FHead);
   const auto it = std::lower_bound(begin, FSeqs.end(), first);
   const std::size_t removed = static_cast<std::size_t>(it - begin);
@@ -85,11 +113,13 @@ std::size_t TTrafficIndex::DropBefore(uint64_t first) {
 }
 
 std::size_t TTrafficIndex::LowerBound(uint64_t seq) const {
+  if (FAll)
+    return static_cast<std::size_t>(std::min(std::max(seq, FAllFrom), FScannedTo) - FAllFrom);
   const auto begin = FSeqs.begin() + static_cast<std::ptrdiff_t>(FHead);
   return static_cast<std::size_t>(std::lower_bound(begin, FSeqs.end(), seq) - begin);
 }
 
-std::size_t FindRow(const TTrafficRing& ring, const TTrafficIndex& index, std::size_t from,
+std::size_t FindRow(const TTrafficSource& ring, const TTrafficIndex& index, std::size_t from,
                     bool forward, TTrafficMatcher& matcher) {
   const std::size_t rows = index.Rows();
   if (rows == 0 || matcher.Empty()) return TTrafficIndex::npos;

@@ -8,7 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "traffic/TrafficRing.h"
+#include "traffic/TrafficSource.h"
+#include "traffic/TrafficText.h"
 
 constexpr uint32_t KindBit(TItemKind kind) { return 1u << static_cast<unsigned>(kind); }
 
@@ -52,13 +53,20 @@ std::string FoldText(std::string_view text);
 
 // The rows shown: sequence numbers of the items that passed the filter, in
 // order.  Grows at the end as items are scanned and loses rows at the front
-// as their items drop out of the ring.
+// as their items drop out of the ring.  A filter that passes every item
+// (every kind, every device, no text) keeps no list: the rows are then the
+// items themselves, so that showing all of an opened capture's tens of
+// millions costs neither time nor memory.
 class TTrafficIndex {
 public:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-  std::size_t Rows() const noexcept { return FSeqs.size() - FHead; }
-  uint64_t SeqAt(std::size_t row) const noexcept { return FSeqs[FHead + row]; }
+  std::size_t Rows() const noexcept {
+    return FAll ? static_cast<std::size_t>(FScannedTo - FAllFrom) : FSeqs.size() - FHead;
+  }
+  uint64_t SeqAt(std::size_t row) const noexcept {
+    return FAll ? FAllFrom + row : FSeqs[FHead + row];
+  }
   // Items numbered below this have been tested.
   uint64_t ScannedTo() const noexcept { return FScannedTo; }
 
@@ -66,7 +74,7 @@ public:
   void Reset(uint64_t from);
   // Tests the items from ScannedTo() (or the oldest held) up to end and adds
   // those that pass; returns the number of rows added.
-  std::size_t Scan(const TTrafficRing& ring, uint64_t end, const TTrafficFilter& filter,
+  std::size_t Scan(const TTrafficSource& ring, uint64_t end, const TTrafficFilter& filter,
                    TTrafficMatcher& matcher);
   // Removes the rows of items numbered below first; returns how many.
   std::size_t DropBefore(uint64_t first);
@@ -79,13 +87,18 @@ private:
   std::vector<uint64_t> FSeqs;
   std::size_t FHead = 0;  // rows before it have dropped out
   uint64_t FScannedTo = 0;
+  bool FAll = false;  // every item from FAllFrom to FScannedTo is a row
+  uint64_t FAllFrom = 0;
 };
 
-bool PassesFilter(const TTrafficRing& ring, uint64_t seq, const TTrafficFilter& filter,
+// Whether the filter shows every item there can be.
+bool PassesEverything(const TTrafficFilter& filter, const TTrafficMatcher& matcher);
+
+bool PassesFilter(const TTrafficSource& ring, uint64_t seq, const TTrafficFilter& filter,
                   TTrafficMatcher& matcher);
 
 // The next row from `from` (exclusive) forwards or backwards whose item
 // contains the matcher's text, going round the end; npos when none does.
 // from may be npos: the search then starts at the first (or last) row.
-std::size_t FindRow(const TTrafficRing& ring, const TTrafficIndex& index, std::size_t from,
+std::size_t FindRow(const TTrafficSource& ring, const TTrafficIndex& index, std::size_t from,
                     bool forward, TTrafficMatcher& matcher);

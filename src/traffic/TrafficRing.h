@@ -7,6 +7,7 @@
 // numbered from 0 in the order they came (their sequence number); the ring
 // holds the numbers [First(), End()) and everything before First() has been
 // dropped.  Filled from any source (the live queue, a capture), one thread.
+// As a TTrafficSource it is what the traffic view shows while live.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "traffic/TrafficSource.h"
 #include "traffic/TrafficText.h"
 
 struct TTrafficItem {
@@ -33,7 +35,7 @@ struct TTrafficItem {
 };
 static_assert(sizeof(TTrafficItem) == 24, "the ring's memory budget counts on 24 bytes an item");
 
-class TTrafficRing {
+class TTrafficRing final : public TTrafficSource {
 public:
   static constexpr std::size_t kDefaultCapacity = 1000000;
   static constexpr std::size_t kMinCapacity = 1000;
@@ -44,7 +46,7 @@ public:
   static constexpr std::size_t kInlineBytes = 8;
 
   explicit TTrafficRing(std::size_t capacity = kDefaultCapacity);
-  ~TTrafficRing();
+  ~TTrafficRing() override;
   TTrafficRing(const TTrafficRing&) = delete;
   TTrafficRing& operator=(const TTrafficRing&) = delete;
 
@@ -62,14 +64,8 @@ public:
   // lost port that came back).  Marks with no item between them become one,
   // from the first loss to the last return.
   void MarkGap(int64_t fromUs, int64_t toUs);
-  struct TGap {
-    uint64_t Seq = 0;  // the first item after the gap
-    int64_t FromUs = 0, ToUs = 0;
-  };
-  // The last gap before an item numbered in [fromSeq, toSeq]: a row shows
-  // the gaps since the row above it (items between hidden by a filter).
-  // Null when there is none.
-  const TGap* GapWithin(uint64_t fromSeq, uint64_t toSeq) const noexcept;
+  using TGap = TTrafficGap;
+  const TGap* GapWithin(uint64_t fromSeq, uint64_t toSeq) const noexcept override;
 
   // Records one item (empty items are ignored; returns End()).  The kind and
   // the called device come from the bytes and the items before.
@@ -79,28 +75,30 @@ public:
   // index then simply no longer exist).
   void Clear();
 
-  uint64_t First() const noexcept { return FFirst; }
-  uint64_t End() const noexcept { return FEnd; }
-  std::size_t Count() const noexcept { return static_cast<std::size_t>(FEnd - FFirst); }
-  bool Holds(uint64_t seq) const noexcept { return seq >= FFirst && seq < FEnd; }
+  uint64_t First() const noexcept override { return FFirst; }
+  uint64_t End() const noexcept override { return FEnd; }
 
   // seq must be held.  Bytes() stays valid until the item drops out.
   const TTrafficItem& Item(uint64_t seq) const noexcept {
     const std::size_t pos = static_cast<std::size_t>(seq % FCapacity);
     return FBlocks[pos >> kBlockShift][pos & kBlockMask];
   }
-  std::string_view Bytes(uint64_t seq) const noexcept;
-  TItemKind Kind(uint64_t seq) const noexcept { return static_cast<TItemKind>(Item(seq).Kind); }
+  std::string_view Bytes(uint64_t seq) const noexcept override;
+  TItemKind Kind(uint64_t seq) const noexcept override {
+    return static_cast<TItemKind>(Item(seq).Kind);
+  }
+  int64_t TimeUs(uint64_t seq) const noexcept override { return Item(seq).TimeUs; }
+  int Device(uint64_t seq) const noexcept override { return Item(seq).Device; }
   // Start of the session the item belongs to (0 when none was begun).
-  int64_t SessionStart(uint64_t seq) const noexcept;
+  int64_t SessionStart(uint64_t seq) const noexcept override;
 
   // Totals since the ring was made or cleared, dropped items included.
-  uint64_t Dropped() const noexcept { return FDropped; }
-  uint64_t TotalItems() const noexcept { return FTotalItems; }
-  uint64_t TotalBytes() const noexcept { return FTotalBytes; }
+  uint64_t Dropped() const noexcept override { return FDropped; }
+  uint64_t TotalItems() const noexcept override { return FTotalItems; }
+  uint64_t TotalBytes() const noexcept override { return FTotalBytes; }
   // Bytes the framing could not place: lone bytes the window logs and
   // unrecognised runs.
-  uint64_t UnrecognisedBytes() const noexcept { return FUnrecognisedBytes; }
+  uint64_t UnrecognisedBytes() const noexcept override { return FUnrecognisedBytes; }
   // Address 1-31 of the last call byte, 0 before any.
   int CurrentDevice() const noexcept { return FCurrentDevice; }
 

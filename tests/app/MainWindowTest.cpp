@@ -577,18 +577,18 @@ TEST_F(MainWindow, PlacementIsKeptInAnExistingFileAndRestored) {
   EXPECT_FALSE(QFile::exists(ini)) << "only the dialog creates the file";
   QFile file(ini);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[Comm]\nPort=COM3\n[Monitor]\nLeft=40\nTop=30\nWidth=700\nHeight=420\n");
+  file.write("[Comm]\nPort=COM3\n[Monitor]\nLeft=40\nTop=30\nWidth=700\nHeight=460\n");
   file.close();
 
   delete Window;
   Window = new TFormVantrelBus;
-  EXPECT_EQ(Window->geometry(), QRect(40, 30, 700, 420));
+  EXPECT_EQ(Window->geometry(), QRect(40, 30, 700, 460));
   Window->show();
-  Window->setGeometry(60, 50, 720, 430);
+  Window->setGeometry(60, 50, 720, 470);
   Window->close();
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(QString::fromUtf8(file.readAll()),
-            "[Comm]\nPort=COM3\n[Monitor]\nLeft=60\nTop=50\nWidth=720\nHeight=430\n"
+            "[Comm]\nPort=COM3\n[Monitor]\nLeft=60\nTop=50\nWidth=720\nHeight=470\n"
             "Maximized=0\n");
 }
 

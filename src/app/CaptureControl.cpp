@@ -1,0 +1,653 @@
+#include "app/CaptureControl.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressDialog>
+#include <QTableView>
+#include <QToolButton>
+
+#include <cstdio>
+#include <exception>
+
+#include "app/GraphView.h"
+#include "app/TrafficView.h"
+#include "app/uVantrelBus.h"
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+#include "controls/SortGrPm.h"
+
+namespace {
+
+QString FromStd(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QString Count(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }
+
+QString SizeText(uint64_t bytes) {
+  return QLocale().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeSIFormat);
+}
+
+// The capture reader's reasons for a skipped line, in the window's language.
+QString MalformedReasonText(const std::string& reason) {
+  static const char* const kTexts[][2] = {
+      {"line too long", "příliš dlouhý řádek"},
+      {"neither a chunk nor a # line", "není to řádek s bajty ani řádek s #"},
+      {"bad time", "chybný čas"},
+      {"bytes must be separated by blanks", "bajty nejsou odděleny mezerou"},
+      {"half a byte", "neúplný bajt"},
+      {"not a hexadecimal byte", "bajt není šestnáctkové číslo"},
+      {"chunk without bytes", "řádek bez bajtů"},
+      {"bad gap", "chybná délka přerušení"},
+  };
+  for (const auto& t : kTexts)
+    if (reason == t[0]) return QString::fromUtf8(t[1]);
+  return FromStd(reason);
+}
+
+// A moment of a capture (which may be from another day) or of the live
+// history (today's).
+QString MomentText(int64_t us, bool withDate) {
+  return QDateTime::fromMSecsSinceEpoch(us / 1000).toString(
+      withDate ? QStringLiteral("d. M. yyyy HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss.zzz"));
+}
+
+const QColor kPastBanner(255, 232, 130);
+const QColor kRecordingText(170, 0, 0);
+
+}  // namespace
+
+TCaptureControl::TCaptureControl(TFormVantrelBus& window)
+    : FWindow(window), FRecord(std::make_shared<TRecordShared>()) {
+  // The failure comes on the thread whose write failed (mostly the reader's).
+  FRecord->Recorder.SetOnFailure([this] {
+    QMetaObject::invokeMethod(this, &TCaptureControl::RecordingFailed, Qt::QueuedConnection);
+  });
+  FTick.setInterval(TCaptureRecorder::TickPeriodMs);
+  connect(&FTick, &QTimer::timeout, this, &TCaptureControl::Tick);
+  FPoll.setInterval(100);
+  connect(&FPoll, &QTimer::timeout, this, &TCaptureControl::PollLoad);
+
+  AskRecordPath = [this](const QString& suggested) {
+    QFileDialog dialog(
+        &FWindow, QString::fromUtf8("Zaznamenávat provoz do souboru"), suggested,
+        QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz);;Všechny soubory (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("vlog"));
+    dialog.selectFile(suggested);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().first()
+               : QString();
+  };
+  AskOpenPath = [this](const QString& folder) {
+    return QFileDialog::getOpenFileName(
+        &FWindow, QString::fromUtf8("Otevřít záznam"), folder,
+        QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz *.bin *.bin.gz *.gz);;"
+                          "Všechny soubory (*)"));
+  };
+}
+
+TCaptureControl::~TCaptureControl() {
+  FLoad.reset();  // stops its thread
+  FTick.stop();
+  // The window is closing: there is no one left to tell but the terminal.
+  if (Recording() && !FRecord->Recorder.Close())
+    std::fprintf(stderr, "vVantrelBus: the capture %s is incomplete: %s\n",
+                 FRecord->Recorder.Path().c_str(), FRecord->Recorder.ErrorText().c_str());
+}
+
+QString TCaptureControl::DefaultRecordName(const QDateTime& now) {
+  return QStringLiteral("vantrel-%1.vlog").arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+// ---- building -------------------------------------------------------------------
+
+void TCaptureControl::BuildButtons(QWidget* panelLeft) {
+  auto button = [panelLeft](const char* name, const char* caption, const char* tip, int y) {
+    auto* b = new QToolButton(panelLeft);
+    b->setObjectName(name);
+    b->setText(QString::fromUtf8(caption));
+    b->setToolTip(QString::fromUtf8(tip));
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setGeometry(8, y, 129, 25);
+    return b;
+  };
+  ButtonRecord = button("SpeedButtonRecord", "Záznam",
+                        "Zaznamenávat vše přijaté z linky i s časy do souboru", 360);
+  ButtonRecord->setCheckable(true);
+  connect(ButtonRecord, &QToolButton::clicked, this, &TCaptureControl::RecordClicked);
+  ButtonOpen = button("SpeedButtonOpen", "Otevřít záznam",
+                      "Zobrazit dříve zaznamenaný provoz (bez připojení k portu)", 392);
+  connect(ButtonOpen, &QToolButton::clicked, this, &TCaptureControl::OpenClicked);
+  panelLeft->setMinimumHeight(424);
+}
+
+QWidget* TCaptureControl::BuildBanner(QWidget* parent) {
+  PanelPast = new QFrame(parent);
+  PanelPast->setObjectName("PanelPast");
+  PanelPast->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  PanelPast->setAutoFillBackground(true);
+  // Its own colour role: left unset it would inherit the window's button face.
+  PanelPast->setBackgroundRole(QPalette::Window);
+  QPalette p = PanelPast->palette();
+  p.setColor(QPalette::Window, kPastBanner);
+  PanelPast->setPalette(p);
+  LabelPast = new QLabel(PanelPast);
+  LabelPast->setObjectName("LabelPast");
+  LabelPast->setMinimumWidth(40);
+  ButtonPresent = new QToolButton(PanelPast);
+  ButtonPresent->setObjectName("ButtonPresent");
+  ButtonPresent->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  connect(ButtonPresent, &QToolButton::clicked, this, &TCaptureControl::ShowPresent);
+  ButtonCloseCapture = new QToolButton(PanelPast);
+  ButtonCloseCapture->setObjectName("ButtonCloseCapture");
+  ButtonCloseCapture->setText(QString::fromUtf8("Zavřít záznam"));
+  ButtonCloseCapture->setToolTip(QString::fromUtf8("Zpět k vlastnímu provozu a připojení"));
+  ButtonCloseCapture->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  connect(ButtonCloseCapture, &QToolButton::clicked, this, &TCaptureControl::CloseCapture);
+  auto* row = new QHBoxLayout(PanelPast);
+  row->setContentsMargins(6, 2, 2, 2);
+  row->setSpacing(4);
+  row->addWidget(LabelPast, 1);
+  row->addWidget(ButtonPresent);
+  row->addWidget(ButtonCloseCapture);
+  PanelPast->hide();
+  return PanelPast;
+}
+
+void TCaptureControl::Start() {
+  FLive.Reset(FWindow.Traffic().End());
+  LabelRecord = new QLabel(FWindow.StatusBar);
+  LabelRecord->setObjectName("LabelStatusRecord");
+  LabelRecord->setMinimumWidth(16);
+  FWindow.StatusBar->addPermanentWidget(LabelRecord);
+  LabelRecord->hide();
+  connect(FWindow.ActionConnect, &QAction::toggled, this, &TCaptureControl::ConnectionToggled);
+  connect(FWindow.TrafficView, &TTrafficView::CurrentItemChanged, this,
+          [this](quint64 seq) { ShowItemState(seq); });
+  ButtonOpen->setEnabled(!FWindow.ActionConnect->isChecked());
+}
+
+// ---- recording ------------------------------------------------------------------
+
+TReadComDaemon::TChunkHook TCaptureControl::ChunkHook() const {
+  return [record = FRecord](std::string_view bytes, int64_t timeUs) {
+    // A reconnect's gap goes before the first read on it.
+    if (const int64_t gap = record->PendingGapUs.exchange(0)) record->Recorder.AddGap(gap);
+    record->Recorder.AddChunk(bytes, timeUs);
+  };
+}
+
+void TCaptureControl::PortGap(int64_t gapUs) {
+  if (Recording() && gapUs > 0) FRecord->PendingGapUs.store(gapUs);
+}
+
+void TCaptureControl::RecordClicked(bool on) {
+  if (!on) {
+    StopRecording();
+    return;
+  }
+  const QString suggested =
+      QDir(FolderForFiles()).filePath(DefaultRecordName(QDateTime::currentDateTime()));
+  const QString path = AskRecordPath ? AskRecordPath(suggested) : QString();
+  if (path.isEmpty() || !StartRecording(path)) ButtonRecord->setChecked(false);
+}
+
+bool TCaptureControl::StartRecording(const QString& path) {
+  if (Recording()) StopRecording();
+  TCaptureHeader header;
+  header.Port = FWindow.PortOverride().empty() ? Settings.Port : FWindow.PortOverride();
+  header.Line = CaptureLineText(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                                Settings.StopBit, Settings.SoftFlow, Settings.HardFlow);
+  header.Program = "vVantrelBus " + QCoreApplication::applicationVersion().toStdString();
+  header.StartUs = WallClockUs();
+  FRecord->PendingGapUs.store(0);
+  FGapFromUs = 0;
+  if (!FRecord->Recorder.Open(QFile::encodeName(path).toStdString(), header)) {
+    ButtonRecord->setChecked(false);
+    ShowMessageBox(&FWindow, ErrorBoxTitle(),
+                   QString::fromUtf8("Záznam nelze uložit do souboru %1: %2")
+                       .arg(path, FromStd(FRecord->Recorder.ErrorText())),
+                   TMsgIcon::Error);
+    return false;
+  }
+  RememberFolder(path);
+  ButtonRecord->setChecked(true);
+  FTick.start();
+  ShowRecordLabel(QString::fromUtf8("Záznam: "));
+  return true;
+}
+
+bool TCaptureControl::StopRecording() {
+  if (!Recording()) return true;
+  FTick.stop();
+  const bool ok = FRecord->Recorder.Close();
+  ButtonRecord->setChecked(false);
+  if (ok) {
+    ShowRecordLabel(QString::fromUtf8("Záznam uložen: "));
+    return true;
+  }
+  const QString why = FromStd(FRecord->Recorder.ErrorText());
+  ShowRecordLabel(QString::fromUtf8("Záznam neúplný (%1): ").arg(why));
+  ShowMessageBox(&FWindow, ErrorBoxTitle(),
+                 QString::fromUtf8("Záznam %1 se nepodařilo dokončit: %2")
+                     .arg(FromStd(FRecord->Recorder.Path()), why),
+                 TMsgIcon::Error);
+  return false;
+}
+
+void TCaptureControl::Tick() {
+  FRecord->Recorder.Tick(WallClockUs());
+  if (Recording()) ShowRecordLabel(QString::fromUtf8("Záznam: "));
+}
+
+void TCaptureControl::RecordingFailed() {
+  TCaptureRecorder& recorder = FRecord->Recorder;
+  // A notice of a recording that has been closed (or replaced) since.
+  if (!recorder.IsOpen() || !recorder.Failed()) return;
+  FTick.stop();
+  recorder.Close();
+  ButtonRecord->setChecked(false);
+  const QString why = FromStd(recorder.ErrorText());
+  ShowRecordLabel(QString::fromUtf8("Záznam zastaven (%1): ").arg(why));
+  // The monitor goes on: the box comes after this notice, not inside a write.
+  ShowMessageBox(&FWindow, ErrorBoxTitle(),
+                 QString::fromUtf8("Záznam do souboru %1 byl zastaven: %2.\n"
+                                   "Co bylo zapsáno, v souboru zůstává; sledování pokračuje.")
+                     .arg(FromStd(recorder.Path()), why),
+                 TMsgIcon::Warning);
+}
+
+void TCaptureControl::ShowRecordLabel(const QString& prefix) {
+  const QString path = FromStd(FRecord->Recorder.Path());
+  LabelRecord->setText(
+      QStringLiteral("%1%2 (%3)")
+          .arg(prefix, QFileInfo(path).fileName(), SizeText(FRecord->Recorder.FileBytes())));
+  LabelRecord->setToolTip(path);
+  // Red while it records.  The text takes the button face's text colour of
+  // the window it sits in, so both roles are set.
+  QPalette p = FWindow.StatusBar->palette();
+  if (Recording()) {
+    p.setColor(QPalette::WindowText, kRecordingText);
+    p.setColor(QPalette::ButtonText, kRecordingText);
+  }
+  LabelRecord->setPalette(p);
+  LabelRecord->show();
+}
+
+void TCaptureControl::ConnectionToggled(bool connected) {
+  ButtonOpen->setEnabled(!connected);
+  ButtonOpen->setToolTip(QString::fromUtf8(
+      connected ? "Záznam lze otevřít jen bez připojení k portu: nejprve se odpojte"
+                : "Zobrazit dříve zaznamenaný provoz (bez připojení k portu)"));
+  if (connected) {
+    // Connecting is going back to the live bus: an opened capture (or one
+    // still being read) and a look into the past end here.
+    if (FLoad) {
+      FLoad.reset();
+      FPoll.stop();
+      if (FProgress) FProgress->deleteLater();
+      emit CaptureLoaded(false);
+    }
+    CloseCapture();
+    if (FMode == mdLivePast) ShowPresent();
+    if (Recording() && FGapFromUs != 0) PortGap(WallClockUs() - FGapFromUs);
+    return;
+  }
+  if (!Recording()) return;
+  // A gap not yet written withdraws: the attempt failed, or the port came
+  // back without data.  Either way the gap goes on from where it began.
+  const bool gapWaiting = FRecord->PendingGapUs.exchange(0) != 0;
+  // The link is still set while a connection that was up goes (not after a
+  // failed attempt): the gap begins now.
+  if (BusSerial && !gapWaiting) FGapFromUs = WallClockUs();
+}
+
+// ---- opening --------------------------------------------------------------------
+
+QString TCaptureControl::FolderForFiles() const {
+  const QString folder = FromStd(MonitorSettings.CaptureFolder);
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+void TCaptureControl::RememberFolder(const QString& path) {
+  const std::string folder = QFileInfo(path).absolutePath().toStdString();
+  if (folder == MonitorSettings.CaptureFolder) return;
+  MonitorSettings.CaptureFolder = folder;
+  try {
+    SaveMonitorSettings();
+  } catch (const std::exception&) {
+    // Kept in memory; the window tries again, and reports, when it closes.
+  }
+}
+
+void TCaptureControl::OpenClicked() {
+  if (FWindow.ActionConnect->isChecked() || FLoad) return;
+  const QString path = AskOpenPath ? AskOpenPath(FolderForFiles()) : QString();
+  if (!path.isEmpty()) OpenCapture(path);
+}
+
+bool TCaptureControl::OpenCapture(const QString& path) {
+  if (FWindow.ActionConnect->isChecked()) {
+    ShowMessageBox(&FWindow, QString::fromUtf8("Otevřít záznam"),
+                   QString::fromUtf8("Záznam lze otevřít jen bez připojení k portu: nejprve se "
+                                     "odpojte."),
+                   TMsgIcon::Information);
+    return false;
+  }
+  if (FLoad) return false;
+  RememberFolder(path);
+  TCaptureLoad::TOptions options;
+  // A raw capture's bytes came at the line's speed: start, data, parity and stop bits.
+  options.Baud = Settings.Baud;
+  options.LineBitsPerByte =
+      1 + Settings.Bits + (Settings.Parity != 0 ? 1 : 0) + (Settings.StopBit == 0 ? 1 : 2);
+  options.Filter = FWindow.TrafficView->Filter();
+  options.MaxLoko = FWindow.TrafficView->Model->MaxLoko();
+  FLoad = std::make_unique<TCaptureLoad>(QFile::encodeName(path).toStdString(), options);
+  FLoadPath = path;
+  FLoad->Start();
+
+  auto* progress = new QProgressDialog(&FWindow);
+  progress->setObjectName("ProgressCapture");
+  progress->setWindowTitle(QString::fromUtf8("Otevřít záznam"));
+  progress->setLabelText(QString::fromUtf8("Načítám záznam %1…").arg(QFileInfo(path).fileName()));
+  progress->setCancelButtonText(QString::fromUtf8("Zrušit"));
+  progress->setRange(0, 1000);
+  progress->setAutoClose(false);
+  progress->setAutoReset(false);
+  // The window keeps repainting behind it; only its input waits.
+  progress->setWindowModality(Qt::WindowModal);
+  progress->setMinimumDuration(400);
+  connect(progress, &QProgressDialog::canceled, this, [this] {
+    if (FLoad) FLoad->Cancel();
+  });
+  FProgress = progress;
+  ButtonOpen->setEnabled(false);
+  FPoll.start();
+  return true;
+}
+
+bool TCaptureControl::WaitLoaded(int timeoutMs) {
+  if (!FLoad) return true;
+  QEventLoop loop;
+  QTimer limit;
+  limit.setSingleShot(true);
+  connect(this, &TCaptureControl::CaptureLoaded, &loop, &QEventLoop::quit);
+  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  limit.start(timeoutMs);
+  loop.exec();
+  return !FLoad;
+}
+
+void TCaptureControl::PollLoad() {
+  if (!FLoad) {
+    FPoll.stop();
+    return;
+  }
+  if (!FLoad->Done()) {
+    if (FProgress) {
+      const double share = FLoad->Progress();
+      if (share < 0)
+        FProgress->setRange(0, 0);
+      else
+        FProgress->setValue(static_cast<int>(share * 1000));
+      FProgress->setLabelText(QString::fromUtf8("Načítám záznam %1…\n%2 dat sběrnice, %3 položek")
+                                  .arg(QFileInfo(FLoadPath).fileName(), SizeText(FLoad->BusBytes()),
+                                       Count(FLoad->Items())));
+    }
+    return;
+  }
+  FPoll.stop();
+  TCaptureContents contents = FLoad->Take();
+  FLoad.reset();
+  if (FProgress) {
+    FProgress->hide();
+    FProgress->deleteLater();
+  }
+  ButtonOpen->setEnabled(!FWindow.ActionConnect->isChecked());
+  Install(std::move(contents));
+}
+
+void TCaptureControl::Install(TCaptureContents contents) {
+  const QString path = FromStd(contents.Path);
+  const QString name = QFileInfo(path).fileName();
+  if (contents.Cancelled) {
+    emit CaptureLoaded(false);
+    return;
+  }
+  QStringList notes;
+  if (contents.MalformedLines > 0)
+    notes << QString::fromUtf8("Přeskočeno chybných řádků: %1 (první je řádek %2: %3).")
+                 .arg(Count(contents.MalformedLines), Count(contents.FirstMalformedLine),
+                      MalformedReasonText(contents.FirstMalformedReason));
+  if (!contents.Traffic || contents.Traffic->End() == 0) {
+    QString text;
+    if (!contents.Traffic)
+      text =
+          QString::fromUtf8("Záznam %1 nelze otevřít: %2").arg(path, FromStd(contents.ErrorText));
+    else if (!contents.ErrorText.empty())
+      text =
+          QString::fromUtf8("Záznam %1 nelze přečíst: %2").arg(path, FromStd(contents.ErrorText));
+    else
+      text = QString::fromUtf8("Záznam %1 neobsahuje žádná data ze sběrnice.").arg(path);
+    if (!notes.isEmpty()) text += "\n" + notes.join("\n");
+    ShowMessageBox(&FWindow, ErrorBoxTitle(), text, TMsgIcon::Error);
+    emit CaptureLoaded(false);
+    return;
+  }
+  if (!contents.ErrorText.empty())
+    notes << QString::fromUtf8("Čtení skončilo chybou (%1); zobrazeno je, co se přečetlo.")
+                 .arg(FromStd(contents.ErrorText));
+  if (contents.Truncated)
+    notes << QString::fromUtf8(
+        "Záznam končí uprostřed řádku (zápis byl přerušen); zobrazeno je vše do posledního celého "
+        "bajtu.");
+  if (contents.CutShort)
+    notes << QString::fromUtf8(
+                 "Záznam se celý nevejde do paměti: načteno prvních %1 položek (do %2).")
+                 .arg(Count(contents.Traffic->End()), MomentText(contents.EndUs, true));
+
+  if (FMode == mdPresent) LeavePresent();
+  auto capture = std::make_unique<TCaptureContents>(std::move(contents));
+  // The views move on first, then an earlier capture goes.
+  // The rows were found while reading, unless the filter or the names of the
+  // locomotives changed since.
+  const bool rowsFit = capture->RowsMaxLoko == FWindow.TrafficView->Model->MaxLoko();
+  FWindow.TrafficView->SetSource(*capture->Traffic, rowsFit ? &capture->Rows : nullptr,
+                                 &capture->RowsFilter);
+  FWindow.StatusBar->SetSource(*capture->Traffic);
+  FWindow.StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
+  FWindow.GraphView->SetStore(*capture->Series, true);
+  FCapture = std::move(capture);
+  FMode = mdCapture;
+  ShowPresent();
+  if (!notes.isEmpty())
+    ShowMessageBox(&FWindow, QString::fromUtf8("Otevřít záznam"),
+                   QString::fromUtf8("Záznam %1 je otevřen.\n").arg(path) + notes.join("\n"),
+                   TMsgIcon::Warning);
+  emit CaptureLoaded(true);
+}
+
+void TCaptureControl::CloseCapture() {
+  if (!FCapture) return;
+  FWindow.TrafficView->SetSource(FWindow.Traffic());
+  FWindow.StatusBar->SetSource(FWindow.Traffic());
+  FWindow.StatusBar->Disconnected();
+  FWindow.GraphView->SetStore(FWindow.Series(), false);
+  FCapture.reset();
+  FMode = mdLivePast;  // what the window showed before comes back
+  ShowPresent();
+}
+
+// ---- the past -------------------------------------------------------------------
+
+void TCaptureControl::LiveItem(std::string_view item) {
+  if (item.empty()) return;  // the ring takes none either: the numbers stay in step
+  FLive.Add(ClassifyItem(item), item);
+  if (FLive.End() % TStateHistory::kDefaultInterval == 0)
+    FLive.DropBefore(FWindow.Traffic().First());
+}
+
+bool TCaptureControl::ShowItemState(uint64_t seq) {
+  TBusState state;
+  if (FMode == mdCapture) {
+    if (!FCapture->States->StateAfter(*FCapture->Traffic, seq, state)) return false;
+    Render(state);
+    ShowBanner(QString::fromUtf8("Záznam %1: stav k %2 (vybraný řádek)")
+                   .arg(QFileInfo(FromStd(FCapture->Path)).fileName(),
+                        MomentText(FCapture->Traffic->TimeUs(seq), true)));
+    return true;
+  }
+  // While connected the grid and the status panel follow the bus.
+  if (FWindow.ActionConnect->isChecked()) return false;
+  const TTrafficRing& ring = FWindow.Traffic();
+  if (!FLive.StateAfter(ring, seq, state)) {
+    if (ring.Holds(seq))
+      FWindow.TrafficView->LabelNote->setText(
+          QString::fromUtf8("Stav k tomuto řádku už není známý: starší položky byly zahozeny."));
+    return false;
+  }
+  if (FMode == mdPresent) LeavePresent();
+  Render(state);
+  ShowBanner(QString::fromUtf8("Minulost: stav k %1 (vybraný řádek provozu)")
+                 .arg(MomentText(ring.TimeUs(seq), false)));
+  return true;
+}
+
+void TCaptureControl::ShowPresent() {
+  // Clicking the same row again shows its moment again.
+  FWindow.TrafficView->Table->selectionModel()->clear();
+  if (FMode == mdCapture) {
+    Render(FCapture->States->Present());
+    ShowBanner(
+        QString::fromUtf8("Záznam %1: stav na konci (%2)")
+            .arg(QFileInfo(FromStd(FCapture->Path)).fileName(), MomentText(FCapture->EndUs, true)));
+    return;
+  }
+  if (FMode == mdLivePast) {
+    TSortGridPemra* grid = FWindow.GridDeviceList;
+    for (int r = 1; r < static_cast<int>(FShown.Grid.size()); ++r)
+      for (int c = 0; c < 5; ++c)
+        if (grid->Cells(c, r) != FShown.Grid[r][c]) grid->SetCells(c, r, FShown.Grid[r][c]);
+    if (FShown.GridRow > 0) grid->SetRowInPlace(FShown.GridRow);
+    FWindow.LabelCentral->setText(FShown.Central);
+    FWindow.LabelFirmware->setText(FShown.Firmware);
+    FWindow.LabelVolAdr->setText(FShown.VolAdr);
+    FWindow.LabelProudA->setText(FShown.ProudA);
+    FWindow.LabelProudM->setText(FShown.ProudM);
+    FWindow.LabelProudP->setText(FShown.ProudP);
+    FWindow.PanelPower->setText(FShown.Power);
+    QPalette p = FWindow.PanelPower->palette();
+    p.setColor(QPalette::Window, FShown.PowerColour);
+    FWindow.PanelPower->setPalette(p);
+    FWindow.LabelError->setText(FShown.Error);
+    FWindow.LabelError->setToolTip(FShown.ErrorTip);
+    FWindow.LabelCount->setText(FShown.Count);
+  }
+  FMode = mdPresent;
+  PanelPast->hide();
+}
+
+void TCaptureControl::LeavePresent() {
+  const TSortGridPemra* grid = FWindow.GridDeviceList;
+  for (int r = 1; r < static_cast<int>(FShown.Grid.size()); ++r)
+    for (int c = 0; c < 5; ++c) FShown.Grid[r][c] = grid->Cells(c, r);
+  FShown.GridRow = grid->Row();
+  FShown.Central = FWindow.LabelCentral->text();
+  FShown.Firmware = FWindow.LabelFirmware->text();
+  FShown.VolAdr = FWindow.LabelVolAdr->text();
+  FShown.ProudA = FWindow.LabelProudA->text();
+  FShown.ProudM = FWindow.LabelProudM->text();
+  FShown.ProudP = FWindow.LabelProudP->text();
+  FShown.Power = FWindow.PanelPower->text();
+  FShown.PowerColour = FWindow.PanelPower->palette().color(QPalette::Window);
+  FShown.Error = FWindow.LabelError->text();
+  FShown.ErrorTip = FWindow.LabelError->toolTip();
+  FShown.Count = FWindow.LabelCount->text();
+  FMode = mdLivePast;
+}
+
+void TCaptureControl::Render(const TBusState& state) {
+  // The grid as the window draws it: active devices first, each group in
+  // address order; the selection stays with its device.
+  TSortGridPemra* grid = FWindow.GridDeviceList;
+  const QString selected = grid->Cells(1, grid->Row());
+  int selectedRow = 0;
+  int row = 1;
+  for (bool active : {true, false}) {
+    for (int address = 1; address <= TBusState::kDevices; ++address) {
+      if (state.Active[address] != active) continue;
+      const QString texts[5] = {QString::number(row), FromStd(DeviceIdText(address)),
+                                QString::fromLatin1(ActiveText(active)),
+                                FromStd(MessageToHex(state.Last[address])),
+                                FromStd(MessageComment(state.Last[address]))};
+      for (int c = 0; c < 5; ++c)
+        if (grid->Cells(c, row) != texts[c]) grid->SetCells(c, row, texts[c]);
+      if (texts[1] == selected) selectedRow = row;
+      ++row;
+    }
+  }
+  if (selectedRow > 0) grid->SetRowInPlace(selectedRow);
+
+  const std::string point = QLocale().decimalPoint().toStdString();
+  TCentralStatusView status;
+  if (!state.Status.empty()) status = FormatCentralStatus(state.Status, Settings.MaxLoko, point);
+  FWindow.LabelCentral->setText(FromStd(status.Central));
+  FWindow.LabelFirmware->setText(FromStd(status.Firmware));
+  FWindow.LabelProudA->setText(FromStd(status.ProudA));
+  FWindow.LabelProudM->setText(FromStd(status.ProudM));
+  FWindow.LabelVolAdr->setText(FromStd(status.VolAdr));
+  FWindow.LabelProudP->setText(
+      state.Load.empty()
+          ? QString()
+          : FromStd(FormatCentralStatus(state.Load, Settings.MaxLoko, point).ProudP));
+  QColor colour = FWindow.palette().color(QPalette::Window);
+  QString caption;
+  if (!state.Power.empty()) {
+    const TCentralStatusView power = FormatCentralStatus(state.Power, Settings.MaxLoko, point);
+    caption = FromStd(power.PowerCaption);
+    colour = QColor::fromRgb(power.PowerColor);
+  }
+  FWindow.PanelPower->setText(caption);
+  QPalette p = FWindow.PanelPower->palette();
+  p.setColor(QPalette::Window, colour);
+  FWindow.PanelPower->setPalette(p);
+  FWindow.LabelError->setText(FromStd(MessageToHex(state.Device)));
+  FWindow.LabelError->setToolTip(QString());
+}
+
+void TCaptureControl::ShowBanner(const QString& text) {
+  LabelPast->setText(text);
+  const bool capture = FMode == mdCapture;
+  ButtonPresent->setText(QString::fromUtf8(capture ? "Konec záznamu" : "Zpět na současnost"));
+  ButtonPresent->setToolTip(QString::fromUtf8(capture ? "Stav mřížky a centrály na konci záznamu"
+                                                      : "Stav mřížky a centrály, jak je teď"));
+  ButtonCloseCapture->setVisible(capture);
+  if (capture) {
+    const TCaptureContents& c = *FCapture;
+    QString tip = QString::fromUtf8("%1\n%2 – %3, %4 položek, %5 dat sběrnice")
+                      .arg(FromStd(c.Path), MomentText(c.StartUs, true), MomentText(c.EndUs, true),
+                           Count(c.Traffic->End()), SizeText(c.Traffic->TotalBytes()));
+    if (!c.Port.empty())
+      tip += QString::fromUtf8("\nport %1 %2").arg(FromStd(c.Port), FromStd(c.Line));
+    if (!c.Program.empty()) tip += QString::fromUtf8("\nzaznamenal %1").arg(FromStd(c.Program));
+    if (c.Gaps > 0) tip += QString::fromUtf8("\npřerušení spojení: %1").arg(Count(c.Gaps));
+    if (!c.IsLog)
+      tip += QString::fromUtf8("\nsurový záznam bez časů: časy jsou odhadnuty z rychlosti linky");
+    LabelPast->setToolTip(tip);
+  } else {
+    LabelPast->setToolTip(QString());
+  }
+  PanelPast->show();
+}

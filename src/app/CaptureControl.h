@@ -1,0 +1,166 @@
+// The window's capture files and its look into the past.
+//
+// "Záznam" records every read of the connection in a capture log: the
+// reader's chunk hook feeds a TCaptureRecorder, a timer here hands it to the
+// system, the status bar shows the file and its size.  The recording goes on
+// across a disconnect and a reconnect (a gap line); a write error (a full
+// disk) stops it with a message while the monitor goes on.
+//
+// "Otevřít záznam" opens a capture without any port (a log or raw bytes,
+// ".gz" too), read on a thread of its own with a progress box: the traffic
+// view, the graph (over the capture's whole length), the grid and the status
+// panel then show it.  Opening is refused while connected; connecting closes
+// the opened capture and shows the present again.
+//
+// Selecting a row of the traffic view shows the grid and the status panel as
+// they were right after that row's item: for an opened capture always, for
+// the live history while disconnected (while connected the present goes on).
+// A banner over the right-hand side says which moment is shown and leads
+// back; what the window showed before is kept and put back unchanged.
+#pragma once
+
+#include <QColor>
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "app/CaptureLoad.h"
+#include "bus/uVantrelThr.h"
+#include "capture/CaptureRecorder.h"
+#include "traffic/BusState.h"
+
+class QFrame;
+class QLabel;
+class QProgressDialog;
+class QToolButton;
+class QWidget;
+class TFormVantrelBus;
+
+class TCaptureControl : public QObject {
+  Q_OBJECT
+
+public:
+  explicit TCaptureControl(TFormVantrelBus& window);
+  ~TCaptureControl() override;
+
+  // While the window is built: the two buttons below the traffic view's on
+  // the left panel, and the banner (hidden) for the top of the right side.
+  void BuildButtons(QWidget* panelLeft);
+  QWidget* BuildBanner(QWidget* parent);
+  // Once the window is complete.
+  void Start();
+
+  // ---- recording
+  // For TBusConnection::SetOnChunk: records every read while recording.
+  TReadComDaemon::TChunkHook ChunkHook() const;
+  // Starts a recording into path (replaced if it exists); false, having said
+  // why in a box, when the file cannot be written.
+  bool StartRecording(const QString& path);
+  // Ends it (the file is synced); false, having said why, when the file
+  // could not be written completely.
+  bool StopRecording();
+  bool Recording() const { return FRecord->Recorder.IsOpen(); }
+  const TCaptureRecorder& Recorder() const { return FRecord->Recorder; }
+  // The port was away for gapUs: the gap line goes before the next read
+  // recorded (so it lands right, whether the new reader has begun or not).
+  void PortGap(int64_t gapUs);
+
+  // ---- the live history: every item the window takes, in order
+  void LiveItem(std::string_view item);
+
+  // ---- opened capture
+  // Starts reading path; false (having said why) when connected or already
+  // reading.  CaptureLoaded comes when it is done.
+  bool OpenCapture(const QString& path);
+  bool Loading() const { return FLoad != nullptr; }
+  // Tests and benchmarks: runs the event loop until the reading is done.
+  bool WaitLoaded(int timeoutMs);
+  void CloseCapture();
+  bool CaptureOpen() const { return FCapture != nullptr; }
+  const TCaptureContents* Capture() const { return FCapture.get(); }
+
+  // ---- the past
+  // The grid and the status panel show another moment than the present.
+  bool ShowingPast() const { return FMode != mdPresent; }
+  // As selecting the row of item seq does; false when its state is not
+  // known (or the present must go on).
+  bool ShowItemState(uint64_t seq);
+  // Back to the present, or to the end of an opened capture.
+  void ShowPresent();
+
+  QToolButton* ButtonRecord = nullptr;  // "Záznam"
+  QToolButton* ButtonOpen = nullptr;    // "Otevřít záznam"
+  QFrame* PanelPast = nullptr;          // the banner
+  QLabel* LabelPast = nullptr;
+  QToolButton* ButtonPresent = nullptr;       // "Zpět na současnost" / "Konec záznamu"
+  QToolButton* ButtonCloseCapture = nullptr;  // "Zavřít záznam"
+  QLabel* LabelRecord = nullptr;              // in the status bar
+
+  // The file dialogs; replaced by tests.  Empty: cancelled.
+  std::function<QString(const QString& suggested)> AskRecordPath;
+  std::function<QString(const QString& folder)> AskOpenPath;
+
+  // "vantrel-20261208-140305.vlog"
+  static QString DefaultRecordName(const QDateTime& now);
+
+signals:
+  // An OpenCapture has ended: opened, or not (cancelled, or an error shown).
+  void CaptureLoaded(bool opened);
+
+private:
+  enum TMode { mdPresent, mdLivePast, mdCapture };
+  // What the window showed before it showed the past, put back unchanged.
+  struct TShown {
+    std::array<std::array<QString, 5>, 32> Grid;
+    int GridRow = 0;
+    QString Central, Firmware, VolAdr, ProudA, ProudM, ProudP;
+    QString Power;
+    QColor PowerColour;
+    QString Error, ErrorTip, Count;
+  };
+  // Shared with the reader thread's chunk hook.
+  struct TRecordShared {
+    TCaptureRecorder Recorder;
+    std::atomic<int64_t> PendingGapUs{0};
+  };
+
+  void RecordClicked(bool on);
+  void OpenClicked();
+  void Tick();
+  void RecordingFailed();
+  void ShowRecordLabel(const QString& prefix);
+  void ConnectionToggled(bool connected);
+  void PollLoad();
+  void Install(TCaptureContents contents);
+  QString FolderForFiles() const;
+  void RememberFolder(const QString& path);
+
+  void ItemSelected(uint64_t seq);
+  void LeavePresent();
+  void Render(const TBusState& state);
+  void ShowBanner(const QString& text);
+
+  TFormVantrelBus& FWindow;
+  std::shared_ptr<TRecordShared> FRecord;
+  QTimer FTick;
+  int64_t FGapFromUs = 0;  // the connection went while recording, at this time
+
+  TStateHistory FLive;
+  std::unique_ptr<TCaptureLoad> FLoad;
+  QString FLoadPath;
+  QPointer<QProgressDialog> FProgress;
+  QTimer FPoll;
+  std::unique_ptr<TCaptureContents> FCapture;
+
+  TMode FMode = mdPresent;
+  TShown FShown;
+};

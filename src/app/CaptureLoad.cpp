@@ -1,0 +1,176 @@
+#include "app/CaptureLoad.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "bus/Capture.h"
+#include "capture/CaptureReader.h"
+
+TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
+    : FPath(std::move(path)), FOptions(options) {
+  // Here, before the thread starts: Progress() reads the size from another.
+  struct stat st {};
+  if (::stat(FPath.c_str(), &st) == 0) {
+    // The share read can be told only where the text is the file itself.
+    if (S_ISREG(st.st_mode) && !IsCompressedCaptureName(FPath))
+      FFileSize = static_cast<uint64_t>(st.st_size);
+    FModifiedUs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
+  }
+}
+
+TCaptureLoad::~TCaptureLoad() {
+  Cancel();
+  if (FThread.joinable()) FThread.join();
+}
+
+void TCaptureLoad::Start() {
+  FThread = std::thread([this] { Run(); });
+}
+
+void TCaptureLoad::Run() {
+  Read();
+  FDone.store(true, std::memory_order_release);
+}
+
+double TCaptureLoad::Progress() const {
+  if (FFileSize == 0) return -1;
+  return std::min(1.0, static_cast<double>(FFileRead.load(std::memory_order_relaxed)) /
+                           static_cast<double>(FFileSize));
+}
+
+TCaptureContents TCaptureLoad::Take() { return std::move(FResult); }
+
+namespace {
+
+// Characters a log spends on a read of n bytes: each line the time in
+// parentheses and a line end, each byte a blank and two digits.
+uint64_t LogTextSize(std::size_t n) {
+  const uint64_t lines = (n + kCaptureBytesPerLine - 1) / kCaptureBytesPerLine;
+  return lines * 20 + 3 * static_cast<uint64_t>(n);
+}
+
+}  // namespace
+
+void TCaptureLoad::Read() {
+  TCaptureContents& r = FResult;
+  r.Path = FPath;
+  TCaptureReader in;
+  if (!in.Open(FPath)) {
+    r.ErrorText = in.LastErrorText();
+    return;
+  }
+  r.IsLog = in.IsLog();
+  r.Traffic = std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
+  r.Series = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
+  r.States = std::make_unique<TStateHistory>();
+  TTrafficArchive& traffic = *r.Traffic;
+  TSeriesStore& series = *r.Series;
+  TStateHistory& states = *r.States;
+  r.RowsFilter = FOptions.Filter;
+  r.RowsMaxLoko = FOptions.MaxLoko;
+  r.Rows.Reset(0);
+  TTrafficMatcher matcher(FOptions.Filter.Text, FOptions.MaxLoko);
+
+  // A raw capture: the line's speed gives each byte its place in time.
+  const double usPerByte =
+      1e6 * std::max(FOptions.LineBitsPerByte, 1) / static_cast<double>(std::max(FOptions.Baud, 1));
+  const int64_t rawStartUs =
+      FModifiedUs - static_cast<int64_t>(std::llround(static_cast<double>(FFileSize) * usPerByte));
+  uint64_t framed = 0;  // bytes handed on as items
+
+  int64_t chunkUs = 0;  // time of the read being framed
+  bool haveStart = false;
+  int64_t gapUs = -1;  // a gap waits for the next read
+  TCaptureFramer framer([&](std::string_view item) {
+    if (FCancel.load(std::memory_order_relaxed)) return false;
+    framed += item.size();
+    const int64_t t =
+        r.IsLog ? chunkUs
+                : rawStartUs +
+                      static_cast<int64_t>(std::llround(static_cast<double>(framed) * usPerByte));
+    const TBusItem kind = ClassifyItem(item);
+    if (!traffic.Append(kind, t, item)) {
+      r.CutShort = true;
+      return false;
+    }
+    series.Add(kind, item, t);
+    states.Add(kind, item);
+    r.EndUs = t;
+    return true;
+  });
+
+  TCaptureItem item;
+  bool go = true;
+  while (go && in.Next(item)) {
+    switch (item.Kind) {
+      case TCaptureKind::ckChunk:
+        if (r.IsLog) {
+          if (!haveStart) {
+            r.StartUs = item.TimeUs;
+            traffic.BeginSession(item.TimeUs);
+            haveStart = true;
+          } else if (gapUs >= 0) {
+            // The reconnect came a gap after the last read, and before this one.
+            traffic.BeginSession(std::max(chunkUs, std::min(chunkUs + gapUs, item.TimeUs)));
+            gapUs = -1;
+          }
+          chunkUs = item.TimeUs;
+          FFileRead.fetch_add(LogTextSize(item.Bytes.size()), std::memory_order_relaxed);
+        } else {
+          if (!haveStart) {
+            r.StartUs = rawStartUs;
+            traffic.BeginSession(rawStartUs);
+            haveStart = true;
+          }
+          FFileRead.fetch_add(item.Bytes.size(), std::memory_order_relaxed);
+        }
+        go = framer.Feed(item.Bytes);
+        r.Rows.Scan(traffic, traffic.End(), r.RowsFilter, matcher);
+        FBusBytes.fetch_add(item.Bytes.size(), std::memory_order_relaxed);
+        FItems.store(traffic.End(), std::memory_order_relaxed);
+        break;
+      case TCaptureKind::ckGap:
+        // A new reader after the reconnect: what the old one held is cut now.
+        go = framer.Finish();
+        gapUs = item.GapUs;
+        ++r.Gaps;
+        break;
+      case TCaptureKind::ckMetadata:
+        if (int64_t us; item.Key == "start" && !haveStart && ParseCaptureTime(item.Text, us)) {
+          r.StartUs = us;
+          traffic.BeginSession(us);
+          haveStart = true;
+        } else if (item.Key == "port" && r.Port.empty()) {
+          r.Port = item.Text;
+        } else if (item.Key == "line" && r.Line.empty()) {
+          r.Line = item.Text;
+        } else if (item.Key == "program" && r.Program.empty()) {
+          r.Program = item.Text;
+        }
+        FFileRead.fetch_add(item.Key.size() + item.Text.size() + 4, std::memory_order_relaxed);
+        break;
+      case TCaptureKind::ckMalformed:
+        if (r.FirstMalformedLine == 0) {
+          r.FirstMalformedLine = item.Line;
+          r.FirstMalformedReason = item.Text;
+        }
+        break;
+    }
+    if (FCancel.load(std::memory_order_relaxed)) go = false;
+  }
+  r.Cancelled = FCancel.load(std::memory_order_relaxed);
+  if (!r.Cancelled && !r.CutShort) {
+    if (!in.LastErrorText().empty()) r.ErrorText = in.LastErrorText();
+    // The end of the capture: what is left goes as it is, as at the end of
+    // a connection.
+    framer.Finish();
+  }
+  r.Rows.Scan(traffic, traffic.End(), r.RowsFilter, matcher);
+  r.MalformedLines = in.MalformedLines();
+  r.Truncated = in.Truncated();
+  traffic.Finish();
+  series.Finish();
+  FItems.store(traffic.End(), std::memory_order_relaxed);
+}

@@ -1,0 +1,385 @@
+// Capture files in the main window: an opened capture shown as it was (the
+// rows, the grid and the status panel at its end and at a selected row, the
+// graph over its length), the live history's past while disconnected,
+// recording across a manual reconnect, and a full disk while recording.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <sys/resource.h>
+#include <utime.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "app/CaptureControl.h"
+#include "app/GraphView.h"
+#include "app/TrafficView.h"
+#include "app/uVantrelBus.h"
+#include "bus/uVantrelThr.h"
+#include "capture/CaptureReader.h"
+#include "config/Settings.h"
+#include "controls/MsgBox.h"
+#include "controls/SortGrPm.h"
+#include "support/PtyPair.h"
+#include "support/TestBytes.h"
+
+namespace {
+
+constexpr int64_t kT0 = 1796738585000000;  // 2026-12-08T14:03:05Z
+
+// Nine items: device 5 called active and a turnout of it; the central's
+// status and power on; device 6 active and a locomotive; a line no reader
+// takes; a reconnect; power $81, device 5 inactive and another turnout.
+const char* const kLog =
+    "# vantrel-capture 1\n"
+    "# port /dev/ttyUSB0\n"
+    "# line 115200 8N1\n"
+    "# program test 1\n"
+    "# start 2026-12-08T14:03:05.000000Z\n"
+    "(1796738585.100000) C5 4A 41 00 0B\n"
+    "(1796738586.200000) 00 00 8C 2D 00 13 04 00 80 80\n"
+    "this line is broken\n"
+    "(1796738587.300000) C6 61 63 00 03 8A\n"
+    "# gap 2.000000\n"
+    "(1796738590.000000) 00 81 81 05 4A 40 01 0B\n";
+
+class CaptureWindow : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(Dir.isValid());
+    SetSettingsFileName(Path("test.ini").toStdString());
+    LoadSettings();
+    QLocale::setDefault(QLocale::c());
+    OldBox = SetMessageBoxHandler(
+        [this](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
+          Boxes << text;
+          return TMsgResult::Ok;
+        });
+    EmptyQueue();
+    Window = new TFormVantrelBus;
+    Captures = Window->Captures();
+    Window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+  }
+  void TearDown() override {
+    delete Window;
+    SetMessageBoxHandler(OldBox);
+    EmptyQueue();
+    MonitorSettings = {};
+  }
+  static void EmptyQueue() {
+    ByteString rest;
+    do QueueTakeFirst(rest);
+    while (!rest.empty());
+  }
+  QString Path(const char* name) const { return QDir(Dir.path()).filePath(name); }
+  QString Write(const char* name, const std::string& text) const {
+    QFile f(Path(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text.data(), static_cast<qint64>(text.size()));
+    return f.fileName();
+  }
+  bool Open(const QString& path) {
+    return Captures->OpenCapture(path) && Captures->WaitLoaded(20000);
+  }
+  void Connect() {
+    Window->SetPortOverride(Pty.Path);
+    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+    ASSERT_TRUE(Window->ActionConnect->isChecked());
+  }
+  void Disconnect() {
+    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+    ASSERT_FALSE(Window->ActionConnect->isChecked());
+  }
+  bool WaitRecorded(uint64_t n) {
+    return QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= n; }, 5000);
+  }
+  void SelectRow(int row) {
+    TTrafficView* view = Window->TrafficView;
+    view->Table->setCurrentIndex(view->Model->index(row, 0));
+  }
+  QString Cell(int col, int row) const { return Window->GridDeviceList->Cells(col, row); }
+  // What the grid and the status panel show, to compare before and after.
+  QStringList Shown() const {
+    QStringList s;
+    for (int r = 1; r <= 31; ++r)
+      for (int c = 0; c < 5; ++c) s << Cell(c, r);
+    for (QLabel* l :
+         {Window->LabelCentral, Window->LabelFirmware, Window->LabelVolAdr, Window->LabelProudA,
+          Window->LabelProudM, Window->LabelProudP, Window->PanelPower, Window->LabelError})
+      s << l->text();
+    s << Window->PanelPower->palette().color(QPalette::Window).name();
+    return s;
+  }
+
+  QTemporaryDir Dir;
+  TMessageBoxHandler OldBox;
+  QStringList Boxes;
+  TPtyPair Pty;
+  TFormVantrelBus* Window = nullptr;
+  TCaptureControl* Captures = nullptr;
+};
+
+// Reads a capture log back: its chunks' bytes and the gaps, in order.
+std::vector<TCaptureItem> ReadBack(const QString& path, TCaptureReader& in) {
+  std::vector<TCaptureItem> items;
+  EXPECT_TRUE(in.Open(QFile::encodeName(path).toStdString())) << in.LastErrorText();
+  for (TCaptureItem item; in.Next(item);)
+    if (item.Kind == TCaptureKind::ckChunk || item.Kind == TCaptureKind::ckGap)
+      items.push_back(item);
+  return items;
+}
+
+}  // namespace
+
+TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
+  const QStringList before = Shown();
+  ASSERT_TRUE(Open(Write("run.vlog", kLog)));
+  ASSERT_TRUE(Captures->CaptureOpen());
+  ASSERT_EQ(Boxes.size(), 1);
+  EXPECT_TRUE(Boxes[0].contains(QString::fromUtf8("první je řádek 8: není to řádek s bajty")))
+      << Boxes[0].toStdString();
+
+  TTrafficView* view = Window->TrafficView;
+  EXPECT_EQ(view->Model->Ring().Count(), 9u);
+  EXPECT_EQ(view->Model->rowCount(), 6) << "calls hidden";
+  EXPECT_EQ(view->Model->CellText(5, TTrafficModel::colHex), "4A 40 01 0B");
+  // A new session after the reconnect: "since connecting" counts from it.
+  view->SetTimeMode(TTimeMode::tmZero);
+  EXPECT_EQ(view->Model->CellText(3, TTrafficModel::colTime), "2.300000");
+  EXPECT_EQ(view->Model->CellText(4, TTrafficModel::colTime), "0.700000");
+
+  // The end: device 6 active with its locomotive, device 5 inactive with its
+  // last turnout, the status, power $81.
+  EXPECT_EQ(Cell(1, 1), "06");
+  EXPECT_EQ(Cell(2, 1), "ano");
+  EXPECT_EQ(Cell(3, 1), "61 63 00 03 8A ");
+  EXPECT_EQ(Cell(1, 6), "05");
+  EXPECT_EQ(Cell(2, 6), "ne");
+  EXPECT_EQ(Cell(3, 6), "4A 40 01 0B ");
+  EXPECT_EQ(Window->LabelCentral->text(), QString::fromUtf8("Centrála: KV8"));
+  EXPECT_EQ(Window->PanelPower->text(), "$81");
+  EXPECT_EQ(Window->LabelError->text(), "4A 40 01 0B ");
+  EXPECT_TRUE(Captures->PanelPast->isVisible());
+  EXPECT_TRUE(Captures->LabelPast->text().contains(QString::fromUtf8("stav na konci")));
+  EXPECT_TRUE(Window->StatusBar->LabelPort->text().contains("run.vlog"));
+  // The graph spans the whole capture.
+  EXPECT_FALSE(Window->GraphView->Following());
+  EXPECT_EQ(Window->GraphView->ViewStartUs(), kT0);
+
+  // The first turnout's row: only device 5 active, nothing of the central yet.
+  SelectRow(0);
+  EXPECT_EQ(Cell(1, 1), "05");
+  EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
+  EXPECT_EQ(Cell(1, 2), "01");
+  EXPECT_EQ(Cell(2, 2), "ne");
+  EXPECT_EQ(Window->LabelCentral->text(), "");
+  EXPECT_EQ(Window->PanelPower->text(), "");
+  EXPECT_TRUE(Captures->LabelPast->text().contains("stav k"));
+
+  // A moment picked in the graph: the nearest row (the locomotive, 2.3 s).
+  QTest::mouseClick(Window->SpeedButtonGraph, Qt::LeftButton);
+  QApplication::processEvents();  // laid out: its axis is the one drawn
+  const int64_t moment = kT0 + 2350000;
+  Window->GraphView->ClickAt(Window->GraphView->Axis().XAt(moment));
+  EXPECT_EQ(view->Table->currentIndex().row(), 3);
+  EXPECT_EQ(Cell(1, 2), "06");
+  EXPECT_EQ(Cell(2, 2), "ano");
+  EXPECT_EQ(Window->PanelPower->text(), "Napájení zapnuto");
+  EXPECT_EQ(Window->LabelProudP->text(), "Ip =  37.50 %");
+
+  QTest::mouseClick(Captures->ButtonPresent, Qt::LeftButton);
+  EXPECT_EQ(Window->PanelPower->text(), "$81");
+
+  // Closed: the window shows exactly what it showed before.
+  QTest::mouseClick(Captures->ButtonCloseCapture, Qt::LeftButton);
+  EXPECT_FALSE(Captures->CaptureOpen());
+  EXPECT_FALSE(Captures->PanelPast->isVisible());
+  EXPECT_EQ(Shown(), before);
+  EXPECT_EQ(&view->Model->Ring(), &Window->Traffic());
+  EXPECT_TRUE(Window->GraphView->Following());
+}
+
+TEST_F(CaptureWindow, OpeningIsRefusedWhileConnectedAndConnectingClosesTheCapture) {
+  ASSERT_TRUE(Open(Write("run.vlog", kLog)));
+  ASSERT_TRUE(Captures->CaptureOpen());
+  Boxes.clear();
+  Connect();
+  EXPECT_FALSE(Captures->CaptureOpen());
+  EXPECT_FALSE(Captures->PanelPast->isVisible());
+  EXPECT_EQ(&Window->TrafficView->Model->Ring(), &Window->Traffic());
+  EXPECT_FALSE(Captures->ButtonOpen->isEnabled());
+  EXPECT_FALSE(Captures->OpenCapture(Path("run.vlog")));
+  ASSERT_EQ(Boxes.size(), 1);
+  EXPECT_TRUE(Boxes[0].contains(QString::fromUtf8("jen bez připojení")));
+  Disconnect();
+  EXPECT_TRUE(Captures->ButtonOpen->isEnabled());
+}
+
+TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
+  ASSERT_TRUE(Open(Path("missing.vlog")));
+  EXPECT_FALSE(Captures->CaptureOpen());
+  ASSERT_EQ(Boxes.size(), 1);
+  EXPECT_TRUE(Boxes[0].contains("No such file or directory")) << Boxes[0].toStdString();
+  ASSERT_TRUE(Open(Write("other.vlog", "# vantrel-capture 2\n(1.000000) 41\n")));
+  EXPECT_FALSE(Captures->CaptureOpen());
+  ASSERT_EQ(Boxes.size(), 2);
+  EXPECT_TRUE(Boxes[1].contains("version 2")) << Boxes[1].toStdString();
+  ASSERT_TRUE(Open(Write("empty.vlog", "# vantrel-capture 1\n# port x\n")));
+  EXPECT_FALSE(Captures->CaptureOpen());
+  EXPECT_TRUE(Boxes.last().contains(QString::fromUtf8("neobsahuje žádná data")));
+
+  // Raw bytes: placed back to back at the line's speed (9600 baud, 10 bits
+  // a byte), the last one ending when the file was last written.
+  const QString raw = Write("run.bin", Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B}));
+  const utimbuf times{1796738585, 1796738585};
+  ASSERT_EQ(::utime(QFile::encodeName(raw).constData(), &times), 0);
+  Boxes.clear();
+  ASSERT_TRUE(Open(raw));
+  ASSERT_TRUE(Captures->CaptureOpen());
+  EXPECT_TRUE(Boxes.isEmpty());
+  const TTrafficSource& items = Window->TrafficView->Model->Ring();
+  ASSERT_EQ(items.Count(), 2u);
+  EXPECT_EQ(items.TimeUs(1), kT0);
+  EXPECT_EQ(items.TimeUs(0), kT0 - 4166);  // 5 bytes of 1041.67 µs, the first one's end
+  EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
+}
+
+TEST_F(CaptureWindow, TheLiveHistorysPastWhileDisconnected) {
+  Connect();
+  ASSERT_TRUE(Pty.Send(Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B})));
+  ASSERT_TRUE(WaitRecorded(2));
+  ASSERT_TRUE(Pty.Send(
+      Bytes({0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A, 0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04})));
+  ASSERT_TRUE(WaitRecorded(5));
+  // While connected the present goes on.
+  EXPECT_FALSE(Captures->ShowItemState(1));
+  Disconnect();
+  const QStringList present = Shown();
+  ASSERT_EQ(Cell(1, 2), "06");
+
+  SelectRow(0);  // the turnout: before device 6 and the status
+  EXPECT_TRUE(Captures->ShowingPast());
+  EXPECT_TRUE(Captures->LabelPast->text().startsWith("Minulost"));
+  EXPECT_FALSE(Captures->ButtonCloseCapture->isVisible());
+  EXPECT_EQ(Cell(1, 1), "05");
+  EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
+  EXPECT_EQ(Cell(1, 2), "01");
+  EXPECT_EQ(Window->LabelCentral->text(), "");
+
+  QTest::mouseClick(Captures->ButtonPresent, Qt::LeftButton);
+  EXPECT_FALSE(Captures->ShowingPast());
+  EXPECT_EQ(Shown(), present);
+  // The same row again shows its moment again.
+  SelectRow(0);
+  EXPECT_TRUE(Captures->ShowingPast());
+  // Connecting is going back to the present.
+  Connect();
+  EXPECT_FALSE(Captures->ShowingPast());
+  EXPECT_EQ(Shown(), present);
+}
+
+TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
+  QString suggested;
+  Captures->AskRecordPath = [&](const QString& s) {
+    suggested = s;
+    return Path("rec.vlog");
+  };
+  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  ASSERT_TRUE(Captures->Recording());
+  EXPECT_TRUE(QFileInfo(suggested).fileName().contains(
+      QRegularExpression("^vantrel-\\d{8}-\\d{6}\\.vlog$")))
+      << suggested.toStdString();
+  EXPECT_EQ(MonitorSettings.CaptureFolder, Dir.path().toStdString());
+
+  Connect();
+  const std::string first = Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B});
+  ASSERT_TRUE(Pty.Send(first));
+  ASSERT_TRUE(WaitRecorded(2));
+  Disconnect();
+  QTest::qWait(300);
+  Connect();
+  const std::string second = Bytes({0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A});
+  ASSERT_TRUE(Pty.Send(second));
+  ASSERT_TRUE(WaitRecorded(4));
+  EXPECT_TRUE(Captures->LabelRecord->text().startsWith(QString::fromUtf8("Záznam: rec.vlog")))
+      << Captures->LabelRecord->text().toStdString();
+  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  EXPECT_FALSE(Captures->Recording());
+  EXPECT_TRUE(Captures->LabelRecord->text().startsWith(QString::fromUtf8("Záznam uložen")));
+
+  TCaptureReader in;
+  const std::vector<TCaptureItem> items = ReadBack(Path("rec.vlog"), in);
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  std::string before, after;
+  int gaps = 0;
+  for (const TCaptureItem& item : items) {
+    if (item.Kind == TCaptureKind::ckGap) {
+      ++gaps;
+      EXPECT_GE(item.GapUs, 250000);
+      EXPECT_LT(item.GapUs, 5000000);
+    } else {
+      (gaps ? after : before) += item.Bytes;
+    }
+  }
+  EXPECT_EQ(gaps, 1);
+  EXPECT_EQ(before, first);
+  EXPECT_EQ(after, second);
+}
+
+TEST_F(CaptureWindow, AFullDiskStopsTheRecordingAndTheMonitorGoesOn) {
+  EXPECT_FALSE(Captures->StartRecording("/dev/full"));
+  ASSERT_EQ(Boxes.size(), 1);
+  EXPECT_TRUE(Boxes[0].contains("No space left on device"));
+  EXPECT_FALSE(Captures->ButtonRecord->isChecked());
+
+  // A file may grow no further than 4 KiB: the disk is full midway.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  ASSERT_TRUE(Captures->StartRecording(Path("full.vlog")));
+  Connect();
+  std::string round = Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B});
+  for (int i = 0; i < 10 && Captures->Recording(); ++i) {
+    std::string burst;
+    for (int k = 0; k < 100; ++k) burst += round;
+    ASSERT_TRUE(Pty.Send(burst));
+    QTest::qWait(150);
+  }
+  const bool stopped = QTest::qWaitFor([&] { return !Captures->Recording(); }, 5000);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+  ASSERT_TRUE(stopped);
+  ASSERT_EQ(Boxes.size(), 2);
+  EXPECT_TRUE(Boxes[1].contains("File too large")) << Boxes[1].toStdString();
+  EXPECT_TRUE(Captures->LabelRecord->text().contains("zastaven"));
+  EXPECT_FALSE(Captures->ButtonRecord->isChecked());
+
+  // Still monitoring, and what was written reads back.
+  EXPECT_TRUE(Window->ActionConnect->isChecked());
+  const uint64_t seen = Window->Traffic().TotalItems();
+  ASSERT_TRUE(Pty.Send(round));
+  EXPECT_TRUE(WaitRecorded(seen + 2));
+  TCaptureReader in;
+  const std::vector<TCaptureItem> items = ReadBack(Path("full.vlog"), in);
+  EXPECT_TRUE(in.LastErrorText().empty());
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  EXPECT_FALSE(items.empty());
+  EXPECT_LE(QFileInfo(Path("full.vlog")).size(), 4096);
+}
