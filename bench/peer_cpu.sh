@@ -11,6 +11,7 @@
 #
 # Usage: bench/peer_cpu.sh [--build DIR] [--seconds N] [--rates "960 11520 0"]
 #                          [--peers "vvb vdump cutecom hexdump"] [--out DIR]
+# Peer vvbtraffic: the window with its traffic view shown instead of the grid.
 # Rate 0 is the silent line.  Default build tree: build-rel.
 #
 # Needs python3, Xvfb, xdotool, hexdump (bsdextrautils) and CuteCom; CuteCom
@@ -52,6 +53,8 @@ Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp > "$out/xvfb.log" 2>&1 &
 started+=($!)
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
 printf '[Comm]\nBaud=115200\n' > "$out/vvb.ini"
+# The window with its traffic view "Provoz" shown and following (peer vvbtraffic).
+printf '[Comm]\nBaud=115200\n[Monitor]\nView=traffic\n' > "$out/vvbtraffic.ini"
 
 # ns on a processor of all threads of PID, and one line per thread.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%.0f\n", s}'; }
@@ -67,8 +70,8 @@ start_peer() {  # $1 peer; sets pid
     vdump)
       "$build/tools/vantrel-dump" --settings "$out/vvb.ini" --port "$link" > /dev/null 2> "$out/$1-$rate.err" &
       pid=$! ;;
-    vvb)
-      DISPLAY=$display "$build/src/app/vVantrelBus" --settings "$out/vvb.ini" --port "$link" \
+    vvb | vvbtraffic)
+      DISPLAY=$display "$build/src/app/vVantrelBus" --settings "$out/$1.ini" --port "$link" \
         --connect > "$out/$1-$rate.err" 2>&1 &
       pid=$! ;;
     cutecom)
@@ -124,13 +127,13 @@ for rate in $rates; do
     fi
     pct=$(awk -v d=$((n1 - n0)) -v e=$((t1 - t0)) 'BEGIN {printf "%.3f", 100 * d / e}')
     [ "$peer" = cutecom ] && DISPLAY=$display import -window root "$out/cutecom-$rate.png" 2>/dev/null
-    [ "$peer" = vvb ] && DISPLAY=$display import -window root "$out/vvb-$rate.png" 2>/dev/null
+    [[ $peer == vvb* ]] && DISPLAY=$display import -window root "$out/$peer-$rate.png" 2>/dev/null
     most=$(cut -d' ' -f1 "$out/backlog" 2>/dev/null)
     printf '%s %s %s %s\n' "$rate" "$peer" "$pct" "${most:-0}" >> "$results"
     printf '%6s B/s  %-8s %7s %% of one core' "$rate" "$peer" "$pct"
     # Bytes written but not read: a peer that falls behind would look cheap.
     [ -s "$out/backlog" ] && printf '  unread: most %s, at the end %s bytes' $(cat "$out/backlog")
-    if [[ $peer == vvb || $peer == vdump ]]; then
+    if [[ $peer == vvb* || $peer == vdump ]]; then
       printf '   threads:'
       # Threads by id (the main thread's id is the process id); idle ones left out.
       join "$out/t0" "$out/t1" 2>/dev/null | awk -v e=$((t1 - t0)) -v p="$pid" \
@@ -154,6 +157,10 @@ awk '{cpu[$1 " " $2] = $3; if ($4 >= 4000) behind = behind " " $2 "@" $1}
         printf "%6s B/s  vantrel-dump / hexdump -C = %.2f\n", q, cpu[q " vdump"] / cpu[q " hexdump"]
       if ((q " cutecom") in cpu && (q " vvb") in cpu && cpu[q " cutecom"] > 0)
         printf "%6s B/s  window / CuteCom         = %.2f\n", q, cpu[q " vvb"] / cpu[q " cutecom"]
+      if ((q " cutecom") in cpu && (q " vvbtraffic") in cpu && cpu[q " cutecom"] > 0)
+        printf "%6s B/s  window with Provoz / CuteCom = %.2f\n", q, cpu[q " vvbtraffic"] / cpu[q " cutecom"]
+      if ((q " vvb") in cpu && (q " vvbtraffic") in cpu && cpu[q " vvb"] > 0)
+        printf "%6s B/s  window with Provoz / with the grid = %.2f\n", q, cpu[q " vvbtraffic"] / cpu[q " vvb"]
     }
     if (("0 vvb") in cpu) printf "silent      window %s %%, vantrel-dump %s %%\n", cpu["0 vvb"], cpu["0 vdump"]
   }' "$results"

@@ -286,10 +286,12 @@ TEST_F(CaptureWindow, TheLiveHistorysPastWhileDisconnected) {
   // The same row again shows its moment again.
   SelectRow(0);
   EXPECT_TRUE(Captures->ShowingPast());
-  // Connecting is going back to the present.
+  // Connecting is going back to the present; the power panel then says
+  // "připojeno" and an old error goes, so only the grid and the status values.
   Connect();
   EXPECT_FALSE(Captures->ShowingPast());
-  EXPECT_EQ(Shown(), present);
+  const qsizetype values = 31 * 5 + 6;
+  EXPECT_EQ(Shown().mid(0, values), present.mid(0, values));
 }
 
 TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
