@@ -753,16 +753,22 @@ bool TTrafficView::FindNext(bool forward) {
   LabelNote->setText(wrapped ? QString::fromUtf8(forward ? "Hledání pokračovalo od začátku"
                                                          : "Hledání pokračovalo od konce")
                              : QString());
-  // A match is for reading: new rows must not push it away.
+  const QModelIndex index = HoldRow(row);
+  FScrolling = true;
+  Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  FScrolling = false;
+  return true;
+}
+
+QModelIndex TTrafficView::HoldRow(int row) {
   FFollowing = false;
   ButtonFollow->setChecked(false);
   Model->SetHighlight(Model->SeqAt(row));
   const QModelIndex index = Model->index(row, 0);
-  FScrolling = true;
+  FScrolling = true;  // the current row changes by the program, not by scrolling
   Table->setCurrentIndex(index);
-  Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
   FScrolling = false;
-  return true;
+  return index;
 }
 
 bool TTrafficView::SelectNearestTime(int64_t timeUs) {
@@ -782,13 +788,8 @@ bool TTrafficView::SelectNearestTime(int64_t timeUs) {
                          ? QString::fromUtf8("K okamžiku %1 je nejbližší položka z %2")
                                .arg(clock(timeUs), clock(found))
                          : QString());
-  // A row picked for reading: new rows must not push it away.
-  FFollowing = false;
-  ButtonFollow->setChecked(false);
-  Model->SetHighlight(Model->SeqAt(row));
-  const QModelIndex index = Model->index(row, 0);
+  const QModelIndex index = HoldRow(row);
   FScrolling = true;
-  Table->setCurrentIndex(index);
   if (Table->isVisible()) Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
   FScrolling = false;
   FRevealOnShow = !Table->isVisible();

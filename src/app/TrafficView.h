@@ -211,6 +211,9 @@ private:
   void UpdatePauseCaption();
   void ScrollToNewest();
   void ScrollValueChanged(int value);
+  // A row picked for reading (a find, a moment): following stops, so new
+  // rows do not push it away; it is highlighted and made current.
+  QModelIndex HoldRow(int row);
 
   bool FFollowing = true;
   bool FRefreshing = false;    // rows come and go: the current item stays
