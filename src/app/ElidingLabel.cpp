@@ -61,3 +61,14 @@ bool TElidingLabel::event(QEvent* event) {
   }
   return QLabel::event(event);
 }
+
+void TCountLabel::SetCount(const QString& text) {
+  setText(text);
+  // Digits have one width in the usual fonts: only a longer text can need
+  // more room.
+  if (text.size() <= FLongest) return;
+  FLongest = text.size();
+  setMinimumSize(0, 0);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  setFixedSize(sizeHint());
+}

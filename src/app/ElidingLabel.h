@@ -23,3 +23,15 @@ protected:
   void paintEvent(QPaintEvent* event) override;
   bool event(QEvent* event) override;
 };
+
+// A label for a count that changes with every drain (the traffic view's
+// rows): its size only grows, so a new count does not lay the window out
+// again.
+class TCountLabel : public QLabel {
+public:
+  using QLabel::QLabel;
+  void SetCount(const QString& text);
+
+private:
+  qsizetype FLongest = -1;
+};

@@ -15,8 +15,10 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStyleOptionSlider>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/MonoCellDelegate.h"
 #include "base/LocalTime.h"
 #include "bus/uVantrelSeq.h"
 #include "controls/MsgBox.h"
@@ -76,6 +79,86 @@ const QColor kHighlight(255, 226, 110);
 const QColor kAfterGap(214, 214, 214);  // the first row after the line was down
 const QColor kLoggedText(176, 0, 0);
 const QColor kCentralText(0, 0, 150);
+
+// A scroll bar that is drawn again only when what it shows changes.  While
+// the view follows, every drain grows the range of a million rows and moves
+// to its end, and the handle ends where it was: redrawing the bar (its
+// gradients fill a whole column) each time cost as much as the rows.
+class TSteadyScrollBar : public QScrollBar {
+public:
+  using QScrollBar::QScrollBar;
+
+protected:
+  void sliderChange(SliderChange change) override {
+    if (change != SliderValueChange && change != SliderRangeChange) {
+      QScrollBar::sliderChange(change);
+      return;
+    }
+    // A drain changes the range, then the value: compare once both are done.
+    if (FCheckQueued) return;
+    FCheckQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          FCheckQueued = false;
+          if (Shown() != FPainted) update();
+        },
+        Qt::QueuedConnection);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    FPainted = Shown();
+    QScrollBar::paintEvent(event);
+  }
+
+private:
+  struct TShown {
+    QRect Handle;
+    bool AtMinimum = false;
+    bool AtMaximum = false;
+    bool operator==(const TShown&) const = default;
+  };
+  TShown Shown() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
+  }
+  TShown FPainted;
+  bool FCheckQueued = false;
+};
+
+// The table.  Each scroll bar move makes the base class ask the display
+// server where the pointer is (a round trip) to update the hover state; the
+// view's own scrolls while following come with every drain and need none.
+class TTrafficTable : public QTableView {
+public:
+  explicit TTrafficTable(QWidget* parent) : QTableView(parent) {
+    setVerticalScrollBar(new TSteadyScrollBar(Qt::Vertical, this));
+  }
+  bool OwnScroll = false;
+
+protected:
+  void verticalScrollbarValueChanged(int value) override {
+    if (!OwnScroll) QTableView::verticalScrollbarValueChanged(value);
+  }
+};
+
+// Marks a scroll made by the view itself, not by the user.
+class TOwnScroll {
+public:
+  TOwnScroll(QTableView* table, bool& flag)
+      : FTable(static_cast<TTrafficTable*>(table)), FFlag(flag) {
+    FFlag = FTable->OwnScroll = true;
+  }
+  ~TOwnScroll() { FFlag = FTable->OwnScroll = false; }
+  TOwnScroll(const TOwnScroll&) = delete;
+  TOwnScroll& operator=(const TOwnScroll&) = delete;
+
+private:
+  TTrafficTable* FTable;
+  bool& FFlag;
+};
 
 }  // namespace
 
@@ -454,7 +537,7 @@ void TTrafficView::BuildLayout() {
     EditFind->selectAll();
   });
 
-  Table = new QTableView(this);
+  Table = new TTrafficTable(this);
   Table->setObjectName("TableTraffic");
   Table->setModel(Model);
   QFont mono;
@@ -463,6 +546,7 @@ void TTrafficView::BuildLayout() {
   mono.setPixelSize(11);
   mono.setBold(true);
   Table->setFont(mono);
+  Table->setItemDelegate(new TMonoCellDelegate(Table));
   Table->setSelectionBehavior(QAbstractItemView::SelectRows);
   Table->setSelectionMode(QAbstractItemView::SingleSelection);
   Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -497,9 +581,10 @@ void TTrafficView::BuildLayout() {
     if (FFollowing) ScrollToNewest();
   });
 
-  LabelCounts = new QLabel(this);
+  LabelCounts = new TCountLabel(this);
   LabelCounts->setObjectName("LabelCounts");
-  LabelDropped = new QLabel(this);
+  LabelCounts->setToolTip(QString::fromUtf8("Zobrazené řádky z položek v záznamu"));
+  LabelDropped = new TCountLabel(this);
   LabelDropped->setObjectName("LabelDropped");
   LabelNote = new QLabel(this);
   LabelNote->setObjectName("LabelNote");
@@ -561,9 +646,8 @@ void TTrafficView::ItemsAdded() {
   if (removed > 0 && !FFollowing) {
     // Keep the rows the user is reading in place while older ones go.
     QScrollBar* bar = Table->verticalScrollBar();
-    FScrolling = true;
+    TOwnScroll own(Table, FScrolling);
     bar->setValue(std::max(0, bar->value() - removed));
-    FScrolling = false;
   }
   if (FFollowing && !Model->Paused()) ScrollToNewest();
   UpdateCounts();
@@ -572,9 +656,8 @@ void TTrafficView::ItemsAdded() {
 
 void TTrafficView::ScrollToNewest() {
   if (!Table->isVisible()) return;  // done when it is shown
-  FScrolling = true;
+  TOwnScroll own(Table, FScrolling);
   Table->scrollToBottom();
-  FScrolling = false;
 }
 
 void TTrafficView::showEvent(QShowEvent* event) {
@@ -634,12 +717,11 @@ void TTrafficView::UpdatePauseCaption() {
 
 void TTrafficView::UpdateCounts() {
   const TTrafficSource& ring = Model->Ring();
-  LabelCounts->setText(QString::fromUtf8("Zobrazeno %1 z %2")
-                           .arg(Count(static_cast<uint64_t>(Model->rowCount())))
-                           .arg(Count(ring.Count())));
-  LabelCounts->setToolTip(QString::fromUtf8("Zobrazené řádky z položek v záznamu"));
+  LabelCounts->SetCount(QString::fromUtf8("Zobrazeno %1 z %2")
+                            .arg(Count(static_cast<uint64_t>(Model->rowCount())))
+                            .arg(Count(ring.Count())));
   if (ring.Dropped() > 0) {
-    LabelDropped->setText(QString::fromUtf8("%1 starších zahozeno").arg(Count(ring.Dropped())));
+    LabelDropped->SetCount(QString::fromUtf8("%1 starších zahozeno").arg(Count(ring.Dropped())));
     LabelDropped->show();
   } else {
     LabelDropped->clear();

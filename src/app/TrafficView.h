@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 
+#include "app/ElidingLabel.h"
 #include "config/Settings.h"
 #include "traffic/TrafficFilter.h"
 #include "traffic/TrafficRing.h"
@@ -178,8 +179,8 @@ public:
   QLineEdit* EditFind = nullptr;
   QToolButton* ButtonFindPrev = nullptr;
   QToolButton* ButtonFindNext = nullptr;
-  QLabel* LabelCounts = nullptr;
-  QLabel* LabelDropped = nullptr;
+  TCountLabel* LabelCounts = nullptr;
+  TCountLabel* LabelDropped = nullptr;
   QLabel* LabelNote = nullptr;                     // find and save results
   std::array<QAction*, kKindSlots> ActionKinds{};  // by TItemKind; none for ikNone
   QAction* ActionAllDevices = nullptr;

@@ -329,3 +329,62 @@ TEST_F(TrafficViewTest, StateGoesToTheSettingsAndComesBackUnusableValuesAreIgnor
   EXPECT_EQ(third.Filter().Devices, 1u << 5);
   EXPECT_EQ(third.ColumnWidths()[0], 96);
 }
+
+namespace {
+// Counts the events of one type an object gets.
+class TEventCount : public QObject {
+public:
+  TEventCount(QObject* target, QEvent::Type type) : FType(type) {
+    target->installEventFilter(this);
+  }
+  int Count = 0;
+
+protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == FType) ++Count;
+    return false;
+  }
+
+private:
+  QEvent::Type FType;
+};
+}  // namespace
+
+TEST(TrafficViewCost, FollowingRedrawsTheRowsButNotTheScrollBarOrTheLayout) {
+  TTrafficRing ring(100000);
+  ring.BeginSession(kStart);
+  int64_t now = kStart;
+  auto polls = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      ring.Append(now += 1000, B({0xC5}));
+      ring.Append(now += 1000, B({0x45, 0, 0, i & 0xFF}));
+    }
+  };
+  TTrafficView view(ring);
+  view.resize(620, 400);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  polls(2000);  // the handle is as short as it gets
+  view.ItemsAdded();
+  QTest::qWait(50);
+  QScrollBar* bar = view.Table->verticalScrollBar();
+  TEventCount barPaints(bar, QEvent::Paint);
+  TEventCount rowPaints(view.Table->viewport(), QEvent::Paint);
+  TEventCount layouts(&view, QEvent::LayoutRequest);
+  for (int drain = 0; drain < 3; ++drain) {
+    polls(20);
+    view.ItemsAdded();
+    QTest::qWait(20);
+  }
+  EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_GE(rowPaints.Count, 3);
+  EXPECT_EQ(barPaints.Count, 0) << "the handle stayed at the end";
+  EXPECT_EQ(layouts.Count, 0) << "only the counts changed";
+  EXPECT_EQ(
+      view.LabelCounts->text(),
+      QString("Zobrazeno %1 z %2").arg(QLocale().toString(2060)).arg(QLocale().toString(4120)));
+  // A scroll that moves the handle draws the bar.
+  bar->setValue(bar->maximum() / 2);
+  QTest::qWait(20);
+  EXPECT_GE(barPaints.Count, 1);
+}
