@@ -43,7 +43,9 @@ done
 wl_need_xvfb "$self" "${args[@]}"
 if [ "$plateau" -gt 0 ]; then ring=${ring:-100000}; else ring=${ring:-1000000}; fi
 WL_RING=$ring wl_init "$build"
-printf 'View=traffic\n' >> "$wl_tmp/w.ini"  # [Monitor] is the file's last section
+# [Monitor] is the file's last section.  Without reconnecting the window stays
+# disconnected when the filling sim ends, and Connect takes the next one.
+printf 'View=traffic\nReconnect=0\n' >> "$wl_tmp/w.ini"
 
 # The probe's longest stall since the last report, as "N ms (running: M ms)".
 probe() {
