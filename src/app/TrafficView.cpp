@@ -1060,18 +1060,23 @@ TTrafficStatusBar::TTrafficStatusBar(const TTrafficSource& source, QWidget* pare
     : QStatusBar(parent), FRing(&source) {
   setObjectName("StatusBarTraffic");
   setSizeGripEnabled(false);
-  auto label = [this](const char* name, const char* tip) {
-    auto* l = new QLabel(this);
+  auto label = [this](const char* name, const char* tip, QLabel* l = nullptr) {
+    if (!l) {
+      l = new QLabel(this);
+      // Growing numbers must not widen the window: a narrow window cuts the
+      // texts instead (the tool tips say what each is).
+      l->setMinimumWidth(16);
+    }
     l->setObjectName(name);
     l->setToolTip(QString::fromUtf8(tip));
-    // Growing numbers must not widen the window: a narrow window cuts the
-    // texts instead (the tool tips say what each is).
-    l->setMinimumWidth(16);
     addWidget(l);
     return l;
   };
   LabelPort = label("LabelStatusPort", "Port, ke kterému je program připojen");
-  LabelTime = label("LabelStatusTime", "Doba připojení");
+  // The clock changes every second, also on a silent line: a label whose
+  // size stays, so that it does not lay the window out each time.
+  LabelTime = new TCountLabel(this);
+  label("LabelStatusTime", "Doba připojení", LabelTime);
   LabelRates = label("LabelStatusRates", "Přijaté bajty a položky za sekundu");
   LabelTotal = label("LabelStatusTotal", "Položky přijaté od spuštění");
   LabelQuality = label("LabelStatusQuality",
@@ -1132,10 +1137,10 @@ void TTrafficStatusBar::UpdateFigures() {
   const QLocale locale;
   if (FConnected) {
     const qint64 s = FSince.elapsed() / 1000;
-    LabelTime->setText(QStringLiteral("%1:%2:%3")
-                           .arg(s / 3600)
-                           .arg(s / 60 % 60, 2, 10, QChar('0'))
-                           .arg(s % 60, 2, 10, QChar('0')));
+    LabelTime->SetCount(QStringLiteral("%1:%2:%3")
+                            .arg(s / 3600)
+                            .arg(s / 60 % 60, 2, 10, QChar('0'))
+                            .arg(s % 60, 2, 10, QChar('0')));
   } else {
     LabelTime->setText(QString());
   }

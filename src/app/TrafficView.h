@@ -262,7 +262,7 @@ public:
   void UpdateFigures();
 
   QLabel* LabelPort = nullptr;
-  QLabel* LabelTime = nullptr;
+  TCountLabel* LabelTime = nullptr;
   QLabel* LabelRates = nullptr;
   QLabel* LabelTotal = nullptr;
   QLabel* LabelQuality = nullptr;
