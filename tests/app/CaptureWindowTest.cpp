@@ -35,6 +35,7 @@
 #include "controls/SortGrPm.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
+#include "support/WindowTest.h"
 
 namespace {
 
@@ -56,36 +57,16 @@ const char* const kLog =
     "# gap 2.000000\n"
     "(1796738590.000000) 00 81 81 05 4A 40 01 0B\n";
 
-class CaptureWindow : public ::testing::Test {
+class CaptureWindow : public TWindowTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    SetSettingsFileName(Path("test.ini").toStdString());
-    LoadSettings();
-    QLocale::setDefault(QLocale::c());
-    OldBox = SetMessageBoxHandler(
-        [this](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
-          Boxes << text;
-          return TMsgResult::Ok;
-        });
-    EmptyQueue();
+    TWindowTest::SetUp();
+    if (HasFatalFailure()) return;
     Window = new TFormVantrelBus;
     Captures = Window->Captures();
     Window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
   }
-  void TearDown() override {
-    delete Window;
-    SetMessageBoxHandler(OldBox);
-    EmptyQueue();
-    MonitorSettings = {};
-  }
-  static void EmptyQueue() {
-    ByteString rest;
-    do QueueTakeFirst(rest);
-    while (!rest.empty());
-  }
-  QString Path(const char* name) const { return QDir(Dir.path()).filePath(name); }
   QString Write(const char* name, const std::string& text) const {
     QFile f(Path(name));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -125,11 +106,7 @@ protected:
     return s;
   }
 
-  QTemporaryDir Dir;
-  TMessageBoxHandler OldBox;
-  QStringList Boxes;
   TPtyPair Pty;
-  TFormVantrelBus* Window = nullptr;
   TCaptureControl* Captures = nullptr;
 };
 

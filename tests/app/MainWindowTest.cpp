@@ -40,34 +40,18 @@
 #include "support/ProcessCounts.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
+#include "support/WindowTest.h"
 
 namespace {
 
 using test_support::ThreadCount;
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public TWindowTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    SetSettingsFileName(QDir(Dir.path()).filePath("test.ini").toStdString());
-    LoadSettings();  // no file: the defaults
-    QLocale::setDefault(QLocale::c());
-    OldBox = SetMessageBoxHandler(
-        [this](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
-          Boxes << text;
-          return TMsgResult::Ok;
-        });
-    ByteString rest;
-    do QueueTakeFirst(rest);
-    while (!rest.empty());
+    TWindowTest::SetUp();
+    if (HasFatalFailure()) return;
     Window = new TFormVantrelBus;
-  }
-  void TearDown() override {
-    delete Window;
-    SetMessageBoxHandler(OldBox);
-    ByteString rest;
-    do QueueTakeFirst(rest);
-    while (!rest.empty());
   }
 
   void Feed(const std::string& message) { QueueAdd(message); }
@@ -88,11 +72,6 @@ protected:
   bool ReadersGone() {
     return QTest::qWaitFor([this] { return Window->PendingDaemonCount() == 0; }, 3000);
   }
-
-  QTemporaryDir Dir;
-  TMessageBoxHandler OldBox;
-  QStringList Boxes;
-  TFormVantrelBus* Window = nullptr;
 };
 
 TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog) {
@@ -106,8 +85,7 @@ TEST_F(MainWindow, StartsEmptyWithTitlesAndHiddenLog) {
 }
 
 TEST_F(MainWindow, FailedConnectShowsTheOpenErrorAndPopsTheButtonUp) {
-  const QString port =
-      QDir(Dir.path()).filePath("serial/by-id/usb-Maker_Serial_Adapter_A1B2C3D4E5-if00-port0");
+  const QString port = Path("serial/by-id/usb-Maker_Serial_Adapter_A1B2C3D4E5-if00-port0");
   Window->SetPortOverride(port.toStdString());
   const QRect labelPlace = Window->LabelError->geometry();
   const QRect logButtonPlace = Window->SpeedButtonLog->geometry();
@@ -320,7 +298,7 @@ TEST_F(MainWindow, VanishedPortDisconnectsWithTheReasonAndANewConnectWorks) {
 // the return, and a press of the button while waiting ends the wait.
 TEST_F(MainWindow, LostPortIsWaitedForAndReadAgainWhenItComesBack) {
   const int threadsBefore = ThreadCount();
-  const std::string link = QDir(Dir.path()).filePath("bus").toStdString();
+  const std::string link = Path("bus").toStdString();
   auto relink = [&](const TPtyPair& pty) {
     ::unlink(link.c_str());
     ASSERT_EQ(::symlink(pty.Path.c_str(), link.c_str()), 0);
@@ -573,7 +551,7 @@ TEST_F(MainWindow, SelectionStaysWithItsDeviceWhileTheRowsResort) {
 TEST_F(MainWindow, PlacementIsKeptInAnExistingFileAndRestored) {
   Window->show();
   Window->close();
-  const QString ini = QDir(Dir.path()).filePath("test.ini");
+  const QString ini = Path("test.ini");
   EXPECT_FALSE(QFile::exists(ini)) << "only the dialog creates the file";
   QFile file(ini);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));

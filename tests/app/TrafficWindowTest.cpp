@@ -29,31 +29,16 @@
 #include "series/SeriesStore.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
+#include "support/WindowTest.h"
 
 namespace {
 
-class TrafficWindow : public ::testing::Test {
+class TrafficWindow : public TWindowTest {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(Dir.isValid());
-    SetSettingsFileName(Ini().toStdString());
-    LoadSettings();
-    QLocale::setDefault(QLocale::c());
-    OldBox = SetMessageBoxHandler([](QWidget*, const QString&, const QString&, TMsgIcon,
-                                     TMsgButtons) { return TMsgResult::Ok; });
-    EmptyQueue();
+    TWindowTest::SetUp();
+    if (HasFatalFailure()) return;
     Open();
-  }
-  void TearDown() override {
-    delete Window;
-    SetMessageBoxHandler(OldBox);
-    EmptyQueue();
-    MonitorSettings = {};
-  }
-  static void EmptyQueue() {
-    ByteString rest;
-    do QueueTakeFirst(rest);
-    while (!rest.empty());
   }
   void Open() {
     Window = new TFormVantrelBus;
@@ -63,7 +48,7 @@ protected:
     QApplication::setActiveWindow(Window);  // window shortcuts (Pause, F3) need it
     ASSERT_TRUE(QTest::qWaitForWindowActive(Window));
   }
-  QString Ini() const { return QDir(Dir.path()).filePath("test.ini"); }
+  QString Ini() const { return Path("test.ini"); }
   void Connect() {
     Window->SetPortOverride(Pty.Path);
     QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
@@ -74,10 +59,7 @@ protected:
     return QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= n; }, 3000);
   }
 
-  QTemporaryDir Dir;
-  TMessageBoxHandler OldBox;
   TPtyPair Pty;
-  TFormVantrelBus* Window = nullptr;
   TTrafficView* View = nullptr;
 };
 
@@ -199,7 +181,7 @@ TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
 // from both sides is recorded once, and the first row after the gap is
 // marked with its length.
 TEST_F(TrafficWindow, AGapInTheLineIsShownAndItemsFlowOnAfterTheReturn) {
-  const std::string link = QDir(Dir.path()).filePath("bus").toStdString();
+  const std::string link = Path("bus").toStdString();
   ASSERT_EQ(::symlink(Pty.Path.c_str(), link.c_str()), 0);
   QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
   Window->SetPortOverride(link);
