@@ -303,22 +303,16 @@ void TBlockSerial::ConfigureLine(int baud, int bits, const std::string& parity, 
   ApplyLineState();
 }
 
-void TBlockSerial::ApplyLineState() {
-  SetError(0);
-  TUseGuard use(*this);
-  if (!use)
-    SetError(use.Refusal());
-  else if (const int err = OsApplyLineState(FLineState))
-    NoteOsFailure(err);
-  ThrowIfEnabled();
-}
+void TBlockSerial::ApplyLineState() { ExchangeLineState(true); }
 
-void TBlockSerial::FetchLineState() {
+void TBlockSerial::FetchLineState() { ExchangeLineState(false); }
+
+void TBlockSerial::ExchangeLineState(bool apply) {
   SetError(0);
   TUseGuard use(*this);
   if (!use)
     SetError(use.Refusal());
-  else if (const int err = OsFetchLineState(FLineState))
+  else if (const int err = apply ? OsApplyLineState(FLineState) : OsFetchLineState(FLineState))
     NoteOsFailure(err);
   ThrowIfEnabled();
 }

@@ -251,6 +251,8 @@ private:
   // Records a failed platform call; the codes that mean the device is gone
   // also mark the port lost.
   void NoteOsFailure(int code);
+  // Hands FLineState to the driver (apply) or reads it from there.
+  void ExchangeLineState(bool apply);
   bool SleepUnlessClosing(uint32_t ms);
 
   // ---- platform layer (BlockSerialPosix.cpp); all but OsOpen expect the
