@@ -33,10 +33,9 @@ while [ $# -gt 0 ]; do
 done
 . bench/window_lib.sh
 wl_need_xvfb "$self" "${args[@]}"
-wl_init "$build"
+wl_init "$build" Reconnect=1
 dump_exe=$build/tools/vantrel-dump
 [ -x "$dump_exe" ] || { echo "no $dump_exe; build first" >&2; exit 1; }
-printf 'Reconnect=1\n' >> "$wl_tmp/w.ini"  # [Monitor] is the file's last section
 
 # What a process holds and has used, from outside.
 fds() { ls "/proc/$1/fd" 2> /dev/null | wc -l; }

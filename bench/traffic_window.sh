@@ -42,10 +42,9 @@ done
 . bench/window_lib.sh
 wl_need_xvfb "$self" "${args[@]}"
 if [ "$plateau" -gt 0 ]; then ring=${ring:-100000}; else ring=${ring:-1000000}; fi
-WL_RING=$ring wl_init "$build"
-# [Monitor] is the file's last section.  Without reconnecting the window stays
-# disconnected when the filling sim ends, and Connect takes the next one.
-printf 'View=traffic\nReconnect=0\n' >> "$wl_tmp/w.ini"
+# Without reconnecting the window stays disconnected when the filling sim ends,
+# and Connect takes the next one.
+WL_RING=$ring wl_init "$build" View=traffic Reconnect=0
 
 # The probe's longest stall since the last report, as "N ms (running: M ms)".
 probe() {

@@ -27,8 +27,7 @@ while [ $# -gt 0 ]; do
 done
 . bench/window_lib.sh
 wl_need_xvfb "$self" "${args[@]}"
-wl_init "$build"
-printf 'Reconnect=0\n' >> "$wl_tmp/w.ini"  # [Monitor] is the file's last section
+wl_init "$build" Reconnect=0
 
 wl_start_sim --baud 115200 --linger 0
 wl_start_window

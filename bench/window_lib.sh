@@ -40,10 +40,11 @@ wl_need_xvfb() {
   fi
 }
 
-# wl_init BUILD_DIR: checks the programs, makes the work folder and the
-# settings file (115200 baud, the sim's default line otherwise).  The traffic
-# history keeps a small ring (WL_RING items, default 20000): it is full within
-# a warm-up, so that memory growing after it is a leak, not the history.
+# wl_init BUILD_DIR [KEY=VALUE...]: checks the programs, makes the work folder
+# and the settings file (115200 baud, the sim's default line otherwise; the
+# KEY=VALUE pairs go into its [Monitor] section).  The traffic history keeps a
+# small ring (WL_RING items, default 20000): it is full within a warm-up, so
+# that memory growing after it is a leak, not the history.
 wl_init() {
   wl_exe=$1/src/app/vVantrelBus
   wl_sim_exe=$1/tools/vantrel-sim
@@ -55,6 +56,8 @@ wl_init() {
   wl_sim=
   trap wl_cleanup EXIT
   printf '[Comm]\nBaud=115200\n[Monitor]\nRingSize=%s\n' "${WL_RING:-20000}" > "$wl_tmp/w.ini"
+  shift
+  if [ $# -gt 0 ]; then printf '%s\n' "$@" >> "$wl_tmp/w.ini"; fi
   wl_hz=$(getconf CLK_TCK)
 }
 
