@@ -492,9 +492,9 @@ void TCaptureControl::CloseCapture() {
 
 // ---- the past -------------------------------------------------------------------
 
-void TCaptureControl::LiveItem(std::string_view item) {
+void TCaptureControl::LiveItem(const TBusItem& kind, std::string_view item) {
   if (item.empty()) return;  // the ring takes none either: the numbers stay in step
-  FLive.Add(ClassifyItem(item), item);
+  FLive.Add(kind, item);
   if (FLive.End() % TStateHistory::kDefaultInterval == 0)
     FLive.DropBefore(FWindow.Traffic().First());
 }

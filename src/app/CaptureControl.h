@@ -75,7 +75,7 @@ public:
   void PortGap(int64_t gapUs);
 
   // ---- the live history: every item the window takes, in order
-  void LiveItem(std::string_view item);
+  void LiveItem(const TBusItem& kind, std::string_view item);
 
   // ---- opened capture
   // Starts reading path; false (having said why) when connected or already

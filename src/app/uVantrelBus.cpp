@@ -512,10 +512,12 @@ void TFormVantrelBus::Drain(bool bounded) {
       break;
     }
     QueueTakeFirst(item);
-    FTraffic->Append(item.TimeUs, item.Bytes);
-    FCaptures->LiveItem(item.Bytes);
-    FSeries->Add(item.Bytes, item.TimeUs);
-    DispatchBusMessage(item.Bytes);
+    // One classification serves the history, the graph and the display.
+    const TBusItem kind = ClassifyItem(item.Bytes);
+    FTraffic->Append(kind, item.TimeUs, item.Bytes);
+    FCaptures->LiveItem(kind, item.Bytes);
+    FSeries->Add(kind, item.Bytes, item.TimeUs);
+    DispatchBusMessage(kind, item.Bytes);
   }
   FDraining = false;
   ShowPendingLabels();
@@ -535,8 +537,7 @@ void TFormVantrelBus::Drain(bool bounded) {
         Qt::QueuedConnection);
 }
 
-void TFormVantrelBus::DispatchBusMessage(const ByteString& message) {
-  const TBusItem item = ClassifyItem(message);
+void TFormVantrelBus::DispatchBusMessage(const TBusItem& item, const ByteString& message) {
   switch (item.Kind) {
     case TItemKind::ikNone:
       return;

@@ -178,7 +178,7 @@ private:
   void UpdateTitle();
   // The port as the status bar names it: the run's caption ("demo"), or its name.
   QString PortCaption() const;
-  void DispatchBusMessage(const ByteString& message);
+  void DispatchBusMessage(const TBusItem& item, const ByteString& message);
   void ShowCentralStatus(const ByteString& message);
   void ProcessSingleByte(const TBusItem& item, const ByteString& message);
   void FillDeviceGrid();

@@ -74,7 +74,7 @@ void TTrafficRing::EnsureSlot(uint64_t seq) {
   }
 }
 
-uint64_t TTrafficRing::Append(int64_t timeUs, std::string_view bytes) {
+uint64_t TTrafficRing::Append(const TBusItem& classified, int64_t timeUs, std::string_view bytes) {
   if (bytes.empty()) return FEnd;
   const bool isLong = bytes.size() > kInlineBytes;
   if (isLong) {
@@ -84,7 +84,7 @@ uint64_t TTrafficRing::Append(int64_t timeUs, std::string_view bytes) {
   // Items from a source that never said when it began count from the first.
   if (FSessions.empty()) FSessions.push_back({FEnd, timeUs});
 
-  const TItemKind kind = ClassifyItem(bytes).Kind;
+  const TItemKind kind = classified.Kind;
   if (kind == TItemKind::ikCallByte) FCurrentDevice = static_cast<uint8_t>(bytes[0]) & 0x1F;
 
   EnsureSlot(FEnd);

@@ -68,8 +68,12 @@ public:
   const TGap* GapWithin(uint64_t fromSeq, uint64_t toSeq) const noexcept override;
 
   // Records one item (empty items are ignored; returns End()).  The kind and
-  // the called device come from the bytes and the items before.
-  uint64_t Append(int64_t timeUs, std::string_view bytes);
+  // the called device come from the bytes and the items before; the second
+  // form takes the item's ClassifyItem of the caller.
+  uint64_t Append(int64_t timeUs, std::string_view bytes) {
+    return Append(ClassifyItem(bytes), timeUs, bytes);
+  }
+  uint64_t Append(const TBusItem& kind, int64_t timeUs, std::string_view bytes);
 
   // Forgets every item and the totals; numbering goes on (rows of an old
   // index then simply no longer exist).
