@@ -61,6 +61,7 @@ bool TBusConnection::Open(const std::string& port, const TLine& line) {
   FStage = stNone;
   FError = {};
   FState = csReading;
+  FReader->Start();
   return true;
 }
 
@@ -103,7 +104,6 @@ bool TBusConnection::OpenLink(TPortError& error) {
   FSerial = std::move(serial);
   FReader = std::move(reader);
   FEndedAtUs = 0;
-  FReader->Start();
   return true;
 }
 
@@ -144,7 +144,10 @@ TBusConnection::TEvent TBusConnection::Service() {
     FWatch.Stop();
     FState = csReading;
     FBackAtUs = WallClockUs();
+    // The gap goes to the hooks before the new reader reads anything, so a
+    // recording has it before the first bytes of the new link.
     if (FOnGap) FOnGap(FLostAtUs, FBackAtUs);
+    FReader->Start();
     return evBack;
   }
   return evNone;

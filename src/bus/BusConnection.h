@@ -100,8 +100,8 @@ public:
 private:
   enum TState { csIdle, csReading, csWaiting, csEnded };
 
-  // Opens, configures and starts a reader; on failure fills error and
-  // leaves nothing open.
+  // Opens and configures the link and makes its reader, which the caller
+  // starts; on failure fills error and leaves nothing open.
   bool OpenLink(TPortError& error);
   void ReleaseLink();
 

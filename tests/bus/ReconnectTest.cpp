@@ -195,6 +195,63 @@ TEST(Reconnect, LostPortIsOpenedAgainWhenItsLinkReturnsAndCloseEndsTheWait) {
   EXPECT_EQ(ThreadCount(), threads);
 }
 
+// A recording writes the gap where the hooks get it: before anything the
+// new link reads, even when the central is already sending.
+TEST(Reconnect, GapReachesTheHooksBeforeTheNewLinkReadsAByte) {
+  TTempDir dir;
+  const fs::path link = dir.Path / "bus";
+  auto first = std::make_unique<TPtyPair>();
+  Relink(link, first->Path);
+  TSignals hooks;
+  std::mutex orderMutex;
+  std::string order;  // 'c' a chunk read, 'g' the gap
+  auto note = [&](char what) {
+    std::lock_guard<std::mutex> g(orderMutex);
+    order += what;
+  };
+  TBusConnection c;
+  c.SetReconnect(true);
+  c.SetOnTerminate([&](TReadComDaemon*) { hooks.Fire(); });
+  c.SetOnWake([&] { hooks.Fire(); });
+  c.SetOnChunk([&](std::string_view, int64_t) { note('c'); });
+  c.SetOnGap([&](int64_t, int64_t) {
+    std::this_thread::sleep_for(50ms);  // a slow hook: the new reader must not run meanwhile
+    note('g');
+  });
+  auto serviceUntil = [&](TBusConnection::TEvent wanted) {
+    for (int i = 0; i < 150; ++i) {
+      const int seen = hooks.Seen();
+      if (c.Service() == wanted) return true;
+      hooks.WaitBeyond(seen, 20ms);
+    }
+    return false;
+  };
+  ASSERT_TRUE(c.Open(link, {})) << c.ErrorText();
+  first->CloseMaster();
+  ASSERT_TRUE(serviceUntil(TBusConnection::evLost));
+  first.reset();
+
+  TPtyPair second;
+  std::atomic<bool> sending{true};
+  std::thread central([&] {
+    while (sending) {
+      second.Send(Bytes({0x1F}));
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  Relink(link, second.Path);
+  const bool back = serviceUntil(TBusConnection::evBack);
+  for (int i = 0; i < 200 && c.ReceivedBytes() == 0; ++i) std::this_thread::sleep_for(5ms);
+  sending = false;
+  central.join();
+  c.Close();
+  ASSERT_TRUE(back);
+  std::lock_guard<std::mutex> g(orderMutex);
+  ASSERT_FALSE(order.empty());
+  EXPECT_EQ(order.front(), 'g') << order;
+  EXPECT_NE(order.find('c'), std::string::npos) << "the new link read the central";
+}
+
 // ---- what a failure says --------------------------------------------------------
 
 TEST(PortError, PermissionHintIsTheOneThatHelps) {
