@@ -188,8 +188,17 @@ TReadComDaemon::TChunkHook TCaptureControl::ChunkHook() const {
   };
 }
 
-void TCaptureControl::PortGap(int64_t gapUs) {
-  if (Recording() && gapUs > 0) FRecord->PendingGapUs.store(gapUs);
+void TCaptureControl::LineDown(int64_t atUs, bool wasUp) {
+  if (!Recording()) return;
+  // A gap not yet written (the line came back without data, or the attempt
+  // failed) goes on from where it began.
+  const bool gapWaiting = FRecord->PendingGapUs.exchange(0) != 0;
+  if (wasUp && !gapWaiting) FGapFromUs = atUs;
+}
+
+void TCaptureControl::LineUp(int64_t atUs) {
+  if (Recording() && FGapFromUs != 0 && atUs > FGapFromUs)
+    FRecord->PendingGapUs.store(atUs - FGapFromUs);
 }
 
 void TCaptureControl::RecordClicked(bool on) {
@@ -301,16 +310,13 @@ void TCaptureControl::ConnectionToggled(bool connected) {
     }
     CloseCapture();
     if (FMode == mdLivePast) ShowPresent();
-    if (Recording() && FGapFromUs != 0) PortGap(WallClockUs() - FGapFromUs);
+    LineUp(WallClockUs());
     return;
   }
-  if (!Recording()) return;
-  // A gap not yet written withdraws: the attempt failed, or the port came
-  // back without data.  Either way the gap goes on from where it began.
-  const bool gapWaiting = FRecord->PendingGapUs.exchange(0) != 0;
-  // The link is still set while a connection that was up goes (not after a
-  // failed attempt): the gap begins now.
-  if (BusSerial && !gapWaiting) FGapFromUs = WallClockUs();
+  // The link is still set while a connection that was up goes; not after a
+  // failed attempt, nor while a lost port was waited for (its gap began at
+  // the loss).
+  LineDown(WallClockUs(), BusSerial != nullptr);
 }
 
 // ---- opening --------------------------------------------------------------------

@@ -70,9 +70,13 @@ public:
   bool StopRecording();
   bool Recording() const { return FRecord->Recorder.IsOpen(); }
   const TCaptureRecorder& Recorder() const { return FRecord->Recorder; }
-  // The port was away for gapUs: the gap line goes before the next read
-  // recorded (so it lands right, whether the new reader has begun or not).
-  void PortGap(int64_t gapUs);
+  // The line went down at atUs; wasUp: it was reading (not a failed
+  // attempt, nor a port already waited for).  A recording's gap begins
+  // there, unless one not yet written began earlier.
+  void LineDown(int64_t atUs, bool wasUp);
+  // The line reads again from atUs: the gap since it went down goes into
+  // the recording before the next read.
+  void LineUp(int64_t atUs);
 
   // ---- the live history: every item the window takes, in order
   void LiveItem(const TBusItem& kind, std::string_view item);
@@ -152,7 +156,7 @@ private:
   TFormVantrelBus& FWindow;
   std::shared_ptr<TRecordShared> FRecord;
   QTimer FTick;
-  int64_t FGapFromUs = 0;  // the connection went while recording, at this time
+  int64_t FGapFromUs = 0;  // the line went down while recording, at this time
 
   TStateHistory FLive;
   std::unique_ptr<TCaptureLoad> FLoad;

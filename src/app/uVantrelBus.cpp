@@ -320,7 +320,7 @@ bool TFormVantrelBus::Connect() {
   });
   // A reconnect's gap: a recording marks it before the next read it writes.
   connection->SetOnGap([this](int64_t fromUs, int64_t toUs) {
-    OnPortGap(toUs - fromUs);
+    FCaptures->LineUp(toUs);
     emit PortGap(fromUs, toUs);
   });
   connection->SetReconnect(Settings.Reconnect);
@@ -385,6 +385,7 @@ void TFormVantrelBus::ServiceConnection() {
     case TBusConnection::evLost:
       // The graph stops at the loss instead of carrying the last values on.
       FSeries->MarkLoss(FConnection->LostAtUs());
+      FCaptures->LineDown(FConnection->LostAtUs(), true);
       GraphView->DataChanged();
       ShowWaiting();
       emit PortLost(FConnection->LostAtUs());
@@ -495,8 +496,6 @@ void TFormVantrelBus::ScheduleDrain() {
 // ---- draining and dispatch -------------------------------------------------------
 
 void TFormVantrelBus::AppIdle() { Drain(ActionConnect->isChecked()); }
-
-void TFormVantrelBus::OnPortGap(int64_t gapUs) { FCaptures->PortGap(gapUs); }
 
 void TFormVantrelBus::Drain(bool bounded) {
   FDrainTimer.stop();

@@ -138,11 +138,6 @@ public slots:
   // signals that the queue became non-empty, and once after each connect.
   void AppIdle();
 
-  // The port was away for gapUs while a recording went on (a reconnect): the
-  // recording gets a gap line before the next read.  A manual disconnect and
-  // connect does this by itself.
-  void OnPortGap(int64_t gapUs);
-
 private:
   // bounded: stop after DrainSliceMs and go on from the event loop.
   void Drain(bool bounded);

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QItemSelectionModel>
@@ -18,6 +19,7 @@
 #include <QToolButton>
 
 #include <sys/resource.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <csignal>
@@ -317,6 +319,49 @@ TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
   EXPECT_EQ(gaps, 1);
   EXPECT_EQ(before, first);
   EXPECT_EQ(after, second);
+}
+
+// The port is lost and waited for, the user gives up the wait and connects
+// again by hand later: the recording's gap runs from the loss.
+TEST_F(CaptureWindow, AGapFromALostPortSurvivesAManualReconnect) {
+  Captures->AskRecordPath = [&](const QString&) { return Path("lost.vlog"); };
+  const std::string link = Path("bus").toStdString();
+  auto relink = [&](const TPtyPair& pty) {
+    ::unlink(link.c_str());
+    ASSERT_EQ(::symlink(pty.Path.c_str(), link.c_str()), 0);
+  };
+  auto first = std::make_unique<TPtyPair>();
+  relink(*first);
+  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  ASSERT_TRUE(Captures->Recording());
+  Window->SetPortOverride(link);
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  ASSERT_TRUE(Window->ActionConnect->isChecked());
+  ASSERT_TRUE(first->Send(Bytes({0x41})));
+  ASSERT_TRUE(WaitRecorded(1));
+  first.reset();  // pulled
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->WaitingForPort(); }, 3000));
+  QElapsedTimer since;
+  since.start();
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);  // gives up the wait
+  ASSERT_FALSE(Window->ActionConnect->isChecked());
+  QTest::qWait(300);
+  TPtyPair second;
+  relink(second);
+  const int64_t atLeastUs = since.elapsed() * 1000;  // the loss came before since began
+  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  ASSERT_TRUE(Window->ActionConnect->isChecked());
+  ASSERT_TRUE(second.Send(Bytes({0x42})));
+  ASSERT_TRUE(WaitRecorded(2));
+  ASSERT_TRUE(Captures->StopRecording());
+
+  TCaptureReader in;
+  std::string kinds;
+  for (const TCaptureItem& item : ReadBack(Path("lost.vlog"), in)) {
+    kinds += item.Kind == TCaptureKind::ckGap ? 'g' : 'c';
+    if (item.Kind == TCaptureKind::ckGap) EXPECT_GE(item.GapUs, atLeastUs);
+  }
+  EXPECT_EQ(kinds, "cgc");
 }
 
 TEST_F(CaptureWindow, AFullDiskStopsTheRecordingAndTheMonitorGoesOn) {
