@@ -111,11 +111,13 @@ void TCaptureLoad::Read() {
             r.StartUs = item.TimeUs;
             traffic.BeginSession(item.TimeUs);
             haveStart = true;
-          } else if (gapUs >= 0) {
+          } else if (gapUs >= 0 && chunkUs != 0) {
             // The reconnect came a gap after the last read, and before this one.
             traffic.BeginSession(std::max(chunkUs, std::min(chunkUs + gapUs, item.TimeUs)));
-            gapUs = -1;
           }
+          // A gap before the first read (recording began while the port was
+          // away) opens no session of its own: the log's start stands.
+          gapUs = -1;
           chunkUs = item.TimeUs;
           FFileRead.fetch_add(LogTextSize(item.Bytes.size()), std::memory_order_relaxed);
         } else {

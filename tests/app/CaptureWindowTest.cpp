@@ -192,6 +192,20 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_TRUE(Window->GraphView->Following());
 }
 
+// A recording begun while the port was away starts with its gap line.
+TEST_F(CaptureWindow, AGapBeforeTheFirstReadKeepsTheLogsStart) {
+  const QString path = Write("gapfirst.vlog",
+                             "# vantrel-capture 1\n"
+                             "# start 2026-12-08T14:03:05.000000Z\n"
+                             "# gap 2.000000\n"
+                             "(1796738585.100000) C5 4A 41 00 0B\n");
+  ASSERT_TRUE(Open(path));
+  TTrafficView* view = Window->TrafficView;
+  view->SetTimeMode(TTimeMode::tmZero);
+  ASSERT_EQ(view->Model->rowCount(), 1);
+  EXPECT_EQ(view->Model->CellText(0, TTrafficModel::colTime), "0.100000");
+}
+
 TEST_F(CaptureWindow, OpeningIsRefusedWhileConnectedAndConnectingClosesTheCapture) {
   ASSERT_TRUE(Open(Write("run.vlog", kLog)));
   ASSERT_TRUE(Captures->CaptureOpen());
