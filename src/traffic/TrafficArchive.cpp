@@ -24,7 +24,10 @@ void TTrafficArchive::BeginSession(int64_t startUs) {
 bool TTrafficArchive::Append(const TBusItem& item, int64_t timeUs, std::string_view bytes) {
   if (bytes.empty()) return true;
   const std::size_t at = static_cast<std::size_t>(FEnd & kBlockMask);
-  const uint64_t needed = bytes.size() + (at == 0 ? kBlockBytes : 0);
+  // A raw capture gives every item a time of its own: its marks count too.
+  const bool newTime = FTimes.empty() || FTimes.back().TimeUs != timeUs;
+  const uint64_t needed =
+      bytes.size() + (at == 0 ? kBlockBytes : 0) + (newTime ? sizeof(TMark) : 0);
   if (FMemory + needed > FMemoryLimit) return false;
   FMemory += needed;
   if (at == 0) {
@@ -39,7 +42,7 @@ bool TTrafficArchive::Append(const TBusItem& item, int64_t timeUs, std::string_v
     FBlocks.push_back(std::move(block));
   }
   if (FSessions.empty()) FSessions.push_back({FEnd, timeUs});
-  if (FTimes.empty() || FTimes.back().TimeUs != timeUs) FTimes.push_back({FEnd, timeUs});
+  if (newTime) FTimes.push_back({FEnd, timeUs});
 
   const TItemKind kind = item.Kind;
   if (kind == TItemKind::ikCallByte) FCurrentDevice = static_cast<uint8_t>(bytes[0]) & 0x1F;

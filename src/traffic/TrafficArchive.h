@@ -86,7 +86,7 @@ private:
   std::vector<TMark> FSessions;  // connections: first item and start
   uint64_t FEnd = 0;
   uint64_t FMemoryLimit;
-  uint64_t FMemory = 0;  // blocks and bytes: what the limit counts
+  uint64_t FMemory = 0;  // blocks, bytes and time marks: what the limit counts
   uint64_t FTotalBytes = 0;
   uint64_t FUnrecognisedBytes = 0;
   int FCurrentDevice = 0;

@@ -106,7 +106,8 @@ TEST(TrafficArchive, ReadsAsTheRingDoesAcrossBlocks) {
 }
 
 TEST(TrafficArchive, StopsAtItsMemoryLimitWithoutATornItem) {
-  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 10);
+  // A block, 10 bytes, and the marks of two times (16 bytes each).
+  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 10 + 2 * 16);
   EXPECT_TRUE(archive.Append(1, B({0x41})));
   EXPECT_TRUE(archive.Append(1, B({0x4A, 0x41, 0x00, 0x0B})));
   EXPECT_TRUE(archive.Append(2, std::string()));  // nothing to keep
@@ -116,6 +117,16 @@ TEST(TrafficArchive, StopsAtItsMemoryLimitWithoutATornItem) {
   EXPECT_EQ(archive.TotalBytes(), 8u);
   EXPECT_EQ(archive.Bytes(2), B({0x00, 0x80, 0x80}));
   EXPECT_EQ(archive.TimeUs(2), 3);
+}
+
+// A raw capture's items each have a time of their own: the limit counts the
+// times too, not only the bytes.
+TEST(TrafficArchive, ItemsOfTimesOfTheirOwnCountTheirTimesAgainstTheLimit) {
+  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 1700);
+  int kept = 0;
+  while (kept < 2000 && archive.Append(kept, B({0x41}))) ++kept;
+  EXPECT_GE(kept, 90);
+  EXPECT_LE(kept, 100) << "17 bytes an item, not 1";
 }
 
 // Showing every item keeps no list, yet the rows behave as a list's would.
