@@ -103,6 +103,11 @@ struct TPathEvents::TImpl {
         const auto* ev = reinterpret_cast<const struct inotify_event*>(buf + at);
         at += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
         if (ev->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+          // A folder that went takes its watch with it: Follow must watch
+          // anew even when a folder of the same name is back already.
+          if (ev->mask & IN_IGNORED)
+            for (TWatched& w : Watched)
+              if (w.Wd == ev->wd) w.Wd = -1;
           relevant = true;
           continue;
         }
@@ -137,8 +142,8 @@ void TPathEvents::Follow(const std::string& path) {
     wanted.push_back(NearestExisting(target));
   bool same = wanted.size() == FImpl->Watched.size();
   for (size_t i = 0; same && i < wanted.size(); ++i)
-    same =
-        FImpl->Watched[i].Folder == wanted[i].first && FImpl->Watched[i].Name == wanted[i].second;
+    same = FImpl->Watched[i].Wd >= 0 && FImpl->Watched[i].Folder == wanted[i].first &&
+           FImpl->Watched[i].Name == wanted[i].second;
   if (same) return;
   FImpl->Unwatch();
 #ifdef __linux__

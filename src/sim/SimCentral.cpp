@@ -67,12 +67,15 @@ struct TSimCentral::TLogSource {
   ByteString Pending;
   int64_t PendingOffsetUs = 0;
   std::string Error;
+  int Rounds = 0;
+  bool Replayed = false;  // a later round: its malformed lines were counted
 
   TLogSource(std::string path, std::atomic<uint64_t>& malformed)
       : Path(std::move(path)), Malformed(malformed) {}
 
   // From the beginning again; the offsets go on from the last read.
   bool Open() {
+    Replayed = Rounds++ > 0;
     LastTimeUs = kNoCaptureTime;
     if (Reader.Open(Path)) return true;
     Error = "cannot read " + Path + ": " + Reader.LastErrorText();
@@ -88,7 +91,7 @@ struct TSimCentral::TLogSource {
       return true;
     }
     while (Reader.Next(Item)) {
-      if (Item.Kind == TCaptureKind::ckMalformed) ++Malformed;
+      if (Item.Kind == TCaptureKind::ckMalformed && !Replayed) ++Malformed;
       if (Item.Kind != TCaptureKind::ckChunk) continue;
       if (LastTimeUs != kNoCaptureTime && Item.TimeUs > LastTimeUs)
         OffsetUs += Item.TimeUs - LastTimeUs;

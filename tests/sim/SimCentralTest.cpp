@@ -194,6 +194,26 @@ TEST(SimCentral, ReplaysALogWithItsTimingScaledBySpeed) {
   EXPECT_LT(ms(2), 700);
   EXPECT_EQ(sim.MalformedLines(), 1u);
 
+  // Played round and round, the log's one bad line is still one.
+  cfg.Loop = true;
+  cfg.Speed = 50;
+  TSimCentral looped(cfg);
+  ASSERT_TRUE(looped.Start()) << looped.LastErrorText();
+  const int lfd = OpenRaw(looped.PortPath());
+  ASSERT_GE(lfd, 0);
+  std::size_t bytes = 0;
+  const auto loopEnd = std::chrono::steady_clock::now() + 5s;
+  while (bytes < 9 && std::chrono::steady_clock::now() < loopEnd) {
+    pollfd p{lfd, POLLIN, 0};
+    char buf[16];
+    if (poll(&p, 1, 5) > 0)
+      bytes += static_cast<std::size_t>(std::max<ssize_t>(0, read(lfd, buf, sizeof buf)));
+  }
+  looped.Stop();
+  close(lfd);
+  EXPECT_GE(bytes, 9u) << "three rounds";
+  EXPECT_EQ(looped.MalformedLines(), 1u);
+
   std::ofstream(dir / "none.vlog") << "# vantrel-capture 1\n# port /dev/ttyS0\n";
   cfg.ReplayFile = dir / "none.vlog";
   TSimCentral none(cfg);
