@@ -468,8 +468,9 @@ int DumpPort(const TOptions& opt) {
   auto ended = [&] {
     const TBusConnection::TEvent event = service();
     if (event == TBusConnection::evLost)
-      std::fprintf(stderr, "vantrel-dump: port lost: %s: %s; waiting\n",
-                   QuotedPortName(port).c_str(), connection.Error().SystemText.c_str());
+      std::fprintf(stderr, "vantrel-dump: port lost: %s%s%s; waiting\n",
+                   QuotedPortName(port).c_str(), connection.Error().SystemText.empty() ? "" : ": ",
+                   connection.Error().SystemText.c_str());
     return event == TBusConnection::evEnded;
   };
   Wake();  // items left in the queue are taken at once

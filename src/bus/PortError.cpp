@@ -269,7 +269,7 @@ std::string PortErrorTextEnglish(const TPortError& e) {
       return "cannot configure port " + port + ": " + FieldEnglish(e) + " refused" +
              InParentheses(e.SystemText);
     case TPortFault::pfLost:
-      return "port " + port + " lost: " + e.SystemText;
+      return "port " + port + " lost" + (e.SystemText.empty() ? "" : ": " + e.SystemText);
     default:
       return "cannot open port " + port + ": " + e.SystemText;
   }
