@@ -1,11 +1,5 @@
 #include "bus/Capture.h"
 
-#include "base/Text.h"
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 std::vector<ByteString> FrameCapture(std::string_view bytes) {
   std::vector<ByteString> items;
   CutComplete(bytes, CheckedMessageLength, true, [&items](std::string_view item) {
@@ -36,32 +30,4 @@ bool TCaptureFramer::Cut(bool final) {
   FBuffer.erase(0, FBuffer.size() - rest.size());
   FStopped = !go;
   return go;
-}
-
-bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot read " + path + ": " + SystemErrorText(errno);
-    return false;
-  }
-  bytes.clear();
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-    if (bytes.size() + n > MaxCaptureBytes) {
-      std::fclose(f);
-      error =
-          "cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) + " MiB";
-      return false;
-    }
-    bytes.append(buf, n);
-  }
-  const bool failed = std::ferror(f);
-  const int err = errno;
-  std::fclose(f);
-  if (failed) {
-    error = "cannot read " + path + ": " + SystemErrorText(err);
-    return false;
-  }
-  return true;
 }

@@ -41,7 +41,3 @@ private:
 // Captures larger than this are refused when read whole (replay keeps every
 // item in memory).
 inline constexpr std::size_t MaxCaptureBytes = 256u << 20;
-
-// Reads a whole capture file; false with a message naming the file and the
-// cause ("cannot read x.bin: No such file or directory") on failure.
-bool ReadCapture(const std::string& path, ByteString& bytes, std::string& error);
