@@ -290,7 +290,9 @@ void TCaptureControl::ShowRecordLabel(const QString& prefix) {
     p.setColor(QPalette::WindowText, kRecordingText);
     p.setColor(QPalette::ButtonText, kRecordingText);
   }
-  LabelRecord->setPalette(p);
+  // Set only when it changes: a new palette repaints, and the label is
+  // shown anew four times a second while recording.
+  if (LabelRecord->palette() != p) LabelRecord->setPalette(p);
   LabelRecord->show();
 }
 
