@@ -8,8 +8,9 @@ bool TrafficLines(const TTrafficSource& ring, const TTrafficIndex* rows, TTimeMo
   std::string line;
   auto one = [&](uint64_t seq) {
     const int64_t timeUs = ring.TimeUs(seq);
-    line = TrafficTimePrefix(mode, timeUs, previous, ring.SessionStart(seq));
-    line += TrafficItemLine(ring.Bytes(seq), maxLoko);
+    line.clear();  // one buffer for every line
+    AppendTrafficTimePrefix(line, mode, timeUs, previous, ring.SessionStart(seq));
+    AppendTrafficItemLine(line, ring.Bytes(seq), maxLoko);
     previous = timeUs;
     return sink(line);
   };
