@@ -23,16 +23,11 @@
 #include "app/TrafficView.h"
 #include "app/uVantrelBus.h"
 #include "config/Settings.h"
+#include "controls/Convert.h"
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
 
 namespace {
-
-QString FromStd(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QString Count(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }
 
 QString SizeText(uint64_t bytes) {
   return QLocale().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeSIFormat);
@@ -412,7 +407,7 @@ void TCaptureControl::PollLoad() {
         FProgress->setValue(static_cast<int>(share * 1000));
       FProgress->setLabelText(QString::fromUtf8("Načítám záznam %1…\n%2 dat sběrnice, %3 položek")
                                   .arg(QFileInfo(FLoadPath).fileName(), SizeText(FLoad->BusBytes()),
-                                       Count(FLoad->Items())));
+                                       CountText(FLoad->Items())));
     }
     return;
   }
@@ -437,7 +432,7 @@ void TCaptureControl::Install(TCaptureContents contents) {
   QStringList notes;
   if (contents.MalformedLines > 0)
     notes << QString::fromUtf8("Přeskočeno chybných řádků: %1 (první je řádek %2: %3).")
-                 .arg(Count(contents.MalformedLines), Count(contents.FirstMalformedLine),
+                 .arg(CountText(contents.MalformedLines), CountText(contents.FirstMalformedLine),
                       MalformedReasonText(contents.FirstMalformedReason));
   if (!contents.Traffic || contents.Traffic->End() == 0) {
     QString text;
@@ -464,7 +459,7 @@ void TCaptureControl::Install(TCaptureContents contents) {
   if (contents.CutShort)
     notes << QString::fromUtf8(
                  "Záznam se celý nevejde do paměti: načteno prvních %1 položek (do %2).")
-                 .arg(Count(contents.Traffic->End()), MomentText(contents.EndUs, true));
+                 .arg(CountText(contents.Traffic->End()), MomentText(contents.EndUs, true));
 
   if (FMode == mdPresent) LeavePresent();
   auto capture = std::make_unique<TCaptureContents>(std::move(contents));
@@ -646,11 +641,11 @@ void TCaptureControl::ShowBanner(const QString& text) {
     const TCaptureContents& c = *FCapture;
     QString tip = QString::fromUtf8("%1\n%2 – %3, %4 položek, %5 dat sběrnice")
                       .arg(FromStd(c.Path), MomentText(c.StartUs, true), MomentText(c.EndUs, true),
-                           Count(c.Traffic->End()), SizeText(c.Traffic->TotalBytes()));
+                           CountText(c.Traffic->End()), SizeText(c.Traffic->TotalBytes()));
     if (!c.Port.empty())
       tip += QString::fromUtf8("\nport %1 %2").arg(FromStd(c.Port), FromStd(c.Line));
     if (!c.Program.empty()) tip += QString::fromUtf8("\nzaznamenal %1").arg(FromStd(c.Program));
-    if (c.Gaps > 0) tip += QString::fromUtf8("\npřerušení spojení: %1").arg(Count(c.Gaps));
+    if (c.Gaps > 0) tip += QString::fromUtf8("\npřerušení spojení: %1").arg(CountText(c.Gaps));
     if (!c.IsLog)
       tip += QString::fromUtf8("\nsurový záznam bez časů: časy jsou odhadnuty z rychlosti linky");
     LabelPast->setToolTip(tip);

@@ -30,15 +30,12 @@
 #include "app/MonoCellDelegate.h"
 #include "base/LocalTime.h"
 #include "bus/uVantrelSeq.h"
+#include "controls/Convert.h"
 #include "controls/MsgBox.h"
 #include "series/SeriesView.h"
 #include "traffic/TrafficExport.h"
 
 namespace {
-
-QString FromStd(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // Local time of day to the millisecond.
 QString LocalTimeText(int64_t us) {
@@ -59,8 +56,6 @@ QString SecondsText(int64_t us) {
                 static_cast<long long>(us % 1000000));
   return QString::fromLatin1(buf);
 }
-
-QString Count(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }
 
 const char* const kKindCaptions[kKindSlots] = {"",
 
@@ -212,7 +207,7 @@ const TTrafficModel::TCachedRow& TTrafficModel::Texts(uint64_t seq) const {
   const std::string line = TrafficItemLine(bytes, FMaxLoko);
   const std::size_t tab = line.find('\t');
   row.Hex = FromStd(std::string_view(line).substr(0, tab));
-  if (cut) row.Hex += QString::fromUtf8(" … (%1 B)").arg(Count(FRing->Bytes(seq).size()));
+  if (cut) row.Hex += QString::fromUtf8(" … (%1 B)").arg(CountText(FRing->Bytes(seq).size()));
   row.Comment =
       tab == std::string::npos ? QString() : FromStd(std::string_view(line).substr(tab + 1));
   row.Seq = seq;
@@ -712,16 +707,18 @@ void TTrafficView::UpdatePauseCaption() {
     ButtonPause->setText(QString::fromUtf8("Pozastavit"));
     return;
   }
-  ButtonPause->setText(QString::fromUtf8("Pozastavit (+%1)").arg(Count(Model->NewSincePause())));
+  ButtonPause->setText(
+      QString::fromUtf8("Pozastavit (+%1)").arg(CountText(Model->NewSincePause())));
 }
 
 void TTrafficView::UpdateCounts() {
   const TTrafficSource& ring = Model->Ring();
   LabelCounts->SetCount(QString::fromUtf8("Zobrazeno %1 z %2")
-                            .arg(Count(static_cast<uint64_t>(Model->rowCount())))
-                            .arg(Count(ring.Count())));
+                            .arg(CountText(static_cast<uint64_t>(Model->rowCount())))
+                            .arg(CountText(ring.Count())));
   if (ring.Dropped() > 0) {
-    LabelDropped->SetCount(QString::fromUtf8("%1 starších zahozeno").arg(Count(ring.Dropped())));
+    LabelDropped->SetCount(
+        QString::fromUtf8("%1 starších zahozeno").arg(CountText(ring.Dropped())));
     LabelDropped->show();
   } else {
     LabelDropped->clear();
@@ -890,7 +887,7 @@ bool TTrafficView::Export(const QString& path, bool allRows, QString& error) {
     error = FromStd(why);
     return false;
   }
-  LabelNote->setText(QString::fromUtf8("Uloženo %1 řádků").arg(Count(lines)));
+  LabelNote->setText(QString::fromUtf8("Uloženo %1 řádků").arg(CountText(lines)));
   return true;
 }
 
@@ -1148,12 +1145,12 @@ void TTrafficStatusBar::UpdateFigures() {
   LabelRates->setText(QString::fromUtf8("%1 B/s, %2 pol./s")
                           .arg(locale.toString(FBytesPerSecond, 'f', 0))
                           .arg(locale.toString(FItemsPerSecond, 'f', 0)));
-  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(Count(FRing->TotalItems())));
+  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(CountText(FRing->TotalItems())));
   const uint64_t bad = FRing->UnrecognisedBytes();
   const uint64_t all = FRing->TotalBytes();
   const double share = all ? 100.0 * static_cast<double>(bad) / static_cast<double>(all) : 0.0;
   LabelQuality->setText(QString::fromUtf8("nerozpoznáno %1 B (%2 %)")
-                            .arg(Count(bad))
+                            .arg(CountText(bad))
                             .arg(locale.toString(share, 'f', share > 0 && share < 0.1 ? 3 : 1)));
-  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(Count(FRing->Dropped())));
+  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(CountText(FRing->Dropped())));
 }

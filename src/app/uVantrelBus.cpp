@@ -30,6 +30,7 @@
 #include "bus/uVantrelThr.h"
 #include "config/Settings.h"
 #include "config/uVantrelCfg.h"
+#include "controls/Convert.h"
 #include "controls/SortGrPm.h"
 #include "controls/UiFont.h"
 #include "serial/vVantrelSer.h"
@@ -38,10 +39,6 @@
 TFormVantrelBus* FormVantrelBus = nullptr;
 
 namespace {
-
-QString FromStd(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // The grid's column widths as the window is made.
 constexpr int kGridColWidths[5] = {36, 42, 40, 143, 214};

@@ -62,8 +62,6 @@ protected:
   }
 };
 
-QString FromStd(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-
 QString LoadFailureText(int error) {
   return QStringLiteral(
              "Soubor nastavení %1 nelze použít: %2.\n"

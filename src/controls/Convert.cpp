@@ -256,3 +256,9 @@ bool TryStrToDateTime(const QString& AText, double& AValue, const TFormatSetting
   AValue = value;
   return true;
 }
+
+QString FromStd(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString CountText(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }

@@ -10,6 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
+#include <string_view>
+
+// UTF-8 text of the Qt-free layers as a QString.
+QString FromStd(std::string_view text);
+// A count with the digit grouping of the default locale ("1,234,567").
+QString CountText(uint64_t n);
 
 // Text placement inside a cell or an edit.
 enum TAlignment { taLeftJustify = 0, taRightJustify = 1, taCenter = 2 };
