@@ -4,9 +4,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "bus/Capture.h"
 #include "capture/CaptureReader.h"
+
+namespace {
+
+// The size a gzip file unpacks to, from its trailer (modulo 4 GiB, as gzip
+// keeps it); 0 when it cannot be read.
+uint64_t GzipPlainSize(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  unsigned char size[4] = {};
+  const bool read = std::fseek(f, -4, SEEK_END) == 0 && std::fread(size, 1, 4, f) == 4;
+  std::fclose(f);
+  return read ? size[0] | size[1] << 8 | size[2] << 16 | uint64_t{size[3]} << 24 : 0;
+}
+
+}  // namespace
 
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     : FPath(std::move(path)), FOptions(options) {
@@ -16,6 +32,10 @@ TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     // The share read can be told only where the text is the file itself.
     if (S_ISREG(st.st_mode) && !IsCompressedCaptureName(FPath))
       FFileSize = static_cast<uint64_t>(st.st_size);
+    // A raw capture's bytes end when the file was written: its length
+    // places the first one.
+    FPlainSize =
+        S_ISREG(st.st_mode) && IsCompressedCaptureName(FPath) ? GzipPlainSize(FPath) : FFileSize;
     FModifiedUs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
   }
 }
@@ -77,7 +97,7 @@ void TCaptureLoad::Read() {
   const double usPerByte =
       1e6 * std::max(FOptions.LineBitsPerByte, 1) / static_cast<double>(std::max(FOptions.Baud, 1));
   const int64_t rawStartUs =
-      FModifiedUs - static_cast<int64_t>(std::llround(static_cast<double>(FFileSize) * usPerByte));
+      FModifiedUs - static_cast<int64_t>(std::llround(static_cast<double>(FPlainSize) * usPerByte));
   uint64_t framed = 0;  // bytes handed on as items
 
   int64_t chunkUs = 0;  // time of the read being framed

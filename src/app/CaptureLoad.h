@@ -101,5 +101,6 @@ private:
   std::atomic<uint64_t> FItems{0};
   std::atomic<uint64_t> FFileRead{0};  // estimated bytes of the file read
   uint64_t FFileSize = 0;              // 0: not known
+  uint64_t FPlainSize = 0;             // the bytes within, compressed or not
   int64_t FModifiedUs = 0;             // the file's last change
 };

@@ -12,6 +12,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -249,6 +250,15 @@ TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
   EXPECT_EQ(items.TimeUs(1), kT0);
   EXPECT_EQ(items.TimeUs(0), kT0 - 4166);  // 5 bytes of 1041.67 µs, the first one's end
   EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
+  // Compressed, the same bytes end at the same moment.
+  ASSERT_EQ(QProcess::execute("gzip", {"-k", raw}), 0);
+  ASSERT_EQ(::utime(QFile::encodeName(raw + ".gz").constData(), &times), 0);
+  ASSERT_TRUE(Open(raw + ".gz"));
+  ASSERT_TRUE(Captures->CaptureOpen());
+  const TTrafficSource& unpacked = Window->TrafficView->Model->Ring();
+  ASSERT_EQ(unpacked.Count(), 2u);
+  EXPECT_EQ(unpacked.TimeUs(1), kT0);
+  EXPECT_EQ(unpacked.TimeUs(0), kT0 - 4166);
 }
 
 TEST_F(CaptureWindow, TheLiveHistorysPastWhileDisconnected) {
