@@ -102,12 +102,15 @@ struct TPathEvents::TImpl {
       for (ssize_t at = 0; at < n;) {
         const auto* ev = reinterpret_cast<const struct inotify_event*>(buf + at);
         at += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
-        if (ev->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+        if (ev->mask & IN_IGNORED) {
           // A folder that went takes its watch with it: Follow must watch
-          // anew even when a folder of the same name is back already.
-          if (ev->mask & IN_IGNORED)
-            for (TWatched& w : Watched)
-              if (w.Wd == ev->wd) w.Wd = -1;
+          // anew even when a folder of the same name is back already.  The
+          // watches Follow removed itself say so too; those change nothing.
+          for (TWatched& w : Watched)
+            if (w.Wd == ev->wd) w.Wd = -1, relevant = true;
+          continue;
+        }
+        if (ev->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
           relevant = true;
           continue;
         }
