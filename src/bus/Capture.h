@@ -37,7 +37,3 @@ private:
   ByteString FBuffer;
   bool FStopped = false;
 };
-
-// Captures larger than this are refused when read whole (replay keeps every
-// item in memory).
-inline constexpr std::size_t MaxCaptureBytes = 256u << 20;
