@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -277,9 +278,20 @@ TEST(SimCentral, StoppedWithLingerTheReaderGetsAllThatWasSent) {
     return true;
   };
   while (got.size() < 20000) ASSERT_TRUE(readSome(10000));
-  // Stop while the line is full, then take the rest: quiet for a while means
-  // the central has nothing more.
-  std::thread stopper([&] { sim.Stop(true); });
+  // Let the line fill up: the central then waits for the reader.
+  for (uint64_t sent = 0; sent != sim.BytesSent();) {
+    sent = sim.BytesSent();
+    std::this_thread::sleep_for(100ms);
+  }
+  // Stop while the line is full; a stop that does not wait has closed the
+  // line within the half second.  Then take the rest: quiet for a while
+  // means the central has nothing more.
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    sim.Stop(true);
+    stopped = true;
+  });
+  for (int i = 0; i < 50 && !stopped; ++i) std::this_thread::sleep_for(10ms);
   while (readSome(1000)) {}
   close(fd);
   stopper.join();
