@@ -31,7 +31,7 @@ cd "$work"
 "$dump" --settings empty.ini --file cap.vlog --raw-log cap.bin > /dev/null
 gzip -1 -k cap.vlog
 gzip -1 -k cap.bin
-printf '%-28s %10s %10s %8s\n' "program and input" "input MB" "peak MB" "MB/MB"
+printf '%-36s %10s %10s %8s\n' "program and input" "input MB" "peak MB" "MB/MB"
 
 peak() {  # the max resident set in kB of the command's time -v report
   grep 'Maximum resident' "$1" | awk '{print $NF}'
@@ -40,12 +40,12 @@ report() {  # name, input file, time report
   local mb kb
   mb=$(awk -v b="$(stat -c %s "$2")" 'BEGIN{printf "%.1f", b/1e6}')
   kb=$(peak "$3")
-  awk -v n="$1" -v mb="$mb" -v kb="$kb" 'BEGIN{printf "%-28s %10s %10.1f %8.2f\n", n, mb, kb/1024, kb/1024/mb}'
+  awk -v n="$1" -v mb="$mb" -v kb="$kb" 'BEGIN{printf "%-36s %10s %10.1f %8.2f\n", n, mb, kb/1024, kb/1024/mb}'
 }
 
 for f in cap.vlog cap.vlog.gz cap.bin cap.bin.gz; do
   /usr/bin/time -v -o t.dump "$dump" --settings empty.ini --file "$f" > /dev/null 2>&1 || true
-  report "vantrel-dump --file" "$f" t.dump
+  report "vantrel-dump --file $f" "$f" t.dump
 done
 
 for f in cap.vlog cap.bin cap.bin.gz; do
@@ -57,7 +57,7 @@ for f in cap.vlog cap.bin cap.bin.gz; do
   timeout 5 cat "$(head -1 sim.path)" > /dev/null 2>&1 || true
   for pid in $(ps -o pid= --ppid $timepid); do kill -INT "$pid"; done
   wait $timepid || true
-  report "vantrel-sim --replay" "$f" t.sim
+  report "vantrel-sim --replay $f" "$f" t.sim
 done
 
 for f in cap.vlog cap.vlog.gz cap.bin.gz; do
@@ -65,5 +65,5 @@ for f in cap.vlog cap.vlog.gz cap.bin.gz; do
   QT_QPA_PLATFORM=offscreen /usr/bin/time -v -o t.win \
     timeout -s TERM "${WINDOW_SECONDS:-30}" "$window" --settings "$work/w.ini" --open "$f" \
     > /dev/null 2>&1 || true
-  report "vVantrelBus --open" "$f" t.win
+  report "vVantrelBus --open $f" "$f" t.win
 done

@@ -59,6 +59,9 @@ uint64_t TCaptureLoad::CountRawBytes() {
 
 namespace {
 
+// What the traffic view's table keeps for each row it shows.
+constexpr uint64_t kViewBytesPerRow = 8;
+
 // Characters a log spends on a read of n bytes: each line the time in
 // parentheses and a line end, each byte a blank and two digits.
 uint64_t LogTextSize(std::size_t n) {
@@ -153,8 +156,10 @@ void TCaptureLoad::Read() {
         }
         go = framer.Feed(item.Bytes);
         r.Rows.Scan(traffic, traffic.End(), r.RowsFilter, matcher);
-        // The rows and the graph grow with the items: the limit counts them.
-        traffic.SetOtherMemory(r.Rows.MemoryBytes() + series.MemoryBytes());
+        // The rows and the graph grow with the items: the limit counts them,
+        // and the table's header, which keeps a section of 8 bytes a row.
+        traffic.SetOtherMemory(r.Rows.MemoryBytes() + r.Rows.Rows() * kViewBytesPerRow +
+                               series.MemoryBytes());
         FBusBytes.fetch_add(item.Bytes.size(), std::memory_order_relaxed);
         FItems.store(traffic.End(), std::memory_order_relaxed);
         break;
