@@ -193,12 +193,18 @@ TTimedBytes ReadLog(const fs::path& path) {
 
 TEST_F(ToolsTest, LiveRunPrintsWhatTheCaptureFramesAndLogsEveryByte) {
   pid_t sim;
-  const std::string pty = StartSim(
-      {"--seed", "11", "--rate", "8000", "--seconds", "1", "--save", Path("sent.bin")}, sim);
+  // The sim sends for a second, then waits for the dump to close; the dump
+  // reads for long enough that a busy machine makes the run slower, never
+  // shorter.
+  const std::string pty = StartSim({"--seed", "11", "--rate", "8000", "--seconds", "1", "--linger",
+                                    "30", "--save", Path("sent.bin")},
+                                   sim);
   ASSERT_FALSE(pty.empty());
-  const int dumpRc = Run(
-      kDump, {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")},
-      "live");
+  const int dumpRc = Wait(
+      Spawn(kDump,
+            {"--settings", Ini(), "--port", pty, "--seconds", "8", "--raw-log", Path("raw.bin")},
+            "live"),
+      30s);
   EXPECT_EQ(dumpRc, 0) << Err("live");
   EXPECT_EQ(Wait(sim), 0) << Err("sim");
 
@@ -220,14 +226,15 @@ TEST_F(ToolsTest, LiveRunPrintsWhatTheCaptureFramesAndLogsEveryByte) {
 TEST_F(ToolsTest, DamagedTrafficLosesNoByte) {
   pid_t sim;
   const std::string pty = StartSim({"--seed", "4", "--rate", "8000", "--noise", "0.02", "--seconds",
-                                    "1", "--save", Path("sent.bin")},
+                                    "1", "--linger", "30", "--save", Path("sent.bin")},
                                    sim);
   ASSERT_FALSE(pty.empty());
-  EXPECT_EQ(
-      Run(kDump,
-          {"--settings", Ini(), "--port", pty, "--seconds", "2.5", "--raw-log", Path("raw.bin")},
-          "live"),
-      0)
+  EXPECT_EQ(Wait(Spawn(kDump,
+                       {"--settings", Ini(), "--port", pty, "--seconds", "8", "--raw-log",
+                        Path("raw.bin")},
+                       "live"),
+                 30s),
+            0)
       << Err("live");
   EXPECT_EQ(Wait(sim), 0) << Err("sim");
   const std::string sent = Slurp(Path("sent.bin"));
@@ -255,10 +262,11 @@ TEST_F(ToolsTest, ReplayAsFastAsTheReaderTakesIt) {
   const std::string pty =
       StartSim({"--replay", Path("capture.bin"), "--rate", "0", "--save", Path("sent.bin")}, sim);
   ASSERT_FALSE(pty.empty());
-  EXPECT_EQ(Run(kDump,
-                {"--settings", Ini(), "--port", pty, "--count", items, "--seconds", "30",
-                 "--raw-log", Path("raw.bin")},
-                "live"),
+  EXPECT_EQ(Wait(Spawn(kDump,
+                       {"--settings", Ini(), "--port", pty, "--count", items, "--seconds", "30",
+                        "--raw-log", Path("raw.bin")},
+                       "live"),
+                 40s),
             0)
       << Err("live");
   EXPECT_EQ(Wait(sim), 0) << Err("sim");
@@ -514,10 +522,12 @@ TEST_F(ToolsTest, KilledRecordingKeepsAllButTheLastSecond) {
     EXPECT_EQ(log.Malformed, 0u) << name;
     ASSERT_GT(log.Bytes.size(), 500u) << name;
     EXPECT_TRUE(Slurp(Path("sent.bin")).starts_with(log.Bytes)) << name;
-    // The sim writes every 50 ms: the last read before the second is at most
-    // that old (a sanitizer build may not have read for longer).
+    // The sim writes every 50 ms, the recorder hands on at least every half
+    // second: the last read kept is about a second old at most.  The bound is
+    // the behaviour; the margin is for a busy machine's late wake-ups (a
+    // sanitizer build may not have read for longer).
     if (!kSanitized) {
-      EXPECT_GE(log.TimeUs.back(), killedUs - 1000000 - 60000) << name;
+      EXPECT_GE(log.TimeUs.back(), killedUs - 1000000 - 500000) << name;
     }
   }
 }
