@@ -198,18 +198,6 @@ int CloseRawLog(int fd, const std::string& path) {
   return 0;
 }
 
-// A log's "line" value ("115200 8N1", "9600 7E1.5 rtscts") as a byte time.
-bool LogLineByteTimeUs(const std::string& text, double& byteUs) {
-  int baud = 0, bits = 0, used = 0;
-  char parity = 0;
-  if (std::sscanf(text.c_str(), "%d %1d%c%n", &baud, &bits, &parity, &used) != 3 || baud <= 0)
-    return false;
-  const std::string stop = text.substr(static_cast<size_t>(used), text.find(' ', used) - used);
-  const int stopBit = stop == "1.5" ? 1 : stop == "2" ? 2 : 0;
-  byteUs = LineByteTimeUs(baud, bits, std::string(1, parity), stopBit);
-  return true;
-}
-
 // Frames the capture as it is read, so a capture of any size (or an endless
 // one such as a device file) needs bounded memory.  A capture log's reads
 // are framed in order, each item with the time of the read that completed
@@ -229,6 +217,7 @@ int DumpFile(const TOptions& opt) {
   TDumpLines lines(opt.Time, 0, Settings.MaxLoko, opt.LocalTime);
   bool haveStart = false;
   bool startFromFirstItem = false;
+  bool haveChunk = false;
   uint64_t printed = 0;
   std::string failure;  // set when an item could not be written out
   bool stdoutFailed = false;
@@ -261,6 +250,7 @@ int DumpFile(const TOptions& opt) {
     switch (item.Kind) {
       case TCaptureKind::ckChunk:
         if (!haveStart) startFromFirstItem = true;
+        haveChunk = true;
         haveStart = true;
         clock.Read(item.HasTime() ? item.TimeUs : 0);
         go = framer.Feed(item.Bytes);
@@ -270,7 +260,8 @@ int DumpFile(const TOptions& opt) {
         break;
       case TCaptureKind::ckMetadata:
         // The line the log was recorded on times its items, not the settings.
-        if (double byteUs; !haveStart && item.Key == "line" && LogLineByteTimeUs(item.Text, byteUs))
+        if (double byteUs;
+            !haveChunk && item.Key == "line" && CaptureLineByteTimeUs(item.Text, byteUs))
           clock = TItemClock(byteUs);
         // "z" counts from the start of the recording, as it did live.
         if (int64_t startUs;

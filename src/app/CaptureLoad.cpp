@@ -171,6 +171,9 @@ void TCaptureLoad::Read() {
           r.Port = item.Text;
         } else if (item.Key == "line" && r.Line.empty()) {
           r.Line = item.Text;
+          // The line the log was recorded on times its items.
+          if (double byteUs; chunkUs == 0 && CaptureLineByteTimeUs(item.Text, byteUs))
+            clock = TItemClock(byteUs);
         } else if (item.Key == "program" && r.Program.empty()) {
           r.Program = item.Text;
         }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // Microseconds one character takes on the line: a start bit, the data bits,
@@ -20,6 +21,23 @@ inline double LineByteTimeUs(int baud, int bits, const std::string& parity, int 
   const double stop = stopBit == 1 ? 1.5 : stopBit == 2 ? 2 : 1;
   const double frame = 1 + bits + (parity.empty() || parity == "N" ? 0 : 1) + stop;
   return frame * 1e6 / baud;
+}
+
+// A capture log's "line" value ("115200 8N1", "9600 7E1.5 rtscts") as the
+// byte time of that line; false when it is not one.
+inline bool CaptureLineByteTimeUs(const std::string& text, double& byteUs) {
+  int baud = 0, bits = 0, used = 0;
+  char parity = 0;
+  if (std::sscanf(text.c_str(), "%d %1d%c%n", &baud, &bits, &parity, &used) != 3 || baud <= 0)
+    return false;
+  const std::size_t end = text.find(' ', static_cast<std::size_t>(used));
+  const std::string stop = text.substr(static_cast<std::size_t>(used),
+                                       end == std::string::npos ? std::string::npos : end - used);
+  byteUs = LineByteTimeUs(baud, bits, std::string(1, parity),
+                          stop == "1.5" ? 1
+                          : stop == "2" ? 2
+                                        : 0);
+  return true;
 }
 
 class TItemClock {

@@ -344,7 +344,7 @@ TEST_F(Reader, RandomTrafficArrivesWhole) {
   std::thread consumer([&] {
     std::unique_lock<std::mutex> lock(m);
     while (true) {
-      cv.wait_for(lock, 10s, [&] { return woken || done; });
+      cv.wait_for(lock, 60s, [&] { return woken || done; });
       if (!woken && !done) return;  // a lost wake-up: give up, the check below fails
       woken = false;
       lock.unlock();
@@ -365,7 +365,7 @@ TEST_F(Reader, RandomTrafficArrivesWhole) {
     if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 15));
   }
   // Give the reader time to hand on everything, including a short tail.
-  for (int i = 0; i < 500 && receivedBytes < sent.size(); ++i) std::this_thread::sleep_for(20ms);
+  for (int i = 0; i < 3000 && receivedBytes < sent.size(); ++i) std::this_thread::sleep_for(20ms);
   Stop();
   {
     std::lock_guard<std::mutex> g(m);

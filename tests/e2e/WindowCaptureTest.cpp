@@ -87,7 +87,10 @@ TEST(WindowCapture, KilledWhileRecordingLeavesAllButTheLastSecond) {
   EXPECT_EQ(in.MalformedLines(), 0u);
   EXPECT_EQ(program.rfind("vVantrelBus ", 0), 0u) << program;
   EXPECT_GT(bytes, 5000u);
-  EXPECT_GE(lastUs, killedUs - 1000000)
+  // About the last second is lost; the margin is for a busy machine that
+  // holds the window back for a second.  A recorder that keeps its reads
+  // until it ends loses all of them.
+  EXPECT_GE(lastUs, killedUs - 2500000)
       << "the last read kept is " << (killedUs - lastUs) / 1000 << " ms before the kill";
   fs::remove_all(dir);
 }
