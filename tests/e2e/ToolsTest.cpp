@@ -22,6 +22,7 @@
 #include "bus/Capture.h"
 #include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
+#include "support/MachineLoad.h"
 #include "support/Sanitized.h"
 
 extern char** environ;
@@ -462,7 +463,7 @@ TEST_F(ToolsTest, CaptureRoundTripKeepsBytesAndTimes) {
         << a.Bytes.size() << " bytes recorded, " << b.Bytes.size() << " after replay " << attempt;
     off = TimeOffsets(a, b);
     RecordProperty("replays", attempt);
-    if (kSanitized || (off[off.size() * 95 / 100] <= 200000 && Out("replay") == Out("live"))) break;
+    if (kSanitized || (off[off.size() * 95 / 100] <= 20000 && Out("replay") == Out("live"))) break;
   }
   RecordProperty("offset_p50_us", std::to_string(off[off.size() / 2]));
   RecordProperty("offset_p95_us", std::to_string(off[off.size() * 95 / 100]));
@@ -470,14 +471,16 @@ TEST_F(ToolsTest, CaptureRoundTripKeepsBytesAndTimes) {
   EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path("b.vlog.gz")}, "file"), 0)
       << Err("file");
   // A sanitizer build reads several times slower and may fall behind: its
-  // times are those of late reads.  The timing is the behaviour; a replay
-  // that ignored it would be off by up to the whole second.  A machine with
-  // two busy loops on two cores holds processes back by up to a second now
-  // and then, so the bound is on the 95th percentile (about 2 ms when idle).
+  // times are those of late reads.  The timing is the behaviour, but a
+  // saturated machine holds the replay back by up to a second: judged only
+  // where it can hold.
   if (!kSanitized) {
-    EXPECT_LE(off[off.size() * 95 / 100], 200000) << "µs off the recorded timing";
     EXPECT_EQ(Out("replay"), Out("live"));
     EXPECT_EQ(Out("file"), Out("live"));
+  }
+  if (!kSanitized && !test_support::MachineSaturated()) {
+    EXPECT_LE(off[off.size() * 95 / 100], 20000) << "µs off the recorded timing";
+    EXPECT_LE(off.back(), 500000) << "µs off the recorded timing";
   }
 }
 
@@ -531,11 +534,11 @@ TEST_F(ToolsTest, KilledRecordingKeepsAllButTheLastSecond) {
     EXPECT_TRUE(Slurp(Path("sent.bin")).starts_with(log.Bytes)) << name;
     // The sim writes every 50 ms, the recorder hands on at least every half
     // second: the last read kept is about a second old at most.  The bound is
-    // the behaviour; the margin is for a busy machine that holds a process
-    // back for a second (a sanitizer build may not have read for longer).
-    // A recorder that holds its reads until it ends keeps none of the 5 s.
-    if (!kSanitized) {
-      EXPECT_GE(log.TimeUs.back(), killedUs - 1000000 - 1500000) << name;
+    // the behaviour, but a saturated machine (more runnable processes than
+    // cores) holds a process back for seconds, and a sanitizer build may not
+    // have read for longer: judged only where it can hold.
+    if (!kSanitized && !test_support::MachineSaturated()) {
+      EXPECT_GE(log.TimeUs.back(), killedUs - 1000000 - 500000) << name;
     }
   }
 }
@@ -555,15 +558,17 @@ TEST_F(ToolsTest, FailedRecordingStopsAndTheMonitorGoesOn) {
   ASSERT_GE(fifo, 0);
   pid_t sim;
   const std::string pty = StartSim({"--seed", "9", "--rate", "4000", "--seconds", "1.5", "--linger",
-                                    "10", "--save", Path("sent.bin")},
+                                    "30", "--save", Path("sent.bin")},
                                    sim);
   ASSERT_FALSE(pty.empty());
   const pid_t dump = Spawn(kDump,
-                           {"--settings", Ini(), "--port", pty, "--seconds", "4", "--capture",
+                           {"--settings", Ini(), "--port", pty, "--seconds", "10", "--capture",
                             Path("fifo.vlog"), "--raw-log", Path("raw.bin")},
                            "dump");
   std::string got;
-  for (int i = 0; i < 500 && got.size() < 1000; ++i) {
+  // The dump reads for 10 s: long enough that it writes again after the
+  // pipe's reader went, also on a busy machine.
+  for (int i = 0; i < 800 && got.size() < 1000; ++i) {
     pollfd p{fifo, POLLIN, 0};
     poll(&p, 1, 10);
     char buf[4096];
@@ -571,8 +576,8 @@ TEST_F(ToolsTest, FailedRecordingStopsAndTheMonitorGoesOn) {
   }
   close(fifo);
   EXPECT_TRUE(got.starts_with("# vantrel-capture 1\n")) << got.substr(0, 40);
-  EXPECT_EQ(Wait(dump), 1) << Err("dump");
-  EXPECT_EQ(Wait(sim), 0) << Err("sim");
+  EXPECT_EQ(Wait(dump, 30s), 1) << Err("dump");
+  EXPECT_EQ(Wait(sim, 30s), 0) << Err("sim");
   EXPECT_EQ(Err("dump").rfind("vantrel-dump: recording stopped: cannot write " +
                                   Path("fifo.vlog").string() + ": Broken pipe\n",
                               0),
@@ -623,12 +628,12 @@ TEST_F(ToolsTest, LinesReachAPipeWithin100Ms) {
   EXPECT_EQ(Wait(sim), 0);
   ASSERT_GT(late.size(), 500u);
   std::sort(late.begin(), late.end());
-  // About 40 ms on an idle machine.  The bound is the behaviour, but a
-  // machine with two busy loops on two cores holds a process back for a
-  // tenth of a second and more, so the median must stay under half a second:
-  // lines held in a buffer (a file's half second, stdio's 4 KiB at 96 bytes
-  // a second) come seconds late.
-  EXPECT_LT(late[late.size() / 2], 500000) << "median, µs";
+  // About 40 ms on an idle machine; the bound is the behaviour.  A saturated
+  // machine holds a process back for a tenth of a second and more: there
+  // the median must stay under a second, as lines held in stdio's 4 KiB at
+  // 96 bytes a second would not.
+  EXPECT_LT(late[late.size() / 2], test_support::MachineSaturated() ? 1000000 : 100000)
+      << "median, µs";
 }
 
 // The central goes and comes back on the same link: the monitor says so on
@@ -643,22 +648,27 @@ TEST_F(ToolsTest, ReconnectWaitsForTheLinkAndReadsOn) {
   ASSERT_TRUE(WaitFor([&] { return Lines(Out("re")) > 5; })) << Err("re");
   kill(sim, SIGINT);  // stops and takes its link away
   EXPECT_EQ(Wait(sim), 0);
-  ASSERT_TRUE(WaitFor([&] { return Err("re").find("; waiting\n") != std::string::npos; }));
+  ASSERT_TRUE(WaitFor([&] { return Err("re").find("; waiting\n") != std::string::npos; }, 10s));
   EXPECT_EQ(Err("re").rfind("vantrel-dump: port lost: " + link + ": ", 0), 0u) << Err("re");
-  const std::size_t before = Lines(Out("re"));
 
+  // Back: said on stderr, and read on (the lines of before the loss may
+  // still be leaving when the loss is said).
   ASSERT_FALSE(StartSim({"--link", link, "--rate", "4000", "--linger", "0"}, sim).empty());
-  const auto back = std::chrono::steady_clock::now();
-  ASSERT_TRUE(WaitFor([&] { return Lines(Out("re")) > before; }));
-  EXPECT_LT(std::chrono::steady_clock::now() - back, 1s);
-  EXPECT_NE(Err("re").find("\nvantrel-dump: port back: " + link + " after "), std::string::npos)
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return Err("re").find("\nvantrel-dump: port back: " + link + " after ") !=
+               std::string::npos;
+      },
+      10s))
       << Err("re");
+  const std::size_t before = Lines(Out("re"));
+  ASSERT_TRUE(WaitFor([&] { return Lines(Out("re")) > before; }, 10s));
   EXPECT_TRUE(ItemBytes(Out("re")).size() > 0);
 
   // Pulled again (the link stays, dangling); a signal ends the wait.
   kill(sim, SIGKILL);
   Wait(sim);
-  ASSERT_TRUE(WaitFor([&] { return Lines(Err("re")) == 3; })) << Err("re");
+  ASSERT_TRUE(WaitFor([&] { return Lines(Err("re")) == 3; }, 10s)) << Err("re");
   kill(dump, SIGTERM);
   EXPECT_EQ(Wait(dump, 2s), 0) << Err("re");
   EXPECT_EQ(Lines(Err("re")), 3u) << Err("re");
