@@ -24,6 +24,10 @@ int OpenForWriting(const std::string& path) {
 }
 
 int OpenForReading(const std::string& path) {
+  if (path == "-") {
+    _setmode(0, _O_BINARY);
+    return _dup(0);
+  }
   return _wopen(Widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
@@ -45,6 +49,7 @@ int OpenForWriting(const std::string& path) {
 }
 
 int OpenForReading(const std::string& path) {
+  if (path == "-") return fcntl(0, F_DUPFD_CLOEXEC, 0);
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;

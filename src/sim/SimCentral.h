@@ -38,7 +38,7 @@ struct TSimConfig {
   // the network after a start at 1970, a reconnect) plays as a gap: the next
   // read follows at once instead of after days.
   double MaxStepSeconds = 10;
-  double Seconds = 0;        // time spent sending; 0: until Stop() (or the replay's end)
+  double Seconds = 0;  // wall clock from the first reader on; 0: until Stop() (or the replay's end)
   std::string SaveFile;      // exactly the bytes sent
   std::string Port;          // a real serial port; empty: create a pseudo-terminal
   int PortBaud = 9600;       // line speed of the real port
