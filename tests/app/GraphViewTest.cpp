@@ -29,6 +29,7 @@
 #include "controls/SortGrPm.h"
 #include "series/SeriesStore.h"
 #include "support/TestBytes.h"
+#include "support/TimeZone.h"
 
 namespace {
 
@@ -60,10 +61,7 @@ public:
 
 class Graph : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-  }
+  static void SetUpTestSuite() { UseUtcAsLocalTime(); }
   void SetUp() override {
     ASSERT_TRUE(Dir.isValid());
     QLocale::setDefault(QLocale::c());

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "app/TrafficView.h"
+#include "base/LocalTime.h"
 #include "controls/MsgBox.h"
 
 namespace {
@@ -92,7 +93,7 @@ TEST_F(TrafficViewTest, TimeModesAbsoluteDeltaToShownRowAndSinceConnecting) {
   ASSERT_EQ(Rows(), 2);
   const time_t sec = static_cast<time_t>(kStart / 1000000);
   tm local{};
-  localtime_r(&sec, &local);
+  ASSERT_TRUE(ToLocalTime(sec, local));
   char expected[32];
   std::snprintf(expected, sizeof expected, "%02d:%02d:%02d.251", local.tm_hour, local.tm_min,
                 local.tm_sec);
