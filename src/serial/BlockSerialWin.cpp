@@ -46,6 +46,9 @@ void CloseQuietly(HANDLE& h) {
   h = nullptr;
 }
 
+// How long an open waits for a busy pipe to be free.
+constexpr DWORD kPipeFreeMs = 2000;
+
 DWORD WaitLimit(int ms) { return ms < 0 ? INFINITE : static_cast<DWORD>(ms); }
 
 // Bytes waiting in a pipe; false when it is broken.
@@ -106,8 +109,15 @@ std::string OsDevicePath(const std::string& name, int32_t portNumber, bool) {
 }
 
 int TBlockSerial::OsOpen(const std::string& path) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  const std::wstring name = Widen(path);
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+  // A pipe whose last reader has just let go is free again once its writer
+  // has noticed: wait for that rather than fail.
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
+      WaitNamedPipeW(name.c_str(), kPipeFreeMs))
+    h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
 
   auto saved = new TOsSaved;

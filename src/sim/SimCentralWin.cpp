@@ -162,7 +162,16 @@ void TSimCentral::CloseAll() {
 
 bool TSimCentral::ReaderAttached() const {
   if (!FIsPty) return true;  // a port has no notion of it
-  return WaitForSingleObject(FWinLine->Connect.hEvent, 0) == WAIT_OBJECT_0;
+  TWinLine& line = *FWinLine;
+  if (WaitForSingleObject(line.Connect.hEvent, 0) != WAIT_OBJECT_0) return false;
+  // A reader that has closed its end frees the pipe for the next one at once,
+  // not only at the next write.
+  if (PeekNamedPipe(line.Pipe, nullptr, 0, nullptr, nullptr, nullptr) ||
+      !ReaderGone(GetLastError()))
+    return true;
+  DisconnectNamedPipe(line.Pipe);
+  ListenForReader(line.Pipe, line.Connect);
+  return false;
 }
 
 // Writes to the pipe as the reader takes it.  A reader that goes loses what
