@@ -1,11 +1,10 @@
 #include "app/CaptureLoad.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "base/FileFacts.h"
 #include "bus/Capture.h"
 #include "bus/ItemClock.h"
 #include "capture/CaptureReader.h"
@@ -13,15 +12,14 @@
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     : FPath(std::move(path)), FOptions(options) {
   // Here, before the thread starts: Progress() reads the size from another.
-  struct stat st {};
-  if (::stat(FPath.c_str(), &st) == 0) {
+  TFileFacts facts;
+  if (ReadFileFacts(FPath, facts)) {
     // The share read can be told only where the text is the file itself.
-    if (S_ISREG(st.st_mode) && !IsCompressedCaptureName(FPath))
-      FFileSize = static_cast<uint64_t>(st.st_size);
+    if (facts.Regular && !IsCompressedCaptureName(FPath)) FFileSize = facts.Size;
     // A raw capture's bytes end when the file was written: its length
     // places the first one (a compressed one's is counted when read).
     FPlainSize = FFileSize;
-    FModifiedUs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
+    FModifiedUs = facts.ModifiedUs;
   }
 }
 

@@ -164,8 +164,7 @@ bool ParseCommandLine(const QApplication& app, TRunOptions& opt) {
   opt.Record = parser.value(recordOpt);
   opt.Open = parser.value(openOpt);
   // The recording would empty the file before the window reads it.
-  if (SameFile(QFile::encodeName(opt.Record).toStdString(),
-               QFile::encodeName(opt.Open).toStdString())) {
+  if (SameFile(opt.Record.toStdString(), opt.Open.toStdString())) {  // UTF-8, as it takes them
     std::fprintf(stderr, "vVantrelBus: --open and --record name the same file: %s\n",
                  QFile::encodeName(opt.Open).constData());
     return false;
