@@ -140,22 +140,75 @@ void OnSignal(int) {
 // large capture file needs no large buffer.
 constexpr std::size_t kDumpBatchBytes = 60000;
 
-// The raw log's write error (errno), set on the reader thread.
+// The raw log's write error (errno, or kRawStalled), set on the thread that
+// writes it (the reader's, or the main one for --file).
+constexpr int kRawStalled = -1;
 std::atomic<int> RawError{0};
 
-// Writes the bytes to the raw log unchanged; false, with the error in
-// RawError, when it cannot.
-bool WriteRawLog(int rawFd, std::string_view bytes) {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(rawFd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      RawError = errno;
-      return false;
+// A pipe or a terminal as the raw log must not hold the reader: what it
+// cannot take now waits here for the next read, and a target that takes
+// nothing for kRawStallUs, or lets kRawBacklog pile up, stops the raw log.
+constexpr int64_t kRawStallUs = 5000000;
+constexpr std::size_t kRawBacklog = std::size_t(16) << 20;
+std::string RawPending;
+int64_t RawStalledSinceUs = 0;
+
+std::string RawErrorText(int err) {
+  if (err == kRawStalled) return "it takes no data (a pipe that nobody reads?)";
+  if (err == ENXIO) return SystemErrorText(err) + " (a pipe that nobody reads?)";
+  return SystemErrorText(err);
+}
+
+int64_t SteadyUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Waits up to ms for the raw log to take more (mayWait callers only).
+void WaitForRawLog([[maybe_unused]] int rawFd, int ms) {
+#ifdef _WIN32
+  Sleep(static_cast<DWORD>(ms));
+#else
+  pollfd p{rawFd, POLLOUT, 0};
+  poll(&p, 1, ms);
+#endif
+}
+
+// Writes what waits and then the bytes to the raw log unchanged; false, with
+// the error in RawError, when it cannot.  Without mayWait nothing waits for
+// the target (the reader's thread); with it the writer waits for the target
+// up to the stall limit, or until a signal.
+bool WriteRawLog(int rawFd, std::string_view bytes, bool mayWait = false) {
+  RawPending.append(bytes);
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < RawPending.size()) {
+    const ssize_t n = write(rawFd, RawPending.data() + done, RawPending.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      RawStalledSinceUs = 0;
+      continue;
     }
-    done += static_cast<std::size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const int64_t now = SteadyUs();
+      if (RawStalledSinceUs == 0) RawStalledSinceUs = now;
+      if (now - RawStalledSinceUs >= kRawStallUs || RawPending.size() - done > kRawBacklog) {
+        RawError = kRawStalled;
+        ok = false;
+        break;
+      }
+      if (!mayWait || SignalSeen) break;
+      WaitForRawLog(rawFd, 100);
+      continue;
+    }
+    RawError = errno;
+    ok = false;
+    break;
   }
-  return true;
+  RawPending.erase(0, done);
+  return ok;
 }
 
 struct TOptions {
@@ -186,11 +239,23 @@ int OpenRawLog(const std::string& path) {
 int fsync(int fd) { return _commit(fd); }
 #else
 int OpenRawLog(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Not waiting for a pipe's reader: one that nobody reads is refused at once.
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
 }
 #endif
 
 int CloseRawLog(int fd, const std::string& path) {
+  // What the target had not taken yet gets a last second, not more: a stop
+  // on a signal must stay prompt.
+  if (fd >= 0 && RawError == 0 && !RawPending.empty()) {
+    const int64_t until = SteadyUs() + 1000000;
+    while (WriteRawLog(fd, {}) && !RawPending.empty() && SteadyUs() < until) WaitForRawLog(fd, 100);
+    if (RawError == 0 && !RawPending.empty()) RawError = kRawStalled;
+    if (RawError != 0) {
+      close(fd);
+      return Fail("cannot write " + path + ": " + RawErrorText(RawError));
+    }
+  }
   if (fd >= 0 && (fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
     const int err = errno;
     close(fd);
@@ -215,7 +280,7 @@ int DumpFile(const TOptions& opt) {
                  " is a raw capture (bytes without times)");
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
-    return Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(errno));
+    return Fail("cannot write " + opt.RawLog + ": " + RawErrorText(errno));
   TDumpOutput out(stdout);
   TDumpLines lines(opt.Time, 0, Settings.MaxLoko, opt.LocalTime);
   bool haveStart = false;
@@ -231,8 +296,8 @@ int DumpFile(const TOptions& opt) {
                                   Settings.StopBit));
   TCaptureFramer framer([&](std::string_view item) {
     if (opt.Count && printed == opt.Count) return false;
-    if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
-      failure = "cannot write " + opt.RawLog + ": " + SystemErrorText(RawError);
+    if (rawFd >= 0 && !WriteRawLog(rawFd, item, true)) {
+      failure = "cannot write " + opt.RawLog + ": " + RawErrorText(RawError);
       return false;
     }
     const int64_t itemUs = clock.ItemTime(framer.BytesAfter());
@@ -351,7 +416,7 @@ void ReportRawFailure() {
   if (reported || RawError == 0) return;
   reported = true;
   std::fprintf(stderr, "vantrel-dump: raw log stopped: cannot write %s: %s\n", RawLogPath.c_str(),
-               SystemErrorText(RawError).c_str());
+               RawErrorText(RawError).c_str());
   std::fflush(stderr);
 }
 
@@ -443,7 +508,7 @@ int DumpPort(const TOptions& opt) {
   RawLogPath = opt.RawLog;
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
-    return Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(errno));
+    return Fail("cannot write " + opt.RawLog + ": " + RawErrorText(errno));
 #ifdef _WIN32
   WakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!WakeEvent) {
