@@ -28,7 +28,7 @@
 #include "ToolCommon.h"
 #include "base/Text.h"
 #include "bus/BusConnection.h"
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 #include "capture/CaptureRecorder.h"
 #include "config/IniFile.h"

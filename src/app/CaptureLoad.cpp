@@ -1,3 +1,4 @@
+// TCaptureLoad: reading a capture file into an archive on a thread of its own.
 #include "app/CaptureLoad.h"
 
 #include <sys/stat.h>
@@ -6,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 
 namespace {

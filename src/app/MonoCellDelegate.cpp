@@ -1,3 +1,4 @@
+// Drawing the monospaced cells of the traffic table.
 #include "app/MonoCellDelegate.h"
 
 #include <QFontInfo>

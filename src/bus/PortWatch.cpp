@@ -1,3 +1,4 @@
+// TPortWatch: the thread that waits for a lost port to come back.
 #include "bus/PortWatch.h"
 
 TPortWatch::TPortWatch(std::function<void()> onCheck) : FOnCheck(std::move(onCheck)) {}
