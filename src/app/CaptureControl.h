@@ -63,7 +63,6 @@ public:
   // could not be written completely.
   bool StopRecording();
   bool Recording() const { return FRecord.Recording(); }
-  const TCaptureRecorder& Recorder() const { return FRecord.Recorder(); }
 
   // ---- opened capture
   // Starts reading path; false (having said why) when connected or already
