@@ -84,14 +84,6 @@ public:
   // Back to the present, or to the end of an opened capture.
   void ShowPresent();
 
-  QToolButton* ButtonRecord = nullptr;  // "Záznam"
-  QToolButton* ButtonOpen = nullptr;    // "Otevřít záznam"
-  QFrame* PanelPast = nullptr;          // the banner
-  QLabel* LabelPast = nullptr;
-  QToolButton* ButtonPresent = nullptr;       // "Zpět na současnost" / "Konec záznamu"
-  QToolButton* ButtonCloseCapture = nullptr;  // "Zavřít záznam"
-  QLabel* LabelRecord = nullptr;              // in the status bar
-
   // The file dialogs; replaced by tests.  Empty: cancelled.
   std::function<QString(const QString& suggested)> AskRecordPath;
   std::function<QString(const QString& folder)> AskOpenPath;
@@ -118,6 +110,15 @@ private:
   void ItemSelected(uint64_t seq);
   void LeavePresent();
   void ShowBanner(const QString& text);
+
+  // Its controls (tests find them by their object names).
+  QToolButton* ButtonRecord = nullptr;  // "Záznam"
+  QToolButton* ButtonOpen = nullptr;    // "Otevřít záznam"
+  QFrame* PanelPast = nullptr;          // the banner
+  QLabel* LabelPast = nullptr;
+  QToolButton* ButtonPresent = nullptr;       // "Zpět na současnost" / "Konec záznamu"
+  QToolButton* ButtonCloseCapture = nullptr;  // "Zavřít záznam"
+  QLabel* LabelRecord = nullptr;              // in the status bar
 
   TShownWindow& FWindow;
   TRecordControl& FRecord;

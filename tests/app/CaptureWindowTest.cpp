@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
@@ -158,8 +159,9 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_EQ(Child<QLabel>(Window, "LabelCentral")->text(), QString::fromUtf8("Centrála: KV8"));
   EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "$81");
   EXPECT_EQ(Child<QLabel>(Window, "LabelError")->text(), "4A 40 01 0B ");
-  EXPECT_TRUE(Captures->PanelPast->isVisible());
-  EXPECT_TRUE(Captures->LabelPast->text().contains(QString::fromUtf8("stav na konci")));
+  EXPECT_TRUE(Child<QFrame>(Window, "PanelPast")->isVisible());
+  EXPECT_TRUE(
+      Child<QLabel>(Window, "LabelPast")->text().contains(QString::fromUtf8("stav na konci")));
   EXPECT_TRUE(
       Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text().contains("run.vlog"));
   // The graph spans the whole capture.
@@ -174,7 +176,7 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_EQ(Cell(2, 2), "ne");
   EXPECT_EQ(Child<QLabel>(Window, "LabelCentral")->text(), "");
   EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "");
-  EXPECT_TRUE(Captures->LabelPast->text().contains("stav k"));
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelPast")->text().contains("stav k"));
 
   // A moment picked in the graph: the nearest row (the locomotive, 2.3 s).
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonGraph"), Qt::LeftButton);
@@ -188,13 +190,13 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "Napájení zapnuto");
   EXPECT_EQ(Child<QLabel>(Window, "LabelProudP")->text(), "Ip =  37.50 %");
 
-  QTest::mouseClick(Captures->ButtonPresent, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonPresent"), Qt::LeftButton);
   EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "$81");
 
   // Closed: the window shows exactly what it showed before.
-  QTest::mouseClick(Captures->ButtonCloseCapture, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonCloseCapture"), Qt::LeftButton);
   EXPECT_FALSE(Captures->CaptureOpen());
-  EXPECT_FALSE(Captures->PanelPast->isVisible());
+  EXPECT_FALSE(Child<QFrame>(Window, "PanelPast")->isVisible());
   EXPECT_EQ(Shown(), before);
   EXPECT_EQ(&view->Model->Ring(), &Window->Traffic());
   EXPECT_TRUE(Child<TGraphView>(Window, "GraphView")->Following());
@@ -220,14 +222,14 @@ TEST_F(CaptureWindow, OpeningIsRefusedWhileConnectedAndConnectingClosesTheCaptur
   Boxes.clear();
   Connect();
   EXPECT_FALSE(Captures->CaptureOpen());
-  EXPECT_FALSE(Captures->PanelPast->isVisible());
+  EXPECT_FALSE(Child<QFrame>(Window, "PanelPast")->isVisible());
   EXPECT_EQ(&Child<TTrafficView>(Window, "TrafficView")->Model->Ring(), &Window->Traffic());
-  EXPECT_FALSE(Captures->ButtonOpen->isEnabled());
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
   EXPECT_FALSE(Captures->OpenCapture(Path("run.vlog")));
   ASSERT_EQ(Boxes.size(), 1);
   EXPECT_TRUE(Boxes[0].contains(QString::fromUtf8("jen bez připojení")));
   Disconnect();
-  EXPECT_TRUE(Captures->ButtonOpen->isEnabled());
+  EXPECT_TRUE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
 }
 
 TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
@@ -283,14 +285,14 @@ TEST_F(CaptureWindow, TheLiveHistorysPastWhileDisconnected) {
 
   SelectRow(0);  // the turnout: before device 6 and the status
   EXPECT_TRUE(Captures->ShowingPast());
-  EXPECT_TRUE(Captures->LabelPast->text().startsWith("Minulost"));
-  EXPECT_FALSE(Captures->ButtonCloseCapture->isVisible());
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelPast")->text().startsWith("Minulost"));
+  EXPECT_FALSE(Child<QToolButton>(Window, "ButtonCloseCapture")->isVisible());
   EXPECT_EQ(Cell(1, 1), "05");
   EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
   EXPECT_EQ(Cell(1, 2), "01");
   EXPECT_EQ(Child<QLabel>(Window, "LabelCentral")->text(), "");
 
-  QTest::mouseClick(Captures->ButtonPresent, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonPresent"), Qt::LeftButton);
   EXPECT_FALSE(Captures->ShowingPast());
   EXPECT_EQ(Shown(), present);
   // The same row again shows its moment again.
@@ -310,7 +312,7 @@ TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
     suggested = s;
     return Path("rec.vlog");
   };
-  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   ASSERT_TRUE(Captures->Recording());
   EXPECT_TRUE(QFileInfo(suggested).fileName().contains(
       QRegularExpression("^vantrel-\\d{8}-\\d{6}\\.vlog$")))
@@ -327,11 +329,15 @@ TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
   const std::string second = Bytes({0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A});
   ASSERT_TRUE(Pty.Send(second));
   ASSERT_TRUE(WaitRecorded(4));
-  EXPECT_TRUE(Captures->LabelRecord->text().startsWith(QString::fromUtf8("Záznam: rec.vlog")))
-      << Captures->LabelRecord->text().toStdString();
-  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelStatusRecord")
+                  ->text()
+                  .startsWith(QString::fromUtf8("Záznam: rec.vlog")))
+      << Child<QLabel>(Window, "LabelStatusRecord")->text().toStdString();
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   EXPECT_FALSE(Captures->Recording());
-  EXPECT_TRUE(Captures->LabelRecord->text().startsWith(QString::fromUtf8("Záznam uložen")));
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelStatusRecord")
+                  ->text()
+                  .startsWith(QString::fromUtf8("Záznam uložen")));
 
   TCaptureReader in;
   const std::vector<TCaptureItem> items = ReadBack(Path("rec.vlog"), in);
@@ -363,7 +369,7 @@ TEST_F(CaptureWindow, AGapFromALostPortSurvivesAManualReconnect) {
   };
   auto first = std::make_unique<TPtyPair>();
   relink(*first);
-  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   ASSERT_TRUE(Captures->Recording());
   Window->SetPortOverride(link);
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
@@ -400,7 +406,7 @@ TEST_F(CaptureWindow, AFullDiskStopsTheRecordingAndTheMonitorGoesOn) {
   EXPECT_FALSE(Captures->StartRecording("/dev/full"));
   ASSERT_EQ(Boxes.size(), 1);
   EXPECT_TRUE(Boxes[0].contains("No space left on device"));
-  EXPECT_FALSE(Captures->ButtonRecord->isChecked());
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonRecord")->isChecked());
 
   // A file may grow no further than 4 KiB: the disk is full midway.
   rlimit old{};
@@ -424,8 +430,8 @@ TEST_F(CaptureWindow, AFullDiskStopsTheRecordingAndTheMonitorGoesOn) {
   ASSERT_TRUE(stopped);
   ASSERT_EQ(Boxes.size(), 2);
   EXPECT_TRUE(Boxes[1].contains("File too large")) << Boxes[1].toStdString();
-  EXPECT_TRUE(Captures->LabelRecord->text().contains("zastaven"));
-  EXPECT_FALSE(Captures->ButtonRecord->isChecked());
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelStatusRecord")->text().contains("zastaven"));
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonRecord")->isChecked());
 
   // Still monitoring, and what was written reads back.
   EXPECT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
