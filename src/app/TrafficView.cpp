@@ -170,7 +170,6 @@ void TTrafficModel::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
                               const TTrafficFilter* rowsFilter) {
   FRing = &source;
   FRowsEnd = kNoSeq;
-  FHighlight = kNoSeq;
   // Sequence numbers of the two histories mean different items.
   for (TCachedRow& row : FCache) row.Seq = kNoSeq;
   if (!rows || !rowsFilter || *rowsFilter != FFilter) {
@@ -271,7 +270,6 @@ QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return CellText(index.row(), index.column());
     case Qt::BackgroundRole:
-      if (FHighlight != kNoSeq && SeqAt(index.row()) == FHighlight) return kHighlight;
       if (GapAbove(index.row())) return kAfterGap;
       return {};
     case Qt::ToolTipRole: {
@@ -367,19 +365,6 @@ void TTrafficModel::SetRowsEnd(uint64_t end) {
   if (end == FRowsEnd) return;
   FRowsEnd = end;
   if (end == kNoSeq) Refresh();
-}
-
-void TTrafficModel::SetHighlight(uint64_t seq) {
-  auto repaint = [this](uint64_t s) {
-    if (s == kNoSeq) return;
-    const int row = RowAtOrAfter(s);
-    if (row < FExposed && SeqAt(row) == s)
-      emit dataChanged(index(row, 0), index(row, colCount - 1), {Qt::BackgroundRole});
-  };
-  const uint64_t old = FHighlight;
-  FHighlight = seq;
-  repaint(old);
-  repaint(seq);
 }
 
 // ---- view -------------------------------------------------------------------------
@@ -531,7 +516,13 @@ void TTrafficView::BuildLayout() {
   mono.setPixelSize(11);
   mono.setBold(true);
   Table->setFont(mono);
-  Table->setItemDelegate(new TMonoCellDelegate(Table));
+  auto* cells = new TMonoCellDelegate(Table);
+  cells->Background = [this](const QModelIndex& index) {
+    return FHighlight != TTrafficModel::kNoSeq && Model->SeqAt(index.row()) == FHighlight
+               ? QVariant(kHighlight)
+               : QVariant();
+  };
+  Table->setItemDelegate(cells);
   Table->setSelectionBehavior(QAbstractItemView::SelectRows);
   Table->setSelectionMode(QAbstractItemView::SingleSelection);
   Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -613,6 +604,7 @@ void TTrafficView::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
   Table->selectionModel()->clear();
   Model->SetSource(source, rows, rowsFilter);  // the rows follow the new history
   FPauseEnd = TTrafficModel::kNoSeq;
+  FHighlight = TTrafficModel::kNoSeq;
   ButtonPause->setChecked(false);
   UpdatePauseCaption();
   LabelNote->clear();
@@ -810,9 +802,9 @@ bool TTrafficView::FindNext(bool forward) {
     return false;
   }
   int from = -1;
-  if (Model->HighlightSeq() != TTrafficModel::kNoSeq) {
-    const int row = Model->RowAtOrAfter(Model->HighlightSeq());
-    if (row < Model->rowCount() && Model->SeqAt(row) == Model->HighlightSeq()) from = row;
+  if (FHighlight != TTrafficModel::kNoSeq) {
+    const int row = Model->RowAtOrAfter(FHighlight);
+    if (row < Model->rowCount() && Model->SeqAt(row) == FHighlight) from = row;
   }
   if (from < 0 && Table->currentIndex().isValid()) from = Table->currentIndex().row();
   if (from < 0 && !forward) from = Model->rowCount();  // from the newest backwards
@@ -844,7 +836,8 @@ bool TTrafficView::FindNext(bool forward) {
 QModelIndex TTrafficView::HoldRow(int row) {
   FFollowing = false;
   ButtonFollow->setChecked(false);
-  Model->SetHighlight(Model->SeqAt(row));
+  FHighlight = Model->SeqAt(row);
+  Table->viewport()->update();  // the old mark goes, the new one comes
   const QModelIndex index = Model->index(row, 0);
   FScrolling = true;  // the current row changes by the program, not by scrolling
   Table->setCurrentIndex(index);

@@ -47,9 +47,9 @@ public:
 
   const TTrafficSource& Ring() const { return *FRing; }
   // Shows another history (the live ring again, or an opened capture): the
-  // rows are built anew, the pause and the highlight end.  rows, when given,
-  // are the source's rows under rowsFilter (found while it was read): taken
-  // as they are when that is still the filter.
+  // rows are built anew and follow the new history.  rows, when given, are
+  // the source's rows under rowsFilter (found while it was read): taken as
+  // they are when that is still the filter.
   void SetSource(const TTrafficSource& source, TTrafficIndex* rows = nullptr,
                  const TTrafficFilter* rowsFilter = nullptr);
   const TTrafficIndex& Index() const { return FIndex; }
@@ -74,9 +74,6 @@ public:
   // ring leave), or follow the history (kNoSeq): the view's pause.
   uint64_t RowsEnd() const { return FRowsEnd; }
   void SetRowsEnd(uint64_t end);
-
-  uint64_t HighlightSeq() const { return FHighlight; }
-  void SetHighlight(uint64_t seq);
 
   // The text of a cell as drawn (tests, tool tips).
   QString CellText(int row, int column) const;
@@ -103,7 +100,6 @@ private:
   TTimeMode FTimeMode = TTimeMode::tmAbsolute;
   int FMaxLoko = 16;
   uint64_t FRowsEnd = kNoSeq;
-  uint64_t FHighlight = kNoSeq;
   mutable std::array<TCachedRow, 256> FCache;
 };
 
@@ -137,6 +133,9 @@ public:
   // ring leave); recording goes on.
   bool Paused() const { return FPauseEnd != TTrafficModel::kNoSeq; }
   void SetPaused(bool on);
+  // The item of the row found last (or picked in the graph), marked in its
+  // colour; kNoSeq when none.
+  uint64_t HighlightSeq() const { return FHighlight; }
 
   // Next or previous match of the find text from the current row; false
   // (and a note) when there is none.
@@ -214,6 +213,7 @@ private:
   bool FFollowing = true;
   // Paused: the rows end at this item (kNoSeq: not paused).
   uint64_t FPauseEnd = TTrafficModel::kNoSeq;
+  uint64_t FHighlight = TTrafficModel::kNoSeq;
   bool FRefreshing = false;    // rows come and go: the current item stays
   bool FScrolling = false;     // a scroll of our own, not the user's
   bool FRevealOnShow = false;  // the current row, once the view is shown

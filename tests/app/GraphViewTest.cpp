@@ -316,7 +316,7 @@ TEST(GraphInWindow, TheRowOfADoubleClickedMomentIsInSight) {
   const int64_t t =
       w->Traffic().Item(Child<TTrafficView>(w, "TrafficView")->Model->SeqAt(current.row())).TimeUs;
   EXPECT_NEAR(static_cast<double>(t - g->SelectedUs()), 0, 10000);
-  EXPECT_EQ(Child<TTrafficView>(w, "TrafficView")->Model->HighlightSeq(),
+  EXPECT_EQ(Child<TTrafficView>(w, "TrafficView")->HighlightSeq(),
             Child<TTrafficView>(w, "TrafficView")->Model->SeqAt(current.row()));
   const QRect cell = table->visualRect(current);
   EXPECT_TRUE(table->viewport()->rect().contains(cell.center()))

@@ -116,7 +116,7 @@ TEST_F(TrafficWindow, PauseFilterAndFindByKeysOnARealPty) {
   QTest::keyClicks(View->EditFind, "61 63");
   QTest::keyClick(View->EditFind, Qt::Key_F3);
   EXPECT_EQ(View->Table->currentIndex().row(), 1);
-  EXPECT_EQ(View->Model->HighlightSeq(), View->Model->SeqAt(1));
+  EXPECT_EQ(View->HighlightSeq(), View->Model->SeqAt(1));
   QTest::keyClick(View->EditFind, Qt::Key_F3);
   EXPECT_EQ(View->Table->currentIndex().row(), 3);
   QTest::keyClick(View->EditFind, Qt::Key_F3, Qt::ShiftModifier);
