@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include "ToolCommon.h"
 #include "base/Text.h"
 #include "bus/BusConnection.h"
+#include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 #include "capture/CaptureRecorder.h"
@@ -42,28 +44,43 @@ const char* const kUsage =
     "one line per item: its bytes in hex, then a tab and what the window makes of\n"
     "it (device comment, called device and activity, central status, or \"log\").\n"
     "\n"
-    "  --settings FILE   settings file (default: the one beside vVantrelBus)\n"
+    "  --settings FILE   settings file (default: the window's, see below)\n"
     "  --port NAME       read this port instead of the settings' Port\n"
-    "  --file CAPTURE    frame a capture file (a capture log or raw bytes) instead\n"
-    "                    of a port, then exit\n"
-    "  --time a|d|z      prefix each line with its receive time: absolute, delta to\n"
-    "                    the previous line, or since the start (with --file: the\n"
-    "                    times the capture log recorded)\n"
+    "  --baud N, --bits 5-8, --parity n|o|e|m|s, --stop 1|1.5|2,\n"
+    "  --flow none|rtscts|xonxoff|both\n"
+    "                    line settings for this run instead of the file's (the\n"
+    "                    file is not changed)\n"
+    "  --file CAPTURE    frame a capture file (a capture log or raw bytes, either\n"
+    "                    maybe gzip-compressed; - for standard input) instead of\n"
+    "                    a port, then exit\n"
+    "  --time a|l|d|z    prefix each line with its item's time: absolute (seconds\n"
+    "                    since the epoch), local time of day as the window shows\n"
+    "                    it, delta to the previous line, or since the start (with\n"
+    "                    --file: from the times the capture log recorded)\n"
+    "  --hide-calls      leave out call bytes and the idle byte 1F, as the window's\n"
+    "                    traffic view does by default\n"
     "  --capture FILE    also record a capture log: every read with its time\n"
     "                    (gzip-compressed when FILE ends in .gz)\n"
     "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
     "  --count N         stop after N items\n"
     "  --seconds N       stop after N seconds (decimals allowed)\n"
-    "  --reconnect       when the port vanishes, wait for it to come back and read\n"
-    "                    on (a line on stderr each time) instead of exiting\n"
+    "  --reconnect       when the port vanishes (or is missing at the start), wait\n"
+    "                    for it and read on (a line on stderr each time) instead\n"
+    "                    of exiting\n"
     "  --show-settings   print the twelve settings as Key=value lines and exit\n"
     "  --help, --version\n"
     "\n"
     "Without --count or --seconds it runs until interrupted (Ctrl-C, SIGTERM).\n"
+    "Without --settings it reads the window's file: vVantrelBus.ini beside the\n"
+    "window (vVantrelBus in this program's folder, or in ../src/app of a build\n"
+    "tree) when that folder is writable and not under /usr, otherwise\n"
+    "$XDG_CONFIG_HOME/vVantrelBus/vVantrelBus.ini (~/.config/vVantrelBus/);\n"
+    "on Windows beside the .exe, or in %APPDATA%\\vVantrelBus\\.\n"
+
     "Exit status: 0 done (also when standard output is a pipe that was closed),\n"
     "1 port, file or settings error (also a port lost while reading, unless\n"
-    "--reconnect; a recording cut short by a write error; malformed lines in a\n"
-    "capture log), 2 bad options.\n"
+    "--reconnect; a recording or raw log cut short by a write error, while the\n"
+    "monitor went on; malformed lines in a capture log), 2 bad options.\n"
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
@@ -72,10 +89,15 @@ const char* const kUsage =
     "  vantrel-dump --settings my.ini --raw-log run.bin --seconds 60\n"
     "  vantrel-dump --port /dev/ttyUSB0 --capture run.vlog.gz\n"
     "  vantrel-dump --file run.vlog.gz --time z\n"
+    "  zcat run.vlog.gz | vantrel-dump --file - --hide-calls\n"
+    "  vantrel-dump --port /dev/ttyUSB0 --baud 115200 --parity n --time l\n"
     "  vantrel-dump --file run.bin\n";
 
+// A bad option: its reason and where to look, not the whole usage.
 int Usage(const std::string& message) {
-  std::fprintf(stderr, "vantrel-dump: %s\n\n%s", message.c_str(), kUsage);
+  std::fprintf(
+      stderr, "vantrel-dump: %s\nUsage: vantrel-dump [OPTIONS]  (vantrel-dump --help lists them)\n",
+      message.c_str());
   return 2;
 }
 
@@ -136,6 +158,8 @@ bool WriteRawLog(int rawFd, std::string_view bytes) {
 struct TOptions {
   std::string SettingsFile, Port, CaptureFile, RawLog, CaptureLog;
   TTimeMode Time = TTimeMode::tmNone;
+  bool LocalTime = false;  // --time l: of day, as the window shows it
+  bool HideCalls = false;
   uint64_t Count = 0;  // 0: no limit
   double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
@@ -190,24 +214,32 @@ int DumpFile(const TOptions& opt) {
   if (!opt.RawLog.empty() && rawFd < 0)
     return Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(errno));
   TDumpOutput out(stdout);
-  TDumpLines lines(opt.Time, 0, Settings.MaxLoko);
+  TDumpLines lines(opt.Time, 0, Settings.MaxLoko, opt.LocalTime);
   bool haveStart = false;
-  int64_t timeUs = 0;  // of the read being framed
+  bool startFromFirstItem = false;
+  bool haveChunk = false;
   uint64_t printed = 0;
   std::string failure;  // set when an item could not be written out
   bool stdoutFailed = false;
   // The raw log gets the bytes the printed items came from: all of them
   // unless --count cuts the run short.
+  // Each item at its last byte's estimated arrival, as it was shown live.
+  TItemClock clock(LineByteTimeUs(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
+                                  Settings.StopBit));
   TCaptureFramer framer([&](std::string_view item) {
     if (opt.Count && printed == opt.Count) return false;
-    lines.Append(item, timeUs);
+    if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
+      failure = "cannot write " + opt.RawLog + ": " + SystemErrorText(RawError);
+      return false;
+    }
+    const int64_t itemUs = clock.ItemTime(framer.BytesAfter());
+    // Without a recorded start "z" counts from the first item.
+    if (startFromFirstItem) lines.SetStart(itemUs), startFromFirstItem = false;
+    if (opt.HideCalls && IsCallOrIdle(item)) return true;
+    lines.Append(item, itemUs);
     ++printed;
     if (lines.Text().size() >= kDumpBatchBytes && !out.Write(lines.Text(), 0)) {
       stdoutFailed = true;
-      return false;
-    }
-    if (rawFd >= 0 && !WriteRawLog(rawFd, item)) {
-      failure = "cannot write " + opt.RawLog + ": " + SystemErrorText(RawError);
       return false;
     }
     return !(opt.Count && printed == opt.Count);
@@ -217,15 +249,20 @@ int DumpFile(const TOptions& opt) {
   while (go && in.Next(item)) {
     switch (item.Kind) {
       case TCaptureKind::ckChunk:
-        if (!haveStart) lines.SetStart(item.HasTime() ? item.TimeUs : 0);
+        if (!haveStart) startFromFirstItem = true;
+        haveChunk = true;
         haveStart = true;
-        timeUs = item.HasTime() ? item.TimeUs : 0;
+        clock.Read(item.HasTime() ? item.TimeUs : 0);
         go = framer.Feed(item.Bytes);
         break;
       case TCaptureKind::ckGap:
         go = framer.Finish();
         break;
       case TCaptureKind::ckMetadata:
+        // The line the log was recorded on times its items, not the settings.
+        if (double byteUs;
+            !haveChunk && item.Key == "line" && CaptureLineByteTimeUs(item.Text, byteUs))
+          clock = TItemClock(byteUs);
         // "z" counts from the start of the recording, as it did live.
         if (int64_t startUs;
             !haveStart && item.Key == "start" && ParseCaptureTime(item.Text, startUs)) {
@@ -275,12 +312,13 @@ struct TItemPrinter {
   bool Failed = false;  // standard output could not be written
 
   TItemPrinter(const TOptions& opt, int64_t startUs)
-      : Opt(opt), Lines(opt.Time, startUs, Settings.MaxLoko) {}
+      : Opt(opt), Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime) {}
 
   bool Full() const { return Opt.Count && Printed == Opt.Count; }
   void PrintQueued() {
     TQueuedItem item;
     while (!Failed && !Full() && (QueueTakeFirst(item), !item.Bytes.empty())) {
+      if (Opt.HideCalls && IsCallOrIdle(item.Bytes)) continue;
       Lines.Append(item.Bytes, item.TimeUs);
       ++Printed;
       // A long backlog leaves in pieces rather than in one large buffer.
@@ -298,6 +336,18 @@ struct TItemPrinter {
     if (!Failed && !Out.Flush()) Failed = true;
   }
 };
+
+// A raw log that cannot be written stops, said once on standard error; the
+// monitor goes on, as it does when a recording fails.
+std::string RawLogPath;
+void ReportRawFailure() {
+  static bool reported = false;
+  if (reported || RawError == 0) return;
+  reported = true;
+  std::fprintf(stderr, "vantrel-dump: raw log stopped: cannot write %s: %s\n", RawLogPath.c_str(),
+               SystemErrorText(RawError).c_str());
+  std::fflush(stderr);
+}
 
 // The capture log asked for with --capture: fed by the reader thread's chunk
 // hook, flushed from the loop below.  A write failure stops only the
@@ -365,9 +415,10 @@ bool PrintUntilDone(TItemPrinter& printer, TRecording& recording,
 #endif
     recording.Recorder.Tick(WallClockUs());
     recording.ReportFailure();
+    ReportRawFailure();
     printer.FlushIfDue();
     const bool ended = service();
-    const bool ending = SignalSeen || ended || RawError != 0;
+    const bool ending = SignalSeen || ended;
     // Batches: a wake-up within kDrainBatchMs of the last drain waits for
     // the rest of that interval (the queue wakes only when it was empty).
     if (due && (ending || TClock::now() >= nextDrain)) {
@@ -383,6 +434,7 @@ bool PrintUntilDone(TItemPrinter& printer, TRecording& recording,
 int DumpPort(const TOptions& opt) {
   const std::string port = Settings.Port;
   const int64_t startUs = WallClockUs();
+  RawLogPath = opt.RawLog;
   const int rawFd = opt.RawLog.empty() ? -1 : OpenRawLog(opt.RawLog);
   if (!opt.RawLog.empty() && rawFd < 0)
     return Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(errno));
@@ -461,16 +513,38 @@ int DumpPort(const TOptions& opt) {
   };
 #endif
   if (!open) {
-    SetQueueWakeup({});
-    CloseRawLog(rawFd, opt.RawLog);
-    return Fail(PortErrorTextEnglish(connection.Error()));
+#ifndef _WIN32
+    pthread_sigmask(SIG_BLOCK, &signals, &old);  // the watch thread gets them blocked
+#endif
+    const bool waiting = connection.WaitForMissingPort();
+#ifndef _WIN32
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+#endif
+    if (!waiting) {
+      SetQueueWakeup({});
+      CloseRawLog(rawFd, opt.RawLog);
+      return Fail(PortErrorTextEnglish(connection.Error()));
+    }
+    std::fprintf(stderr, "vantrel-dump: %s; waiting\n",
+                 PortErrorTextEnglish(connection.Error()).c_str());
   }
+  std::string retryReported;  // why the port that is back does not open, said once
   auto ended = [&] {
     const TBusConnection::TEvent event = service();
     if (event == TBusConnection::evLost)
       std::fprintf(stderr, "vantrel-dump: port lost: %s%s%s; waiting\n",
                    QuotedPortName(port).c_str(), connection.Error().SystemText.empty() ? "" : ": ",
                    connection.Error().SystemText.c_str());
+    if (event != TBusConnection::evNone) retryReported.clear();
+    // A port that came back but does not open (permissions being set, held
+    // by another program) says why; one that is gone again says nothing.
+    const TPortFault retry = connection.RetryError().Fault;
+    if (connection.Waiting() && retry != TPortFault::pfNone && retry != TPortFault::pfMissing) {
+      const std::string why = PortErrorTextEnglish(connection.RetryError());
+      if (why != retryReported)
+        std::fprintf(stderr, "vantrel-dump: port back, but %s; waiting\n", why.c_str());
+      retryReported = why;
+    }
     return event == TBusConnection::evEnded;
   };
   Wake();  // items left in the queue are taken at once
@@ -480,6 +554,9 @@ int DumpPort(const TOptions& opt) {
   if (!lost && !opt.Reconnect && connection.Reader() && connection.Reader()->Finished())
     lost = service() == TBusConnection::evEnded;
 
+  // A recording that ends while the port is away ends with that gap.
+  if (connection.Waiting() && recording.Recorder.IsOpen())
+    recording.Recorder.AddGap(WallClockUs() - connection.LostAtUs());
   // Disconnect as the window does: close the port, then stop the reader.
   connection.Close();
   SetQueueWakeup({});
@@ -490,7 +567,8 @@ int DumpPort(const TOptions& opt) {
 
   int rc = 0;
   if (printer.Failed) rc = StdoutFailed(printer.Out.Error());
-  if (RawError != 0) rc = Fail("cannot write " + opt.RawLog + ": " + SystemErrorText(RawError));
+  ReportRawFailure();
+  if (RawError != 0) rc = 1;
   if (lost) rc = Fail(PortErrorTextEnglish(connection.Error()));
   if (const int r = CloseRawLog(rawFd, opt.RawLog); r != 0) rc = r;
   // The monitor went on, but the recording asked for is incomplete.
@@ -498,8 +576,14 @@ int DumpPort(const TOptions& opt) {
   return rc;
 }
 
-// The letters only tell the options apart: no short option is accepted.
+// The letters only tell the options apart: -h is the one short option.
 const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
+                           {"baud", required_argument, nullptr, 'b'},
+                           {"bits", required_argument, nullptr, 'B'},
+                           {"parity", required_argument, nullptr, 'P'},
+                           {"stop", required_argument, nullptr, 'T'},
+                           {"flow", required_argument, nullptr, 'F'},
+                           {"hide-calls", no_argument, nullptr, 'H'},
                            {"port", required_argument, nullptr, 'p'},
                            {"file", required_argument, nullptr, 'f'},
                            {"time", required_argument, nullptr, 't'},
@@ -513,6 +597,36 @@ const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
                            {"version", no_argument, nullptr, 'V'},
                            {nullptr, 0, nullptr, 0}};
 
+// --help and --version: a stdout that cannot take them is an error.
+int PrintToStdout(const std::string& text) {
+  if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) return StdoutFailed(errno);
+  return 0;
+}
+
+// The line settings given on the command line, put over the file's.
+struct TLineOverride {
+  bool Baud = false, Bits = false, Parity = false, Stop = false, Flow = false;
+  TSettings Values;
+  void ApplyTo(TSettings& s) const {
+    if (Baud) s.Baud = Values.Baud;
+    if (Bits) s.Bits = Values.Bits;
+    if (Parity) s.Parity = Values.Parity;
+    if (Stop) s.StopBit = Values.StopBit;
+    if (Flow) s.SoftFlow = Values.SoftFlow, s.HardFlow = Values.HardFlow;
+  }
+};
+
+// "n", "o", "e", "m", "s" (either case) to the settings' parity index.
+bool ParseParity(const std::string& text, int& index) {
+  static const std::string kLetters = "noems";
+  if (text.size() != 1) return false;
+  const size_t at =
+      kLetters.find(static_cast<char>(std::tolower(static_cast<unsigned char>(text[0]))));
+  if (at == std::string::npos) return false;
+  index = static_cast<int>(at);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -520,10 +634,12 @@ int main(int argc, char** argv) {
   UseUtf8Arguments(argc, argv);
 #endif
   TOptions opt;
+  TLineOverride line;
   bool havePort = false;
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+  // ":" first: a missing value is told apart from an unknown option.
+  while ((c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     switch (c) {
       case 's':
@@ -544,9 +660,50 @@ int main(int argc, char** argv) {
           opt.Time = TTimeMode::tmDelta;
         else if (value == "z")
           opt.Time = TTimeMode::tmZero;
+        else if (value == "l")
+          opt.Time = TTimeMode::tmAbsolute, opt.LocalTime = true;
         else
           return Usage("invalid --time '" + value +
-                       "': a (absolute), d (delta) or z (since start)");
+                       "': a (absolute), l (local time of day), d (delta) or z (since start)");
+        break;
+      case 'b': {
+        uint64_t baud = 0;
+        if (!ParseUnsigned(optarg, INT32_MAX, baud) || baud == 0)
+          return Usage("invalid --baud '" + value + "': a whole number above 0");
+        line.Values.Baud = static_cast<int32_t>(baud), line.Baud = true;
+        break;
+      }
+      case 'B':
+        if (value.size() != 1 || value[0] < '5' || value[0] > '8')
+          return Usage("invalid --bits '" + value + "': 5, 6, 7 or 8");
+        line.Values.Bits = value[0] - '0', line.Bits = true;
+        break;
+      case 'P':
+        if (!ParseParity(value, line.Values.Parity))
+          return Usage("invalid --parity '" + value +
+                       "': n (none), o (odd), e (even), m (mark) or s (space)");
+        line.Parity = true;
+        break;
+      case 'T':
+        if (value == "1")
+          line.Values.StopBit = 0;
+        else if (value == "1.5")
+          line.Values.StopBit = 1;
+        else if (value == "2")
+          line.Values.StopBit = 2;
+        else
+          return Usage("invalid --stop '" + value + "': 1, 1.5 or 2");
+        line.Stop = true;
+        break;
+      case 'F':
+        if (value != "none" && value != "rtscts" && value != "xonxoff" && value != "both")
+          return Usage("invalid --flow '" + value + "': none, rtscts, xonxoff or both");
+        line.Values.HardFlow = value == "rtscts" || value == "both";
+        line.Values.SoftFlow = value == "xonxoff" || value == "both";
+        line.Flow = true;
+        break;
+      case 'H':
+        opt.HideCalls = true;
         break;
       case 'r':
         opt.RawLog = value;
@@ -561,7 +718,8 @@ int main(int argc, char** argv) {
         break;
       case 'S':
         if (!ParseDouble(optarg, 0, 1e7, opt.Seconds) || opt.Seconds <= 0)
-          return Usage("invalid --seconds '" + value + "': a number above 0");
+          return Usage("invalid --seconds '" + value +
+                       "': a number above 0 and at most 10000000 (about 115 days)");
         break;
       case 'w':
         opt.ShowSettings = true;
@@ -570,14 +728,19 @@ int main(int argc, char** argv) {
         opt.Reconnect = true;
         break;
       case 'h':
-        std::fputs(kUsage, stdout);
-        return 0;
+        return PrintToStdout(kUsage);
       case 'V':
-        std::printf("vantrel-dump %s\n", VANTREL_VERSION);
-        return 0;
-      default: {
+        return PrintToStdout(std::string("vantrel-dump ") + VANTREL_VERSION + "\n");
+      case ':': {
         const std::string bad = optind > 1 && optind - 1 < argc ? argv[optind - 1] : "?";
-        return Usage(optopt ? "option " + bad + " needs a value" : "unknown option " + bad);
+        return Usage("option " + bad + " needs a value");
+      }
+      default: {
+        // An unknown short option may stand inside a group ("-xh").
+        const std::string bad = optopt ? std::string("-") + static_cast<char>(optopt)
+                                : optind > 1 && optind - 1 < argc ? argv[optind - 1]
+                                                                  : "?";
+        return Usage("unknown option " + bad);
       }
     }
   }
@@ -613,6 +776,7 @@ int main(int argc, char** argv) {
   if (const int error = LoadSettings())
     return Fail("cannot read settings file " + SettingsFileName() + ": " + IniErrorText(error));
   if (havePort) Settings.Port = opt.Port;
+  line.ApplyTo(Settings);  // for this run only: nothing is saved
 #ifdef _WIN32
   SetConsoleOutputCP(CP_UTF8);  // the Czech texts are UTF-8
 #else

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 
@@ -101,14 +102,15 @@ void TCaptureLoad::Read() {
       FModifiedUs - static_cast<int64_t>(std::llround(static_cast<double>(FPlainSize) * usPerByte));
   uint64_t framed = 0;  // bytes handed on as items
 
-  int64_t chunkUs = 0;  // time of the read being framed
+  int64_t chunkUs = 0;          // time of the read being framed
+  TItemClock clock(usPerByte);  // a log's items at their last byte's arrival, as shown live
   bool haveStart = false;
   int64_t gapUs = -1;  // a gap waits for the next read
   TCaptureFramer framer([&](std::string_view item) {
     if (FCancel.load(std::memory_order_relaxed)) return false;
     framed += item.size();
     const int64_t t =
-        r.IsLog ? chunkUs
+        r.IsLog ? clock.ItemTime(framer.BytesAfter())
                 : rawStartUs +
                       static_cast<int64_t>(std::llround(static_cast<double>(framed) * usPerByte));
     const TBusItem kind = ClassifyItem(item);
@@ -140,6 +142,7 @@ void TCaptureLoad::Read() {
           // away) opens no session of its own: the log's start stands.
           gapUs = -1;
           chunkUs = item.TimeUs;
+          clock.Read(chunkUs);
           FFileRead.fetch_add(LogTextSize(item.Bytes.size()), std::memory_order_relaxed);
         } else {
           if (!haveStart) {
@@ -169,6 +172,9 @@ void TCaptureLoad::Read() {
           r.Port = item.Text;
         } else if (item.Key == "line" && r.Line.empty()) {
           r.Line = item.Text;
+          // The line the log was recorded on times its items.
+          if (double byteUs; chunkUs == 0 && CaptureLineByteTimeUs(item.Text, byteUs))
+            clock = TItemClock(byteUs);
         } else if (item.Key == "program" && r.Program.empty()) {
           r.Program = item.Text;
         }

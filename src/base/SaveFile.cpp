@@ -80,6 +80,17 @@ unsigned long SaveTempOwner(std::string_view name, std::string_view prefix) {
   return std::strtoul(std::string(rest.substr(0, dot)).c_str(), nullptr, 10);
 }
 
+unsigned long SaveCopyOwner(std::string_view name, std::string_view prefix) {
+  constexpr std::string_view kSuffix = ".new";
+  if (!name.starts_with(prefix) || !name.ends_with(kSuffix)) return 0;
+  const std::string_view pid =
+      name.substr(prefix.size(), name.size() - prefix.size() - kSuffix.size());
+  if (pid.empty() || pid.size() > 10 ||
+      pid.find_first_not_of("0123456789") != std::string_view::npos)
+    return 0;
+  return std::strtoul(std::string(pid).c_str(), nullptr, 10);
+}
+
 TSaveResult SaveFileWhole(const std::string& path, const std::function<bool(TFileSink&)>& produce) {
   SaveFileOs::TTarget target;
   if (const int err = SaveFileOs::Inspect(path, target)) return {err, TSaveStep::ssCreate};
@@ -105,8 +116,18 @@ TSaveResult SaveFileWhole(const std::string& path, const std::function<bool(TFil
     result = Produce(fd, produce, true);
   result = Finish(fd, result);
   if (result) {
-    if (const int err = SaveFileOs::Replace(temp, target.File))
-      result = {err, TSaveStep::ssReplace};
+    // A file of another user is rewritten in place, so that it stays
+    // theirs; so is one that may not be replaced (a sticky folder).
+    int err = SaveFileOs::kNoRewrite;
+    if (target.OtherOwner) err = SaveFileOs::RewriteInPlace(temp, target.File);
+    if (err == SaveFileOs::kNoRewrite) {
+      err = SaveFileOs::Replace(temp, target.File);
+      if (err == EPERM || err == EACCES) {
+        const int inPlace = SaveFileOs::RewriteInPlace(temp, target.File);
+        if (inPlace != SaveFileOs::kNoRewrite) err = inPlace;
+      }
+    }
+    if (err != 0) result = {err, TSaveStep::ssReplace};
   }
   if (!result) SaveFileOs::Remove(temp);
   return result;

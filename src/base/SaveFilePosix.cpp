@@ -9,6 +9,7 @@
 
 #include "base/SaveFile.h"
 #include "base/SaveFileOs.h"
+#include "base/UniqueFd.h"
 
 namespace {
 
@@ -16,6 +17,60 @@ std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void SyncFolderOf(const std::string& file) {
+  const int folder = ::open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+// Rewrites the file open as fd with the whole content of copy: 0 or errno;
+// touched says whether a byte of the file was changed.
+int CopyInto(const std::string& copy, int fd, bool& touched) {
+  touched = false;
+  TUniqueFd from(::open(copy.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  struct stat st {};
+  if (!from || ::fstat(from.Get(), &st) != 0) return errno;
+#ifdef __linux__
+  // The room first, so that a full disk stops the rewrite before it begins.
+  if (st.st_size > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS)
+    return errno;
+#endif
+  if (::lseek(fd, 0, SEEK_SET) != 0) return errno;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(from.Get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    touched = true;
+    if (!WriteAll(fd, std::string_view(buf, static_cast<size_t>(n)))) return errno ? errno : EIO;
+  }
+  touched = true;
+  if (::ftruncate(fd, st.st_size) != 0 || ::fsync(fd) != 0) return errno;
+  return 0;
+}
+
+// Opens the file to be rewritten in place: a regular file only.
+int OpenInPlace(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A rewrite whose process died: its copy is whole, the file may not be.
+void FinishRewrite(const std::string& copy, const std::string& file) {
+  TUniqueFd fd(OpenInPlace(file));
+  bool touched = false;
+  if (fd && CopyInto(copy, fd.Get(), touched) == 0) ::unlink(copy.c_str());
 }
 
 }  // namespace
@@ -44,6 +99,12 @@ void RemoveStaleSaveTemps(const std::string& file) {
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
   while (const dirent* e = ::readdir(dir)) {
+    if (const unsigned long copier = SaveCopyOwner(e->d_name, prefix);
+        copier != 0 && copier != SaveFileOs::ProcessId() &&
+        ::kill(static_cast<pid_t>(copier), 0) != 0 && errno == ESRCH) {
+      FinishRewrite(folder + "/" + e->d_name, file);
+      continue;
+    }
     const unsigned long pid = SaveTempOwner(e->d_name, prefix);
     if (pid == 0 || pid == SaveFileOs::ProcessId() || ::kill(static_cast<pid_t>(pid), 0) == 0 ||
         errno != ESRCH)
@@ -66,6 +127,7 @@ int Inspect(const std::string& path, TTarget& target) {
   target.Direct = !target.Folder && !S_ISREG(st.st_mode);
   target.Mode = st.st_mode & 07777;
   target.Group = st.st_gid;
+  target.OtherOwner = st.st_uid != ::geteuid();
   return 0;
 }
 
@@ -99,13 +161,22 @@ int Close(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
 int Replace(const std::string& temp, const std::string& file) {
   if (::rename(temp.c_str(), file.c_str()) != 0) return errno;
-  // Make the rename itself durable.
-  const int folder = ::open(FolderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  SyncFolderOf(file);  // makes the rename itself durable
   return 0;
+}
+
+int RewriteInPlace(const std::string& temp, const std::string& file) {
+  TUniqueFd fd(OpenInPlace(file));
+  if (!fd) return kNoRewrite;
+  const std::string copy = SaveTempPrefix(file) + std::to_string(ProcessId()) + ".new";
+  if (::rename(temp.c_str(), copy.c_str()) != 0) return kNoRewrite;
+  SyncFolderOf(copy);
+  bool touched = false;
+  const int err = CopyInto(copy, fd.Get(), touched);
+  // A rewrite that failed halfway keeps its copy: the next look at the
+  // file (a load, a save) finishes it.
+  if (err == 0 || !touched) ::unlink(copy.c_str());
+  return err;
 }
 
 void Remove(const std::string& path) {

@@ -91,6 +91,10 @@ int Replace(const std::string& temp, const std::string& file) {
 
 void Remove(const std::string& path) { DeleteFileW(Widen(path).c_str()); }
 
+// A refused replacement stays refused: Windows keeps no owner a rename could
+// take away, and a read-only file is read-only in place too.
+int RewriteInPlace(const std::string&, const std::string&) { return kNoRewrite; }
+
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
 }  // namespace SaveFileOs

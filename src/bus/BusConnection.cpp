@@ -66,6 +66,17 @@ bool TBusConnection::Open(const std::string& port, const TLine& line) {
   return true;
 }
 
+bool TBusConnection::WaitForMissingPort() {
+  if (FState != csIdle || !FReconnect || FStage != stOpen ||
+      FError.Fault != TPortFault::pfMissing || FDevicePath.empty())
+    return false;
+  FLostAtUs = WallClockUs();
+  FRetryError = {};
+  FState = csWaiting;
+  FWatch.Start(FDevicePath);
+  return true;
+}
+
 bool TBusConnection::OpenLink(TPortError& error) {
   auto serial = std::make_unique<TVantrelSerial>();
   serial->OpenPort(FPort);
@@ -73,6 +84,7 @@ bool TBusConnection::OpenLink(TPortError& error) {
   // open would only replace it with "bad descriptor".
   if (serial->LastErrorCode() != 0) {
     FStage = stOpen;
+    if (FDevicePath.empty()) FDevicePath = serial->DevicePath();
     error =
         OpenFailure(FPort, serial->DevicePath(), serial->LastErrorCode(), serial->LastErrorText());
     return false;
@@ -92,6 +104,7 @@ bool TBusConnection::OpenLink(TPortError& error) {
   }
   auto reader = std::make_unique<TReadComDaemon>(serial.get(), true, FLine.SleepTimeout,
                                                  FLine.RecvTimeout, FLine.WaitTimeout);
+  reader->SetByteTimeUs(LineByteTimeUs(FLine.Baud, FLine.Bits, FLine.Parity, FLine.StopBit));
   reader->SetOnTerminate([this](TReadComDaemon* d) {
     FEndedAtUs = WallClockUs();
     if (FOnTerminate) FOnTerminate(d);

@@ -69,6 +69,10 @@ public:
   // left open or running, and FailedStage, Error, ErrorCode and ErrorText say
   // why.  Once open, false without trying again.
   bool Open(const std::string& port, const TLine& line);
+  // After Open failed because the port does not exist (yet): with
+  // reconnecting on, waits for it as after a loss and is then true; Service()
+  // opens it when it appears (evBack, the gap counted from this call).
+  bool WaitForMissingPort();
   TStage FailedStage() const { return FStage; }
   // Why Open failed, or why the port was lost.
   const TPortError& Error() const { return FError; }

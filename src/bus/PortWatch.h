@@ -12,8 +12,10 @@
 // Waiting costs nothing measurable: the folders on the way to the name are
 // watched for changes of the one entry that matters, and only while the name
 // exists (a port busy or not yet permitted) is a try due every kRecheckMs.
-// Where folders cannot be watched the name is checked every kRecheckMs.
-// A link (/dev/serial/by-id/...) is followed anew at every check.
+// Where folders cannot be watched the name is checked every kRecheckMs; a
+// missing name is also looked at every kMissingRecheckMs, in case a change
+// was never noticed.  Every link on the way (/dev/serial/by-id/... and any
+// link it leads to) is followed anew at every check.
 //
 // A pseudo-terminal never comes back: once its master side closed, its
 // number goes to the next one opened anywhere (another program's, a user's
@@ -27,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The platform part: change notices for the folders that lead to a path, and
 // a wake-up.  Linux: inotify and a pipe; without them only the time-out and
@@ -40,8 +43,11 @@ public:
   TPathEvents& operator=(const TPathEvents&) = delete;
 
   // Watches the nearest existing folder on the way to path and, when path is
-  // a link, the one on the way to its target; again after every change.
+  // a link, the ones on the way to every link it leads through; again after
+  // every change.
   void Follow(const std::string& path);
+  // For tests: runs in Follow after each look, before its watches are set.
+  void SetLookHook(std::function<void()> hook);
   // True while changes of the followed path are noticed.
   bool Watching() const;
   // Until a change of the followed path, Wake() or timeoutMs (-1: no limit).
@@ -53,14 +59,17 @@ public:
   // ("vantrel-watch" in /proc/PID/task/*/comm).
   static void NameThisThread();
 
-  // What a port name is now: the link it is (none: 0, 0) and whether it
-  // leads to a pseudo-terminal.
+  // What a port name is now: the links it leads through (none when it is
+  // no link) and whether it ends at a pseudo-terminal.
   struct TIdentity {
-    uint64_t LinkInode = 0, LinkChanged = 0;  // the link's inode and change time (ns)
+    struct TLink {
+      uint64_t Inode = 0, Changed = 0;  // the link's inode and change time (ns)
+      bool operator==(const TLink&) const = default;
+    };
+    std::vector<TLink> Links;  // the named link first
     bool Terminal = false;
-    bool SameLink(const TIdentity& o) const {
-      return LinkInode == o.LinkInode && LinkChanged == o.LinkChanged;
-    }
+    // Some link on the way was made anew since lost was taken.
+    bool HasNewLink(const TIdentity& lost) const;
   };
   static TIdentity IdentityOf(const std::string& path);
 
@@ -72,6 +81,7 @@ private:
 class TPortWatch {
 public:
   static constexpr int kRecheckMs = 500;
+  static constexpr int kMissingRecheckMs = 5000;
 
   // onCheck: called on the watch thread whenever a try is due.
   explicit TPortWatch(std::function<void()> onCheck);
@@ -89,10 +99,17 @@ public:
   // True once for every due try since the last call.
   bool TakeCheck() { return FCheckDue.exchange(false); }
 
+  // For tests, before Start: the pause between looks at a missing name (-1:
+  // none), and a hook run between a look at the folders and their watches.
+  void SetMissingRecheck(int ms) { FMissingRecheckMs = ms; }
+  void SetLookHook(std::function<void()> hook) { FLookHook = std::move(hook); }
+
 private:
   void Run(std::string path, TPathEvents::TIdentity lost);
 
   std::function<void()> FOnCheck;
+  std::function<void()> FLookHook;
+  int FMissingRecheckMs = kMissingRecheckMs;
   std::unique_ptr<TPathEvents> FEvents;
   std::thread FThread;
   std::atomic<bool> FStop{false};

@@ -64,6 +64,28 @@ std::string LinkTarget(const std::string& path) {
   return target[0] == '/' ? target : Folder(path) + "/" + target;
 }
 
+// The name and every link it leads through, the name first; a loop ends
+// where the system would refuse it.
+std::vector<std::string> LinkChain(const std::string& path) {
+  std::vector<std::string> chain{path};
+  for (int hop = 0; hop < 40; ++hop) {
+    std::string next = LinkTarget(chain.back());
+    if (next.empty()) break;
+    chain.push_back(std::move(next));
+  }
+  return chain;
+}
+
+using TWanted = std::vector<std::pair<std::string, std::string>>;
+
+// The entries whose change matters for path: on the way to the name and to
+// every link it leads through.
+TWanted WantedFor(const std::string& path) {
+  TWanted wanted;
+  for (const std::string& p : LinkChain(path)) wanted.push_back(NearestExisting(p));
+  return wanted;
+}
+
 int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                         deadline - std::chrono::steady_clock::now())
@@ -81,6 +103,17 @@ struct TPathEvents::TImpl {
   TUniqueFd Notify;
   TUniqueFd WakeRead, WakeWrite;
   std::vector<TWatched> Watched;
+  bool Settled = false;  // the watches cover what the last look found
+  std::function<void()> LookHook;
+
+  bool Covers(const TWanted& wanted) const {
+    if (wanted.size() != Watched.size()) return false;
+    for (size_t i = 0; i < wanted.size(); ++i)
+      if (Watched[i].Wd < 0 || Watched[i].Folder != wanted[i].first ||
+          Watched[i].Name != wanted[i].second)
+        return false;
+    return true;
+  }
 
   void Unwatch() {
 #ifdef __linux__
@@ -140,26 +173,33 @@ TPathEvents::~TPathEvents() = default;
 
 void TPathEvents::Follow(const std::string& path) {
   if (!FImpl->Notify) return;
-  std::vector<std::pair<std::string, std::string>> wanted{NearestExisting(path)};
-  if (const std::string target = LinkTarget(path); !target.empty())
-    wanted.push_back(NearestExisting(target));
-  bool same = wanted.size() == FImpl->Watched.size();
-  for (size_t i = 0; same && i < wanted.size(); ++i)
-    same = FImpl->Watched[i].Wd >= 0 && FImpl->Watched[i].Folder == wanted[i].first &&
-           FImpl->Watched[i].Name == wanted[i].second;
-  if (same) return;
-  FImpl->Unwatch();
+  // A folder or link made between a look and its watch would never be
+  // noticed (udev makes /dev/serial and /dev/serial/by-id one right after
+  // the other): look again once watching, until look and watches agree.
+  FImpl->Settled = false;
+  for (int round = 0; round < 16; ++round) {
+    const TWanted wanted = WantedFor(path);
+    if (FImpl->Covers(wanted)) {
+      FImpl->Settled = true;
+      return;
+    }
+    if (FImpl->LookHook) FImpl->LookHook();
+    FImpl->Unwatch();
 #ifdef __linux__
-  constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
-                             IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-  for (auto& [folder, name] : wanted)
-    FImpl->Watched.push_back(
-        {::inotify_add_watch(FImpl->Notify.Get(), folder.c_str(), kMask), folder, name});
+    constexpr uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    for (auto& [folder, name] : wanted)
+      FImpl->Watched.push_back(
+          {::inotify_add_watch(FImpl->Notify.Get(), folder.c_str(), kMask), folder, name});
 #endif
+  }
+  // Still changing: Watching() is false, so the owner checks on a timer.
 }
 
+void TPathEvents::SetLookHook(std::function<void()> hook) { FImpl->LookHook = std::move(hook); }
+
 bool TPathEvents::Watching() const {
-  if (!FImpl->Notify || FImpl->Watched.empty()) return false;
+  if (!FImpl->Notify || FImpl->Watched.empty() || !FImpl->Settled) return false;
   for (const auto& w : FImpl->Watched)
     if (w.Wd < 0) return false;
   return true;
@@ -202,10 +242,10 @@ void TPathEvents::NameThisThread() {
 TPathEvents::TIdentity TPathEvents::IdentityOf(const std::string& path) {
   TIdentity id;
   struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    id.LinkInode = st.st_ino;
-    id.LinkChanged = uint64_t(st.st_ctim.tv_sec) * 1000000000u + uint64_t(st.st_ctim.tv_nsec);
-  }
+  for (const std::string& p : LinkChain(path))
+    if (::lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+      id.Links.push_back({uint64_t(st.st_ino), uint64_t(st.st_ctim.tv_sec) * 1000000000u +
+                                                   uint64_t(st.st_ctim.tv_nsec)});
 #ifdef __linux__
   // The slaves of the system's pseudo-terminals have majors 136 to 143.
   if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))

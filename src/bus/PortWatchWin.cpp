@@ -30,6 +30,8 @@ TPathEvents::~TPathEvents() {
 
 void TPathEvents::Follow(const std::string&) {}
 
+void TPathEvents::SetLookHook(std::function<void()>) {}
+
 bool TPathEvents::Watching() const { return false; }
 
 void TPathEvents::Wait(int timeoutMs) {

@@ -21,10 +21,14 @@ bool TCaptureFramer::Finish() { return !FStopped && Cut(true); }
 bool TCaptureFramer::Cut(bool final) {
   bool go = true;
   std::string_view rest(FBuffer);
-  rest.remove_prefix(CutComplete(rest, CheckedMessageLength, final,
-                                 [&](std::string_view item) { return go = FOnItem(item); }));
+  const char* const end = FBuffer.data() + FBuffer.size();
+  rest.remove_prefix(CutComplete(rest, CheckedMessageLength, final, [&](std::string_view item) {
+    FAfter = static_cast<std::size_t>(end - (item.data() + item.size()));
+    return go = FOnItem(item);
+  }));
   // Only a run of unknown bytes waits this long (a message is at most 258).
   if (go && rest.size() >= MaxItem) {
+    FAfter = 0;
     go = FOnItem(rest);
     rest = {};
   }

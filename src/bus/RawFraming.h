@@ -29,6 +29,9 @@ public:
 
   bool Feed(std::string_view bytes);  // false once OnItem has asked to stop
   bool Finish();                      // end of the capture: the rest goes as it is
+  // In OnItem: how many of the bytes fed so far follow the item (with a
+  // log's reads, what TItemClock needs to time the item).
+  std::size_t BytesAfter() const { return FAfter; }
 
 private:
   bool Cut(bool final);
@@ -36,6 +39,7 @@ private:
   std::function<bool(std::string_view)> FOnItem;
   ByteString FBuffer;
   bool FStopped = false;
+  std::size_t FAfter = 0;
 };
 
 // Captures larger than this are refused when read whole (replay keeps every

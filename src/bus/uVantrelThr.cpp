@@ -166,7 +166,12 @@ bool TReadComDaemon::Pause(int ms) {
 
 bool TReadComDaemon::ReadInto(ByteString& buffer, int timeoutMs) {
   const ByteString chunk = FSerial->ReadAvailable(timeoutMs);
-  if (!chunk.empty() && FOnChunk) FOnChunk(chunk, WallClockUs());
+  if (!chunk.empty()) {
+    const int64_t timeUs = WallClockUs();
+    FClock.Read(timeUs);
+    FHadRead = true;
+    if (FOnChunk) FOnChunk(chunk, timeUs);
+  }
   buffer += chunk;
   if (Terminated()) return false;
   if (FSerial->PortLost()) {
@@ -184,10 +189,12 @@ bool TReadComDaemon::ReadInto(ByteString& buffer, int timeoutMs) {
 size_t TReadComDaemon::CutCompleteMessages(ByteString& buffer, bool final) {
   // Walk a view and erase once at the end, so a burst of a million one-byte
   // items costs one pass, not a million moves of the rest.
-  const int64_t now = WallClockUs();
+  if (!FHadRead) FClock.Read(WallClockUs());  // bytes handed in without a read
   size_t count = 0;
+  const char* const end = buffer.data() + buffer.size();
   const size_t done = CutComplete(buffer, FRule, final, [&](std::string_view item) {
-    if (!PutMessage(item, now)) return false;
+    const auto after = static_cast<size_t>(end - (item.data() + item.size()));
+    if (!PutMessage(item, FClock.ItemTime(after))) return false;
     ++count;
     return true;
   });

@@ -6,6 +6,7 @@
 // nothing else.  Nothing on that path is lost, duplicated or reordered.
 #pragma once
 
+#include "bus/ItemClock.h"
 #include "bus/uVantrelSeq.h"
 
 #include <atomic>
@@ -115,6 +116,10 @@ public:
   void SetOnChunk(TChunkHook onChunk);
   // Where the items go (ProcessQueue() unless set); set before Start.
   void SetQueue(TMessageQueue& queue) { FQueue = &queue; }
+  // Microseconds a character takes on the line (LineByteTimeUs): items cut
+  // from one read are timed back from it by the bytes after them.  0 (the
+  // default): every item has its read's time.  Set before Start.
+  void SetByteTimeUs(double byteTimeUs) { FClock = TItemClock(byteTimeUs); }
   void Start();
   void Terminate();  // stop request; also cuts a pending sleep short
   bool Terminated() const noexcept { return FTerminated.load(std::memory_order_acquire); }
@@ -153,6 +158,8 @@ private:
 
   std::function<void(TReadComDaemon*)> FOnTerminate;
   TChunkHook FOnChunk;
+  TItemClock FClock;  // the body's
+  bool FHadRead = false;
   std::thread FThread;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};

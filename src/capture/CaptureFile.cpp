@@ -25,6 +25,10 @@ int OpenForWriting(const std::string& path) {
 }
 
 int OpenForReading(const std::string& path) {
+  if (path == "-") {
+    _setmode(0, _O_BINARY);
+    return _dup(0);
+  }
   return _wopen(Widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
@@ -40,7 +44,10 @@ int OpenForWriting(const std::string& path) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
-int OpenForReading(const std::string& path) { return open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+int OpenForReading(const std::string& path) {
+  if (path == "-") return fcntl(0, F_DUPFD_CLOEXEC, 0);
+  return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
 
 int SyncFile(int fd) {
   if (fsync(fd) == 0 || errno == EINVAL || errno == EROFS) return 0;

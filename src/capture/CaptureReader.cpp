@@ -18,6 +18,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr std::string_view kLogPrefix = "# vantrel-capture ";
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 // Value of a hexadecimal digit, -1 for any other character.
 constexpr std::array<int8_t, 256> kHexValue = [] {
@@ -79,7 +80,8 @@ bool TCaptureReader::Open(const std::string& path) {
   FErrorText.clear();
   FFd = capture_io::OpenForReading(path);
   if (FFd < 0) return Fail(SystemErrorText(errno));
-  if (IsCompressedCaptureName(path)) {
+  // Standard input may be either: zlib passes what is not gzip through.
+  if (IsCompressedCaptureName(path) || path == "-") {
     FGz = gzdopen(FFd, "rb");
     if (!FGz) {
       Close();
@@ -89,8 +91,21 @@ bool TCaptureReader::Open(const std::string& path) {
   }
   // Read until the beginning tells: another start than the log's, or the
   // whole first line (a pipe or a device may deliver little at a time).
+  // A log saved by an editor may start with a UTF-8 byte-order mark.
+  auto textStart = [&] {
+    const std::string_view all(FBuffer.get(), FEnd);
+    return all.starts_with(kUtf8Mark) ? kUtf8Mark.size() : std::size_t{0};
+  };
   for (;;) {
-    const std::string_view head(FBuffer.get(), FEnd);
+    const std::string_view head = std::string_view(FBuffer.get(), FEnd).substr(textStart());
+    if (FEnd < kUtf8Mark.size() && kUtf8Mark.starts_with(std::string_view(FBuffer.get(), FEnd)) &&
+        !FEof) {
+      if (Fill() < 0) {
+        Close();
+        return false;
+      }
+      continue;
+    }
     if (!kLogPrefix.starts_with(head.substr(0, kLogPrefix.size()))) break;
     if (head.size() >= kLogPrefix.size() && (head.find('\n') != head.npos || head.size() >= 64))
       break;
@@ -100,7 +115,8 @@ bool TCaptureReader::Open(const std::string& path) {
       return false;
     }
   }
-  const std::string_view head(FBuffer.get(), FEnd);
+  const std::size_t start = textStart();
+  const std::string_view head = std::string_view(FBuffer.get(), FEnd).substr(start);
   if (head.starts_with(kLogPrefix)) {
     const std::size_t eol = head.find_first_of("\r\n");
     std::string_view version =
@@ -114,7 +130,7 @@ bool TCaptureReader::Open(const std::string& path) {
     FIsLog = true;
     // The first line is consumed here; FLine counts it.
     const std::size_t nl = head.find('\n');
-    FPos = nl == head.npos ? FEnd : nl + 1;
+    FPos = nl == head.npos ? FEnd : start + nl + 1;
     FLine = 1;
   }
   return true;

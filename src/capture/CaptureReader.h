@@ -60,7 +60,9 @@ public:
   // Opens the file (through zlib when its name ends in ".gz") and reads its
   // beginning to tell a log from a raw capture.  False with the cause:
   // "No such file or directory", or a log of a version this reader does not
-  // know.  Works on pipes and devices too (it never seeks).
+  // know.  Works on pipes and devices too (it never seeks); "-" is standard
+  // input, compressed or not.  A UTF-8 byte-order mark before a log's first
+  // line is passed over.
   bool Open(const std::string& path);
   void Close();
 

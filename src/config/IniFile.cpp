@@ -45,12 +45,14 @@ TLine ParseLine(std::string_view line) {
   TLine r;
   std::string_view s = Trim(line);
   if (s.empty() || s.front() == ';' || s.front() == '#') return r;
+  // A header without its closing bracket starts no section: the platform's
+  // profile routines read it as a line of the section it stands in.
   if (s.front() == '[') {
-    s.remove_prefix(1);
-    size_t close = s.find(']');
-    r.Kind = TLine::lkSection;
-    r.Name = Trim(close == std::string_view::npos ? s : s.substr(0, close));
-    return r;
+    if (size_t close = s.find(']'); close != std::string_view::npos) {
+      r.Kind = TLine::lkSection;
+      r.Name = Trim(s.substr(1, close - 1));
+      return r;
+    }
   }
   size_t eq = s.find('=');
   if (eq == std::string_view::npos) return r;
@@ -63,6 +65,75 @@ TLine ParseLine(std::string_view line) {
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE", kUtf16BeMark = "\xFE\xFF";
+
+// UTF-16 (a Windows editor's "Unicode") to UTF-8 and back.  A lone
+// surrogate goes through as its own three bytes, so that a save gives it
+// back unchanged.
+std::string Utf16ToUtf8(std::string_view data, bool bigEndian) {
+  std::string out;
+  out.reserve(data.size());
+  auto unit = [&](size_t i) {
+    const auto a = static_cast<unsigned char>(data[i]), b = static_cast<unsigned char>(data[i + 1]);
+    return bigEndian ? char32_t(a << 8 | b) : char32_t(b << 8 | a);
+  };
+  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < data.size()) {
+      const char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | c >> 6), out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | c >> 18), out += char(0x80 | (c >> 12 & 0x3F));
+      out += char(0x80 | (c >> 6 & 0x3F)), out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToUtf16(std::string_view text, bool bigEndian) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  auto put = [&](char32_t u) {
+    const char hi = char(u >> 8 & 0xFF), lo = char(u & 0xFF);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  };
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    char32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+    bool valid = n != 0 && i + n <= text.size();
+    for (size_t k = 1; valid && k < n; ++k) {
+      const auto t = static_cast<unsigned char>(text[i + k]);
+      valid = (t & 0xC0) == 0x80;
+      c = c << 6 | (t & 0x3F);
+    }
+    if (!valid) {
+      put(0xFFFD);
+      ++i;
+      continue;
+    }
+    i += n;
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
+}
 
 #ifdef _WIN32
 // The file calls on Windows, SettingsWin.cpp: UTF-8 names, no links followed.
@@ -266,21 +337,25 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
   ::close(fd);
   if (FReadError != 0) return;
 
-  if (std::string_view(data).starts_with(kByteOrderMark)) {
-    FByteOrderMark = true;
+  const std::string_view head(data);
+  if (head.starts_with(kByteOrderMark)) {
+    FEncoding = teUtf8Mark;
     data.erase(0, kByteOrderMark.size());
+  } else if (head.starts_with(kUtf16LeMark) || head.starts_with(kUtf16BeMark)) {
+    FEncoding = head.starts_with(kUtf16LeMark) ? teUtf16Le : teUtf16Be;
+    data = Utf16ToUtf8(head.substr(2), FEncoding == teUtf16Be);
   }
+  // Line ends as the platform's profile routines take them: CR LF, LF, or a
+  // lone CR.  The first one found is what new lines get.
   size_t pos = 0;
   while (pos < data.size()) {
-    size_t end = data.find('\n', pos);
+    size_t end = data.find_first_of("\r\n", pos);
     if (end == std::string::npos) end = data.size();
-    std::string line = data.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-      if (FLines.empty()) FCrLf = true;
-    }
-    FLines.push_back(std::move(line));
-    pos = end + 1;
+    size_t next = end + 1;
+    if (end < data.size() && data[end] == '\r' && next < data.size() && data[next] == '\n') ++next;
+    if (FLines.empty() && end < data.size()) FLineEnd = data.substr(end, next - end);
+    FLines.push_back(data.substr(pos, end - pos));
+    pos = next;
   }
 }
 
@@ -306,6 +381,8 @@ bool TIniFile::FindValue(std::string_view section, std::string_view key, std::st
   TLocation loc = Find(section, key);
   if (loc.KeyLine == npos) return false;
   std::string_view v = ParseLine(FLines[loc.KeyLine]).Value;
+  // The platform hands values on as C strings: a NUL ends them.
+  if (const size_t nul = v.find('\0'); nul != std::string_view::npos) v = Trim(v.substr(0, nul));
   if (v.size() >= 2 &&
       ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
     v = v.substr(1, v.size() - 2);
@@ -396,13 +473,14 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 }
 
 std::string TIniFile::Join(const std::vector<std::string>& lines) const {
-  const char* eol = FCrLf ? "\r\n" : "\n";
-  std::string text(FByteOrderMark ? kByteOrderMark : std::string_view());
+  std::string text(FEncoding == teUtf8Mark ? kByteOrderMark : std::string_view());
   for (const std::string& l : lines) {
     text += l;
-    text += eol;
+    text += FLineEnd;
   }
-  return text;
+  if (FEncoding != teUtf16Le && FEncoding != teUtf16Be) return text;
+  const bool bigEndian = FEncoding == teUtf16Be;
+  return std::string(bigEndian ? kUtf16BeMark : kUtf16LeMark) + Utf8ToUtf16(text, bigEndian);
 }
 
 std::string TIniFile::Text() const { return Join(FLines); }

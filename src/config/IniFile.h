@@ -9,6 +9,10 @@
 // - Lines starting with ';' or '#', blank lines, lines outside any section and
 //   keys the program never writes are kept byte for byte on every write; so is
 //   a UTF-8 byte-order mark at the start of the file.
+// - Read as the platform's profile routines read it: a file that starts with
+//   a UTF-16 byte-order mark is UTF-16 (and is written back so), a lone CR
+//   ends a line too, "[Name" without its "]" starts no section, and a value
+//   ends at a NUL byte.
 // - Writing a key replaces its line in place; a new key goes after the last
 //   key of its section, a new section at the end of the file.
 // - Every write replaces the whole file atomically: a temporary file in the
@@ -131,9 +135,8 @@ private:
 
   std::string FFileName;
   std::vector<std::string> FLines;  // without line ends
-  bool FCrLf = false;               // the file used "\r\n"; new lines follow it
-  bool FFinalNewline = true;        // keep a missing final line end as it was
-  bool FByteOrderMark = false;      // the file began with a UTF-8 byte-order mark
-  int FReadError = 0;               // the file exists but could not be read
+  std::string FLineEnd = "\n";      // the file's first line end; every line gets it
+  enum TEncoding { teUtf8, teUtf8Mark, teUtf16Le, teUtf16Be } FEncoding = teUtf8;
+  int FReadError = 0;  // the file exists but could not be read
   TIniFileStamp FStamp;
 };

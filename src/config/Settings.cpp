@@ -165,11 +165,22 @@ std::string DefaultSettingsFileName(const std::string& executablePath) {
   return Locate(executablePath).File;
 }
 
+std::string SiblingProgramPath(const std::string& selfPath, const std::string& programName) {
+  const size_t slash = selfPath.find_last_of(kPathSeparators);
+  if (slash == std::string::npos) return programName;
+  const std::string folder = selfPath.substr(0, slash + 1);
+  const std::string beside = folder + programName;
+#ifndef _WIN32
+  // A build tree keeps the window in src/app and the tools in tools.
+  const std::string inBuildTree = folder + "../src/app/" + programName;
+  if (::access(beside.c_str(), X_OK) != 0 && ::access(inBuildTree.c_str(), X_OK) == 0)
+    return inBuildTree;
+#endif
+  return beside;
+}
+
 std::string SiblingSettingsFileName(const std::string& programName) {
-  const std::string self = ExecutablePath();
-  const size_t slash = self.find_last_of(kPathSeparators);
-  return DefaultSettingsFileName(
-      slash == std::string::npos ? programName : self.substr(0, slash + 1) + programName);
+  return DefaultSettingsFileName(SiblingProgramPath(ExecutablePath(), programName));
 }
 
 std::string SettingsFileName() { return CurrentLocation().File; }

@@ -75,8 +75,12 @@ void SetSettingsFileName(const std::string& path);
 // with the usual error).
 std::string DefaultSettingsFileName(const std::string& executablePath);
 
-// The default file of the program called programName that lies beside the
-// running one: the headless monitor reads the window's settings this way.
+// Where the program called programName is, seen from the one at selfPath:
+// beside it (an installed or unpacked copy), or, when it is not there but a
+// build tree holds it, in ../src/app (the tools are built in tools/).
+std::string SiblingProgramPath(const std::string& selfPath, const std::string& programName);
+// The default file of that program: the headless monitor reads the window's
+// settings this way, from the same build or installation.
 std::string SiblingSettingsFileName(const std::string& programName);
 
 // Fills Settings from the file.  A missing file, key or unparsable value gives

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -451,7 +452,14 @@ void TSimCentral::Run() {
   };
   pull();
 
+  // --seconds runs on the wall clock from the first reader on, so that a run
+  // ends on time also when its reader left early.
+  std::optional<TClock::time_point> firstReader;
+  auto timeIsUp = [&] {
+    return FConfig.Seconds > 0 && firstReader && SecondsSince(*firstReader) >= FConfig.Seconds;
+  };
   while (!FStop && !failed) {
+    if (timeIsUp()) break;
     if (!ReaderAttached()) {
       if (attached) sentBefore += SecondsSince(t0);
       attached = false;
@@ -463,10 +471,10 @@ void TSimCentral::Run() {
       if (!ReaderAttached()) continue;
       attached = true;
       t0 = TClock::now();
+      if (!firstReader) firstReader = t0;
       sentInStretch = 0;
     }
     const double elapsed = SecondsSince(t0);
-    if (FConfig.Seconds > 0 && sentBefore + elapsed >= FConfig.Seconds) break;
     if (next.empty()) break;  // source ended
 
     if (timed) {

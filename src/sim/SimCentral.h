@@ -34,7 +34,7 @@ struct TSimConfig {
   // (whose rate Speed multiplies).
   double Speed = 1;
   bool ReplayAtRate = false;
-  double Seconds = 0;        // time spent sending; 0: until Stop() (or the replay's end)
+  double Seconds = 0;  // wall clock from the first reader on; 0: until Stop() (or the replay's end)
   std::string SaveFile;      // exactly the bytes sent
   std::string Port;          // a real serial port; empty: create a pseudo-terminal
   int PortBaud = 9600;       // line speed of the real port

@@ -170,6 +170,73 @@ TEST_F(SaveFile, KeepsModeAndLinksAndNamesTheCause) {
   EXPECT_EQ(denied, "Permission denied");
   EXPECT_EQ(Entries(), 3u);
 }
+// In a sticky folder (/tmp) only a file's owner may rename over it, though
+// others may write it: such a file is rewritten in place and stays its
+// owner's, as is any file of another user.
+TEST_F(SaveFile, FileOfAnotherUserIsRewrittenInPlaceAndStaysTheirs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  ASSERT_EQ(::chmod(Dir.c_str(), 01777), 0);
+  const std::string path = Path("shared.ini");
+  std::string error;
+  ASSERT_TRUE(Save(path, "old text, longer than the new one", error));
+  ASSERT_EQ(::chmod(path.c_str(), 0646), 0);
+  const std::string saved = test_support::RunUnprivileged([&] {
+    std::string why;
+    return Save(path, "new text", why) ? std::string("saved") : why;
+  });
+  EXPECT_EQ(saved, "saved");
+  EXPECT_EQ(Read(path), "new text");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_mode & 07777, 0646u);
+  EXPECT_EQ(Entries(), 1u) << "no copy left beside it";
+
+  ASSERT_EQ(::chown(path.c_str(), test_support::kNobody, test_support::kNobody), 0);
+  ASSERT_TRUE(Save(path, std::string(100000, 'n'), error)) << error;
+  EXPECT_EQ(Read(path), std::string(100000, 'n'));
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, test_support::kNobody) << "a save by root does not take the file over";
+  EXPECT_EQ(Entries(), 1u);
+}
+
+// A rewrite in place killed half-way: its copy is whole, and the next look
+// at the file finishes the rewrite.
+TEST_F(SaveFile, RewriteKilledHalfWayIsFinishedFromItsCopy) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  const std::string path = Path("shared.ini");
+  const std::string a(200000, 'a'), b(300000, 'b');
+  std::string error;
+  ASSERT_TRUE(Save(path, a, error));
+  ASSERT_EQ(::chown(path.c_str(), test_support::kNobody, test_support::kNobody), 0);
+  // What a kill leaves: the copy of a process that is gone, a file half new.
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  std::ofstream(path + ".~" + std::to_string(gone) + ".new", std::ios::binary) << b;
+  std::ofstream(path, std::ios::binary | std::ios::in) << std::string(1000, 'b');
+  RemoveStaleSaveTemps(path);
+  EXPECT_EQ(Read(path), b);
+  EXPECT_EQ(Entries(), 1u);
+
+  // Killed at any moment: the old text or the new one, whole.
+  for (int round = 0; round < 12; ++round) {
+    const pid_t saver = ::fork();
+    if (saver == 0) {
+      for (int i = 0;; ++i) {
+        std::string why;
+        Save(path, i % 2 ? a : b, why);
+      }
+    }
+    ::usleep(static_cast<useconds_t>(1000 + round * 700));
+    ::kill(saver, SIGKILL);
+    ::waitpid(saver, nullptr, 0);
+    RemoveStaleSaveTemps(path);
+    const std::string now = Read(path);
+    EXPECT_TRUE(now == a || now == b) << "round " << round << ": " << now.size() << " bytes";
+    EXPECT_EQ(Entries(), 1u);
+  }
+}
 #endif
 
 }  // namespace

@@ -159,6 +159,27 @@ TEST(SettingsSibling, NamesTheOtherProgramsFileInTheSameFolder) {
             self.substr(0, self.rfind('/')) + "/vVantrelBus.ini");
 }
 
+// A build tree: the window in src/app, the tools in tools.  The dump must
+// read the file the window saves, not one of its own folder.
+TEST_F(SettingsLocation, ToolsFindTheWindowInTheirBuildTreeOrBesideThem) {
+  const std::string tree = Dir + "/build";
+  fs::create_directories(tree + "/tools");
+  fs::create_directories(tree + "/src/app");
+  const std::string window = tree + "/src/app/vVantrelBus";
+  std::ofstream(window) << "x";
+  ::chmod(window.c_str(), 0755);
+  const std::string dump = tree + "/tools/vantrel-dump";
+  EXPECT_EQ(fs::weakly_canonical(SiblingProgramPath(dump, "vVantrelBus")).string(), window);
+  EXPECT_EQ(fs::weakly_canonical(DefaultSettingsFileName(SiblingProgramPath(dump, "vVantrelBus")))
+                .string(),
+            tree + "/src/app/vVantrelBus.ini");
+  // Installed or unpacked: beside it, whether or not the window is there.
+  EXPECT_EQ(SiblingProgramPath(Bin + "/vantrel-dump", "vVantrelBus"), Bin + "/vVantrelBus");
+  std::ofstream(tree + "/tools/vVantrelBus") << "x";
+  ::chmod((tree + "/tools/vVantrelBus").c_str(), 0755);
+  EXPECT_EQ(SiblingProgramPath(dump, "vVantrelBus"), tree + "/tools/vVantrelBus");
+}
+
 // The installed case for real: a copy of this program in a read-only folder
 // saves into a configuration folder that does not exist yet, and finds the
 // file again.

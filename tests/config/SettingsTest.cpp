@@ -45,6 +45,12 @@ protected:
   std::string Dir, File;
 };
 
+// A literal with its NUL bytes.
+template <size_t N>
+std::string WithNuls(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
 const char* const FreshFile =
     "[Comm]\nPort=COM1\nBaud=9600\nParity=0\nBits=8\nStopBit=0\nSoftFlow=0\nHardFlow=0\n"
     "[Central]\nAppID=1\nMaxLoko=16\n[Monitor]\nReconnect=1\n";
@@ -244,6 +250,55 @@ TEST_F(SettingsFile, ByteOrderMarkIsReadPastAndKept) {
   const std::string text = Get();
   EXPECT_EQ(text.rfind("\xEF\xBB\xBF[Comm]\nPort=COM5\nBaud=19200\n", 0), 0u) << text;
   EXPECT_EQ(text.find("[Comm]"), text.rfind("[Comm]")) << "one [Comm] section only";
+}
+
+// The same files read through the platform's profile routines gave these.
+TEST_F(SettingsFile, FileIsReadAsThePlatformsProfileRoutinesReadIt) {
+  auto utf16 = [](std::string_view ascii, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  for (bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "UTF-16 BE" : "UTF-16 LE");
+    Put(utf16("; pozn\r\n[Comm]\r\nPort=COM7\r\nBaud=19200\r\n", bigEndian));
+    LoadSettings();
+    EXPECT_EQ(Settings.Port, "COM7");
+    EXPECT_EQ(Settings.Baud, 19200);
+    Settings.Port = "COM8";
+    SaveSettings();
+    const std::string text = Get();
+    EXPECT_EQ(text.rfind(utf16("; pozn\r\n[Comm]\r\nPort=COM8\r\nBaud=19200\r\n", bigEndian), 0),
+              0u)
+        << "saved as UTF-16 still";
+    LoadSettings();
+    EXPECT_EQ(Settings.Port, "COM8");
+    EXPECT_EQ(Settings.MaxLoko, 16);
+  }
+  // A character beyond the first plane and one in it survive a save.
+  const std::string comment = WithNuls("\xFF\xFE;\0 \0\x0D\x01\x3D\xD8\x02\xDE\n\0");
+  Put(comment + WithNuls("[\0C\0o\0m\0m\0]\0\n\0"));
+  LoadSettings();
+  SaveSettings();
+  EXPECT_EQ(Get().rfind(comment + WithNuls("[\0C\0o\0m\0m\0]\0\n\0P\0"), 0), 0u);
+
+  Put("[Comm]\rPort=COM3\rBaud=4800\r");  // lone CRs
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, "COM3");
+  EXPECT_EQ(Settings.Baud, 4800);
+  SaveSettings();
+  EXPECT_EQ(Get().rfind("[Comm]\rPort=COM3\rBaud=4800\rParity=0\r", 0), 0u) << Get();
+
+  // "[Central" is no header: Baud stays in [Comm].
+  Put("[Comm]\nPort=COM2\n[Central\nBaud=1200\n[Central]\nMaxLoko=20\n");
+  LoadSettings();
+  EXPECT_EQ(Settings.Baud, 1200);
+  EXPECT_EQ(Settings.MaxLoko, 20);
+
+  Put(WithNuls("[Comm]\nPort=COM9\0junk\nBaud=4800 \0 x\n"));
+  LoadSettings();
+  EXPECT_EQ(Settings.Port, "COM9");
+  EXPECT_EQ(Settings.Baud, 4800);
 }
 
 TEST_F(SettingsFile, DevicesFifosAndHugeFilesAreRefusedUnreadAndNeverWritten) {
