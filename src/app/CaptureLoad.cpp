@@ -1,12 +1,11 @@
 // TCaptureLoad: reading a capture file into an archive on a thread of its own.
 #include "app/CaptureLoad.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "base/FileFacts.h"
 #include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
@@ -16,7 +15,7 @@ namespace {
 // The size a gzip file unpacks to, from its trailer (modulo 4 GiB, as gzip
 // keeps it); 0 when it cannot be read.
 uint64_t GzipPlainSize(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = OpenFileForReading(path);
   if (!f) return 0;
   unsigned char size[4] = {};
   const bool read = std::fseek(f, -4, SEEK_END) == 0 && std::fread(size, 1, 4, f) == 4;
@@ -29,16 +28,14 @@ uint64_t GzipPlainSize(const std::string& path) {
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     : FPath(std::move(path)), FOptions(options) {
   // Here, before the thread starts: Progress() reads the size from another.
-  struct stat st {};
-  if (::stat(FPath.c_str(), &st) == 0) {
+  TFileFacts facts;
+  if (ReadFileFacts(FPath, facts)) {
     // The share read can be told only where the text is the file itself.
-    if (S_ISREG(st.st_mode) && !IsCompressedCaptureName(FPath))
-      FFileSize = static_cast<uint64_t>(st.st_size);
+    if (facts.Regular && !IsCompressedCaptureName(FPath)) FFileSize = facts.Size;
     // A raw capture's bytes end when the file was written: its length
     // places the first one.
-    FPlainSize =
-        S_ISREG(st.st_mode) && IsCompressedCaptureName(FPath) ? GzipPlainSize(FPath) : FFileSize;
-    FModifiedUs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000 + st.st_mtim.tv_nsec / 1000;
+    FPlainSize = facts.Regular && IsCompressedCaptureName(FPath) ? GzipPlainSize(FPath) : FFileSize;
+    FModifiedUs = facts.ModifiedUs;
   }
 }
 

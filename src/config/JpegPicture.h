@@ -1,5 +1,6 @@
-// Decoding of the About picture: libjpeg is called directly, no Qt image
-// plugin is involved.
+// Decoding of the About picture: libjpeg called directly (JpegPicture.cpp),
+// or, where there is no libjpeg (the Windows build), Qt's JPEG plug-in held
+// to the same rules (JpegPictureQt.cpp).
 #pragma once
 
 #include <QImage>

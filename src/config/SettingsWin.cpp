@@ -65,15 +65,18 @@ bool Inside(const std::string& folder, std::string parent) {
   return folder.size() == parent.size() || IsSeparator(folder[parent.size()]);
 }
 
-// Program Files and the Windows folder count as not writable even for an
-// administrator: settings do not belong among installed programs.
+// Program Files, the per-user programs folder (where an installer without
+// administrator rights puts a program) and the Windows folder count as not
+// writable even where they are: settings do not belong among installed
+// programs, and an uninstaller must find none there.
 bool IsSystemProgramFolder(const std::string& folder) {
   for (const wchar_t* name :
        {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432", L"SystemRoot"}) {
     const std::string root = Environment(name);
     if (IsAbsolute(root) && Inside(folder, root)) return true;
   }
-  return false;
+  const std::string local = Environment(L"LOCALAPPDATA");
+  return IsAbsolute(local) && Inside(folder, local + "\\Programs");
 }
 
 // A folder's access rights are not what its attributes say: try a file.

@@ -5,6 +5,10 @@
 // WaitCommEvent: it behaves alike on every driver, and ClosePort ends it at
 // once (a wake event, then CancelIoEx).  The byte it brings is kept in the
 // read-ahead and handed out first.
+//
+// A named pipe opens too (the simulated central serves one where Linux has a
+// pseudo-terminal): it has no line, so the line calls do nothing on it and
+// the bytes waiting are the pipe's.
 #include <windows.h>
 
 #include <algorithm>
@@ -26,6 +30,7 @@ struct TBlockSerial::TOsSaved {
   HANDLE WriteDone = nullptr;
   std::string ReadAhead;                // taken by the wait, not yet handed out
   std::atomic<uint32_t> LineErrors{0};  // collected by every ClearCommError
+  bool Pipe = false;                    // a named pipe: no line state
 };
 
 namespace {
@@ -41,7 +46,16 @@ void CloseQuietly(HANDLE& h) {
   h = nullptr;
 }
 
+// How long an open waits for a busy pipe to be free.
+constexpr DWORD kPipeFreeMs = 2000;
+
 DWORD WaitLimit(int ms) { return ms < 0 ? INFINITE : static_cast<DWORD>(ms); }
+
+// Bytes waiting in a pipe; false when it is broken.
+bool PipeBytes(HANDLE h, DWORD& count) {
+  count = 0;
+  return PeekNamedPipe(h, nullptr, 0, nullptr, &count, nullptr) != 0;
+}
 
 // Ends an overlapped call that is still pending and collects what it did.
 DWORD CancelAndCollect(HANDLE h, OVERLAPPED& ov) {
@@ -81,6 +95,7 @@ bool OsMeansPortGone(int code) {
     case 433:  // ERROR_NO_SUCH_DEVICE
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
+    case ERROR_BROKEN_PIPE:  // the pipe's writer has gone
       return true;
     default:
       return false;
@@ -94,20 +109,28 @@ std::string OsDevicePath(const std::string& name, int32_t portNumber, bool) {
 }
 
 int TBlockSerial::OsOpen(const std::string& path) {
-  HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  const std::wstring name = Widen(path);
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+  // A pipe whose last reader has just let go is free again once its writer
+  // has noticed: wait for that rather than fail.
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
+      WaitNamedPipeW(name.c_str(), kPipeFreeMs))
+    h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
 
   auto saved = new TOsSaved;
   saved->Dcb.DCBlength = sizeof(DCB);
+  saved->Pipe = GetFileType(h) == FILE_TYPE_PIPE;
   // A file or another device opens too; only a serial port has a line state.
-  if (!GetCommState(h, &saved->Dcb)) {
+  if (!saved->Pipe && !GetCommState(h, &saved->Dcb)) {
     const int err = static_cast<int>(GetLastError());
     delete saved;
     CloseHandle(h);
     return err;
   }
-  saved->HaveTimeouts = GetCommTimeouts(h, &saved->Timeouts) != 0;
+  saved->HaveTimeouts = !saved->Pipe && GetCommTimeouts(h, &saved->Timeouts) != 0;
   saved->Wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   saved->ReadDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   saved->WriteDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -123,10 +146,12 @@ int TBlockSerial::OsOpen(const std::string& path) {
 
   // No events watched; a read returns what is queued, and one that finds
   // nothing waits for the first byte (no total time-out).
-  SetCommMask(h, 0);
-  COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = 0xFFFF;
-  SetCommTimeouts(h, &timeouts);
+  if (!saved->Pipe) {
+    SetCommMask(h, 0);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = 0xFFFF;
+    SetCommTimeouts(h, &timeouts);
+  }
 
   std::lock_guard<std::mutex> lock(FStateLock);
   FSaved.reset(saved);
@@ -137,7 +162,7 @@ int TBlockSerial::OsOpen(const std::string& path) {
 void TBlockSerial::OsClose() {
   HANDLE h = AsHandle(FHandle.load());
   if (FHandle.load() >= 0 && FSaved) {
-    SetCommState(h, &FSaved->Dcb);
+    if (!FSaved->Pipe) SetCommState(h, &FSaved->Dcb);
     if (FSaved->HaveTimeouts) SetCommTimeouts(h, &FSaved->Timeouts);
     CloseHandle(h);
   }
@@ -155,6 +180,7 @@ void TBlockSerial::OsWake() {
 }
 
 int TBlockSerial::OsSetupQueues(int32_t inputSize, int32_t outputSize) {
+  if (FSaved->Pipe) return 0;
   return SetupComm(AsHandle(FHandle.load()), static_cast<DWORD>(inputSize),
                    static_cast<DWORD>(outputSize))
              ? 0
@@ -163,13 +189,18 @@ int TBlockSerial::OsSetupQueues(int32_t inputSize, int32_t outputSize) {
 
 int TBlockSerial::OsApplyLineState(const TLineState& state) {
   DCB dcb = std::bit_cast<DCB>(state);
+  if (FSaved->Pipe) {  // kept, so that it reads back as set
+    FSaved->Dcb = dcb;
+    return 0;
+  }
   return SetCommState(AsHandle(FHandle.load()), &dcb) ? 0 : static_cast<int>(GetLastError());
 }
 
 int TBlockSerial::OsFetchLineState(TLineState& state) {
-  DCB dcb{};
+  DCB dcb = FSaved->Dcb;
   dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(AsHandle(FHandle.load()), &dcb)) return static_cast<int>(GetLastError());
+  if (!FSaved->Pipe && !GetCommState(AsHandle(FHandle.load()), &dcb))
+    return static_cast<int>(GetLastError());
   state = std::bit_cast<TLineState>(dcb);
   return 0;
 }
@@ -178,8 +209,12 @@ int TBlockSerial::OsBytesWaiting(int& count) {
   DWORD errors = 0;
   COMSTAT status{};
   count = 0;
-  if (!ClearCommError(AsHandle(FHandle.load()), &errors, &status))
+  if (FSaved->Pipe) {
+    if (!PipeBytes(AsHandle(FHandle.load()), status.cbInQue))
+      return static_cast<int>(GetLastError());
+  } else if (!ClearCommError(AsHandle(FHandle.load()), &errors, &status)) {
     return static_cast<int>(GetLastError());
+  }
   FSaved->LineErrors |= errors;
   count = static_cast<int>(status.cbInQue + FSaved->ReadAhead.size());
   return 0;
@@ -198,7 +233,8 @@ int TBlockSerial::OsRead(char* buffer, int count, int& got) {
   DWORD errors = 0;
   COMSTAT status{};
   HANDLE h = AsHandle(FHandle.load());
-  if (!ClearCommError(h, &errors, &status)) return got > 0 ? 0 : static_cast<int>(GetLastError());
+  if (FSaved->Pipe ? !PipeBytes(h, status.cbInQue) : !ClearCommError(h, &errors, &status))
+    return got > 0 ? 0 : static_cast<int>(GetLastError());
   FSaved->LineErrors |= errors;
   const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(count - got));
   if (want == 0) return 0;
@@ -214,7 +250,7 @@ int TBlockSerial::OsRead(char* buffer, int count, int& got) {
     if (r != WAIT_OBJECT_0) {
       got += static_cast<int>(CancelAndCollect(h, ov));
       if (r == WAIT_OBJECT_0 + 1) return ErrorNotOpen;
-      PurgeComm(h, PURGE_RXABORT);
+      if (!FSaved->Pipe) PurgeComm(h, PURGE_RXABORT);
       return ErrorTimeout;
     }
   }
@@ -275,6 +311,7 @@ int TBlockSerial::OsWaitReadable(int timeoutMs, bool& readable) {
 
 int TBlockSerial::OsPurge() {
   FSaved->ReadAhead.clear();
+  if (FSaved->Pipe) return 0;  // the pipe's bytes are all the central's
   return PurgeComm(AsHandle(FHandle.load()),
                    PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)
              ? 0
@@ -282,6 +319,7 @@ int TBlockSerial::OsPurge() {
 }
 
 int TBlockSerial::OsPurgeOutput() {
+  if (FSaved->Pipe) return 0;
   return PurgeComm(AsHandle(FHandle.load()), PURGE_TXABORT | PURGE_TXCLEAR)
              ? 0
              : static_cast<int>(GetLastError());
@@ -291,6 +329,7 @@ int TBlockSerial::OsOutputQueue(int& count) {
   DWORD errors = 0;
   COMSTAT status{};
   count = 0;
+  if (FSaved->Pipe) return 0;
   if (!ClearCommError(AsHandle(FHandle.load()), &errors, &status))
     return static_cast<int>(GetLastError());
   FSaved->LineErrors |= errors;
@@ -299,6 +338,7 @@ int TBlockSerial::OsOutputQueue(int& count) {
 }
 
 void TBlockSerial::OsSetModemLine(bool dtr, bool on) {
+  if (FSaved->Pipe) return;
   const DWORD function = dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS);
   EscapeCommFunction(AsHandle(FHandle.load()), function);
 }
@@ -306,6 +346,7 @@ void TBlockSerial::OsSetModemLine(bool dtr, bool on) {
 int TBlockSerial::OsModemStatus(uint32_t& status) {
   DWORD word = 0;
   status = 0;
+  if (FSaved->Pipe) return 0;
   if (!GetCommModemStatus(AsHandle(FHandle.load()), &word)) return static_cast<int>(GetLastError());
   status = word & (kMsCtsOn | kMsDsrOn | kMsRingOn | kMsRlsdOn);
   return 0;
@@ -314,7 +355,8 @@ int TBlockSerial::OsModemStatus(uint32_t& status) {
 uint32_t TBlockSerial::OsLineErrors() {
   DWORD errors = 0;
   COMSTAT status{};
-  if (ClearCommError(AsHandle(FHandle.load()), &errors, &status)) FSaved->LineErrors |= errors;
+  if (!FSaved->Pipe && ClearCommError(AsHandle(FHandle.load()), &errors, &status))
+    FSaved->LineErrors |= errors;
   return FSaved->LineErrors.exchange(0) &
          (kCeRxOver | kCeOverrun | kCeRxParity | kCeFrame | kCeTxFull);
 }

@@ -1,7 +1,8 @@
 // A simulated central: writes bus traffic (generated, or a replayed capture)
-// at a given byte rate into a pseudo-terminal it creates, or into a real
-// serial port (on Windows only a port: COMn), on a thread of its own.  Used by vantrel-sim and by
-// the window's demo mode.
+// at a given byte rate into a pseudo-terminal it creates (on Windows a named
+// pipe, which the serial class opens like a port), or into a real serial
+// port, on a thread of its own.  Used by vantrel-sim and by the window's demo
+// mode.
 //
 //   TSimCentral sim(config);
 //   if (!sim.Start()) report(sim.LastErrorText());
@@ -98,8 +99,9 @@ private:
   int FSaveFd = -1;
   int FWake[2] = {-1, -1};
 #ifdef _WIN32
-  struct TWinLine;  // the COM port and the wake event
+  struct TWinLine;  // the COM port or the pipe, and the wake event
   TWinLine* FWinLine = nullptr;
+  bool WritePipe(const std::string& chunk);
 #endif
   bool FLinkMade = false;
   std::thread FThread;

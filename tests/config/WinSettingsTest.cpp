@@ -37,7 +37,7 @@ protected:
     fs::remove_all(Dir);
     fs::create_directories(Dir);
     for (const wchar_t* name :
-         {L"APPDATA", L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
+         {L"APPDATA", L"LOCALAPPDATA", L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432"}) {
       const wchar_t* v = _wgetenv(name);
       Saved.emplace_back(name, v ? v : L"");
     }
@@ -50,6 +50,7 @@ protected:
   }
   // Only these folders count as the system's program folders.
   void ProgramFolders(const fs::path& folder) {
+    _wputenv_s(L"LOCALAPPDATA", (Dir / "Local").c_str());
     _wputenv_s(L"ProgramFiles", folder.c_str());
     _wputenv_s(L"ProgramFiles(x86)", folder.c_str());
     _wputenv_s(L"ProgramW6432", folder.c_str());
@@ -72,6 +73,15 @@ TEST_F(SettingsWin, BesideAWritableFolderOtherwiseInAppData) {
   // An installed copy keeps its settings per user even where it could write.
   EXPECT_EQ(DefaultSettingsFileName(Utf8(Dir / "Programs" / "vVantrelBus" / "vVantrelBus.exe")),
             Utf8(appData / "vVantrelBus" / "vVantrelBus.ini"));
+  // So does a copy installed per user, without administrator rights, but
+  // not one elsewhere in that user's local folder.
+  fs::create_directories(Dir / "Local" / "Programs" / "vVantrelBus");
+  fs::create_directories(Dir / "Local" / "Portable");
+  EXPECT_EQ(
+      DefaultSettingsFileName(Utf8(Dir / "Local" / "Programs" / "vVantrelBus" / "vVantrelBus.exe")),
+      Utf8(appData / "vVantrelBus" / "vVantrelBus.ini"));
+  EXPECT_EQ(DefaultSettingsFileName(Utf8(Dir / "Local" / "Portable" / "vVantrelBus.exe")),
+            Utf8(Dir / "Local" / "Portable" / "vVantrelBus.ini"));
   // No usable %APPDATA%: beside the program, where saving reports the error.
   _wputenv_s(L"APPDATA", L"relative\\path");
   EXPECT_EQ(DefaultSettingsFileName(Utf8(Dir / "Programs" / "vVantrelBus" / "vVantrelBus.exe")),
