@@ -27,6 +27,7 @@
 #include "DumpFormat.h"
 #include "DumpOutput.h"
 #include "ToolCommon.h"
+#include "base/SameFile.h"
 #include "base/Text.h"
 #include "bus/BusConnection.h"
 #include "bus/ItemClock.h"
@@ -80,7 +81,9 @@ const char* const kUsage =
     "Exit status: 0 done (also when standard output is a pipe that was closed),\n"
     "1 port, file or settings error (also a port lost while reading, unless\n"
     "--reconnect; a recording or raw log cut short by a write error, while the\n"
-    "monitor went on; malformed lines in a capture log), 2 bad options.\n"
+    "monitor went on; malformed lines in a capture log; a capture cut short or\n"
+    "damaged), 2 bad options (also one file named for two of --file, --capture\n"
+    "and --raw-log).\n"
     "\n"
     "Examples:\n"
     "  vantrel-dump --port /dev/ttyUSB0 --time z\n"
@@ -296,10 +299,13 @@ int DumpFile(const TOptions& opt) {
     return Fail(failure);
   }
   if (const int rc = CloseRawLog(rawFd, opt.RawLog); rc != 0) return rc;
+  int rc = 0;
   if (in.MalformedLines() > 0)
-    return Fail(std::to_string(in.MalformedLines()) + " malformed line(s) of " + opt.CaptureFile +
-                " skipped");
-  return 0;
+    rc = Fail(std::to_string(in.MalformedLines()) + " malformed line(s) of " + opt.CaptureFile +
+              " skipped");
+  // Shown up to where it breaks off, but not whole: no success.
+  if (go && in.Truncated()) rc = Fail(opt.CaptureFile + " " + kCutShortText);
+  return rc;
 }
 
 // One line per item taken from the queue, with the time the reader cut it,
@@ -745,6 +751,11 @@ int main(int argc, char** argv) {
     }
   }
   if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
+  // Either would empty the other file (or the capture being read) first.
+  if (SameFile(opt.CaptureLog, opt.RawLog))
+    return Usage("--capture and --raw-log name the same file: " + opt.RawLog);
+  if (SameFile(opt.CaptureFile, opt.RawLog))
+    return Usage("--file and --raw-log name the same file: " + opt.RawLog);
   if (!opt.CaptureFile.empty()) {
     if (havePort) return Usage("--file and --port exclude each other");
     if (opt.Seconds > 0) return Usage("--seconds cannot be used with --file");
@@ -786,7 +797,9 @@ int main(int argc, char** argv) {
   if (opt.ShowSettings) {
     std::string text = SettingsToText(Settings);
     if (!text.empty() && text.back() != '\n') text += '\n';
-    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    // All of it, a NUL in a value too.
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
       return StdoutFailed(errno);
     }
     return 0;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ToolCommon.h"
+#include "base/SameFile.h"
 #include "sim/SimCentral.h"
 
 namespace {
@@ -36,6 +37,8 @@ const char* const kUsage =
     "                   (a name ending in .gz is read compressed)\n"
     "  --speed F        with --replay: play F times as fast (0.5 = half as fast)\n"
     "  --loop           with --replay: start again at the end of the capture\n"
+    "  --max-step S     with --replay of a log: a jump of its clock of more than S\n"
+    "                   seconds plays as a gap, without a pause (default 10)\n"
     "  --seconds N      stop N seconds (decimals allowed) after the first reader\n"
     "                   opened the line, whether or not a reader is still there\n"
     "  --save FILE      write exactly the bytes sent to FILE\n"
@@ -67,21 +70,15 @@ int Usage(const char* message) {
 }
 
 // The letters only tell the options apart: no short option is accepted.
-const option kOptions[] = {{"rate", required_argument, nullptr, 'r'},
-                           {"baud", required_argument, nullptr, 'b'},
-                           {"seed", required_argument, nullptr, 's'},
-                           {"noise", required_argument, nullptr, 'n'},
-                           {"replay", required_argument, nullptr, 'R'},
-                           {"loop", no_argument, nullptr, 'l'},
-                           {"seconds", required_argument, nullptr, 'S'},
-                           {"save", required_argument, nullptr, 'w'},
-                           {"port", required_argument, nullptr, 'p'},
-                           {"link", required_argument, nullptr, 'L'},
-                           {"linger", required_argument, nullptr, 'g'},
-                           {"speed", required_argument, nullptr, 'x'},
-                           {"help", no_argument, nullptr, 'h'},
-                           {"version", no_argument, nullptr, 'V'},
-                           {nullptr, 0, nullptr, 0}};
+const option kOptions[] = {
+    {"rate", required_argument, nullptr, 'r'},     {"baud", required_argument, nullptr, 'b'},
+    {"seed", required_argument, nullptr, 's'},     {"noise", required_argument, nullptr, 'n'},
+    {"replay", required_argument, nullptr, 'R'},   {"loop", no_argument, nullptr, 'l'},
+    {"seconds", required_argument, nullptr, 'S'},  {"save", required_argument, nullptr, 'w'},
+    {"port", required_argument, nullptr, 'p'},     {"link", required_argument, nullptr, 'L'},
+    {"linger", required_argument, nullptr, 'g'},   {"speed", required_argument, nullptr, 'x'},
+    {"max-step", required_argument, nullptr, 'm'}, {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
 
 // A number option's value into out; false, after the usage, when it is no
 // number in [low, high] (or equals low where above is asked).
@@ -171,6 +168,10 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
       case 'g':
         if (!NumberOption("linger", "seconds, 0 to 3600", 0, 3600, config.LingerSeconds)) return 2;
         break;
+      case 'm':
+        if (!NumberOption("max-step", "seconds, 0 or more", 0, 1e9, config.MaxStepSeconds))
+          return 2;
+        break;
       case 'x':
         if (!NumberOption("speed", "a factor above 0", 0, 1e6, config.Speed, true)) return 2;
         haveSpeed = true;
@@ -190,6 +191,8 @@ int ParseOptions(int argc, char** argv, TSimConfig& config) {
   }
   if (optind < argc)
     return Usage((std::string("unexpected argument '") + argv[optind] + "'").c_str());
+  if (SameFile(config.ReplayFile, config.SaveFile))
+    return Usage(("--replay and --save name the same file: " + config.SaveFile).c_str());
   return CheckOptions(config, haveRate, haveBaud, baud, haveSpeed);
 }
 
@@ -249,7 +252,8 @@ int main(int argc, char** argv) {
   int sig = 0;
   while (sigwait(&signals, &sig) == 0 && sig == SIGUSR1 && !sim.Finished()) {}
 #endif
-  sim.Stop();
+  // On a signal too, the reader gets the --linger time to take the rest.
+  sim.Stop(true);
   const std::string error = sim.LastErrorText();
   if (!error.empty()) {
     std::fprintf(stderr, "vantrel-sim: %s\n", error.c_str());

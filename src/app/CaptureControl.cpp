@@ -251,7 +251,7 @@ void TCaptureControl::ConnectionToggled(bool connected) {
     if (FLoad) {
       FLoad.reset();
       FPoll.stop();
-      if (FProgress) FProgress->deleteLater();
+      delete FProgress;
       emit CaptureLoaded(false);
     }
     CloseCapture();
@@ -357,10 +357,9 @@ void TCaptureControl::PollLoad() {
   FPoll.stop();
   TCaptureContents contents = FLoad->Take();
   FLoad.reset();
-  if (FProgress) {
-    FProgress->hide();
-    FProgress->deleteLater();
-  }
+  // Gone now, not later: its timer would show it again (from 400 ms on)
+  // inside the message box that may follow.
+  delete FProgress;
   ButtonOpen->setEnabled(!FWindow.Connected());
   Install(std::move(contents));
 }

@@ -10,21 +10,6 @@
 #include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 
-namespace {
-
-// The size a gzip file unpacks to, from its trailer (modulo 4 GiB, as gzip
-// keeps it); 0 when it cannot be read.
-uint64_t GzipPlainSize(const std::string& path) {
-  std::FILE* f = OpenFileForReading(path);
-  if (!f) return 0;
-  unsigned char size[4] = {};
-  const bool read = std::fseek(f, -4, SEEK_END) == 0 && std::fread(size, 1, 4, f) == 4;
-  std::fclose(f);
-  return read ? size[0] | size[1] << 8 | size[2] << 16 | uint64_t{size[3]} << 24 : 0;
-}
-
-}  // namespace
-
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     : FPath(std::move(path)), FOptions(options) {
   // Here, before the thread starts: Progress() reads the size from another.
@@ -33,8 +18,8 @@ TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     // The share read can be told only where the text is the file itself.
     if (facts.Regular && !IsCompressedCaptureName(FPath)) FFileSize = facts.Size;
     // A raw capture's bytes end when the file was written: its length
-    // places the first one.
-    FPlainSize = facts.Regular && IsCompressedCaptureName(FPath) ? GzipPlainSize(FPath) : FFileSize;
+    // places the first one (a compressed one's is counted when read).
+    FPlainSize = FFileSize;
     FModifiedUs = facts.ModifiedUs;
   }
 }
@@ -61,7 +46,21 @@ double TCaptureLoad::Progress() const {
 
 TCaptureContents TCaptureLoad::Take() { return std::move(FResult); }
 
+uint64_t TCaptureLoad::CountRawBytes() {
+  TCaptureReader in;
+  in.SetFilesOnly(true);
+  uint64_t n = 0;
+  if (!in.Open(FPath)) return 0;
+  TCaptureItem item;
+  while (n <= FOptions.MemoryLimit && !FCancel.load(std::memory_order_relaxed) && in.Next(item))
+    n += item.Bytes.size();
+  return n;
+}
+
 namespace {
+
+// What the traffic view's table keeps for each row it shows.
+constexpr uint64_t kViewBytesPerRow = 8;
 
 // Characters a log spends on a read of n bytes: each line the time in
 // parentheses and a line end, each byte a blank and two digits.
@@ -76,11 +75,15 @@ void TCaptureLoad::Read() {
   TCaptureContents& r = FResult;
   r.Path = FPath;
   TCaptureReader in;
+  in.SetFilesOnly(true);  // a pipe or a terminal could hold the reading for ever
   if (!in.Open(FPath)) {
     r.ErrorText = in.LastErrorText();
     return;
   }
   r.IsLog = in.IsLog();
+  // gzip keeps only the last part's size, and that modulo 4 GiB: count the
+  // bytes, up to what the archive could take at most.
+  if (!r.IsLog && IsCompressedCaptureName(FPath)) FPlainSize = CountRawBytes();
   r.Traffic = std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
   r.Series = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
   r.States = std::make_unique<TStateHistory>();
@@ -131,9 +134,13 @@ void TCaptureLoad::Read() {
             r.StartUs = item.TimeUs;
             traffic.BeginSession(item.TimeUs);
             haveStart = true;
-          } else if (gapUs >= 0 && chunkUs != 0) {
-            // The reconnect came a gap after the last read, and before this one.
-            traffic.BeginSession(std::max(chunkUs, std::min(chunkUs + gapUs, item.TimeUs)));
+          } else if (gapUs >= 0 && chunkUs != 0 &&
+                     // The reconnect came a gap after the last read, and before this one.
+                     !traffic.BeginSession(
+                         std::max(chunkUs, std::min(chunkUs + gapUs, item.TimeUs)))) {
+            r.CutShort = true;
+            go = false;
+            break;
           }
           // A gap before the first read (recording began while the port was
           // away) opens no session of its own: the log's start stands.
@@ -151,6 +158,10 @@ void TCaptureLoad::Read() {
         }
         go = framer.Feed(item.Bytes);
         r.Rows.Scan(traffic, traffic.End(), r.RowsFilter, matcher);
+        // The rows and the graph grow with the items: the limit counts them,
+        // and the table's header, which keeps a section of 8 bytes a row.
+        traffic.SetOtherMemory(r.Rows.MemoryBytes() + r.Rows.Rows() * kViewBytesPerRow +
+                               series.MemoryBytes());
         FBusBytes.fetch_add(item.Bytes.size(), std::memory_order_relaxed);
         FItems.store(traffic.End(), std::memory_order_relaxed);
         break;

@@ -90,6 +90,7 @@ public:
 
 private:
   void Read();
+  uint64_t CountRawBytes();
 
   std::string FPath;
   TOptions FOptions;

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -19,6 +20,7 @@
 #include "app/CaptureControl.h"
 #include "app/uVantrelBus.h"
 #include "base/Process.h"
+#include "base/SameFile.h"
 #include "config/Settings.h"
 #include "config/uVantrelCfg.h"
 #include "sim/SimCentral.h"
@@ -161,6 +163,12 @@ bool ParseCommandLine(const QApplication& app, TRunOptions& opt) {
   }
   opt.Record = parser.value(recordOpt);
   opt.Open = parser.value(openOpt);
+  // The recording would empty the file before the window reads it.
+  if (SameFile(opt.Record.toStdString(), opt.Open.toStdString())) {  // UTF-8, as it takes them
+    std::fprintf(stderr, "vVantrelBus: --open and --record name the same file: %s\n",
+                 QFile::encodeName(opt.Open).constData());
+    return false;
+  }
   if (parser.isSet(settingsOpt)) SetSettingsFileName(parser.value(settingsOpt).toStdString());
   opt.Port = parser.value(portOpt).toStdString();
   opt.Connect = parser.isSet(connectOpt);

@@ -41,7 +41,3 @@ private:
   bool FStopped = false;
   std::size_t FAfter = 0;
 };
-
-// Captures larger than this are refused when read whole (replay keeps every
-// item in memory).
-inline constexpr std::size_t MaxCaptureBytes = 256u << 20;

@@ -32,6 +32,11 @@ int OpenForReading(const std::string& path) {
   return _wopen(Widen(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
+bool IsRegularFile(int fd) {
+  struct _stat64 st {};
+  return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+
 int SyncFile(int fd) {
   struct _stat64 st {};
   if (_fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) != _S_IFREG) return 0;
@@ -41,12 +46,19 @@ int SyncFile(int fd) {
 #else
 
 int OpenForWriting(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
 }
 
 int OpenForReading(const std::string& path) {
   if (path == "-") return fcntl(0, F_DUPFD_CLOEXEC, 0);
-  return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+bool IsRegularFile(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int SyncFile(int fd) {

@@ -80,6 +80,10 @@ bool TCaptureReader::Open(const std::string& path) {
   FErrorText.clear();
   FFd = capture_io::OpenForReading(path);
   if (FFd < 0) return Fail(SystemErrorText(errno));
+  if (FFilesOnly && !capture_io::IsRegularFile(FFd)) {
+    Close();
+    return Fail("not a file (a pipe, a device or a folder)");
+  }
   // Standard input may be either: zlib passes what is not gzip through.
   if (IsCompressedCaptureName(path) || path == "-") {
     FGz = gzdopen(FFd, "rb");
@@ -88,6 +92,12 @@ bool TCaptureReader::Open(const std::string& path) {
       return Fail(SystemErrorText(ENOMEM));
     }
     gzbuffer(FGz, 128 * 1024);
+    // zlib passes a file without the gzip mark through as it is: a damaged
+    // or misnamed file would be read as a raw capture.
+    if (path != "-" && gzdirect(FGz)) {
+      Close();
+      return Fail("not gzip-compressed data, though the name ends in .gz");
+    }
   }
   // Read until the beginning tells: another start than the log's, or the
   // whole first line (a pipe or a device may deliver little at a time).
@@ -127,9 +137,14 @@ bool TCaptureReader::Open(const std::string& path) {
       return Fail("capture log of version " + capture_io::CleanText(version.substr(0, 20)) +
                   ", this program reads version 1");
     }
+    const std::size_t nl = head.find('\n');
+    // Lines ending in a carriage return alone would be one endless line.
+    if (nl == head.npos && eol != head.npos && eol + 1 < head.size()) {
+      Close();
+      return Fail("lines end without a line feed");
+    }
     FIsLog = true;
     // The first line is consumed here; FLine counts it.
-    const std::size_t nl = head.find('\n');
     FPos = nl == head.npos ? FEnd : start + nl + 1;
     FLine = 1;
   }

@@ -46,6 +46,10 @@ struct TCaptureItem {
   bool HasTime() const { return TimeUs != kNoCaptureTime; }
 };
 
+// What a tool says of a file whose Truncated() is true, after its name.
+inline constexpr const char* kCutShortText =
+    "is cut short: it ends inside a line or inside its compressed data";
+
 class TCaptureReader {
 public:
   // Joined lines of one read are yielded in pieces of at most this size, so
@@ -65,6 +69,9 @@ public:
   // line is passed over.
   bool Open(const std::string& path);
   void Close();
+  // Refuse in Open anything but a plain file: a named pipe or a device may
+  // block a read for ever, which a window cannot afford.  Set before Open.
+  void SetFilesOnly(bool filesOnly) { FFilesOnly = filesOnly; }
 
   bool IsLog() const { return FIsLog; }
 
@@ -87,6 +94,7 @@ private:
   long Fill();
   bool Fail(std::string text);
 
+  bool FFilesOnly = false;
   int FFd = -1;
   gzFile_s* FGz = nullptr;  // owns FFd when the name ends in ".gz"
   std::unique_ptr<char[]> FBuffer;

@@ -1,7 +1,8 @@
 // TCaptureRecorder: a capture log fed from two threads, as a monitor records
 // one: the reader thread's chunk hook adds every read, the owner's loop
 // flushes (also while the line is silent) and adds the gaps of reconnects.
-// One lock serialises the calls into the writer.
+// One lock serialises the calls into the writer; the writer never waits for
+// its target (see TCaptureWriter), so neither thread is held by a stalled one.
 //
 //   TCaptureRecorder rec;
 //   if (!rec.Open(path, header)) report(rec.ErrorText());

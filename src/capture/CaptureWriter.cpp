@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "base/Text.h"
 #include "base/UniqueFd.h"
@@ -33,6 +35,14 @@ std::size_t FormatSeconds(int64_t us, char* out) {
   return len + 6;
 }
 
+int64_t SteadyUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string StalledText() { return "it takes no data (a pipe that nobody reads?)"; }
+
 bool ValidKey(std::string_view key) {
   if (key.empty() || key == "gap" || key == "vantrel-capture") return false;
   for (char c : key)
@@ -54,7 +64,11 @@ bool TCaptureWriter::Open(const std::string& path) {
   FBusBytes = FFileBytes = 0;
   FBuffer.clear();
   FBuffer.reserve(kBufferLimit + 4096);
+  FBacklog.clear();
+  FStalledSinceUs = 0;
   FFd = capture_io::OpenForWriting(path);
+  // A named pipe without a reader: opening it would have waited for one.
+  if (FFd < 0 && errno == ENXIO) return Fail(ENXIO, "a pipe that nobody reads");
   if (FFd < 0) return Fail(errno, SystemErrorText(errno));
   if (IsCompressedCaptureName(path)) {
     FZip = std::make_unique<z_stream_s>();
@@ -139,6 +153,7 @@ bool TCaptureWriter::AddChunk(std::string_view bytes, int64_t timeUs) {
 
 bool TCaptureWriter::FlushIfDue(int64_t nowUs) {
   if (FFd < 0 || Failed()) return false;
+  if (!FBacklog.empty() && !Drain()) return false;
   if (!FPending) return true;
   // A clock set back would otherwise hold the lines until it catches up.
   if (nowUs - FPendingSinceUs >= kFlushPeriodUs || nowUs < FPendingSinceUs) return Push(true);
@@ -157,6 +172,16 @@ bool TCaptureWriter::Close() {
     ok = Deflate(Z_FINISH);
   } else if (ok) {
     ok = Push(true);
+  }
+  // A slow reader of a pipe gets a moment for the rest, not more.
+  for (const int64_t end = SteadyUs() + kCloseWaitUs; ok && !FBacklog.empty();) {
+    ok = Drain();
+    if (!ok || FBacklog.empty()) break;
+    if (SteadyUs() >= end) {
+      ok = Fail(EAGAIN, StalledText());
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // Special files (a pipe, /dev/null) cannot be synced; that is no failure.
   if (ok && capture_io::SyncFile(FFd) != 0) ok = Fail(errno, SystemErrorText(errno));
@@ -206,11 +231,38 @@ bool TCaptureWriter::Deflate(int flush) {
 }
 
 bool TCaptureWriter::WriteRaw(const char* data, std::size_t size) {
-  if (!WriteAll(FFd, std::string_view(data, size))) {
-    const int err = errno != 0 ? errno : EIO;
+  FBacklog.append(data, size);
+  return Drain();
+}
+
+bool TCaptureWriter::Drain() {
+  std::size_t done = 0;
+  bool stalled = false;
+  while (done < FBacklog.size()) {
+    const auto n = write(FFd, FBacklog.data() + done, FBacklog.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      stalled = true;
+      break;
+    }
+    const int err = n < 0 && errno != 0 ? errno : EIO;
+    FBacklog.clear();
     return Fail(err, SystemErrorText(err));
   }
-  FFileBytes += size;
+  FFileBytes += done;
+  FBacklog.erase(0, done);
+  if (!stalled || done > 0) FStalledSinceUs = 0;
+  if (!stalled) return true;
+  const int64_t now = SteadyUs();
+  if (FStalledSinceUs == 0) FStalledSinceUs = now;
+  if (now - FStalledSinceUs >= kStallLimitUs || FBacklog.size() > kBacklogLimit) {
+    FBacklog.clear();
+    return Fail(EAGAIN, StalledText());
+  }
   return true;
 }
 
@@ -229,5 +281,7 @@ void TCaptureWriter::Release() {
   FZip.reset();
   FZipOut.reset();
   FBuffer.clear();
+  FBacklog.clear();
+  FStalledSinceUs = 0;
   FPending = false;
 }

@@ -14,6 +14,12 @@
 // to disk at Close.  Compressed files (".gz") are flushed to a point the
 // reader can decompress up to at the same moments.
 //
+// Writing never waits for the target: a pipe, a socket or a terminal that
+// takes nothing just now keeps the rest here, and it goes out at the next
+// call.  One that takes nothing for kStallLimitUs, or lets kBacklogLimit
+// pile up, fails the recording ("takes no data"), so that a stalled target
+// never holds the thread that records, nor memory without bound.
+//
 // The first failure (a full disk, a vanished device) is kept with its cause;
 // from then on nothing more is written and every call returns false, so the
 // file ends with the last complete write: at worst its last line is torn,
@@ -37,6 +43,10 @@ class TCaptureWriter {
 public:
   static constexpr int64_t kFlushPeriodUs = 500000;
   static constexpr std::size_t kBufferLimit = 64 * 1024;  // written at once when reached
+  static constexpr int64_t kStallLimitUs = 5000000;
+  static constexpr std::size_t kBacklogLimit = 16u << 20;
+  // Close waits this long for a slow target to take the rest.
+  static constexpr int64_t kCloseWaitUs = 1000000;
 
   TCaptureWriter();
   ~TCaptureWriter();  // closes; the result of that is lost, call Close() to see it
@@ -77,13 +87,15 @@ public:
   const std::string& LastErrorText() const { return FErrorText; }  // "No space left on device"
 
   uint64_t BusBytes() const { return FBusBytes; }    // bytes of all chunks added
-  uint64_t FileBytes() const { return FFileBytes; }  // size of the file as written so far
+  uint64_t FileBytes() const { return FFileBytes; }  // bytes the target has taken so far
 
 private:
   void AppendMetadata(std::string_view key, std::string_view value);
   bool Push(bool sync);
   bool Deflate(int flush);
   bool WriteRaw(const char* data, std::size_t size);
+  // Hands on what the target left: false once it has failed or stalled.
+  bool Drain();
   bool Fail(int code, std::string text);
   void Release();
 
@@ -98,4 +110,6 @@ private:
   std::string FErrorText;
   uint64_t FBusBytes = 0;
   uint64_t FFileBytes = 0;
+  std::string FBacklog;         // written, not yet taken by the target
+  int64_t FStalledSinceUs = 0;  // monotonic; 0 while the target takes data
 };

@@ -142,6 +142,10 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
 }
 #endif
 
+// MonitorSettings as last read or saved: a save writes only what the window
+// changed since, so that another window's changes to the other keys stay.
+TMonitorSettings MonitorSettingsRead;
+
 void ReadMonitorSettings(const TIniFile& ini) {
   const TMonitorSettings def;
   TMonitorSettings& m = MonitorSettings;
@@ -157,6 +161,7 @@ void ReadMonitorSettings(const TIniFile& ini) {
   m.GridColumns = text("GridColumns", def.GridColumns);
   m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
   m.CaptureFolder = text("CaptureFolder", def.CaptureFolder);
+  MonitorSettingsRead = m;
 }
 
 }  // namespace
@@ -215,26 +220,30 @@ void SaveMonitorSettings() {
   TIniFile ini(SettingsFileName());
   if (!ini.Stamp().Exists) return;
   const TMonitorSettings& m = MonitorSettings;
-  const TMonitorSettings def;
-  // Key, value, and the value its absence means: a default is not written
-  // into a file that does not have the key.
+  const TMonitorSettings& was = MonitorSettingsRead;
+  // Key, value, and the value when last read: only what changed since is
+  // written (and only where the file does not have it already).
   const std::tuple<const char*, std::string, std::string> values[] = {
-      {"View", m.View, def.View},
-      {"TimeMode", m.TimeMode, def.TimeMode},
-      {"Kinds", m.Kinds, def.Kinds},
-      {"Devices", m.Devices, def.Devices},
-      {"Filter", m.Filter, def.Filter},
-      {"TrafficColumns", m.TrafficColumns, def.TrafficColumns},
-      {"GridColumns", m.GridColumns, def.GridColumns},
-      {"RingSize", std::to_string(m.RingSize), std::to_string(def.RingSize)},
-      {"CaptureFolder", m.CaptureFolder, def.CaptureFolder}};
+      {"View", m.View, was.View},
+      {"TimeMode", m.TimeMode, was.TimeMode},
+      {"Kinds", m.Kinds, was.Kinds},
+      {"Devices", m.Devices, was.Devices},
+      {"Filter", m.Filter, was.Filter},
+      {"TrafficColumns", m.TrafficColumns, was.TrafficColumns},
+      {"GridColumns", m.GridColumns, was.GridColumns},
+      {"RingSize", std::to_string(m.RingSize), std::to_string(was.RingSize)},
+      {"CaptureFolder", m.CaptureFolder, was.CaptureFolder}};
   bool changed = false;
-  for (const auto& [key, value, absent] : values) {
-    if (ini.ReadString(Monitor, key, absent, MonitorTextMaxLength) == value) continue;
+  for (const auto& [key, value, read] : values) {
+    if (value == read) continue;
+    if (ini.KeyExists(Monitor, key) &&
+        ini.ReadString(Monitor, key, "", MonitorTextMaxLength) == value)
+      continue;
     ini.SetString(Monitor, key, value);
     changed = true;
   }
   if (changed) ini.UpdateFile();
+  MonitorSettingsRead = m;
 }
 
 void SaveSettings() {

@@ -95,9 +95,10 @@ int LoadSettings();
 // it too).  Missing keys give the defaults above.
 void LoadMonitorSettings();
 
-// Writes the keys of MonitorSettings whose values differ from the file's, in
-// one replacement of the file, and only into a file that exists (as the
-// window placement).  Other sections and keys stay as they are on disk.
+// Writes the keys of MonitorSettings that changed since they were last read
+// or saved (and differ from the file's), in one replacement of the file, and
+// only into a file that exists (as the window placement).  Other sections
+// and keys stay as they are on disk: another window's changes survive.
 // Throws EIniWriteError.
 void SaveMonitorSettings();
 

@@ -23,22 +23,37 @@ TSeriesStore::~TSeriesStore() = default;
 
 void TSeriesStore::Clear() {
   FBlocks.clear();
+  FOpenBlock = nullptr;
   FPower.clear();
-  FBase = FFirst = FOpen = FOpenEndUs = FLastUs = 0;
+  FFirst = FOpen = FOpenEndUs = FLastUs = 0;
   FFinished = false;
   FBroken = false;
   FDevicesSeen = 0;
   FCalled = 0;
 }
 
+namespace {
+
+int64_t BlockNumber(int64_t s, int shift) noexcept { return s >> shift; }  // floors
+
+}  // namespace
+
+const TSeriesStore::TBlock* TSeriesStore::BlockOf(int64_t s) const noexcept {
+  const int64_t number = BlockNumber(s, kBlockShift);
+  if (FOpenBlock && number == BlockNumber(FOpen, kBlockShift)) return FOpenBlock;
+  const auto it = FBlocks.find(number);
+  return it == FBlocks.end() ? nullptr : it->second.get();
+}
+
+// Only for seconds of a block held (the open second's always is).
 TSecondPoint& TSeriesStore::Point(int64_t s) noexcept {
-  const int64_t i = s - FBase;
-  return FBlocks[static_cast<std::size_t>(i >> kBlockShift)]
-      ->Points[static_cast<std::size_t>(i & (kBlockSeconds - 1))];
+  return const_cast<TBlock*>(BlockOf(s))->Points[static_cast<std::size_t>(s & (kBlockSeconds - 1))];
 }
 
 const TSecondPoint& TSeriesStore::At(int64_t s) const noexcept {
-  return const_cast<TSeriesStore*>(this)->Point(s);
+  static const TSecondPoint kNoData{};
+  const TBlock* block = BlockOf(s);
+  return block ? block->Points[static_cast<std::size_t>(s & (kBlockSeconds - 1))] : kNoData;
 }
 
 void TSeriesStore::Add(const TBusItem& kind, std::string_view item, int64_t timeUs) {
@@ -93,11 +108,9 @@ void TSeriesStore::Add(const TBusItem& kind, std::string_view item, int64_t time
 
 void TSeriesStore::CountDeviceMessage() {
   if (FCalled < 1 || FCalled > kDeviceCount) return;
-  const int64_t i = FOpen - FBase;
-  TBlock& block = *FBlocks[static_cast<std::size_t>(i >> kBlockShift)];
-  auto& counts = block.Devices[static_cast<std::size_t>(FCalled)];
+  auto& counts = FOpenBlock->Devices[static_cast<std::size_t>(FCalled)];
   if (!counts) counts = std::make_unique<uint16_t[]>(kBlockSeconds);  // zeroed
-  uint16_t& n = counts[static_cast<std::size_t>(i & (kBlockSeconds - 1))];
+  uint16_t& n = counts[static_cast<std::size_t>(FOpen & (kBlockSeconds - 1))];
   if (n != 0xFFFF) ++n;
   FDevicesSeen |= 1u << FCalled;
 }
@@ -143,8 +156,8 @@ void TSeriesStore::MarkLoss(int64_t timeUs) {
 
 void TSeriesStore::Start(int64_t s) {
   FBlocks.clear();
-  FBlocks.push_back(std::make_unique<TBlock>());
-  FBase = FFirst = FOpen = s;
+  FOpenBlock = (FBlocks[BlockNumber(s, kBlockShift)] = std::make_unique<TBlock>()).get();
+  FFirst = FOpen = s;
 }
 
 void TSeriesStore::OpenSecond(int64_t timeUs) {
@@ -166,8 +179,9 @@ void TSeriesStore::OpenSecond(int64_t timeUs) {
       Start(s);
     } else {
       FOpen = s;
-      while (((FOpen - FBase) >> kBlockShift) >= static_cast<int64_t>(FBlocks.size()))
-        FBlocks.push_back(std::make_unique<TBlock>());
+      auto& block = FBlocks[BlockNumber(s, kBlockShift)];
+      if (!block) block = std::make_unique<TBlock>();
+      FOpenBlock = block.get();
       DropOld();
     }
   }
@@ -191,11 +205,9 @@ void TSeriesStore::OpenSecond(int64_t timeUs) {
 void TSeriesStore::DropOld() {
   // Whole blocks go once every second in them is older than the capacity.
   const int64_t keepFrom = FOpen - FCapacity;  // capacity complete seconds and the open one
-  while (FBlocks.size() > 1 && FBase + kBlockSeconds <= keepFrom) {
-    FBlocks.pop_front();
-    FBase += kBlockSeconds;
-  }
-  FFirst = std::max(FFirst, FBase);
+  while (FBlocks.size() > 1 && (FBlocks.begin()->first + 1) * kBlockSeconds <= keepFrom)
+    FBlocks.erase(FBlocks.begin());
+  FFirst = std::max(FFirst, FBlocks.begin()->first * kBlockSeconds);
   // The change in force at the first second stays, moved to it.
   const int64_t firstUs = FFirst * kUsPerSecond;
   while (FPower.size() >= 2 && FPower[1].TimeUs <= firstUs) FPower.pop_front();
@@ -215,18 +227,16 @@ void TSeriesStore::AddPowerChange(int64_t timeUs, uint8_t state) {
 
 uint16_t TSeriesStore::DeviceMessages(int device, int64_t s) const noexcept {
   if (device < 1 || device > kDeviceCount || !Holds(s)) return 0;
-  const int64_t i = s - FBase;
-  const auto& counts = FBlocks[static_cast<std::size_t>(i >> kBlockShift)]
-                           ->Devices[static_cast<std::size_t>(device)];
-  return counts ? counts[static_cast<std::size_t>(i & (kBlockSeconds - 1))] : 0;
+  const TBlock* block = BlockOf(s);
+  if (!block) return 0;
+  const auto& counts = block->Devices[static_cast<std::size_t>(device)];
+  return counts ? counts[static_cast<std::size_t>(s & (kBlockSeconds - 1))] : 0;
 }
 
 bool TSeriesStore::DeviceSeen(int device) const noexcept {
   if (device < 1 || device > kDeviceCount) return false;
-  const int64_t n = static_cast<int64_t>(FBlocks.size());
-  for (int64_t b = 0; b < n; ++b)
-    if (FBlocks[static_cast<std::size_t>(b)]->Devices[static_cast<std::size_t>(device)])
-      return true;
+  for (const auto& [number, block] : FBlocks)
+    if (block->Devices[static_cast<std::size_t>(device)]) return true;
   return false;
 }
 
@@ -251,8 +261,10 @@ std::vector<TPowerInterval> TSeriesStore::PowerIntervals(int64_t fromUs, int64_t
 }
 
 std::size_t TSeriesStore::MemoryBytes() const noexcept {
-  std::size_t n = sizeof(*this) + FBlocks.size() * (sizeof(TBlock) + sizeof(void*));
-  for (const auto& b : FBlocks)
+  // A map node: three links, a colour, the key and the pointer.
+  constexpr std::size_t kNodeBytes = 4 * sizeof(void*) + sizeof(int64_t) + sizeof(void*);
+  std::size_t n = sizeof(*this) + FBlocks.size() * (sizeof(TBlock) + kNodeBytes);
+  for (const auto& [number, b] : FBlocks)
     for (const auto& d : b->Devices)
       if (d) n += kBlockSeconds * sizeof(uint16_t);
   // A deque stores its elements in 512-byte pieces, plus a map of them.

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -99,7 +100,7 @@ public:
   void MarkLoss(int64_t timeUs);
   void Clear();
 
-  bool Empty() const noexcept { return FBlocks.empty(); }
+  bool Empty() const noexcept { return FOpenBlock == nullptr; }
   int64_t CapacitySeconds() const noexcept { return FCapacity; }
   // The complete seconds held, [FirstSecond, EndSecond), as seconds since the
   // epoch.  The newest second is complete once a later one began or after
@@ -134,6 +135,9 @@ private:
     std::array<std::unique_ptr<uint16_t[]>, kDeviceCount + 1> Devices{};
   };
 
+  // A block by its number (seconds since the epoch >> kBlockShift); null
+  // when none holds that stretch.
+  const TBlock* BlockOf(int64_t s) const noexcept;
   TSecondPoint& Point(int64_t s) noexcept;
   void OpenSecond(int64_t timeUs);
   void Start(int64_t s);
@@ -144,10 +148,12 @@ private:
   void CountDeviceMessage();
 
   int64_t FCapacity;
-  std::deque<std::unique_ptr<TBlock>> FBlocks;
-  int64_t FBase = 0;   // second of the first block's first point
-  int64_t FFirst = 0;  // oldest second held
-  int64_t FOpen = 0;   // newest second, still filling unless FFinished
+  // Only the stretches with data have blocks: a jump of the clock by days
+  // costs nothing.
+  std::map<int64_t, std::unique_ptr<TBlock>> FBlocks;
+  TBlock* FOpenBlock = nullptr;  // the block of FOpen
+  int64_t FFirst = 0;            // oldest second held
+  int64_t FOpen = 0;             // newest second, still filling unless FFinished
   int64_t FOpenEndUs = 0;
   int64_t FLastUs = 0;
   bool FFinished = false;

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -55,36 +56,57 @@ speed_t SpeedConstant(int baud) {
 
 }  // namespace
 
-// A capture log read as it is played, so that its size costs no memory:
-// each recorded read with its offset from the first one.  A clock set back
-// between two reads counts as no time.
+// A capture read as it is played, so that its size costs no memory.  A
+// log gives each recorded read with its offset from the first one; a clock
+// set back between two reads counts as no time, and so does a step forward
+// beyond the largest one a pause may take.  A raw capture gives its items,
+// framed a piece at a time as it is read.
 struct TSimCentral::TLogSource {
+  static constexpr std::size_t kFramePiece = 4096;
+
   std::string Path;
   std::atomic<uint64_t>& Malformed;
+  int64_t MaxStepUs;
   TCaptureReader Reader;
   TCaptureItem Item;
   int64_t LastTimeUs = kNoCaptureTime;
   int64_t OffsetUs = 0;
-  bool HasPending = false;  // the first read, taken to check the log
+  bool HasPending = false;  // the first read, taken to check the capture
   ByteString Pending;
   int64_t PendingOffsetUs = 0;
   std::string Error;
   int Rounds = 0;
   bool Replayed = false;  // a later round: its malformed lines were counted
+  // A raw capture: the items framed and not yet played, and how far the
+  // chunk read last has been framed.
+  std::deque<ByteString> Framed;
+  TCaptureFramer Framer{[this](std::string_view item) {
+    Framed.emplace_back(item);
+    return true;
+  }};
+  std::size_t FramedTo = 0;
+  bool FramingDone = false;
 
-  TLogSource(std::string path, std::atomic<uint64_t>& malformed)
-      : Path(std::move(path)), Malformed(malformed) {}
+  TLogSource(std::string path, std::atomic<uint64_t>& malformed, double maxStepSeconds)
+      : Path(std::move(path)),
+        Malformed(malformed),
+        MaxStepUs(static_cast<int64_t>(std::min(maxStepSeconds, 1e9) * 1e6)) {}
 
   // From the beginning again; the offsets go on from the last read.
   bool Open() {
     Replayed = Rounds++ > 0;
     LastTimeUs = kNoCaptureTime;
+    Framed.clear();
+    Item.Bytes.clear();
+    FramedTo = 0;
+    FramingDone = false;
     if (Reader.Open(Path)) return true;
     Error = "cannot read " + Path + ": " + Reader.LastErrorText();
     return false;
   }
 
-  // The next read; false at the end, or on a read error (Error says why).
+  // The next read (a raw capture: item); false at the end, or when the
+  // capture cannot be read whole (Error says why).
   bool Next(ByteString& bytes, int64_t& offsetUs) {
     if (HasPending) {
       HasPending = false;
@@ -92,19 +114,50 @@ struct TSimCentral::TLogSource {
       offsetUs = PendingOffsetUs;
       return true;
     }
+    if (!Reader.IsLog()) return NextRaw(bytes);
     while (Reader.Next(Item)) {
       if (Item.Kind == TCaptureKind::ckMalformed && !Replayed) ++Malformed;
       if (Item.Kind != TCaptureKind::ckChunk) continue;
-      if (LastTimeUs != kNoCaptureTime && Item.TimeUs > LastTimeUs)
+      if (LastTimeUs != kNoCaptureTime && Item.TimeUs > LastTimeUs &&
+          Item.TimeUs - LastTimeUs <= MaxStepUs)
         OffsetUs += Item.TimeUs - LastTimeUs;
       LastTimeUs = Item.TimeUs;
       bytes.swap(Item.Bytes);
       offsetUs = OffsetUs;
       return true;
     }
+    NoteEnd();
+    return false;
+  }
+
+  bool NextRaw(ByteString& bytes) {
+    while (Framed.empty()) {
+      if (FramedTo == Item.Bytes.size()) {
+        FramedTo = 0;
+        Item.Bytes.clear();
+        if (!Reader.Next(Item)) {
+          NoteEnd();
+          if (!Error.empty() || FramingDone) return false;
+          FramingDone = true;  // what is left goes as it is
+          Framer.Finish();
+          continue;
+        }
+      }
+      const std::size_t n = std::min(kFramePiece, Item.Bytes.size() - FramedTo);
+      Framer.Feed(std::string_view(Item.Bytes).substr(FramedTo, n));
+      FramedTo += n;
+    }
+    bytes = std::move(Framed.front());
+    Framed.pop_front();
+    return true;
+  }
+
+  // The capture has ended: read whole, or not.
+  void NoteEnd() {
     if (!Reader.LastErrorText().empty())
       Error = "cannot read " + Path + ": " + Reader.LastErrorText();
-    return false;
+    else if (Reader.Truncated())
+      Error = Path + " " + kCutShortText;
   }
 };
 
@@ -193,10 +246,11 @@ bool TSimCentral::Start() {
   }
   SetError("");
   FStop = false;
+  FEnding = false;
   FFinished = false;
   FBytesSent = 0;
   if (FConfig.BytesPerSecond < 0 || !std::isfinite(FConfig.BytesPerSecond) || FConfig.Noise < 0 ||
-      FConfig.Noise > 1 || FConfig.Seconds < 0) {
+      FConfig.Noise > 1 || FConfig.Seconds < 0 || !(FConfig.MaxStepSeconds >= 0)) {
     SetError("invalid rate, noise or duration");
     return false;
   }
@@ -215,52 +269,35 @@ bool TSimCentral::Start() {
   return true;
 }
 
-void TSimCentral::Stop() {
+void TSimCentral::Stop(bool linger) {
+  // The sender looks at least every 100 ms; it is not woken, as waking it
+  // may end a write (on Windows by closing the port).
+  FEnding = true;
+  if (linger && FThread.joinable()) FThread.join();
   FStop = true;
   WakeSender();
   if (FThread.joinable()) FThread.join();
   CloseAll();
 }
 
-// A raw capture is kept as items, so that the pacing never splits one; a
-// capture log is played as it is read, its first read taken here to see
-// that it holds one.
+// A capture is played as it is read; its first read (or item) is taken
+// here to see that it holds one.
 bool TSimCentral::OpenReplay() {
   const std::string& path = FConfig.ReplayFile;
-  FLog.reset();  // a log of an earlier start
-  auto log = std::make_unique<TLogSource>(path, FMalformed);
+  FLog.reset();  // a capture of an earlier start
+  auto log = std::make_unique<TLogSource>(path, FMalformed, FConfig.MaxStepSeconds);
   if (!log->Open()) {
     SetError(log->Error);
     return false;
   }
-  if (log->Reader.IsLog()) {
-    if (!log->Next(log->Pending, log->PendingOffsetUs)) {
-      SetError(log->Error.empty() ? "capture " + path + " holds no bytes" : log->Error);
-      return false;
-    }
-    log->HasPending = true;
-    FLog = std::move(log);
-    return true;
-  }
-  ByteString bytes;
-  TCaptureItem item;
-  while (log->Reader.Next(item)) {
-    if (bytes.size() + item.Bytes.size() > MaxCaptureBytes) {
-      SetError("cannot read " + path + ": larger than " + std::to_string(MaxCaptureBytes >> 20) +
-               " MiB");
-      return false;
-    }
-    bytes += item.Bytes;
-  }
-  if (!log->Reader.LastErrorText().empty()) {
-    SetError("cannot read " + path + ": " + log->Reader.LastErrorText());
+  if (!log->Next(log->Pending, log->PendingOffsetUs)) {
+    SetError(!log->Error.empty()   ? log->Error
+             : log->Reader.IsLog() ? "capture " + path + " holds no bytes"
+                                   : "capture " + path + " is empty");
     return false;
   }
-  if (bytes.empty()) {
-    SetError("capture " + path + " is empty");
-    return false;
-  }
-  FReplayItems = FrameCapture(bytes);
+  log->HasPending = true;
+  FLog = std::move(log);
   return true;
 }
 
@@ -373,7 +410,7 @@ bool TSimCentral::WriteAll(const std::string& chunk) {
       SetError("cannot wait for " + FPortPath + ": " + SystemErrorText(errno));
       return false;
     }
-    if (FStop) return false;
+    if (FStop || FEnding) return false;
     if (p[0].revents & (POLLHUP | POLLERR)) {
       if (!FIsPty) {
         SetError("port lost: " + FPortPath);
@@ -409,16 +446,6 @@ void TSimCentral::Run() {
       if (!FLog->Error.empty() || !FConfig.Loop || !FLog->Open()) return false;
       return FLog->Next(item, offsetUs);
     };
-  else if (!FConfig.ReplayFile.empty())
-    source = [items = std::move(FReplayItems), loop = FConfig.Loop, i = std::size_t{0}](
-                 ByteString& item, int64_t&) mutable {
-      if (i == items.size()) {
-        if (!loop || items.empty()) return false;
-        i = 0;
-      }
-      item = items[i++];
-      return true;
-    };
   else
     source = [traffic = TSimTraffic(FConfig.Seed)](ByteString& item, int64_t&) mutable {
       item = traffic.NextItem();
@@ -426,7 +453,7 @@ void TSimCentral::Run() {
     };
   TSimNoise noise(FConfig.Noise, FConfig.Seed);
   // A log plays with its own timing unless a rate was asked for.
-  const bool timed = FLog && !FConfig.ReplayAtRate;
+  const bool timed = FLog && FLog->Reader.IsLog() && !FConfig.ReplayAtRate;
   const double rate = FConfig.BytesPerSecond * FConfig.Speed;
 
   bool ended = false;  // the source has no more items
@@ -458,7 +485,7 @@ void TSimCentral::Run() {
   auto timeIsUp = [&] {
     return FConfig.Seconds > 0 && firstReader && SecondsSince(*firstReader) >= FConfig.Seconds;
   };
-  while (!FStop && !failed) {
+  while (!FStop && !FEnding && !failed) {
     if (timeIsUp()) break;
     if (!ReaderAttached()) {
       if (attached) sentBefore += SecondsSince(t0);
@@ -487,7 +514,7 @@ void TSimCentral::Run() {
       const std::string chunk = std::move(next);
       pull();
       if (!WriteAll(chunk)) {
-        failed = !FStop;
+        failed = !FStop && !FEnding;
         break;
       }
       continue;
@@ -512,7 +539,7 @@ void TSimCentral::Run() {
       continue;
     }
     if (!WriteAll(chunk)) {
-      failed = !FStop;
+      failed = !FStop && !FEnding;
       break;
     }
     sentInStretch += chunk.size();
@@ -522,7 +549,7 @@ void TSimCentral::Run() {
     failed = true;
   }
   if (!FStop && !failed) Linger();
-  if (!FStop) {
+  if (!FStop && !FEnding) {
     FFinished = true;
     if (FOnFinished) FOnFinished();
   }

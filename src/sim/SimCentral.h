@@ -35,6 +35,10 @@ struct TSimConfig {
   // (whose rate Speed multiplies).
   double Speed = 1;
   bool ReplayAtRate = false;
+  // A forward step of a log's clock beyond this many seconds (a clock set by
+  // the network after a start at 1970, a reconnect) plays as a gap: the next
+  // read follows at once instead of after days.
+  double MaxStepSeconds = 10;
   double Seconds = 0;  // wall clock from the first reader on; 0: until Stop() (or the replay's end)
   std::string SaveFile;      // exactly the bytes sent
   std::string Port;          // a real serial port; empty: create a pseudo-terminal
@@ -59,8 +63,10 @@ public:
   const std::string& PortPath() const { return FPortPath; }
 
   // Ends sending at once, waits for the thread and closes everything (the
-  // symlink is removed).  Safe to call more than once.
-  void Stop();
+  // symlink is removed).  Safe to call more than once.  With linger, the
+  // reader first gets up to LingerSeconds to take what was sent, as at the
+  // end of a replay (closing throws away what it has not read).
+  void Stop(bool linger = false);
 
   // Called on the sending thread when it has ended by itself (time up,
   // replay finished, write error); not called after Stop().
@@ -92,8 +98,7 @@ private:
 
   TSimConfig FConfig;
   std::string FPortPath;
-  std::vector<std::string> FReplayItems;
-  std::unique_ptr<TLogSource> FLog;  // a capture log being replayed
+  std::unique_ptr<TLogSource> FLog;  // a capture being replayed
   bool FIsPty = false;
   int FFd = -1;
   int FSaveFd = -1;
@@ -106,6 +111,7 @@ private:
   bool FLinkMade = false;
   std::thread FThread;
   std::atomic<bool> FStop{false};
+  std::atomic<bool> FEnding{false};  // stop sending, then linger
   std::atomic<bool> FFinished{false};
   std::atomic<uint64_t> FBytesSent{0};
   std::atomic<uint64_t> FMalformed{0};

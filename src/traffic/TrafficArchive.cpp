@@ -15,35 +15,75 @@ TTrafficArchive::TTrafficArchive(uint64_t memoryLimit)
 
 TTrafficArchive::~TTrafficArchive() = default;
 
-void TTrafficArchive::BeginSession(int64_t startUs) {
-  if (!FSessions.empty() && FSessions.back().FirstSeq == FEnd)
-    FSessions.back().TimeUs = startUs;  // nothing came in the one before
-  else
-    FSessions.push_back({FEnd, startUs});
+void TTrafficArchive::TMarks::PushBack(const TMark& mark) {
+  if ((FCount & (kPieceSize - 1)) == 0 && (FCount >> kPieceShift) == FPieces.size())
+    FPieces.push_back(std::make_unique_for_overwrite<TMark[]>(kPieceSize));
+  At(FCount++) = mark;
+}
+
+const TTrafficArchive::TMark* TTrafficArchive::TMarks::For(uint64_t seq) const noexcept {
+  std::size_t lo = 0, hi = FCount;  // the first mark after seq lies in [lo, hi]
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (At(mid).FirstSeq <= seq)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo == 0 ? nullptr : &At(lo - 1);
+}
+
+std::size_t TTrafficArchive::TMarks::MemoryBytes() const noexcept {
+  return FPieces.capacity() * sizeof(FPieces[0]) + FPieces.size() * kPieceSize * sizeof(TMark);
+}
+
+bool TTrafficArchive::BeginSession(int64_t startUs) {
+  if (!FSessions.Empty() && FSessions.Back().FirstSeq == FEnd) {
+    FSessions.Back().TimeUs = startUs;  // nothing came in the one before
+    return true;
+  }
+  if (!Fits(sizeof(TMark))) return false;
+  FMemory += sizeof(TMark);
+  FSessions.PushBack({FEnd, startUs});
+  return true;
 }
 
 bool TTrafficArchive::Append(const TBusItem& item, int64_t timeUs, std::string_view bytes) {
   if (bytes.empty()) return true;
   const std::size_t at = static_cast<std::size_t>(FEnd & kBlockMask);
   // A raw capture gives every item a time of its own: its marks count too.
-  const bool newTime = FTimes.empty() || FTimes.back().TimeUs != timeUs;
-  const uint64_t needed =
-      bytes.size() + (at == 0 ? kBlockBytes : 0) + (newTime ? sizeof(TMark) : 0);
-  if (FMemory + needed > FMemoryLimit) return false;
-  FMemory += needed;
+  const bool newTime = FTimes.Empty() || FTimes.Back().TimeUs != timeUs;
+  const bool newSession = FSessions.Empty();
+  // The bytes count as the room they hold: a string that must grow doubles.
+  const uint64_t blockReserve = at == 0 ? std::max<uint64_t>(bytes.size(), NextBlockReserve()) : 0;
+  uint64_t bytesRoom = blockReserve;
+  if (at != 0) {
+    const std::string& held = FBlocks.back().Bytes;
+    if (held.size() + bytes.size() > held.capacity())
+      bytesRoom = std::max(held.size() + bytes.size(), 2 * held.capacity()) - held.capacity();
+  }
+  const uint64_t needed = bytesRoom + (at == 0 ? kBlockBytes : 0) + (newTime ? sizeof(TMark) : 0) +
+                          (newSession ? sizeof(TMark) : 0);
+  if (!Fits(needed)) return false;
   if (at == 0) {
     // The block before is complete: give back what its bytes reserved.
-    if (!FBlocks.empty()) FBlocks.back().Bytes.shrink_to_fit();
+    if (!FBlocks.empty()) ShrinkLastBlock();
     TBlock block;
     // Written before they are read: no need to clear them first.
     block.Starts = std::make_unique_for_overwrite<uint32_t[]>(kBlockSize);
     block.Meta = std::make_unique_for_overwrite<uint8_t[]>(kBlockSize);
-    // About what a block of a busy line holds (mostly one-byte calls).
-    block.Bytes.reserve(FBlocks.empty() ? 4096 : FBlocks.back().Bytes.size() + 1024);
+    block.Bytes.reserve(blockReserve);
+    FMemory += kBlockBytes + block.Bytes.capacity();
     FBlocks.push_back(std::move(block));
   }
-  if (FSessions.empty()) FSessions.push_back({FEnd, timeUs});
-  if (newTime) FTimes.push_back({FEnd, timeUs});
+  if (newSession) {
+    FMemory += sizeof(TMark);
+    FSessions.PushBack({FEnd, timeUs});
+  }
+  if (newTime) {
+    FMemory += sizeof(TMark);
+    FTimes.PushBack({FEnd, timeUs});
+  }
 
   const TItemKind kind = item.Kind;
   if (kind == TItemKind::ikCallByte) FCurrentDevice = static_cast<uint8_t>(bytes[0]) & 0x1F;
@@ -51,7 +91,9 @@ bool TTrafficArchive::Append(const TBusItem& item, int64_t timeUs, std::string_v
   block.Starts[at] = static_cast<uint32_t>(block.Bytes.size());
   block.Meta[at] =
       static_cast<uint8_t>((static_cast<int>(kind) - kFirstKind) | FCurrentDevice << 3);
+  const std::size_t room = block.Bytes.capacity();
   block.Bytes.append(bytes);
+  FMemory += block.Bytes.capacity() - room;
 
   FTotalBytes += bytes.size();
   if (kind == TItemKind::ikLoneByte || kind == TItemKind::ikUnrecognised)
@@ -60,20 +102,24 @@ bool TTrafficArchive::Append(const TBusItem& item, int64_t timeUs, std::string_v
   return true;
 }
 
-void TTrafficArchive::Finish() {
-  if (!FBlocks.empty()) FBlocks.back().Bytes.shrink_to_fit();
-  FTimes.shrink_to_fit();
+// About what a block of a busy line holds (mostly one-byte calls).
+uint64_t TTrafficArchive::NextBlockReserve() const noexcept {
+  return FBlocks.empty() ? 4096 : FBlocks.back().Bytes.size() + 1024;
 }
 
-const TTrafficArchive::TMark* TTrafficArchive::MarkFor(const std::vector<TMark>& marks,
-                                                       uint64_t seq) noexcept {
-  auto it = std::upper_bound(marks.begin(), marks.end(), seq,
-                             [](uint64_t s, const TMark& m) { return s < m.FirstSeq; });
-  return it == marks.begin() ? nullptr : &*std::prev(it);
+void TTrafficArchive::ShrinkLastBlock() {
+  std::string& bytes = FBlocks.back().Bytes;
+  const std::size_t room = bytes.capacity();
+  bytes.shrink_to_fit();
+  FMemory -= room - bytes.capacity();
+}
+
+void TTrafficArchive::Finish() {
+  if (!FBlocks.empty()) ShrinkLastBlock();
 }
 
 int64_t TTrafficArchive::TimeUs(uint64_t seq) const noexcept {
-  const TMark* mark = MarkFor(FTimes, seq);
+  const TMark* mark = FTimes.For(seq);
   return mark ? mark->TimeUs : 0;
 }
 
@@ -98,13 +144,13 @@ std::string_view TTrafficArchive::Bytes(uint64_t seq) const noexcept {
 }
 
 int64_t TTrafficArchive::SessionStart(uint64_t seq) const noexcept {
-  const TMark* mark = MarkFor(FSessions, seq);
+  const TMark* mark = FSessions.For(seq);
   return mark ? mark->TimeUs : 0;
 }
 
 std::size_t TTrafficArchive::MemoryBytes() const noexcept {
-  std::size_t bytes = sizeof(*this) + FBlocks.capacity() * sizeof(TBlock) +
-                      (FTimes.capacity() + FSessions.capacity()) * sizeof(TMark);
+  std::size_t bytes = sizeof(*this) + FBlocks.capacity() * sizeof(TBlock) + FTimes.MemoryBytes() +
+                      FSessions.MemoryBytes();
   for (const TBlock& block : FBlocks)
     bytes += kBlockSize * (sizeof(uint32_t) + sizeof(uint8_t)) + block.Bytes.capacity();
   return bytes;

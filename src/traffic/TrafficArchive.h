@@ -36,7 +36,9 @@ public:
   TTrafficArchive& operator=(const TTrafficArchive&) = delete;
 
   // Items appended from now on belong to a connection that began at startUs.
-  void BeginSession(int64_t startUs);
+  // False, and nothing recorded, once the memory limit would be passed (a
+  // capture of nothing but reconnects must not grow without bound).
+  bool BeginSession(int64_t startUs);
   // Records one item received at timeUs (times should not go back; a time
   // that does is kept as it is).  Empty items are ignored.  False, and
   // nothing recorded, once the memory limit would be passed.  The second
@@ -63,6 +65,9 @@ public:
   int CurrentDevice() const noexcept { return FCurrentDevice; }
 
   std::size_t MemoryBytes() const noexcept;
+  // Memory the owner keeps beside the archive for it (the rows of a view,
+  // the graph's series): the limit counts it too.
+  void SetOtherMemory(uint64_t bytes) noexcept { FOtherMemory = bytes; }
 
 private:
   static constexpr int kBlockShift = 16;
@@ -78,15 +83,37 @@ private:
     uint64_t FirstSeq;
     int64_t TimeUs;
   };
-  // The mark in force for seq: the last one whose FirstSeq is not after it.
-  static const TMark* MarkFor(const std::vector<TMark>& marks, uint64_t seq) noexcept;
+  // Marks in pieces of a fixed size: growing never copies them, so memory
+  // stays what the limit counts (a vector's doubling would hold twice that).
+  class TMarks {
+  public:
+    bool Empty() const noexcept { return FCount == 0; }
+    TMark& Back() noexcept { return At(FCount - 1); }
+    void PushBack(const TMark& mark);
+    // The mark in force for seq: the last one whose FirstSeq is not after it.
+    const TMark* For(uint64_t seq) const noexcept;
+    std::size_t MemoryBytes() const noexcept;
+
+  private:
+    static constexpr std::size_t kPieceShift = 12;
+    static constexpr std::size_t kPieceSize = std::size_t{1} << kPieceShift;
+    TMark& At(std::size_t i) const noexcept {
+      return FPieces[i >> kPieceShift][i & (kPieceSize - 1)];
+    }
+    std::vector<std::unique_ptr<TMark[]>> FPieces;
+    std::size_t FCount = 0;
+  };
+  uint64_t NextBlockReserve() const noexcept;
+  void ShrinkLastBlock();
+  bool Fits(uint64_t more) const noexcept { return FMemory + FOtherMemory + more <= FMemoryLimit; }
 
   std::vector<TBlock> FBlocks;
-  std::vector<TMark> FTimes;     // runs of one time
-  std::vector<TMark> FSessions;  // connections: first item and start
+  TMarks FTimes;     // runs of one time
+  TMarks FSessions;  // connections: first item and start
   uint64_t FEnd = 0;
   uint64_t FMemoryLimit;
-  uint64_t FMemory = 0;  // blocks, bytes and time marks: what the limit counts
+  uint64_t FMemory = 0;       // blocks, bytes as held and marks: what the limit counts
+  uint64_t FOtherMemory = 0;  // the owner's, for the archive
   uint64_t FTotalBytes = 0;
   uint64_t FUnrecognisedBytes = 0;
   int FCurrentDevice = 0;

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -14,13 +16,16 @@
 #include <QLabel>
 #include <QLocale>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -270,6 +275,47 @@ TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
   ASSERT_EQ(unpacked.Count(), 2u);
   EXPECT_EQ(unpacked.TimeUs(1), kT0);
   EXPECT_EQ(unpacked.TimeUs(0), kT0 - 4166);
+  // In two gzip parts (gzip's trailer has only the last one's size): the
+  // same again.
+  const QString first = Write("a.bin", Bytes({0xC5, 0x4A}));
+  const QString second = Write("b.bin", Bytes({0x41, 0x00, 0x0B}));
+  ASSERT_EQ(QProcess::execute("sh", {"-c", QString("gzip -c '%1' > '%3' && gzip -c '%2' >> '%3'")
+                                               .arg(first, second, raw + "2.gz")}),
+            0);
+  ASSERT_EQ(::utime(QFile::encodeName(raw + "2.gz").constData(), &times), 0);
+  ASSERT_TRUE(Open(raw + "2.gz"));
+  ASSERT_TRUE(Captures->CaptureOpen());
+  const TTrafficSource& parts = Child<TTrafficView>(Window, "TrafficView")->Model->Ring();
+  ASSERT_EQ(parts.Count(), 2u);
+  EXPECT_EQ(parts.TimeUs(1), kT0);
+  EXPECT_EQ(parts.TimeUs(0), kT0 - 4166);
+}
+
+// A named pipe or a terminal would hold the reading for ever: refused at
+// once with a word, and the window can open the next capture.  A quick
+// open that ends in a message leaves no progress box behind it, even while
+// the message waits for an answer (longer than the box's 400 ms delay).
+TEST_F(CaptureWindow, APipeIsRefusedAndAQuickOpenLeavesNoProgressBox) {
+  const QString fifo = Path("fifo.vlog");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  bool progressShown = false;
+  SetMessageBoxHandler([&](QWidget*, const QString&, const QString& text, TMsgIcon, TMsgButtons) {
+    Boxes << text;
+    QEventLoop answer;  // a box's own loop, as a user reads it
+    QTimer::singleShot(700, &answer, &QEventLoop::quit);
+    answer.exec();
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QProgressDialog*>(w) && w->isVisible()) progressShown = true;
+    return TMsgResult::Ok;
+  });
+  ASSERT_TRUE(Open(fifo));
+  EXPECT_FALSE(Captures->CaptureOpen());
+  ASSERT_EQ(Boxes.size(), 1);
+  EXPECT_TRUE(Boxes[0].contains("not a file")) << Boxes[0].toStdString();
+  EXPECT_FALSE(progressShown);
+  EXPECT_TRUE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
+  ASSERT_TRUE(Open(Write("t.vlog", kLog)));
+  EXPECT_TRUE(Captures->CaptureOpen());
 }
 
 TEST_F(CaptureWindow, TheLiveHistorysPastWhileDisconnected) {

@@ -1,4 +1,5 @@
-// The integer syntax every caller shares, error texts, WriteAll, TUniqueFd.
+// The integer syntax every caller shares, error texts, WriteAll, TUniqueFd,
+// and telling two names of one file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #ifdef _WIN32
@@ -8,10 +9,14 @@
 #endif
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "base/SameFile.h"
 #include "base/Text.h"
 #include "base/UniqueFd.h"
 
@@ -156,3 +161,32 @@ TEST(UniqueFd, ClosesMovesAndKeepsErrno) {
 }
 
 }  // namespace
+
+// Two names of one file, however spelled or linked, and of one place for a
+// file not made yet; two files are two.
+TEST(SameFile, SpellingsLinksAndFilesNotThereYet) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() /
+      ("vantrel-same-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub");
+  std::ofstream(dir / "a.vlog") << "a";
+  std::ofstream(dir / "b.vlog") << "b";
+  const std::string a = (dir / "a.vlog").string();
+  EXPECT_TRUE(SameFile(a, (dir / "sub" / ".." / "a.vlog").string()));
+  EXPECT_FALSE(SameFile(a, (dir / "b.vlog").string()));
+  EXPECT_FALSE(SameFile(a, ""));
+  EXPECT_TRUE(SameFile((dir / "new.vlog").string(), (dir / "." / "new.vlog").string()));
+  EXPECT_FALSE(SameFile((dir / "new.vlog").string(), (dir / "sub" / "new.vlog").string()));
+#ifndef _WIN32
+  fs::create_symlink(dir / "a.vlog", dir / "link.vlog");
+  fs::create_hard_link(dir / "a.vlog", dir / "hard.vlog");
+  fs::create_directory_symlink(dir / "sub", dir / "sublink");
+  EXPECT_TRUE(SameFile(a, (dir / "link.vlog").string()));
+  EXPECT_TRUE(SameFile(a, (dir / "hard.vlog").string()));
+  EXPECT_TRUE(SameFile((dir / "sub" / "n.vlog").string(), (dir / "sublink" / "n.vlog").string()));
+#endif
+  fs::remove_all(dir);
+}

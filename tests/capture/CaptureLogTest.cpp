@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -248,6 +250,90 @@ TEST_F(CaptureTest, CompressedFileCutShortOrDamaged) {
   EXPECT_NE(in.LastErrorText().find("damaged compressed data"), std::string::npos)
       << in.LastErrorText();
   EXPECT_LT(chunks.size(), 20000u);
+}
+
+// Input that looks like a capture but is not one whole is never read as if
+// it were: a ".gz" without gzip data, a log whose lines end in a carriage
+// return alone, and (where asked) anything but a plain file.
+TEST_F(CaptureTest, MisnamedDamagedOrSpecialInputIsRefusedNotGuessed) {
+  TCaptureWriter log;
+  ASSERT_TRUE(log.Open(Path("c.vlog.gz")));
+  log.AddChunk(Bytes({0x41, 0x42}), kT0);
+  ASSERT_TRUE(log.Close());
+  std::string whole = Slurp(Path("c.vlog.gz"));
+  whole[0] ^= 0x01;  // the gzip mark damaged
+  Spit(Path("first.vlog.gz"), whole);
+  Spit(Path("plain.bin.gz"), "\x41\x42\x43");
+  TCaptureReader in;
+  for (const char* name : {"first.vlog.gz", "plain.bin.gz"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(in.Open(Path(name)));
+    EXPECT_NE(in.LastErrorText().find("not gzip-compressed"), std::string::npos)
+        << in.LastErrorText();
+  }
+
+  std::string cr = "# vantrel-capture 1\r";
+  for (int i = 0; i < 20000; ++i) cr += "(1796738585.000000) 41 42\r";
+  Spit(Path("cr.vlog"), cr);
+  EXPECT_FALSE(in.Open(Path("cr.vlog")));
+  EXPECT_EQ(in.LastErrorText(), "lines end without a line feed");
+  // Carriage return and line feed are line ends as any.
+  Spit(Path("crlf.vlog"), "# vantrel-capture 1\r\n(1796738585.000000) 41\r\n");
+  EXPECT_EQ(OfKind(ReadAll(Path("crlf.vlog"), in), TCaptureKind::ckChunk).size(), 1u);
+
+  // A named pipe with no writer: refused at once, where a read would wait
+  // for ever; a folder and a device too.
+  ASSERT_EQ(mkfifo(Path("fifo.vlog").c_str(), 0600), 0);
+  in.SetFilesOnly(true);
+  for (const fs::path& p : {Path("fifo.vlog"), FDir, fs::path("/dev/zero")}) {
+    SCOPED_TRACE(p);
+    EXPECT_FALSE(in.Open(p));
+    EXPECT_NE(in.LastErrorText().find("not a file"), std::string::npos) << in.LastErrorText();
+  }
+  EXPECT_EQ(OfKind(ReadAll(Path("crlf.vlog"), in), TCaptureKind::ckChunk).size(), 1u);
+}
+
+// A target that takes nothing never holds the one who records: opening a
+// pipe nobody reads fails at once, writes into a full pipe return, and a
+// backlog that keeps growing ends the recording with its cause.  A reader
+// that merely is slow gets everything.
+TEST_F(CaptureTest, ATargetThatTakesNoDataStopsTheRecordingNotTheRecorder) {
+  ASSERT_EQ(mkfifo(Path("f.vlog").c_str(), 0600), 0);
+  TCaptureWriter log;
+  EXPECT_FALSE(log.Open(Path("f.vlog")));
+  EXPECT_EQ(log.LastErrorText(), "a pipe that nobody reads");
+
+  // A reader that never reads: the pipe fills up.
+  const int idle = open(Path("f.vlog").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(idle, 0);
+  ASSERT_TRUE(log.Open(Path("f.vlog"))) << log.LastErrorText();
+  const std::string chunk(64, '\x5A');
+  int64_t t = kT0;
+  bool ok = true;
+  for (int i = 0; i < 200000 && ok; ++i) ok = log.AddChunk(chunk, t += 10);
+  EXPECT_FALSE(ok) << "16 MiB waited for a pipe nobody empties";
+  EXPECT_NE(log.LastErrorText().find("takes no data"), std::string::npos) << log.LastErrorText();
+  EXPECT_FALSE(log.Close());
+  close(idle);
+
+  // A reader slower than the writer: what waited goes out later, and Close hands on the rest.
+  std::string got;
+  std::thread reader([&] {
+    const int fd = open(Path("f.vlog").c_str(), O_RDONLY);
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+  });
+  // Opening waits for no reader: try until the thread has opened its end.
+  TCaptureWriter slow;
+  while (!slow.Open(Path("f.vlog"))) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 4000; ++i) ASSERT_TRUE(slow.AddChunk(chunk, t += 10)) << slow.LastErrorText();
+  ASSERT_TRUE(slow.Close()) << slow.LastErrorText();
+  reader.join();
+  EXPECT_EQ(got.size(), slow.FileBytes());
+  EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 4001);
 }
 
 TEST_F(CaptureTest, RawCapturesAreReadAsBytesWithoutTime) {

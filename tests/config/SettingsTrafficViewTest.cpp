@@ -74,3 +74,21 @@ TEST_F(MonitorSettingsFile, DefaultsCreateNoFileAndChangesGoToTheirOwnSection) {
   EXPECT_EQ(MonitorSettings.View, "grid");
   EXPECT_NE(Get().find("View=grid\n"), std::string::npos);
 }
+
+// Two windows on one file: each writes only the keys it changed, so the
+// second to close keeps what the first saved meanwhile.
+TEST_F(MonitorSettingsFile, EachWindowWritesOnlyTheKeysItChanged) {
+  std::ofstream(File) << "[Comm]\nPort=/dev/ttyUSB0\n[Monitor]\nView=grid\n";
+  LoadSettings();  // the second window starts
+  // The first window, started earlier, saves its folder and view.
+  std::ofstream(File) << "[Comm]\nPort=/dev/ttyUSB0\n[Monitor]\nView=log\nCaptureFolder=/data\n";
+  MonitorSettings.Filter = "4A";  // all the second window changed
+  SaveMonitorSettings();
+  EXPECT_EQ(Get(),
+            "[Comm]\nPort=/dev/ttyUSB0\n[Monitor]\nView=log\nCaptureFolder=/data\n"
+            "Filter=4A\n");
+  // What it saved counts as read: saving again writes nothing new.
+  std::ofstream(File) << "[Monitor]\nFilter=other\n";
+  SaveMonitorSettings();
+  EXPECT_EQ(Get(), "[Monitor]\nFilter=other\n");
+}

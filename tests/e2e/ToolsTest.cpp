@@ -592,6 +592,99 @@ TEST_F(ToolsTest, FailedRecordingStopsAndTheMonitorGoesOn) {
   EXPECT_GT(printed.size(), sent.size() - 300) << "the monitor stopped with the recording";
 }
 
+// A recording target that takes nothing (a pipe whose reader never reads)
+// does not hold the monitor: it prints on, stops on SIGTERM at once, and the
+// recording ends with its cause.
+TEST_F(ToolsTest, ATargetThatTakesNothingStopsOnlyTheRecording) {
+  ASSERT_EQ(mkfifo(Path("stall.vlog").c_str(), 0600), 0);
+  // Nobody reads it at all: refused at once, nothing waits for a reader.
+  EXPECT_EQ(
+      Run(kDump, {"--settings", Ini(), "--port", "/dev/null", "--capture", Path("stall.vlog")},
+          "noreader"),
+      1);
+  EXPECT_NE(Err("noreader").find("a pipe that nobody reads"), std::string::npos) << Err("noreader");
+
+  const int idle = open(Path("stall.vlog").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(idle, 0);
+  pid_t sim;
+  const std::string pty = StartSim({"--seed", "4", "--rate", "20000", "--linger", "0"}, sim);
+  ASSERT_FALSE(pty.empty());
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  FStdout = pipeFds[1];
+  const pid_t dump =
+      Spawn(kDump, {"--settings", Ini(), "--port", pty, "--capture", Path("stall.vlog")}, "stall");
+  FStdout = -1;
+  close(pipeFds[1]);
+  // Far more lines than the pipe to the recording holds (64 KiB, 3 bytes a
+  // bus byte): the monitor went on past the stall.
+  std::size_t printed = 0;
+  char buf[65536];
+  while (printed < 400000) {
+    pollfd p{pipeFds[0], POLLIN, 0};
+    ASSERT_GT(poll(&p, 1, 10000), 0) << "the monitor stopped printing";
+    const ssize_t n = read(pipeFds[0], buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    printed += static_cast<std::size_t>(n);
+  }
+  kill(dump, SIGTERM);
+  std::thread drain([&] {
+    while (read(pipeFds[0], buf, sizeof buf) > 0) {}
+  });
+  EXPECT_EQ(Wait(dump, 5s), 1) << "SIGTERM must end it; " << Err("stall");
+  drain.join();
+  close(pipeFds[0]);
+  close(idle);
+  EXPECT_NE(Err("stall").find("takes no data"), std::string::npos) << Err("stall");
+  kill(sim, SIGKILL);
+}
+
+// Damaged or misnamed input is never success, and a file named twice is
+// refused before either is opened.
+TEST_F(ToolsTest, DamagedInputFailsAndAFileNamedTwiceIsRefused) {
+  std::string log = "# vantrel-capture 1\n";
+  for (int i = 0; i < 3000; ++i) log += "(1796738585." + std::to_string(100000 + i) + ") 41 42\n";
+  Spit(Path("t.vlog"), log);
+  ASSERT_EQ(std::system(("gzip -k " + Path("t.vlog").string()).c_str()), 0);
+  const std::string gz = Slurp(Path("t.vlog.gz"));
+  Spit(Path("cut.vlog.gz"), gz.substr(0, gz.size() / 2));
+  std::string first = gz;
+  first[0] ^= 1;
+  Spit(Path("first.vlog.gz"), first);
+  std::string cr = log;
+  std::replace(cr.begin(), cr.end(), '\n', '\r');
+  Spit(Path("cr.vlog"), cr);
+  const std::pair<const char*, const char*> damaged[] = {
+      {"cut.vlog.gz", "is cut short"},
+      {"first.vlog.gz", "not gzip-compressed"},
+      {"cr.vlog", "lines end without a line feed"}};
+  for (const auto& [name, why] : damaged) {
+    EXPECT_EQ(Run(kDump, {"--settings", Ini(), "--file", Path(name)}, "bad"), 1) << name;
+    EXPECT_NE(Err("bad").find(why), std::string::npos) << name << ": " << Err("bad");
+  }
+  EXPECT_EQ(Run(kSim, {"--replay", Path("first.vlog.gz")}, "simbad"), 1);
+  EXPECT_NE(Err("simbad").find("not gzip-compressed"), std::string::npos) << Err("simbad");
+
+  // The same file twice, under two spellings or through a link.
+  fs::create_symlink(Path("t.vlog"), Path("link.vlog"));
+  const std::string dir = FDir.string() + "/./";
+  for (const std::vector<std::string>& twice :
+       {std::vector<std::string>{"--file", Path("t.vlog"), "--raw-log", dir + "t.vlog"},
+        {"--port", "/dev/null", "--capture", Path("t.vlog"), "--raw-log", Path("link.vlog")},
+        {"--port", "/dev/null", "--capture", Path("new.vlog"), "--raw-log", dir + "new.vlog"}}) {
+    EXPECT_EQ(Run(kDump, twice, "twice"), 2) << twice[1];
+    EXPECT_NE(Err("twice").find("the same file"), std::string::npos) << Err("twice");
+  }
+  EXPECT_EQ(Run(kSim, {"--replay", Path("t.vlog"), "--save", Path("link.vlog")}, "simtwice"), 2);
+  EXPECT_EQ(Slurp(Path("t.vlog")), log) << "nothing emptied";
+  EXPECT_FALSE(fs::exists(Path("new.vlog")));
+
+  // A NUL in a value does not cut the settings shown short.
+  Spit(Path("nul.ini"), std::string("[Comm]\nPort=/dev/tty\0S0\nBaud=19200\n", 35));
+  EXPECT_EQ(Run(kDump, {"--settings", Path("nul.ini"), "--show-settings"}, "nul"), 0);
+  EXPECT_NE(Out("nul").find("MaxLoko=16\n"), std::string::npos) << Out("nul");
+}
+
 // Lines reach a pipe (a reader such as grep) within 100 ms of their items.
 TEST_F(ToolsTest, LinesReachAPipeWithin100Ms) {
   pid_t sim;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -38,14 +39,9 @@ uint64_t FileSize(const fs::path& p) {
   return ec ? 0 : n;
 }
 
-TEST(WindowCapture, KilledWhileRecordingLeavesAllButTheLastSecond) {
-  const fs::path dir = fs::temp_directory_path() / ("vantrel-kill-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const std::string log = (dir / "k.vlog").string();
-  const std::string ini = (dir / "t.ini").string();
-  const std::string exe = VANTREL_WINDOW_EXE;
-  std::vector<std::string> args = {exe,           "--settings", ini,        "--demo",
-                                   "--demo-rate", "11520",      "--record", log};
+// Starts the window (offscreen) with args; its standard error goes to err.
+pid_t StartWindow(std::vector<std::string> args, const fs::path& err) {
+  args.insert(args.begin(), VANTREL_WINDOW_EXE);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -53,11 +49,21 @@ TEST(WindowCapture, KilledWhileRecordingLeavesAllButTheLastSecond) {
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+TEST(WindowCapture, KilledWhileRecordingLeavesAllButTheLastSecond) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel-kill-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string log = (dir / "k.vlog").string();
+  const pid_t pid = StartWindow(
+      {"--settings", (dir / "t.ini").string(), "--demo", "--demo-rate", "11520", "--record", log},
+      dir / "err");
+  ASSERT_GT(pid, 0);
 
   // Recording for a while: the header and some seconds of reads.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -94,6 +100,38 @@ TEST(WindowCapture, KilledWhileRecordingLeavesAllButTheLastSecond) {
     EXPECT_GE(lastUs, killedUs - 1000000)
         << "the last read kept is " << (killedUs - lastUs) / 1000 << " ms before the kill";
   }
+  fs::remove_all(dir);
+}
+
+// The file to show named as the recording too: refused before the
+// recording could empty it.
+TEST(WindowCapture, OpenAndRecordOfOneFileIsRefusedAndTheFileStays) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel-twice-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string log = (dir / "x.vlog").string();
+  const std::string text = "# vantrel-capture 1\n(1796738585.000000) 41\n";
+  FILE* f = std::fopen(log.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+  const pid_t pid = StartWindow({"--settings", (dir / "t.ini").string(), "--open", log, "--record",
+                                 (dir / "." / "x.vlog").string()},
+                                dir / "err");
+  ASSERT_GT(pid, 0);
+  // It ends by itself; only a window left open would need the kill.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ADD_FAILURE() << "the window started";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+  EXPECT_EQ(FileSize(log), text.size());
   fs::remove_all(dir);
 }
 

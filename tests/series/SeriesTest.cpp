@@ -266,6 +266,33 @@ TEST_F(Series, OldSecondsGoAndAJumpBeyondTheCapacityStartsAfresh) {
   EXPECT_TRUE(st.PowerIntervals(0, At(200000)).empty());
 }
 
+// A clock that jumps forward by days (a board without a clock of its own, a
+// crafted capture) costs memory only for the seconds with data, and the
+// seconds between read as without data.
+TEST_F(Series, JumpsOfDaysCostNothingForTheSecondsBetween) {
+  constexpr int64_t kWeek = 7 * 24 * 3600;
+  TSeriesStore st(kWeek);
+  for (int64_t k = 0; k < 2000; ++k) {
+    st.Add(Call(3), At(k * (kWeek - 1)));
+    st.Add(Turnout(), At(k * (kWeek - 1), 10));
+  }
+  st.Finish();
+  const int64_t last = kT0 + 1999 * (kWeek - 1);
+  EXPECT_EQ(st.EndSecond(), last + 1);
+  EXPECT_LE(st.FirstSecond(), last - (kWeek - 1));
+  EXPECT_GT(st.FirstSecond(), last - kWeek - 1024);
+  EXPECT_LE(st.MemoryBytes(), 256u << 10) << "two seconds with data, not a week of blocks";
+  EXPECT_EQ(st.At(last).Items, 2u);
+  EXPECT_EQ(st.At(last - (kWeek - 1)).Items, 2u);
+  EXPECT_FALSE(st.At(last - kWeek / 2).HasData());
+  EXPECT_EQ(st.DeviceMessages(3, last), 1);
+  EXPECT_EQ(st.DeviceMessages(3, last - kWeek / 2), 0);
+  EXPECT_TRUE(st.DeviceSeen(3));
+  // A second before the first: the clock set back counts in the newest.
+  st.Add(Call(3), At(0));
+  EXPECT_EQ(st.At(last).Items, 3u);
+}
+
 // Every second of a day with everything that costs memory: all 31 devices
 // speaking and a power change each second.
 TEST_F(Series, ADayOfTheBusiestSecondsStaysWithinTenMegabytes) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,32 @@ int OpenRaw(const std::string& path) {
     tcsetattr(fd, TCSANOW, &t);
   }
   return fd;
+}
+
+// Reads the pty until n bytes came or the limit passed: each byte with the
+// moment it arrived.
+struct TTimedRead {
+  std::string Bytes;
+  std::vector<std::chrono::steady_clock::time_point> At;
+  long long Ms(int from, int to) const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(At[to] - At[from]).count();
+  }
+};
+
+TTimedRead ReadTimed(int fd, std::size_t n, std::chrono::seconds limit) {
+  TTimedRead r;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (r.Bytes.size() < n && std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    char buf[16];
+    if (poll(&p, 1, 5) <= 0) continue;
+    const ssize_t got = read(fd, buf, sizeof buf);
+    for (ssize_t i = 0; i < got; ++i) {
+      r.Bytes.push_back(buf[i]);
+      r.At.push_back(std::chrono::steady_clock::now());
+    }
+  }
+  return r;
 }
 
 }  // namespace
@@ -167,31 +194,16 @@ TEST(SimCentral, ReplaysALogWithItsTimingScaledBySpeed) {
   const int fd = OpenRaw(sim.PortPath());
   ASSERT_GE(fd, 0);
   // Each byte with the time it arrived.
-  std::string got;
-  std::vector<std::chrono::steady_clock::time_point> at;
-  const auto end = std::chrono::steady_clock::now() + 3s;
-  while (got.size() < 3 && std::chrono::steady_clock::now() < end) {
-    pollfd p{fd, POLLIN, 0};
-    char buf[16];
-    if (poll(&p, 1, 5) <= 0) continue;
-    const ssize_t n = read(fd, buf, sizeof buf);
-    for (ssize_t i = 0; i < n; ++i) {
-      got.push_back(buf[i]);
-      at.push_back(std::chrono::steady_clock::now());
-    }
-  }
+  const TTimedRead got = ReadTimed(fd, 3, 3s);
   sim.Stop();
   close(fd);
-  ASSERT_EQ(got, "\x41\x82\xC3");
-  const auto ms = [&](int k) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(at[k] - at[0]).count();
-  };
+  ASSERT_EQ(got.Bytes, "\x41\x82\xC3");
   // 400 ms apart recorded, 200 ms at twice the speed; loose bounds for a
   // loaded machine, yet far from the recorded pace (400, 800) and from none.
-  EXPECT_GE(ms(1), 100);
-  EXPECT_LT(ms(1), 350);
-  EXPECT_GE(ms(2), 300);
-  EXPECT_LT(ms(2), 700);
+  EXPECT_GE(got.Ms(0, 1), 100);
+  EXPECT_LT(got.Ms(0, 1), 350);
+  EXPECT_GE(got.Ms(0, 2), 300);
+  EXPECT_LT(got.Ms(0, 2), 700);
   EXPECT_EQ(sim.MalformedLines(), 1u);
 
   // Played round and round, the log's one bad line is still one.
@@ -220,4 +232,68 @@ TEST(SimCentral, ReplaysALogWithItsTimingScaledBySpeed) {
   EXPECT_FALSE(none.Start());
   EXPECT_NE(none.LastErrorText().find("holds no bytes"), std::string::npos) << none.LastErrorText();
   fs::remove_all(dir);
+}
+
+// A log whose clock steps forward by decades (a board that starts at 1970
+// and is set by the network later) plays on at once after the step; the
+// pause after it keeps its recorded length.
+TEST(SimCentral, AForwardStepOfTheClockPlaysAsAGap) {
+  const fs::path dir = TempDir();
+  std::ofstream(dir / "step.vlog") << "# vantrel-capture 1\n(86400.000000) 41\n"
+                                   << "(1796793482.000000) 42\n(1796793482.300000) 43\n";
+  TSimConfig cfg;
+  cfg.ReplayFile = dir / "step.vlog";
+  cfg.LingerSeconds = 0;
+  TSimCentral sim(cfg);
+  ASSERT_TRUE(sim.Start()) << sim.LastErrorText();
+  const int fd = OpenRaw(sim.PortPath());
+  ASSERT_GE(fd, 0);
+  // Only a bound for a failure: the step would take 54 years.
+  const TTimedRead got = ReadTimed(fd, 3, 20s);
+  sim.Stop();
+  close(fd);
+  ASSERT_EQ(got.Bytes, "\x41\x42\x43");
+  EXPECT_GE(got.Ms(1, 2), 200);
+  fs::remove_all(dir);
+}
+
+// Stopped with linger (as vantrel-sim is on SIGTERM), the central lets the
+// reader take everything it sent before the line closes.
+TEST(SimCentral, StoppedWithLingerTheReaderGetsAllThatWasSent) {
+  TSimConfig cfg;
+  cfg.BytesPerSecond = 0;  // as fast as the line takes them: the line fills up
+  cfg.LingerSeconds = 30;  // only a bound for a failure: the reader closes first
+  TSimCentral sim(cfg);
+  ASSERT_TRUE(sim.Start()) << sim.LastErrorText();
+  const int fd = OpenRaw(sim.PortPath());
+  ASSERT_GE(fd, 0);
+  std::string got;
+  char buf[4096];
+  const auto readSome = [&](int ms) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0 || !(p.revents & POLLIN)) return false;
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    got.append(buf, static_cast<std::size_t>(n));
+    return true;
+  };
+  while (got.size() < 20000) ASSERT_TRUE(readSome(10000));
+  // Let the line fill up: the central then waits for the reader.
+  for (uint64_t sent = 0; sent != sim.BytesSent();) {
+    sent = sim.BytesSent();
+    std::this_thread::sleep_for(100ms);
+  }
+  // Stop while the line is full; a stop that does not wait has closed the
+  // line within the half second.  Then take the rest: quiet for a while
+  // means the central has nothing more.
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    sim.Stop(true);
+    stopped = true;
+  });
+  for (int i = 0; i < 50 && !stopped; ++i) std::this_thread::sleep_for(10ms);
+  while (readSome(1000)) {}
+  close(fd);
+  stopper.join();
+  EXPECT_EQ(got.size(), sim.BytesSent());
 }

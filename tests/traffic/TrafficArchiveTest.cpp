@@ -105,15 +105,19 @@ TEST(TrafficArchive, ReadsAsTheRingDoesAcrossBlocks) {
 }
 
 TEST(TrafficArchive, StopsAtItsMemoryLimitWithoutATornItem) {
-  // A block, 10 bytes, and the marks of two times (16 bytes each).
-  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 10 + 2 * 16);
+  // A block with the 4096 bytes its first one reserves, and three marks: the
+  // first item's time and session, and one more time.
+  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 4096 + 3 * 16);
   EXPECT_TRUE(archive.Append(1, B({0x41})));
   EXPECT_TRUE(archive.Append(1, B({0x4A, 0x41, 0x00, 0x0B})));
   EXPECT_TRUE(archive.Append(2, std::string()));  // nothing to keep
-  EXPECT_FALSE(archive.Append(2, B({0x61, 0x00, 0x00, 0x03, 0x8A, 0x00})));
+  // More than the reserve: the bytes would have to grow.
+  EXPECT_FALSE(archive.Append(2, std::string(5000, '\x61')));
   EXPECT_TRUE(archive.Append(3, B({0x00, 0x80, 0x80})));
-  EXPECT_EQ(archive.End(), 3u);
-  EXPECT_EQ(archive.TotalBytes(), 8u);
+  EXPECT_FALSE(archive.Append(4, B({0x41})));  // no room for a fourth mark
+  EXPECT_TRUE(archive.Append(3, B({0x41})));   // the same time needs none
+  EXPECT_EQ(archive.End(), 4u);
+  EXPECT_EQ(archive.TotalBytes(), 9u);
   EXPECT_EQ(archive.Bytes(2), B({0x00, 0x80, 0x80}));
   EXPECT_EQ(archive.TimeUs(2), 3);
 }
@@ -121,11 +125,43 @@ TEST(TrafficArchive, StopsAtItsMemoryLimitWithoutATornItem) {
 // A raw capture's items each have a time of their own: the limit counts the
 // times too, not only the bytes.
 TEST(TrafficArchive, ItemsOfTimesOfTheirOwnCountTheirTimesAgainstTheLimit) {
-  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 1700);
+  TTrafficArchive archive(TTrafficArchive::kBlockBytes + 4096 + 1700);
   int kept = 0;
   while (kept < 2000 && archive.Append(kept, B({0x41}))) ++kept;
-  EXPECT_GE(kept, 90);
-  EXPECT_LE(kept, 100) << "17 bytes an item, not 1";
+  EXPECT_GE(kept, 100);
+  EXPECT_LE(kept, 106) << "16 bytes an item (its time), not 1";
+}
+
+// Whatever the items, what the archive holds stays within its limit: every
+// session of a reconnect, every time, the room its bytes reserve and the
+// memory its owner keeps for it count.
+TEST(TrafficArchive, HoldsNoMoreThanItsLimitWhateverTheItems) {
+  constexpr uint64_t kLimit = 8u << 20;
+  const auto check = [&](const char* what, auto&& fill) {
+    TTrafficArchive archive(kLimit);
+    uint64_t n = 0;
+    while (n < 50'000'000 && fill(archive, n)) ++n;
+    EXPECT_LT(n, 50'000'000u) << what << ": never refused";
+    EXPECT_LE(archive.MemoryBytes(), kLimit + kLimit / 50) << what;
+    EXPECT_GE(archive.MemoryBytes(), kLimit / 3) << what << ": refused far too early";
+  };
+  // "(T) 41" and "# gap 0" over and over: a session an item.
+  check("a reconnect an item", [](TTrafficArchive& a, uint64_t n) {
+    const auto t = static_cast<int64_t>(n);
+    return a.BeginSession(t) && a.Append(t, B({0x41}));
+  });
+  check("a time an item", [](TTrafficArchive& a, uint64_t n) {
+    return a.Append(static_cast<int64_t>(n), B({0x41}));
+  });
+  check("long unrecognised runs", [](TTrafficArchive& a, uint64_t n) {
+    return a.Append(static_cast<int64_t>(n / 64), std::string(3000 + n % 7, '\xFF'));
+  });
+  // The owner's rows take half: the archive holds half as much.
+  TTrafficArchive archive(kLimit);
+  archive.SetOtherMemory(kLimit / 2);
+  uint64_t n = 0;
+  while (archive.Append(static_cast<int64_t>(n), B({0x41}))) ++n;
+  EXPECT_LE(archive.MemoryBytes(), kLimit / 2 + kLimit / 50);
 }
 
 // Showing every item keeps no list, yet the rows behave as a list's would.
