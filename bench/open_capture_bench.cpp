@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   });
 
   TCaptureControl& captures = *window.Captures();
+  auto* view = window.findChild<TTrafficView*>("TrafficView");
   QElapsedTimer clock;
   clock.start();
   tickClock.start();
@@ -94,14 +95,14 @@ int main(int argc, char** argv) {
   std::printf("resident: %.0f MB before, %.0f MB after, %.0f MB at the peak\n", rssBefore,
               StatusMb("VmRSS:"), StatusMb("VmHWM:"));
   std::printf("archive %.0f MB, rows shown %d, snapshots %zu\n",
-              static_cast<double>(c.Traffic->MemoryBytes()) / 1e6,
-              window.TrafficView->Model->rowCount(), c.States->Snapshots());
+              static_cast<double>(c.Traffic->MemoryBytes()) / 1e6, view->Model->rowCount(),
+              c.States->Snapshots());
 
   // A row in the middle: the grid and the status panel as they were then.
-  window.TrafficView->show();
-  const int row = window.TrafficView->Model->rowCount() / 2;
+  view->show();
+  const int row = view->Model->rowCount() / 2;
   clock.restart();
-  window.TrafficView->Table->setCurrentIndex(window.TrafficView->Model->index(row, 0));
+  view->Table->setCurrentIndex(view->Model->index(row, 0));
   app.processEvents();
   std::printf("row %d selected, its state shown: %.1f ms\n", row, Elapsed(clock));
 
@@ -109,10 +110,9 @@ int main(int argc, char** argv) {
   TTrafficFilter all;
   all.Kinds = TTrafficFilter::kAllKinds;
   clock.restart();
-  window.TrafficView->SetFilter(all);
+  view->SetFilter(all);
   app.processEvents();
   std::printf("calls and 1F shown too: %d rows in %.0f ms, resident %.0f MB (peak %.0f MB)\n",
-              window.TrafficView->Model->rowCount(), Elapsed(clock), StatusMb("VmRSS:"),
-              StatusMb("VmHWM:"));
+              view->Model->rowCount(), Elapsed(clock), StatusMb("VmRSS:"), StatusMb("VmHWM:"));
   return 0;
 }

@@ -1,7 +1,7 @@
 // Cutting an arbitrary stream with the reader's loop, under both rules: what
 // is decided at once and then the rest as final must join up to the input,
 // each item not empty; and a capture fed in two pieces must frame as whole.
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "bus/uVantrelSeq.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Standard output of vantrel-dump: the lines of one drain in one write.
 #include "DumpOutput.h"
 
 #include <sys/stat.h>

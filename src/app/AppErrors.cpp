@@ -1,3 +1,4 @@
+// The application's general error handling: escaped exceptions reported in a box.
 #include "app/AppErrors.h"
 
 #include <exception>

@@ -1,6 +1,6 @@
+// The window's capture files and its look into the past; see the header.
 #include "app/CaptureControl.h"
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -9,23 +9,18 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
 #include <QProgressDialog>
-#include <QTableView>
 #include <QToolButton>
 
 #include <cstdio>
 #include <exception>
 
-#include "app/GraphView.h"
-#include "app/TrafficView.h"
-#include "app/uVantrelBus.h"
 #include "config/Settings.h"
 #include "controls/Convert.h"
 #include "controls/MsgBox.h"
-#include "controls/SortGrPm.h"
+#include "session/BusSession.h"
 
 namespace {
 
@@ -62,20 +57,17 @@ const QColor kRecordingText(170, 0, 0);
 
 }  // namespace
 
-TCaptureControl::TCaptureControl(TFormVantrelBus& window)
-    : FWindow(window), FRecord(std::make_shared<TRecordShared>()) {
-  // The failure comes on the thread whose write failed (mostly the reader's).
-  FRecord->Recorder.SetOnFailure([this] {
-    QMetaObject::invokeMethod(this, &TCaptureControl::RecordingFailed, Qt::QueuedConnection);
-  });
-  FTick.setInterval(TCaptureRecorder::TickPeriodMs);
-  connect(&FTick, &QTimer::timeout, this, &TCaptureControl::Tick);
+TCaptureControl::TCaptureControl(TShownWindow& window, TRecordControl& record)
+    : FWindow(window), FRecord(record) {
+  connect(&FRecord, &TRecordControl::Ticked, this,
+          [this] { ShowRecordLabel(QString::fromUtf8("Záznam: ")); });
+  connect(&FRecord, &TRecordControl::Failed, this, &TCaptureControl::RecordingFailed);
   FPoll.setInterval(100);
   connect(&FPoll, &QTimer::timeout, this, &TCaptureControl::PollLoad);
 
   AskRecordPath = [this](const QString& suggested) {
     QFileDialog dialog(
-        &FWindow, QString::fromUtf8("Zaznamenávat provoz do souboru"), suggested,
+        FWindow.Host(), QString::fromUtf8("Zaznamenávat provoz do souboru"), suggested,
         QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz);;Všechny soubory (*)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("vlog"));
@@ -86,7 +78,7 @@ TCaptureControl::TCaptureControl(TFormVantrelBus& window)
   };
   AskOpenPath = [this](const QString& folder) {
     return QFileDialog::getOpenFileName(
-        &FWindow, QString::fromUtf8("Otevřít záznam"), folder,
+        FWindow.Host(), QString::fromUtf8("Otevřít záznam"), folder,
         QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz *.bin *.bin.gz *.gz);;"
                           "Všechny soubory (*)"));
   };
@@ -94,11 +86,6 @@ TCaptureControl::TCaptureControl(TFormVantrelBus& window)
 
 TCaptureControl::~TCaptureControl() {
   FLoad.reset();  // stops its thread
-  FTick.stop();
-  // The window is closing: there is no one left to tell but the terminal.
-  if (Recording() && !FRecord->Recorder.Close())
-    std::fprintf(stderr, "vVantrelBus: the capture %s is incomplete: %s\n",
-                 FRecord->Recorder.Path().c_str(), FRecord->Recorder.ErrorText().c_str());
 }
 
 QString TCaptureControl::DefaultRecordName(const QDateTime& now) {
@@ -161,40 +148,15 @@ QWidget* TCaptureControl::BuildBanner(QWidget* parent) {
 }
 
 void TCaptureControl::Start() {
-  FLive.Reset(FWindow.Traffic().End());
-  LabelRecord = new QLabel(FWindow.StatusBar);
+  LabelRecord = new QLabel;
   LabelRecord->setObjectName("LabelStatusRecord");
   LabelRecord->setMinimumWidth(16);
-  FWindow.StatusBar->addPermanentWidget(LabelRecord);
+  FWindow.AddStatusLabel(LabelRecord);
   LabelRecord->hide();
-  connect(FWindow.ActionConnect, &QAction::toggled, this, &TCaptureControl::ConnectionToggled);
-  connect(FWindow.TrafficView, &TTrafficView::CurrentItemChanged, this,
-          [this](quint64 seq) { ShowItemState(seq); });
-  ButtonOpen->setEnabled(!FWindow.ActionConnect->isChecked());
+  ButtonOpen->setEnabled(!FWindow.Connected());
 }
 
 // ---- recording ------------------------------------------------------------------
-
-TReadComDaemon::TChunkHook TCaptureControl::ChunkHook() const {
-  return [record = FRecord](std::string_view bytes, int64_t timeUs) {
-    // A reconnect's gap goes before the first read on it.
-    if (const int64_t gap = record->PendingGapUs.exchange(0)) record->Recorder.AddGap(gap);
-    record->Recorder.AddChunk(bytes, timeUs);
-  };
-}
-
-void TCaptureControl::LineDown(int64_t atUs, bool wasUp) {
-  if (!Recording()) return;
-  // A gap not yet written (the line came back without data, or the attempt
-  // failed) goes on from where it began.
-  const bool gapWaiting = FRecord->PendingGapUs.exchange(0) != 0;
-  if (wasUp && !gapWaiting) FGapFromUs = atUs;
-}
-
-void TCaptureControl::LineUp(int64_t atUs) {
-  if (Recording() && FGapFromUs != 0 && atUs > FGapFromUs)
-    FRecord->PendingGapUs.store(atUs - FGapFromUs);
-}
 
 void TCaptureControl::RecordClicked(bool on) {
   if (!on) {
@@ -210,62 +172,49 @@ void TCaptureControl::RecordClicked(bool on) {
 bool TCaptureControl::StartRecording(const QString& path) {
   if (Recording()) StopRecording();
   TCaptureHeader header;
-  header.Port = FWindow.PortOverride().empty() ? Settings.Port : FWindow.PortOverride();
+  header.Port = FWindow.RunPort();
   header.Line = CaptureLineText(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
                                 Settings.StopBit, Settings.SoftFlow, Settings.HardFlow);
   header.Program = "vVantrelBus " + QCoreApplication::applicationVersion().toStdString();
   header.StartUs = WallClockUs();
-  FRecord->PendingGapUs.store(0);
-  FGapFromUs = 0;
-  if (!FRecord->Recorder.Open(QFile::encodeName(path).toStdString(), header)) {
+  if (!FRecord.Start(QFile::encodeName(path).toStdString(), header)) {
     ButtonRecord->setChecked(false);
-    ShowMessageBox(&FWindow, ErrorBoxTitle(),
+    ShowMessageBox(FWindow.Host(), ErrorBoxTitle(),
                    QString::fromUtf8("Záznam nelze uložit do souboru %1: %2")
-                       .arg(path, FromStd(FRecord->Recorder.ErrorText())),
+                       .arg(path, FromStd(FRecord.ErrorText())),
                    TMsgIcon::Error);
     return false;
   }
   RememberFolder(path);
   ButtonRecord->setChecked(true);
-  FTick.start();
   ShowRecordLabel(QString::fromUtf8("Záznam: "));
   return true;
 }
 
 bool TCaptureControl::StopRecording() {
   if (!Recording()) return true;
-  FTick.stop();
-  const bool ok = FRecord->Recorder.Close();
+  const bool ok = FRecord.Stop();
   ButtonRecord->setChecked(false);
   if (ok) {
     ShowRecordLabel(QString::fromUtf8("Záznam uložen: "));
     return true;
   }
-  const QString why = FromStd(FRecord->Recorder.ErrorText());
+  const QString why = FromStd(FRecord.ErrorText());
   ShowRecordLabel(QString::fromUtf8("Záznam neúplný (%1): ").arg(why));
-  ShowMessageBox(&FWindow, ErrorBoxTitle(),
+  ShowMessageBox(FWindow.Host(), ErrorBoxTitle(),
                  QString::fromUtf8("Záznam %1 se nepodařilo dokončit: %2")
-                     .arg(FromStd(FRecord->Recorder.Path()), why),
+                     .arg(FromStd(FRecord.Recorder().Path()), why),
                  TMsgIcon::Error);
   return false;
 }
 
-void TCaptureControl::Tick() {
-  FRecord->Recorder.Tick(WallClockUs());
-  if (Recording()) ShowRecordLabel(QString::fromUtf8("Záznam: "));
-}
-
 void TCaptureControl::RecordingFailed() {
-  TCaptureRecorder& recorder = FRecord->Recorder;
-  // A notice of a recording that has been closed (or replaced) since.
-  if (!recorder.IsOpen() || !recorder.Failed()) return;
-  FTick.stop();
-  recorder.Close();
+  const TCaptureRecorder& recorder = FRecord.Recorder();
   ButtonRecord->setChecked(false);
   const QString why = FromStd(recorder.ErrorText());
   ShowRecordLabel(QString::fromUtf8("Záznam zastaven (%1): ").arg(why));
   // The monitor goes on: the box comes after this notice, not inside a write.
-  ShowMessageBox(&FWindow, ErrorBoxTitle(),
+  ShowMessageBox(FWindow.Host(), ErrorBoxTitle(),
                  QString::fromUtf8("Záznam do souboru %1 byl zastaven: %2.\n"
                                    "Co bylo zapsáno, v souboru zůstává; sledování pokračuje.")
                      .arg(FromStd(recorder.Path()), why),
@@ -273,14 +222,14 @@ void TCaptureControl::RecordingFailed() {
 }
 
 void TCaptureControl::ShowRecordLabel(const QString& prefix) {
-  const QString path = FromStd(FRecord->Recorder.Path());
+  const QString path = FromStd(FRecord.Recorder().Path());
   LabelRecord->setText(
       QStringLiteral("%1%2 (%3)")
-          .arg(prefix, QFileInfo(path).fileName(), SizeText(FRecord->Recorder.FileBytes())));
+          .arg(prefix, QFileInfo(path).fileName(), SizeText(FRecord.Recorder().FileBytes())));
   LabelRecord->setToolTip(path);
   // Red while it records.  The text takes the button face's text colour of
   // the window it sits in, so both roles are set.
-  QPalette p = FWindow.StatusBar->palette();
+  QPalette p = LabelRecord->parentWidget()->palette();
   if (Recording()) {
     p.setColor(QPalette::WindowText, kRecordingText);
     p.setColor(QPalette::ButtonText, kRecordingText);
@@ -307,13 +256,7 @@ void TCaptureControl::ConnectionToggled(bool connected) {
     }
     CloseCapture();
     if (FMode == mdLivePast) ShowPresent();
-    LineUp(WallClockUs());
-    return;
   }
-  // The link is still set while a connection that was up goes; not after a
-  // failed attempt, nor while a lost port was waited for (its gap began at
-  // the loss).
-  LineDown(WallClockUs(), BusSerial != nullptr);
 }
 
 // ---- opening --------------------------------------------------------------------
@@ -335,14 +278,14 @@ void TCaptureControl::RememberFolder(const QString& path) {
 }
 
 void TCaptureControl::OpenClicked() {
-  if (FWindow.ActionConnect->isChecked() || FLoad) return;
+  if (FWindow.Connected() || FLoad) return;
   const QString path = AskOpenPath ? AskOpenPath(FolderForFiles()) : QString();
   if (!path.isEmpty()) OpenCapture(path);
 }
 
 bool TCaptureControl::OpenCapture(const QString& path) {
-  if (FWindow.ActionConnect->isChecked()) {
-    ShowMessageBox(&FWindow, QString::fromUtf8("Otevřít záznam"),
+  if (FWindow.Connected()) {
+    ShowMessageBox(FWindow.Host(), QString::fromUtf8("Otevřít záznam"),
                    QString::fromUtf8("Záznam lze otevřít jen bez připojení k portu: nejprve se "
                                      "odpojte."),
                    TMsgIcon::Information);
@@ -355,13 +298,13 @@ bool TCaptureControl::OpenCapture(const QString& path) {
   options.Baud = Settings.Baud;
   options.LineBitsPerByte =
       1 + Settings.Bits + (Settings.Parity != 0 ? 1 : 0) + (Settings.StopBit == 0 ? 1 : 2);
-  options.Filter = FWindow.TrafficView->Filter();
-  options.MaxLoko = FWindow.TrafficView->Model->MaxLoko();
+  options.Filter = FWindow.TrafficFilter();
+  options.MaxLoko = FWindow.TrafficMaxLoko();
   FLoad = std::make_unique<TCaptureLoad>(QFile::encodeName(path).toStdString(), options);
   FLoadPath = path;
   FLoad->Start();
 
-  auto* progress = new QProgressDialog(&FWindow);
+  auto* progress = new QProgressDialog(FWindow.Host());
   progress->setObjectName("ProgressCapture");
   progress->setWindowTitle(QString::fromUtf8("Otevřít záznam"));
   progress->setLabelText(QString::fromUtf8("Načítám záznam %1…").arg(QFileInfo(path).fileName()));
@@ -417,7 +360,7 @@ void TCaptureControl::PollLoad() {
   // Gone now, not later: its timer would show it again (from 400 ms on)
   // inside the message box that may follow.
   delete FProgress;
-  ButtonOpen->setEnabled(!FWindow.ActionConnect->isChecked());
+  ButtonOpen->setEnabled(!FWindow.Connected());
   Install(std::move(contents));
 }
 
@@ -444,7 +387,7 @@ void TCaptureControl::Install(TCaptureContents contents) {
     else
       text = QString::fromUtf8("Záznam %1 neobsahuje žádná data ze sběrnice.").arg(path);
     if (!notes.isEmpty()) text += "\n" + notes.join("\n");
-    ShowMessageBox(&FWindow, ErrorBoxTitle(), text, TMsgIcon::Error);
+    ShowMessageBox(FWindow.Host(), ErrorBoxTitle(), text, TMsgIcon::Error);
     emit CaptureLoaded(false);
     return;
   }
@@ -463,19 +406,12 @@ void TCaptureControl::Install(TCaptureContents contents) {
   if (FMode == mdPresent) LeavePresent();
   auto capture = std::make_unique<TCaptureContents>(std::move(contents));
   // The views move on first, then an earlier capture goes.
-  // The rows were found while reading, unless the filter or the names of the
-  // locomotives changed since.
-  const bool rowsFit = capture->RowsMaxLoko == FWindow.TrafficView->Model->MaxLoko();
-  FWindow.TrafficView->SetSource(*capture->Traffic, rowsFit ? &capture->Rows : nullptr,
-                                 &capture->RowsFilter);
-  FWindow.StatusBar->SetSource(*capture->Traffic);
-  FWindow.StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
-  FWindow.GraphView->SetStore(*capture->Series, true);
+  FWindow.ShowHistory(capture.get(), name);
   FCapture = std::move(capture);
   FMode = mdCapture;
   ShowPresent();
   if (!notes.isEmpty())
-    ShowMessageBox(&FWindow, QString::fromUtf8("Otevřít záznam"),
+    ShowMessageBox(FWindow.Host(), QString::fromUtf8("Otevřít záznam"),
                    QString::fromUtf8("Záznam %1 je otevřen.\n").arg(path) + notes.join("\n"),
                    TMsgIcon::Warning);
   emit CaptureLoaded(true);
@@ -483,10 +419,7 @@ void TCaptureControl::Install(TCaptureContents contents) {
 
 void TCaptureControl::CloseCapture() {
   if (!FCapture) return;
-  FWindow.TrafficView->SetSource(FWindow.Traffic());
-  FWindow.StatusBar->SetSource(FWindow.Traffic());
-  FWindow.StatusBar->Disconnected();
-  FWindow.GraphView->SetStore(FWindow.Series(), false);
+  FWindow.ShowHistory(nullptr, QString());
   FCapture.reset();
   FMode = mdLivePast;  // what the window showed before comes back
   ShowPresent();
@@ -494,34 +427,28 @@ void TCaptureControl::CloseCapture() {
 
 // ---- the past -------------------------------------------------------------------
 
-void TCaptureControl::LiveItem(const TBusItem& kind, std::string_view item) {
-  if (item.empty()) return;  // the ring takes none either: the numbers stay in step
-  FLive.Add(kind, item);
-  if (FLive.End() % TStateHistory::kDefaultInterval == 0)
-    FLive.DropBefore(FWindow.Traffic().First());
-}
-
 bool TCaptureControl::ShowItemState(uint64_t seq) {
   TBusState state;
   if (FMode == mdCapture) {
     if (!FCapture->States->StateAfter(*FCapture->Traffic, seq, state)) return false;
-    Render(state);
+    FWindow.ShowBusState(state);
     ShowBanner(QString::fromUtf8("Záznam %1: stav k %2 (vybraný řádek)")
                    .arg(QFileInfo(FromStd(FCapture->Path)).fileName(),
                         MomentText(FCapture->Traffic->TimeUs(seq), true)));
     return true;
   }
   // While connected the grid and the status panel follow the bus.
-  if (FWindow.ActionConnect->isChecked()) return false;
-  const TTrafficRing& ring = FWindow.Traffic();
-  if (!FLive.StateAfter(ring, seq, state)) {
+  if (FWindow.Connected()) return false;
+  const TBusSession& live = FWindow.Session();
+  const TTrafficRing& ring = live.Traffic();
+  if (!live.StateAfter(seq, state)) {
     if (ring.Holds(seq))
-      FWindow.TrafficView->LabelNote->setText(
+      FWindow.ShowTrafficNote(
           QString::fromUtf8("Stav k tomuto řádku už není známý: starší položky byly zahozeny."));
     return false;
   }
   if (FMode == mdPresent) LeavePresent();
-  Render(state);
+  FWindow.ShowBusState(state);
   ShowBanner(QString::fromUtf8("Minulost: stav k %1 (vybraný řádek provozu)")
                  .arg(MomentText(ring.TimeUs(seq), false)));
   return true;
@@ -529,104 +456,22 @@ bool TCaptureControl::ShowItemState(uint64_t seq) {
 
 void TCaptureControl::ShowPresent() {
   // Clicking the same row again shows its moment again.
-  FWindow.TrafficView->Table->selectionModel()->clear();
+  FWindow.ClearTrafficSelection();
   if (FMode == mdCapture) {
-    Render(FCapture->States->Present());
+    FWindow.ShowBusState(FCapture->States->Present());
     ShowBanner(
         QString::fromUtf8("Záznam %1: stav na konci (%2)")
             .arg(QFileInfo(FromStd(FCapture->Path)).fileName(), MomentText(FCapture->EndUs, true)));
     return;
   }
-  if (FMode == mdLivePast) {
-    TSortGridPemra* grid = FWindow.GridDeviceList;
-    for (int r = 1; r < static_cast<int>(FShown.Grid.size()); ++r)
-      for (int c = 0; c < 5; ++c)
-        if (grid->Cells(c, r) != FShown.Grid[r][c]) grid->SetCells(c, r, FShown.Grid[r][c]);
-    if (FShown.GridRow > 0) grid->SetRowInPlace(FShown.GridRow);
-    FWindow.LabelCentral->setText(FShown.Central);
-    FWindow.LabelFirmware->setText(FShown.Firmware);
-    FWindow.LabelVolAdr->setText(FShown.VolAdr);
-    FWindow.LabelProudA->setText(FShown.ProudA);
-    FWindow.LabelProudM->setText(FShown.ProudM);
-    FWindow.LabelProudP->setText(FShown.ProudP);
-    FWindow.PanelPower->setText(FShown.Power);
-    QPalette p = FWindow.PanelPower->palette();
-    p.setColor(QPalette::Window, FShown.PowerColour);
-    FWindow.PanelPower->setPalette(p);
-    FWindow.LabelError->setText(FShown.Error);
-    FWindow.LabelError->setToolTip(FShown.ErrorTip);
-    FWindow.LabelCount->setText(FShown.Count);
-  }
+  if (FMode == mdLivePast) FWindow.RestorePresent();
   FMode = mdPresent;
   PanelPast->hide();
 }
 
 void TCaptureControl::LeavePresent() {
-  const TSortGridPemra* grid = FWindow.GridDeviceList;
-  for (int r = 1; r < static_cast<int>(FShown.Grid.size()); ++r)
-    for (int c = 0; c < 5; ++c) FShown.Grid[r][c] = grid->Cells(c, r);
-  FShown.GridRow = grid->Row();
-  FShown.Central = FWindow.LabelCentral->text();
-  FShown.Firmware = FWindow.LabelFirmware->text();
-  FShown.VolAdr = FWindow.LabelVolAdr->text();
-  FShown.ProudA = FWindow.LabelProudA->text();
-  FShown.ProudM = FWindow.LabelProudM->text();
-  FShown.ProudP = FWindow.LabelProudP->text();
-  FShown.Power = FWindow.PanelPower->text();
-  FShown.PowerColour = FWindow.PanelPower->palette().color(QPalette::Window);
-  FShown.Error = FWindow.LabelError->text();
-  FShown.ErrorTip = FWindow.LabelError->toolTip();
-  FShown.Count = FWindow.LabelCount->text();
+  FWindow.HoldPresent();
   FMode = mdLivePast;
-}
-
-void TCaptureControl::Render(const TBusState& state) {
-  // The grid as the window draws it: active devices first, each group in
-  // address order; the selection stays with its device.
-  TSortGridPemra* grid = FWindow.GridDeviceList;
-  const QString selected = grid->Cells(1, grid->Row());
-  int selectedRow = 0;
-  int row = 1;
-  for (bool active : {true, false}) {
-    for (int address = 1; address <= TBusState::kDevices; ++address) {
-      if (state.Active[address] != active) continue;
-      const QString texts[5] = {QString::number(row), FromStd(DeviceIdText(address)),
-                                QString::fromLatin1(ActiveText(active)),
-                                FromStd(MessageToHex(state.Last[address])),
-                                FromStd(MessageComment(state.Last[address]))};
-      for (int c = 0; c < 5; ++c)
-        if (grid->Cells(c, row) != texts[c]) grid->SetCells(c, row, texts[c]);
-      if (texts[1] == selected) selectedRow = row;
-      ++row;
-    }
-  }
-  if (selectedRow > 0) grid->SetRowInPlace(selectedRow);
-
-  const std::string point = QLocale().decimalPoint().toStdString();
-  TCentralStatusView status;
-  if (!state.Status.empty()) status = FormatCentralStatus(state.Status, Settings.MaxLoko, point);
-  FWindow.LabelCentral->setText(FromStd(status.Central));
-  FWindow.LabelFirmware->setText(FromStd(status.Firmware));
-  FWindow.LabelProudA->setText(FromStd(status.ProudA));
-  FWindow.LabelProudM->setText(FromStd(status.ProudM));
-  FWindow.LabelVolAdr->setText(FromStd(status.VolAdr));
-  FWindow.LabelProudP->setText(
-      state.Load.empty()
-          ? QString()
-          : FromStd(FormatCentralStatus(state.Load, Settings.MaxLoko, point).ProudP));
-  QColor colour = FWindow.palette().color(QPalette::Window);
-  QString caption;
-  if (!state.Power.empty()) {
-    const TCentralStatusView power = FormatCentralStatus(state.Power, Settings.MaxLoko, point);
-    caption = FromStd(power.PowerCaption);
-    colour = QColor::fromRgb(power.PowerColor);
-  }
-  FWindow.PanelPower->setText(caption);
-  QPalette p = FWindow.PanelPower->palette();
-  p.setColor(QPalette::Window, colour);
-  FWindow.PanelPower->setPalette(p);
-  FWindow.LabelError->setText(FromStd(MessageToHex(state.Device)));
-  FWindow.LabelError->setToolTip(QString());
 }
 
 void TCaptureControl::ShowBanner(const QString& text) {

@@ -1,10 +1,9 @@
-// The window's capture files and its look into the past.
+// The window's capture files and its look into the past: what it shows.
 //
-// "Záznam" records every read of the connection in a capture log: the
-// reader's chunk hook feeds a TCaptureRecorder, a timer here hands it to the
-// system, the status bar shows the file and its size.  The recording goes on
-// across a disconnect and a reconnect (a gap line); a write error (a full
-// disk) stops it with a message while the monitor goes on.
+// "Záznam" starts and stops the window's TRecordControl, which records every
+// read of the connection in a capture log; the status bar shows the file and
+// its size, and a write error (a full disk) says so in a box while the
+// monitor goes on.
 //
 // "Otevřít záznam" opens a capture without any port (a log or raw bytes,
 // ".gz" too), read on a thread of its own with a progress box: the traffic
@@ -19,37 +18,32 @@
 // back; what the window showed before is kept and put back unchanged.
 #pragma once
 
-#include <QColor>
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string_view>
 
 #include "app/CaptureLoad.h"
-#include "bus/uVantrelThr.h"
-#include "capture/CaptureRecorder.h"
-#include "traffic/BusState.h"
+#include "app/RecordControl.h"
+#include "app/ShownWindow.h"
 
 class QFrame;
 class QLabel;
 class QProgressDialog;
 class QToolButton;
 class QWidget;
-class TFormVantrelBus;
 
 class TCaptureControl : public QObject {
   Q_OBJECT
 
 public:
-  explicit TCaptureControl(TFormVantrelBus& window);
+  // The window shows what this chooses, through its narrow face.
+  TCaptureControl(TShownWindow& window, TRecordControl& record);
   ~TCaptureControl() override;
 
   // While the window is built: the two buttons below the traffic view's on
@@ -58,28 +52,17 @@ public:
   QWidget* BuildBanner(QWidget* parent);
   // Once the window is complete.
   void Start();
+  // The connect button went down (connecting: back to the live bus) or up.
+  void ConnectionToggled(bool connected);
 
   // ---- recording
-  // For TBusConnection::SetOnChunk: records every read while recording.
-  TReadComDaemon::TChunkHook ChunkHook() const;
   // Starts a recording into path (replaced if it exists); false, having said
   // why in a box, when the file cannot be written.
   bool StartRecording(const QString& path);
   // Ends it (the file is synced); false, having said why, when the file
   // could not be written completely.
   bool StopRecording();
-  bool Recording() const { return FRecord->Recorder.IsOpen(); }
-  const TCaptureRecorder& Recorder() const { return FRecord->Recorder; }
-  // The line went down at atUs; wasUp: it was reading (not a failed
-  // attempt, nor a port already waited for).  A recording's gap begins
-  // there, unless one not yet written began earlier.
-  void LineDown(int64_t atUs, bool wasUp);
-  // The line reads again from atUs: the gap since it went down goes into
-  // the recording before the next read.
-  void LineUp(int64_t atUs);
-
-  // ---- the live history: every item the window takes, in order
-  void LiveItem(const TBusItem& kind, std::string_view item);
+  bool Recording() const { return FRecord.Recording(); }
 
   // ---- opened capture
   // Starts reading path; false (having said why) when connected or already
@@ -101,14 +84,6 @@ public:
   // Back to the present, or to the end of an opened capture.
   void ShowPresent();
 
-  QToolButton* ButtonRecord = nullptr;  // "Záznam"
-  QToolButton* ButtonOpen = nullptr;    // "Otevřít záznam"
-  QFrame* PanelPast = nullptr;          // the banner
-  QLabel* LabelPast = nullptr;
-  QToolButton* ButtonPresent = nullptr;       // "Zpět na současnost" / "Konec záznamu"
-  QToolButton* ButtonCloseCapture = nullptr;  // "Zavřít záznam"
-  QLabel* LabelRecord = nullptr;              // in the status bar
-
   // The file dialogs; replaced by tests.  Empty: cancelled.
   std::function<QString(const QString& suggested)> AskRecordPath;
   std::function<QString(const QString& folder)> AskOpenPath;
@@ -122,27 +97,11 @@ signals:
 
 private:
   enum TMode { mdPresent, mdLivePast, mdCapture };
-  // What the window showed before it showed the past, put back unchanged.
-  struct TShown {
-    std::array<std::array<QString, 5>, 32> Grid;
-    int GridRow = 0;
-    QString Central, Firmware, VolAdr, ProudA, ProudM, ProudP;
-    QString Power;
-    QColor PowerColour;
-    QString Error, ErrorTip, Count;
-  };
-  // Shared with the reader thread's chunk hook.
-  struct TRecordShared {
-    TCaptureRecorder Recorder;
-    std::atomic<int64_t> PendingGapUs{0};
-  };
 
   void RecordClicked(bool on);
   void OpenClicked();
-  void Tick();
   void RecordingFailed();
   void ShowRecordLabel(const QString& prefix);
-  void ConnectionToggled(bool connected);
   void PollLoad();
   void Install(TCaptureContents contents);
   QString FolderForFiles() const;
@@ -150,15 +109,20 @@ private:
 
   void ItemSelected(uint64_t seq);
   void LeavePresent();
-  void Render(const TBusState& state);
   void ShowBanner(const QString& text);
 
-  TFormVantrelBus& FWindow;
-  std::shared_ptr<TRecordShared> FRecord;
-  QTimer FTick;
-  int64_t FGapFromUs = 0;  // the line went down while recording, at this time
+  // Its controls (tests find them by their object names).
+  QToolButton* ButtonRecord = nullptr;  // "Záznam"
+  QToolButton* ButtonOpen = nullptr;    // "Otevřít záznam"
+  QFrame* PanelPast = nullptr;          // the banner
+  QLabel* LabelPast = nullptr;
+  QToolButton* ButtonPresent = nullptr;       // "Zpět na současnost" / "Konec záznamu"
+  QToolButton* ButtonCloseCapture = nullptr;  // "Zavřít záznam"
+  QLabel* LabelRecord = nullptr;              // in the status bar
 
-  TStateHistory FLive;
+  TShownWindow& FWindow;
+  TRecordControl& FRecord;
+
   std::unique_ptr<TCaptureLoad> FLoad;
   QString FLoadPath;
   QPointer<QProgressDialog> FProgress;
@@ -166,5 +130,4 @@ private:
   std::unique_ptr<TCaptureContents> FCapture;
 
   TMode FMode = mdPresent;
-  TShown FShown;
 };

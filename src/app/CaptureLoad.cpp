@@ -1,3 +1,4 @@
+// TCaptureLoad: reading a capture file into an archive on a thread of its own.
 #include "app/CaptureLoad.h"
 
 #include <algorithm>
@@ -5,8 +6,8 @@
 #include <cstdio>
 
 #include "base/FileFacts.h"
-#include "bus/Capture.h"
 #include "bus/ItemClock.h"
+#include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)

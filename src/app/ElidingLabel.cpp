@@ -1,3 +1,4 @@
+// Labels of fixed size: long texts cut with an ellipsis, counts that keep their width.
 #include "app/ElidingLabel.h"
 
 #include <QHelpEvent>

@@ -1,3 +1,4 @@
+// The graph view "Graf": painting the series over one time axis.
 #include "app/GraphView.h"
 
 #include <QDateTime>

@@ -1,3 +1,4 @@
+// Drawing the monospaced cells of the traffic table.
 #include "app/MonoCellDelegate.h"
 
 #include <QFontInfo>
@@ -52,6 +53,19 @@ bool TMonoCellDelegate::Glyphs(const QString& text, qsizetype count, TGlyphs& gl
   return true;
 }
 
+QVariant TMonoCellDelegate::BackgroundOf(const QModelIndex& index) const {
+  const QVariant own = Background ? Background(index) : QVariant();
+  return own.isValid() ? own : index.data(Qt::BackgroundRole);
+}
+
+void TMonoCellDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                        const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  if (!Background) return;
+  if (const QVariant own = Background(index); own.isValid())
+    option->backgroundBrush = qvariant_cast<QBrush>(own);
+}
+
 void TMonoCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
   UseFont(option.font);
@@ -82,7 +96,7 @@ void TMonoCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   if (selected) {
     painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
   } else {
-    const QVariant background = index.data(Qt::BackgroundRole);
+    const QVariant background = BackgroundOf(index);
     if (background.isValid()) painter->fillRect(option.rect, qvariant_cast<QBrush>(background));
   }
   if (shown == 0) return;

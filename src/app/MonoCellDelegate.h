@@ -11,18 +11,26 @@
 #include <QStyledItemDelegate>
 #include <QVarLengthArray>
 
+#include <functional>
+
 class TMonoCellDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+  // A background the view lays over the model's on some cells (the traffic
+  // view's found row); an invalid one leaves the model's.
+  std::function<QVariant(const QModelIndex&)> Background;
 
 private:
   using TGlyphs = QVarLengthArray<quint32, 96>;
   // The glyphs of the first count characters of text, or false when the
   // style must draw it.
   bool Glyphs(const QString& text, qsizetype count, TGlyphs& glyphs) const;
+  QVariant BackgroundOf(const QModelIndex& index) const;
   void UseFont(const QFont& font) const;
 
   mutable QFont FFont;

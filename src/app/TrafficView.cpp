@@ -1,3 +1,4 @@
+// The traffic view "Provoz": its model over a traffic history and its table.
 #include "app/TrafficView.h"
 
 #include <QAction>
@@ -9,7 +10,6 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,13 +20,13 @@
 #include <QShortcut>
 #include <QStyleOptionSlider>
 #include <QToolButton>
-#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <time.h>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/CellTips.h"
 #include "app/MonoCellDelegate.h"
 #include "base/LocalTime.h"
 #include "bus/uVantrelSeq.h"
@@ -169,8 +169,7 @@ TTrafficModel::TTrafficModel(const TTrafficSource& source, QObject* parent)
 void TTrafficModel::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
                               const TTrafficFilter* rowsFilter) {
   FRing = &source;
-  FPaused = false;
-  FHighlight = kNoSeq;
+  FRowsEnd = kNoSeq;
   // Sequence numbers of the two histories mean different items.
   for (TCachedRow& row : FCache) row.Seq = kNoSeq;
   if (!rows || !rowsFilter || *rowsFilter != FFilter) {
@@ -271,7 +270,6 @@ QVariant TTrafficModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return CellText(index.row(), index.column());
     case Qt::BackgroundRole:
-      if (FHighlight != kNoSeq && SeqAt(index.row()) == FHighlight) return kHighlight;
       if (GapAbove(index.row())) return kAfterGap;
       return {};
     case Qt::ToolTipRole: {
@@ -317,7 +315,7 @@ int TTrafficModel::Refresh() {
     if (FTimeMode == TTimeMode::tmDelta && FExposed > 0)
       emit dataChanged(index(0, colTime), index(0, colTime));
   }
-  if (!FPaused) {
+  if (FRowsEnd == kNoSeq) {
     // The rows are found first and announced in one step; views see them
     // only after beginInsertRows (rowCount gives FExposed until then).
     FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);
@@ -334,7 +332,7 @@ int TTrafficModel::Refresh() {
 void TTrafficModel::Rebuild() {
   beginResetModel();
   FIndex.Reset(FRing->First());
-  FIndex.Scan(*FRing, FPaused ? FPauseEnd : FRing->End(), FFilter, FMatcher);
+  FIndex.Scan(*FRing, FRowsEnd == kNoSeq ? FRing->End() : FRowsEnd, FFilter, FMatcher);
   FExposed = static_cast<int>(FIndex.Rows());
   endResetModel();
 }
@@ -363,33 +361,10 @@ void TTrafficModel::SetMaxLoko(int maxLoko) {
     emit dataChanged(index(0, colComment), index(FExposed - 1, colComment));
 }
 
-void TTrafficModel::SetPaused(bool paused) {
-  if (paused == FPaused) return;
-  FPaused = paused;
-  FPauseEnd = FRing->End();
-  if (!paused) Refresh();
-}
-
-int TTrafficModel::Find(const QString& text, int row, bool forward) {
-  TTrafficMatcher matcher(text.toStdString(), FMaxLoko);
-  const std::size_t from = row < 0 ? TTrafficIndex::npos : static_cast<std::size_t>(row);
-  const std::size_t found = FindRow(*FRing, FIndex, from, forward, matcher);
-  return found == TTrafficIndex::npos || found >= static_cast<std::size_t>(FExposed)
-             ? -1
-             : static_cast<int>(found);
-}
-
-void TTrafficModel::SetHighlight(uint64_t seq) {
-  auto repaint = [this](uint64_t s) {
-    if (s == kNoSeq) return;
-    const int row = RowAtOrAfter(s);
-    if (row < FExposed && SeqAt(row) == s)
-      emit dataChanged(index(row, 0), index(row, colCount - 1), {Qt::BackgroundRole});
-  };
-  const uint64_t old = FHighlight;
-  FHighlight = seq;
-  repaint(old);
-  repaint(seq);
+void TTrafficModel::SetRowsEnd(uint64_t end) {
+  if (end == FRowsEnd) return;
+  FRowsEnd = end;
+  if (end == kNoSeq) Refresh();
 }
 
 // ---- view -------------------------------------------------------------------------
@@ -541,7 +516,13 @@ void TTrafficView::BuildLayout() {
   mono.setPixelSize(11);
   mono.setBold(true);
   Table->setFont(mono);
-  Table->setItemDelegate(new TMonoCellDelegate(Table));
+  auto* cells = new TMonoCellDelegate(Table);
+  cells->Background = [this](const QModelIndex& index) {
+    return FHighlight != TTrafficModel::kNoSeq && Model->SeqAt(index.row()) == FHighlight
+               ? QVariant(kHighlight)
+               : QVariant();
+  };
+  Table->setItemDelegate(cells);
   Table->setSelectionBehavior(QAbstractItemView::SelectRows);
   Table->setSelectionMode(QAbstractItemView::SingleSelection);
   Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -621,7 +602,9 @@ void TTrafficView::BuildLayout() {
 void TTrafficView::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
                              const TTrafficFilter* rowsFilter) {
   Table->selectionModel()->clear();
-  Model->SetSource(source, rows, rowsFilter);
+  Model->SetSource(source, rows, rowsFilter);  // the rows follow the new history
+  FPauseEnd = TTrafficModel::kNoSeq;
+  FHighlight = TTrafficModel::kNoSeq;
   ButtonPause->setChecked(false);
   UpdatePauseCaption();
   LabelNote->clear();
@@ -644,9 +627,9 @@ void TTrafficView::ItemsAdded() {
     TOwnScroll own(Table, FScrolling);
     bar->setValue(std::max(0, bar->value() - removed));
   }
-  if (FFollowing && !Model->Paused()) ScrollToNewest();
+  if (FFollowing && !Paused()) ScrollToNewest();
   UpdateCounts();
-  if (Model->Paused()) UpdatePauseCaption();
+  if (Paused()) UpdatePauseCaption();
 }
 
 void TTrafficView::ScrollToNewest() {
@@ -681,16 +664,17 @@ void TTrafficView::SetFollowing(bool on) {
   FFollowing = on;
   ButtonFollow->setChecked(on);
   if (!on) return;
-  if (Model->Paused()) SetPaused(false);  // the newest are what following shows
+  if (Paused()) SetPaused(false);  // the newest are what following shows
   ScrollToNewest();
 }
 
 void TTrafficView::SetPaused(bool on) {
-  if (on == Model->Paused()) {
+  if (on == Paused()) {
     ButtonPause->setChecked(on);
     return;
   }
-  Model->SetPaused(on);
+  FPauseEnd = on ? Model->Ring().End() : TTrafficModel::kNoSeq;
+  Model->SetRowsEnd(FPauseEnd);
   ButtonPause->setChecked(on);
   UpdatePauseCaption();
   if (!on) {
@@ -703,12 +687,13 @@ void TTrafficView::SetPaused(bool on) {
 }
 
 void TTrafficView::UpdatePauseCaption() {
-  if (!Model->Paused()) {
+  if (!Paused()) {
     ButtonPause->setText(QString::fromUtf8("Pozastavit"));
     return;
   }
+  // Items recorded since the pause began.
   ButtonPause->setText(
-      QString::fromUtf8("Pozastavit (+%1)").arg(CountText(Model->NewSincePause())));
+      QString::fromUtf8("Pozastavit (+%1)").arg(CountText(Model->Ring().End() - FPauseEnd)));
 }
 
 void TTrafficView::UpdateCounts() {
@@ -817,13 +802,22 @@ bool TTrafficView::FindNext(bool forward) {
     return false;
   }
   int from = -1;
-  if (Model->HighlightSeq() != TTrafficModel::kNoSeq) {
-    const int row = Model->RowAtOrAfter(Model->HighlightSeq());
-    if (row < Model->rowCount() && Model->SeqAt(row) == Model->HighlightSeq()) from = row;
+  if (FHighlight != TTrafficModel::kNoSeq) {
+    const int row = Model->RowAtOrAfter(FHighlight);
+    if (row < Model->rowCount() && Model->SeqAt(row) == FHighlight) from = row;
   }
   if (from < 0 && Table->currentIndex().isValid()) from = Table->currentIndex().row();
   if (from < 0 && !forward) from = Model->rowCount();  // from the newest backwards
-  const int row = Model->Find(text, from >= Model->rowCount() ? -1 : from, forward);
+  // The next match after from (forwards or backwards, going round the end).
+  TTrafficMatcher matcher(text.toStdString(), Model->MaxLoko());
+  const std::size_t found = FindRow(
+      Model->Ring(), Model->Index(),
+      from < 0 || from >= Model->rowCount() ? TTrafficIndex::npos : static_cast<std::size_t>(from),
+      forward, matcher);
+  const int row =
+      found == TTrafficIndex::npos || found >= static_cast<std::size_t>(Model->rowCount())
+          ? -1
+          : static_cast<int>(found);
   if (row < 0) {
     LabelNote->setText(QString::fromUtf8("Nenalezeno: %1").arg(text));
     return false;
@@ -842,7 +836,8 @@ bool TTrafficView::FindNext(bool forward) {
 QModelIndex TTrafficView::HoldRow(int row) {
   FFollowing = false;
   ButtonFollow->setChecked(false);
-  Model->SetHighlight(Model->SeqAt(row));
+  FHighlight = Model->SeqAt(row);
+  Table->viewport()->update();  // the old mark goes, the new one comes
   const QModelIndex index = Model->index(row, 0);
   FScrolling = true;  // the current row changes by the program, not by scrolling
   Table->setCurrentIndex(index);
@@ -933,23 +928,6 @@ const char* TimeModeName(TTimeMode mode) {
 
 }  // namespace
 
-QString JoinWidths(const QList<int>& widths) {
-  QStringList parts;
-  for (int w : widths) parts << QString::number(w);
-  return parts.join(',');
-}
-
-QList<int> SplitWidths(const std::string& text) {
-  QList<int> widths;
-  for (const QString& part : QString::fromStdString(text).split(',', Qt::SkipEmptyParts)) {
-    bool ok = false;
-    const int w = part.trimmed().toInt(&ok);
-    if (!ok) return {};
-    widths << w;
-  }
-  return widths;
-}
-
 void TTrafficView::LoadState(const TMonitorSettings& settings) {
   if (settings.TimeMode == "d")
     SetTimeMode(TTimeMode::tmDelta);
@@ -1017,140 +995,4 @@ bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
-}
-
-// ---- clipped cells ----------------------------------------------------------------
-
-TClippedCellTips::TClippedCellTips(QAbstractItemView* view)
-    : QObject(view), FView(view), FViewport(view->viewport()) {
-  view->viewport()->installEventFilter(this);
-}
-
-bool TClippedCellTips::eventFilter(QObject* watched, QEvent* event) {
-  // The type first: the view must not be called while it is being destroyed.
-  if (event->type() != QEvent::ToolTip || watched != FViewport)
-    return QObject::eventFilter(watched, event);
-  const auto* help = static_cast<QHelpEvent*>(event);
-  const QModelIndex index = FView->indexAt(help->pos());
-  const QString text = index.isValid() ? index.data(Qt::DisplayRole).toString() : QString();
-  const QString own = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
-  const QRect cell = index.isValid() ? FView->visualRect(index) : QRect();
-  // The text's width and the cell's padding on both sides.
-  const int needed = FView->fontMetrics().horizontalAdvance(text) + 8;
-  const bool clipped = !text.isEmpty() && needed > cell.width();
-  if (!clipped && own.isEmpty()) {
-    QToolTip::hideText();
-    event->ignore();
-    return true;
-  }
-  // Long runs break into lines a screen can hold; the row's own note first.
-  QString shown = clipped ? text : QString();
-  for (qsizetype at = 96; at < shown.size(); at += 97) shown.insert(at, QLatin1Char('\n'));
-  if (!own.isEmpty()) shown = clipped ? own + QLatin1Char('\n') + shown : own;
-  QToolTip::showText(help->globalPos(), shown, FView->viewport(), cell);
-  return true;
-}
-
-// ---- status bar -------------------------------------------------------------------
-
-TTrafficStatusBar::TTrafficStatusBar(const TTrafficSource& source, QWidget* parent)
-    : QStatusBar(parent), FRing(&source) {
-  setObjectName("StatusBarTraffic");
-  setSizeGripEnabled(false);
-  auto label = [this](const char* name, const char* tip, QLabel* l = nullptr) {
-    if (!l) {
-      l = new QLabel(this);
-      // Growing numbers must not widen the window: a narrow window cuts the
-      // texts instead (the tool tips say what each is).
-      l->setMinimumWidth(16);
-    }
-    l->setObjectName(name);
-    l->setToolTip(QString::fromUtf8(tip));
-    addWidget(l);
-    return l;
-  };
-  LabelPort = label("LabelStatusPort", "Port, ke kterému je program připojen");
-  // The clock changes every second, also on a silent line: a label whose
-  // size stays, so that it does not lay the window out each time.
-  LabelTime = new TCountLabel(this);
-  label("LabelStatusTime", "Doba připojení", LabelTime);
-  LabelRates = label("LabelStatusRates", "Přijaté bajty a položky za sekundu");
-  LabelTotal = label("LabelStatusTotal", "Položky přijaté od spuštění");
-  LabelQuality = label("LabelStatusQuality",
-                       "Bajty, které nepatří k žádné známé zprávě, a jejich podíl ze všech "
-                       "přijatých bajtů (kvalita linky)");
-  LabelDropped =
-      label("LabelStatusDropped", "Nejstarší položky, které se do záznamu provozu už nevešly");
-  FTick.setInterval(1000);
-  connect(&FTick, &QTimer::timeout, this, &TTrafficStatusBar::Tick);
-  Disconnected();
-}
-
-void TTrafficStatusBar::Connected(const QString& port) {
-  FConnected = true;
-  LabelPort->setText(port);
-  FSince.start();
-  FRateClock.start();
-  FRateItems = FRing->TotalItems();
-  FRateBytes = FRing->TotalBytes();
-  FItemsPerSecond = FBytesPerSecond = 0;
-  FTick.start();
-  UpdateFigures();
-}
-
-void TTrafficStatusBar::SetSource(const TTrafficSource& source) {
-  FRing = &source;
-  FRateItems = FRing->TotalItems();
-  FRateBytes = FRing->TotalBytes();
-  FItemsPerSecond = FBytesPerSecond = 0;
-  UpdateFigures();
-}
-
-void TTrafficStatusBar::Disconnected() {
-  FConnected = false;
-  FTick.stop();
-  FItemsPerSecond = FBytesPerSecond = 0;
-  LabelPort->setText(QString::fromUtf8("odpojeno"));
-  UpdateFigures();
-}
-
-void TTrafficStatusBar::Waiting(const QString& port) {
-  Disconnected();
-  LabelPort->setText(QString::fromUtf8("%1: čekám na port").arg(port));
-}
-
-void TTrafficStatusBar::Tick() {
-  const qint64 ms = FRateClock.restart();
-  if (ms > 0) {
-    FItemsPerSecond = static_cast<double>(FRing->TotalItems() - FRateItems) * 1000.0 / ms;
-    FBytesPerSecond = static_cast<double>(FRing->TotalBytes() - FRateBytes) * 1000.0 / ms;
-  }
-  FRateItems = FRing->TotalItems();
-  FRateBytes = FRing->TotalBytes();
-  UpdateFigures();
-}
-
-void TTrafficStatusBar::UpdateFigures() {
-  const QLocale locale;
-  if (FConnected) {
-    const qint64 s = FSince.elapsed() / 1000;
-    LabelTime->SetCount(QStringLiteral("%1:%2:%3")
-                            .arg(s / 3600)
-                            .arg(s / 60 % 60, 2, 10, QChar('0'))
-                            .arg(s % 60, 2, 10, QChar('0')));
-  } else {
-    LabelTime->setText(QString());
-  }
-  LabelTime->setVisible(FConnected);
-  LabelRates->setText(QString::fromUtf8("%1 B/s, %2 pol./s")
-                          .arg(locale.toString(FBytesPerSecond, 'f', 0))
-                          .arg(locale.toString(FItemsPerSecond, 'f', 0)));
-  LabelTotal->setText(QString::fromUtf8("celkem %1").arg(CountText(FRing->TotalItems())));
-  const uint64_t bad = FRing->UnrecognisedBytes();
-  const uint64_t all = FRing->TotalBytes();
-  const double share = all ? 100.0 * static_cast<double>(bad) / static_cast<double>(all) : 0.0;
-  LabelQuality->setText(QString::fromUtf8("nerozpoznáno %1 B (%2 %)")
-                            .arg(CountText(bad))
-                            .arg(locale.toString(share, 'f', share > 0 && share < 0.1 ? 3 : 1)));
-  LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(CountText(FRing->Dropped())));
 }

@@ -1,12 +1,11 @@
 // The traffic view "Provoz": every item taken from the bus with its time, in
 // a table over the Qt-free traffic ring.  Follow and pause, filters, find,
-// export, and the status bar figures of the traffic.
+// export.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <QList>
-#include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
 #include <QWidget>
@@ -48,9 +47,9 @@ public:
 
   const TTrafficSource& Ring() const { return *FRing; }
   // Shows another history (the live ring again, or an opened capture): the
-  // rows are built anew, the pause and the highlight end.  rows, when given,
-  // are the source's rows under rowsFilter (found while it was read): taken
-  // as they are when that is still the filter.
+  // rows are built anew and follow the new history.  rows, when given, are
+  // the source's rows under rowsFilter (found while it was read): taken as
+  // they are when that is still the filter.
   void SetSource(const TTrafficSource& source, TTrafficIndex* rows = nullptr,
                  const TTrafficFilter* rowsFilter = nullptr);
   const TTrafficIndex& Index() const { return FIndex; }
@@ -71,18 +70,10 @@ public:
   int MaxLoko() const { return FMaxLoko; }
   void SetMaxLoko(int maxLoko);
 
-  // While paused the rows stay as they are (only items that drop out of the
-  // ring leave); recording goes on.
-  bool Paused() const { return FPaused; }
-  void SetPaused(bool paused);
-  // Items recorded since the pause began.
-  uint64_t NewSincePause() const { return FPaused ? FRing->End() - FPauseEnd : 0; }
-
-  // The row of the next match of text after row (forwards or backwards,
-  // going round the end); -1 when none.
-  int Find(const QString& text, int row, bool forward);
-  uint64_t HighlightSeq() const { return FHighlight; }
-  void SetHighlight(uint64_t seq);
+  // The rows stop at the item numbered end (only items that drop out of the
+  // ring leave), or follow the history (kNoSeq): the view's pause.
+  uint64_t RowsEnd() const { return FRowsEnd; }
+  void SetRowsEnd(uint64_t end);
 
   // The text of a cell as drawn (tests, tool tips).
   QString CellText(int row, int column) const;
@@ -108,9 +99,7 @@ private:
   TTrafficMatcher FMatcher{"", 16};
   TTimeMode FTimeMode = TTimeMode::tmAbsolute;
   int FMaxLoko = 16;
-  bool FPaused = false;
-  uint64_t FPauseEnd = 0;
-  uint64_t FHighlight = kNoSeq;
+  uint64_t FRowsEnd = kNoSeq;
   mutable std::array<TCachedRow, 256> FCache;
 };
 
@@ -140,8 +129,13 @@ public:
 
   bool Following() const { return FFollowing; }
   void SetFollowing(bool on);
-  bool Paused() const { return Model->Paused(); }
+  // While paused the rows stay as they are (only items that drop out of the
+  // ring leave); recording goes on.
+  bool Paused() const { return FPauseEnd != TTrafficModel::kNoSeq; }
   void SetPaused(bool on);
+  // The item of the row found last (or picked in the graph), marked in its
+  // colour; kNoSeq when none.
+  uint64_t HighlightSeq() const { return FHighlight; }
 
   // Next or previous match of the find text from the current row; false
   // (and a note) when there is none.
@@ -217,67 +211,12 @@ private:
   QModelIndex HoldRow(int row);
 
   bool FFollowing = true;
+  // Paused: the rows end at this item (kNoSeq: not paused).
+  uint64_t FPauseEnd = TTrafficModel::kNoSeq;
+  uint64_t FHighlight = TTrafficModel::kNoSeq;
   bool FRefreshing = false;    // rows come and go: the current item stays
   bool FScrolling = false;     // a scroll of our own, not the user's
   bool FRevealOnShow = false;  // the current row, once the view is shown
   bool FShowingFilter = false;
   QTimer FFilterDelay;
-};
-
-// Column widths as the settings keep them ("96,30,180"); unusable parts
-// are left out.
-QString JoinWidths(const QList<int>& widths);
-QList<int> SplitWidths(const std::string& text);
-
-// Shows a cell's full text as a tool tip when its column is too narrow for
-// it; for any item view (the traffic table, the device grid).
-class TClippedCellTips : public QObject {
-public:
-  explicit TClippedCellTips(QAbstractItemView* view);
-
-protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-  QAbstractItemView* FView;
-  QObject* FViewport;  // compared by address only: events come while the view is torn down
-};
-
-// The window's status bar: port, time connected, rates, totals, the line's
-// quality and what the ring dropped.  Updated once a second and on demand.
-class TTrafficStatusBar : public QStatusBar {
-  Q_OBJECT
-public:
-  TTrafficStatusBar(const TTrafficSource& source, QWidget* parent = nullptr);
-
-  // The totals of another history (an opened capture, or the ring again).
-  void SetSource(const TTrafficSource& source);
-
-  // port: the port name, or "demo"; empty while disconnected.
-  void Connected(const QString& port);
-  void Disconnected();
-  // The port was lost and is waited for: no time or rates run meanwhile.
-  void Waiting(const QString& port);
-  // Totals now; the rates are taken once a second.
-  void UpdateFigures();
-
-  QLabel* LabelPort = nullptr;
-  TCountLabel* LabelTime = nullptr;
-  QLabel* LabelRates = nullptr;
-  QLabel* LabelTotal = nullptr;
-  QLabel* LabelQuality = nullptr;
-  QLabel* LabelDropped = nullptr;
-
-private:
-  void Tick();
-
-  const TTrafficSource* FRing;
-  QTimer FTick;
-  double FItemsPerSecond = 0;
-  double FBytesPerSecond = 0;
-  QElapsedTimer FSince;  // connected for
-  QElapsedTimer FRateClock;
-  uint64_t FRateItems = 0;
-  uint64_t FRateBytes = 0;
-  bool FConnected = false;
 };

@@ -1,3 +1,4 @@
+// The main window's size and place, kept in the settings file.
 #include "app/WindowPlacement.h"
 
 #include <QGuiApplication>

@@ -1,3 +1,4 @@
+// uVantrelBus: the main window; see the header.
 #include "app/uVantrelBus.h"
 
 #include <QAction>
@@ -6,12 +7,14 @@
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStackedLayout>
+#include <QTableView>
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -21,8 +24,12 @@
 #include <exception>
 
 #include "app/CaptureControl.h"
+#include "app/CaptureLoad.h"
+#include "app/CellTips.h"
 #include "app/ElidingLabel.h"
 #include "app/GraphView.h"
+#include "app/RecordControl.h"
+#include "app/StatusBar.h"
 #include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
 #include "bus/BusConnection.h"
@@ -34,7 +41,6 @@
 #include "controls/SortGrPm.h"
 #include "controls/UiFont.h"
 #include "serial/vVantrelSer.h"
-#include "series/SeriesStore.h"
 
 TFormVantrelBus* FormVantrelBus = nullptr;
 
@@ -89,13 +95,12 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int x, int y, int width) {
 }  // namespace
 
 TFormVantrelBus::TFormVantrelBus(QWidget* parent)
-    : QWidget(parent),
-      FTraffic(std::make_unique<TTrafficRing>()),
-      FSeries(std::make_unique<TSeriesStore>()) {
+    : QWidget(parent), FSession(std::make_unique<TBusSession>()) {
   // FormCreate: no connection yet, log hidden, empty table, titles, blank labels.
   BusSerial = nullptr;
   ComDaemon = nullptr;
-  FCaptures = std::make_unique<TCaptureControl>(*this);
+  FRecording = std::make_unique<TRecordControl>();
+  FCaptures = std::make_unique<TCaptureControl>(static_cast<TShownWindow&>(*this), *FRecording);
   BuildLayout();
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
@@ -114,6 +119,9 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   LoadMonitorSettings();
   ApplyMonitorSettings();
   FCaptures->Start();
+  connect(ActionConnect, &QAction::toggled, FCaptures.get(), &TCaptureControl::ConnectionToggled);
+  connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(),
+          [this](quint64 seq) { FCaptures->ShowItemState(seq); });
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -130,8 +138,10 @@ void TFormVantrelBus::BuildLayout() {
   setAutoFillBackground(true);
 
   ActionConfig = new QAction(QString::fromUtf8("Konfigurace..."), this);
+  ActionConfig->setObjectName("ActionConfig");
   ActionConfig->setIconText(ActionConfig->text());  // a tool button would drop the dots
   ActionConnect = new QAction(QString::fromUtf8("Připojit"), this);
+  ActionConnect->setObjectName("ActionConnect");
   ActionConnect->setCheckable(true);
   const QString hint = QString::fromUtf8("Připojit se k sériovému portu...");
   ActionConnect->setToolTip(hint);
@@ -151,7 +161,7 @@ void TFormVantrelBus::BuildLayout() {
   right->addWidget(FCaptures->BuildBanner(this));
   right->addLayout(BuildDeviceView(), 1);
   row->addLayout(right, 1);
-  StatusBar = new TTrafficStatusBar(*FTraffic, this);
+  StatusBar = new TTrafficStatusBar(FSession->Traffic(), this);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
@@ -262,8 +272,8 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
-  TrafficView = new TTrafficView(*FTraffic, this);
-  GraphView = new TGraphView(*FSeries, this);
+  TrafficView = new TTrafficView(FSession->Traffic(), this);
+  GraphView = new TGraphView(FSession->Series(), this);
   connect(GraphView, &TGraphView::MomentClicked, this, &TFormVantrelBus::GraphMomentClicked);
   connect(GraphView, &TGraphView::MomentActivated, this, [this](qint64 timeUs) {
     GraphMomentClicked(timeUs);
@@ -294,12 +304,20 @@ void TFormVantrelBus::ActionConnectExecute(bool checked) {
   if (!checked) {
     InstallQueueWakeup(false);
     FDrainTimer.stop();
+    // A line that was reading goes down now; not a failed attempt, nor a
+    // port already waited for (its gap began at the loss).
+    FRecording->LineDown(WallClockUs(), FLineUp);
     Disconnect();
-  } else if (Connect()) {
+    return;
+  }
+  // A recording's gap since the line went down ends here, if it reads.
+  FRecording->LineUp(WallClockUs());
+  if (Connect()) {
     InstallQueueWakeup(true);
     // Messages left from an earlier connection are taken right away.
     QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
   } else {
+    FRecording->LineDown(WallClockUs(), false);
     ActionConnect->setChecked(false);
   }
 }
@@ -317,13 +335,13 @@ bool TFormVantrelBus::Connect() {
   });
   // A reconnect's gap: a recording marks it before the next read it writes.
   connection->SetOnGap([this](int64_t fromUs, int64_t toUs) {
-    FCaptures->LineUp(toUs);
+    FRecording->LineUp(toUs);
     emit PortGap(fromUs, toUs);
   });
   connection->SetReconnect(Settings.Reconnect);
-  connection->SetOnChunk(FCaptures->ChunkHook());
+  connection->SetOnChunk(FRecording->ChunkHook());
   try {
-    const std::string port = FPortOverride.empty() ? Settings.Port : FPortOverride;
+    const std::string port = RunPort();
     if (!connection->Open(
             port, {Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity), Settings.StopBit,
                    Settings.SoftFlow, Settings.HardFlow, Settings.SleepTimeout,
@@ -336,7 +354,7 @@ bool TFormVantrelBus::Connect() {
   }
   FConnection = std::move(connection);
   FShownBytes = 0;
-  FTraffic->BeginSession(WallClockUs());
+  FSession->Traffic().BeginSession(WallClockUs());
   ShowConnected();
   return true;
 }
@@ -381,8 +399,8 @@ void TFormVantrelBus::ServiceConnection() {
       return;
     case TBusConnection::evLost:
       // The graph stops at the loss instead of carrying the last values on.
-      FSeries->MarkLoss(FConnection->LostAtUs());
-      FCaptures->LineDown(FConnection->LostAtUs(), true);
+      FSession->Series().MarkLoss(FConnection->LostAtUs());
+      FRecording->LineDown(FConnection->LostAtUs(), true);
       GraphView->DataChanged();
       ShowWaiting();
       emit PortLost(FConnection->LostAtUs());
@@ -390,7 +408,7 @@ void TFormVantrelBus::ServiceConnection() {
     case TBusConnection::evBack:
       // Everything read before the loss is in the ring already (drained
       // above); the next item is the first after the gap.
-      FTraffic->MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
+      FSession->Traffic().MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
       ShowConnected();
       QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
       return;
@@ -410,6 +428,7 @@ void TFormVantrelBus::ServiceConnection() {
 void TFormVantrelBus::ShowConnected() {
   BusSerial = FConnection->Serial();
   ComDaemon = FConnection->Reader();
+  FLineUp = true;
   SetPowerPanel(QString::fromUtf8("připojeno"), palette().color(QPalette::Button));
   PanelSystem->setEnabled(true);
   StatusBar->Connected(PortCaption());
@@ -426,6 +445,7 @@ void TFormVantrelBus::ShowConnected() {
 void TFormVantrelBus::ShowLineDown() {
   BusSerial = nullptr;
   ComDaemon = nullptr;
+  FLineUp = false;
   SetPowerPanel(QString::fromUtf8("odpojeno"), palette().color(QPalette::Button));
   PanelSystem->setEnabled(false);
   StatusBar->Disconnected();
@@ -500,7 +520,7 @@ void TFormVantrelBus::Drain(bool bounded) {
   slice.start();
   bool more = false;
   TQueuedItem item;
-  const uint64_t recorded = FTraffic->End();
+  const uint64_t recorded = FSession->Traffic().End();
   FDraining = true;
   for (int taken = 0; QueueCount() >= 1; ++taken) {
     if (bounded && taken >= DrainSliceMinItems && slice.elapsed() >= DrainSliceMs) {
@@ -508,19 +528,15 @@ void TFormVantrelBus::Drain(bool bounded) {
       break;
     }
     QueueTakeFirst(item);
-    // One classification serves the history, the graph and the display.
-    const TBusItem kind = ClassifyItem(item.Bytes);
-    FTraffic->Append(kind, item.TimeUs, item.Bytes);
-    FCaptures->LiveItem(kind, item.Bytes);
-    FSeries->Add(kind, item.Bytes, item.TimeUs);
-    DispatchBusMessage(kind, item.Bytes);
+    // The session keeps the item; its kind serves the display.
+    DispatchBusMessage(FSession->Take(item.TimeUs, item.Bytes), item.Bytes);
   }
   FDraining = false;
   ShowPendingLabels();
   ShowActivity();
   if (FDevList->Changed()) FillDeviceGrid();
   // The traffic view takes the drain's items in one step.
-  if (FTraffic->End() != recorded) TrafficView->ItemsAdded();
+  if (FSession->Traffic().End() != recorded) TrafficView->ItemsAdded();
   GraphView->DataChanged();  // repaints only while shown, once a second is complete
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
@@ -573,15 +589,19 @@ void TFormVantrelBus::ShowCentralStatus(const ByteString& message) {
   if (v.Kind == TItemKind::ikCentralPower) {
     SetPowerPanel(FromStd(v.PowerCaption), QColor::fromRgb(v.PowerColor));
   } else if (v.Kind == TItemKind::ikCentralStatus) {
-    LabelCentral->setText(FromStd(v.Central));
-    LabelFirmware->setText(FromStd(v.Firmware));
-    LabelProudA->setText(FromStd(v.ProudA));
-    LabelProudM->setText(FromStd(v.ProudM));
+    SetStatusLabels(v);
     if (v.HasLoad) LabelProudP->setText(FromStd(v.ProudP));
-    LabelVolAdr->setText(FromStd(v.VolAdr));
   } else {
     MemoLog->appendPlainText(FromStd(v.LogLine));
   }
+}
+
+void TFormVantrelBus::SetStatusLabels(const TCentralStatusView& v) {
+  LabelCentral->setText(FromStd(v.Central));
+  LabelFirmware->setText(FromStd(v.Firmware));
+  LabelProudA->setText(FromStd(v.ProudA));
+  LabelProudM->setText(FromStd(v.ProudM));
+  LabelVolAdr->setText(FromStd(v.VolAdr));
 }
 
 void TFormVantrelBus::ProcessSingleByte(const TBusItem& item, const ByteString& message) {
@@ -592,18 +612,22 @@ void TFormVantrelBus::ProcessSingleByte(const TBusItem& item, const ByteString& 
 }
 
 void TFormVantrelBus::FillDeviceGrid() {
-  // The selection stays with its device (column 1) while the rows re-sort.
+  DrawDeviceRows(FSession->Present());
+  FDevList->SetChanged(false);
+  ++FFillCount;
+}
+
+void TFormVantrelBus::DrawDeviceRows(const TBusState& state) {
   const QString selected = GridDeviceList->Cells(1, GridDeviceList->Row());
   int selectedRow = 0;
   int row = 1;
   for (bool active : {true, false}) {
-    for (int address = 1; address <= TVantrelBusDevList::DeviceCount; ++address) {
-      const TVantrelBusDevice& d = FDevList->DeviceByAddress(address);
-      if (d.Active() != active) continue;
-      const QString texts[5] = {QString::number(row), FromStd(DeviceIdText(d.Address())),
-                                QString::fromLatin1(ActiveText(d.Active())),
-                                FromStd(MessageToHex(d.LastMessage())),
-                                FromStd(MessageComment(d.LastMessage()))};
+    for (int address = 1; address <= TBusState::kDevices; ++address) {
+      if (state.Active[address] != active) continue;
+      const QString texts[5] = {QString::number(row), FromStd(DeviceIdText(address)),
+                                QString::fromLatin1(ActiveText(active)),
+                                FromStd(MessageToHex(state.Last[address])),
+                                FromStd(MessageComment(state.Last[address]))};
       // Every row is rewritten, but only cells whose text differs are
       // repainted.
       for (int c = 0; c < 5; ++c)
@@ -613,9 +637,113 @@ void TFormVantrelBus::FillDeviceGrid() {
     }
   }
   if (selectedRow > 0) GridDeviceList->SetRowInPlace(selectedRow);
-  FDevList->SetChanged(false);
-  ++FFillCount;
 }
+
+// ---- what is shown: the present, a past moment, an opened capture ----------------
+
+// A state as the grid and the status panel show it.  The present is drawn as
+// the items come (the dispatch); any other moment through here.
+void TFormVantrelBus::ShowBusState(const TBusState& state) {
+  DrawDeviceRows(state);
+  const std::string point = QLocale().decimalPoint().toStdString();
+  TCentralStatusView status;
+  if (!state.Status.empty()) status = FormatCentralStatus(state.Status, Settings.MaxLoko, point);
+  SetStatusLabels(status);
+  LabelProudP->setText(
+      state.Load.empty()
+          ? QString()
+          : FromStd(FormatCentralStatus(state.Load, Settings.MaxLoko, point).ProudP));
+  QColor colour = palette().color(QPalette::Window);
+  QString caption;
+  if (!state.Power.empty()) {
+    const TCentralStatusView power = FormatCentralStatus(state.Power, Settings.MaxLoko, point);
+    caption = FromStd(power.PowerCaption);
+    colour = QColor::fromRgb(power.PowerColor);
+  }
+  SetPowerPanel(caption, colour);
+  LabelError->setText(FromStd(MessageToHex(state.Device)));
+  LabelError->setToolTip(QString());
+}
+
+// What the present showed, put back unchanged after a look into the past.
+struct TFormVantrelBus::TPresentTexts {
+  std::array<std::array<QString, 5>, 32> Grid;
+  int GridRow = 0;
+  std::array<QString, 6> Status;  // LabelCentral to LabelProudP
+  QString Power;
+  QColor PowerColour;
+  QString Error, ErrorTip, Count;
+};
+
+void TFormVantrelBus::HoldPresent() {
+  auto held = std::make_unique<TPresentTexts>();
+  for (int r = 1; r < static_cast<int>(held->Grid.size()); ++r)
+    for (int c = 0; c < 5; ++c) held->Grid[r][c] = GridDeviceList->Cells(c, r);
+  held->GridRow = GridDeviceList->Row();
+  const QLabel* labels[6] = {LabelCentral, LabelFirmware, LabelVolAdr,
+                             LabelProudA,  LabelProudM,   LabelProudP};
+  for (int i = 0; i < 6; ++i) held->Status[i] = labels[i]->text();
+  held->Power = PanelPower->text();
+  held->PowerColour = PanelPower->palette().color(QPalette::Window);
+  held->Error = LabelError->text();
+  held->ErrorTip = LabelError->toolTip();
+  held->Count = LabelCount->text();
+  FHeldPresent = std::move(held);
+}
+
+void TFormVantrelBus::RestorePresent() {
+  if (!FHeldPresent) return;
+  const TPresentTexts& held = *FHeldPresent;
+  for (int r = 1; r < static_cast<int>(held.Grid.size()); ++r)
+    for (int c = 0; c < 5; ++c)
+      if (GridDeviceList->Cells(c, r) != held.Grid[r][c])
+        GridDeviceList->SetCells(c, r, held.Grid[r][c]);
+  if (held.GridRow > 0) GridDeviceList->SetRowInPlace(held.GridRow);
+  QLabel* labels[6] = {LabelCentral, LabelFirmware, LabelVolAdr,
+                       LabelProudA,  LabelProudM,   LabelProudP};
+  for (int i = 0; i < 6; ++i) labels[i]->setText(held.Status[i]);
+  SetPowerPanel(held.Power, held.PowerColour);
+  LabelError->setText(held.Error);
+  LabelError->setToolTip(held.ErrorTip);
+  LabelCount->setText(held.Count);
+  FHeldPresent.reset();
+}
+
+void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name) {
+  if (capture) {
+    // The rows were found while reading, unless the filter or the names of
+    // the locomotives changed since.
+    const bool rowsFit = capture->RowsMaxLoko == TrafficView->Model->MaxLoko();
+    TrafficView->SetSource(*capture->Traffic, rowsFit ? &capture->Rows : nullptr,
+                           &capture->RowsFilter);
+    StatusBar->SetSource(*capture->Traffic);
+    StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
+    GraphView->SetStore(*capture->Series, true);
+    return;
+  }
+  TrafficView->SetSource(FSession->Traffic());
+  StatusBar->SetSource(FSession->Traffic());
+  StatusBar->Disconnected();
+  GraphView->SetStore(FSession->Series(), false);
+}
+
+bool TFormVantrelBus::Connected() const { return ActionConnect->isChecked(); }
+
+std::string TFormVantrelBus::RunPort() const {
+  return FPortOverride.empty() ? Settings.Port : FPortOverride;
+}
+
+TTrafficFilter TFormVantrelBus::TrafficFilter() const { return TrafficView->Filter(); }
+
+int TFormVantrelBus::TrafficMaxLoko() const { return TrafficView->Model->MaxLoko(); }
+
+void TFormVantrelBus::ClearTrafficSelection() { TrafficView->Table->selectionModel()->clear(); }
+
+void TFormVantrelBus::ShowTrafficNote(const QString& text) {
+  TrafficView->LabelNote->setText(text);
+}
+
+void TFormVantrelBus::AddStatusLabel(QWidget* label) { StatusBar->addPermanentWidget(label); }
 
 void TFormVantrelBus::AppendLog(const ByteString& message) {
   MemoLog->appendPlainText(FromStd(MessageToHex(message)));
@@ -670,7 +798,7 @@ void TFormVantrelBus::GridDeviceListDblClick() {
 
 void TFormVantrelBus::ApplyMonitorSettings() {
   const TMonitorSettings& m = MonitorSettings;
-  FTraffic->SetCapacity(m.RingSize > 0 ? static_cast<std::size_t>(m.RingSize) : 0);
+  FSession->Traffic().SetCapacity(m.RingSize > 0 ? static_cast<std::size_t>(m.RingSize) : 0);
   TrafficView->ItemsAdded();  // a smaller ring may have dropped items
   TrafficView->LoadState(m);
   TrafficView->SetMaxLoko(Settings.MaxLoko);

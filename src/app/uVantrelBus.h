@@ -12,8 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "app/ShownWindow.h"
 #include "bus/uVantrelSeq.h"
 #include "bus/vVantrelTyp.h"
+#include "session/BusSession.h"
 
 class QAction;
 class QFrame;
@@ -24,15 +26,14 @@ class QLayout;
 class TSortGridPemra;
 class TBusConnection;
 class TReadComDaemon;
-class TTrafficRing;
 class TTrafficStatusBar;
 class TTrafficView;
 class TGraphView;
-class TSeriesStore;
 class TCaptureControl;
+class TRecordControl;
 struct TBusItem;
 
-class TFormVantrelBus : public QWidget {
+class TFormVantrelBus : public QWidget, private TShownWindow {
   Q_OBJECT
 
 public:
@@ -52,40 +53,17 @@ public:
   // port's name.
   void SetPortCaption(const QString& caption) { FPortCaption = caption; }
 
-  // Controls, named as in the layout; public for the program's tests.
-  QWidget* PanelLeft = nullptr;
-  QFrame* PanelSystem = nullptr;
-  QLabel* LabelCentral = nullptr;
-  QLabel* LabelFirmware = nullptr;
-  QLabel* LabelVolAdr = nullptr;
-  QLabel* LabelProudA = nullptr;
-  QLabel* LabelProudM = nullptr;
-  QLabel* LabelProudP = nullptr;
-  QLabel* PanelPower = nullptr;
-  QWidget* ShapeActivity = nullptr;  // in PanelPower: lit while bytes arrive; tool tip: the count
+  // The error label: what a start of the run failed on (the --demo central)
+  // is said where the connection's errors are.  The other controls are the
+  // window's own; tests find them by their object names.
   QLabel* LabelError = nullptr;
-  QLabel* LabelCount = nullptr;
-  QToolButton* SpeedButtonLog = nullptr;
-  QToolButton* SpeedButtonClear = nullptr;
-  QToolButton* SpeedButtonConnect = nullptr;
-  QToolButton* SpeedButtonConfig = nullptr;
-  TSortGridPemra* GridDeviceList = nullptr;
-  QPlainTextEdit* MemoLog = nullptr;
-  // The traffic view, shown instead of the grid by its toggle button, and
-  // the status bar with the traffic's figures.
-  QToolButton* SpeedButtonTraffic = nullptr;
-  TTrafficView* TrafficView = nullptr;
-  TTrafficStatusBar* StatusBar = nullptr;
-  // The graph "Graf", beside the traffic view's button and in the same place.
-  QToolButton* SpeedButtonGraph = nullptr;
-  TGraphView* GraphView = nullptr;
-  QAction* ActionConfig = nullptr;
-  QAction* ActionConnect = nullptr;
 
   const TVantrelBusDevList& DevList() const { return *FDevList; }
-  const TTrafficRing& Traffic() const { return *FTraffic; }
+  // The live bus: every drained item, its history, states and series.
+  const TBusSession& Session() const override { return *FSession; }
+  const TTrafficRing& Traffic() const { return FSession->Traffic(); }
   // The bus over time, fed by every drain; the graph draws it.
-  const TSeriesStore& Series() const { return *FSeries; }
+  const TSeriesStore& Series() const { return FSession->Series(); }
   // Recording and opening captures, and the past states of the grid and the
   // status panel ("Záznam", "Otevřít záznam", the banner over the right side).
   TCaptureControl* Captures() const { return FCaptures.get(); }
@@ -175,8 +153,26 @@ private:
   QString PortCaption() const;
   void DispatchBusMessage(const TBusItem& item, const ByteString& message);
   void ShowCentralStatus(const ByteString& message);
+  void SetStatusLabels(const TCentralStatusView& view);
   void ProcessSingleByte(const TBusItem& item, const ByteString& message);
   void FillDeviceGrid();
+  // The grid's device rows from a state: active devices first, each group in
+  // address order; the selection stays with its device.
+  void DrawDeviceRows(const TBusState& state);
+
+  // TShownWindow
+  QWidget* Host() override { return this; }
+  bool Connected() const override;
+  std::string RunPort() const override;
+  TTrafficFilter TrafficFilter() const override;
+  int TrafficMaxLoko() const override;
+  void ShowHistory(TCaptureContents* capture, const QString& name) override;
+  void ShowBusState(const TBusState& state) override;
+  void HoldPresent() override;
+  void RestorePresent() override;
+  void ClearTrafficSelection() override;
+  void ShowTrafficNote(const QString& text) override;
+  void AddStatusLabel(QWidget* label) override;
 
   void SetPowerPanel(const QString& caption, const QColor& colour);
   void AppendLog(const ByteString& message);
@@ -191,13 +187,44 @@ private:
   enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph };
   void ShowRightSide(TRightSide side);
 
+  // Controls, named as in the layout (and so are their object names).
+  QWidget* PanelLeft = nullptr;
+  QFrame* PanelSystem = nullptr;
+  QLabel* LabelCentral = nullptr;
+  QLabel* LabelFirmware = nullptr;
+  QLabel* LabelVolAdr = nullptr;
+  QLabel* LabelProudA = nullptr;
+  QLabel* LabelProudM = nullptr;
+  QLabel* LabelProudP = nullptr;
+  QLabel* PanelPower = nullptr;
+  QWidget* ShapeActivity = nullptr;  // in PanelPower: lit while bytes arrive; tool tip: the count
+  QLabel* LabelCount = nullptr;
+  QToolButton* SpeedButtonLog = nullptr;
+  QToolButton* SpeedButtonClear = nullptr;
+  QToolButton* SpeedButtonConnect = nullptr;
+  QToolButton* SpeedButtonConfig = nullptr;
+  TSortGridPemra* GridDeviceList = nullptr;
+  QPlainTextEdit* MemoLog = nullptr;
+  // The traffic view, shown instead of the grid by its toggle button, and
+  // the status bar with the traffic's figures.
+  QToolButton* SpeedButtonTraffic = nullptr;
+  TTrafficView* TrafficView = nullptr;
+  TTrafficStatusBar* StatusBar = nullptr;
+  // The graph "Graf", beside the traffic view's button and in the same place.
+  QToolButton* SpeedButtonGraph = nullptr;
+  TGraphView* GraphView = nullptr;
+  QAction* ActionConfig = nullptr;
+  QAction* ActionConnect = nullptr;
+
+  // The device table the dispatch keeps; the grid is drawn from the
+  // session's present state, which the same items made.
   std::unique_ptr<TVantrelBusDevList> FDevList;
-  std::unique_ptr<TTrafficRing> FTraffic;
-  std::unique_ptr<TSeriesStore> FSeries;
+  std::unique_ptr<TBusSession> FSession;
   std::string FPortOverride;
   QString FPortCaption;
   // Before FConnection: the reader's chunk hook records through it, so it
   // must outlive the reader.
+  std::unique_ptr<TRecordControl> FRecording;
   std::unique_ptr<TCaptureControl> FCaptures;
   int FFillCount = 0;
   QTimer FDrainTimer;
@@ -214,10 +241,16 @@ private:
   bool FErrorShown = false;
   uint64_t FShownBytes = 0;
   QTimer FActivityOff;
+  // The line reads (not closed, nor waiting for a lost port): a recording's
+  // gap begins where this ends.
+  bool FLineUp = false;
+  // The present's grid and labels while a past moment is shown.
+  struct TPresentTexts;
+  std::unique_ptr<TPresentTexts> FHeldPresent;
 
   // The link and its reader while connected; BusSerial and ComDaemon are
   // views of it.
   std::unique_ptr<TBusConnection> FConnection;
 };
 
-extern TFormVantrelBus* FormVantrelBus;
+extern TFormVantrelBus* FormVantrelBus;  // view: the window main() made (it owns it)

@@ -1,3 +1,4 @@
+// File facts (size, modification time) the POSIX way.
 #include <sys/stat.h>
 
 #include "base/FileFacts.h"

@@ -1,3 +1,4 @@
+// File facts (size, modification time) the Windows way.
 #include <windows.h>
 
 #include "base/FileFacts.h"

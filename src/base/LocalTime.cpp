@@ -1,3 +1,4 @@
+// Local time, thread-safe, the POSIX and the Windows way.
 #include "base/LocalTime.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The process's signals, thread times and stall probe on POSIX.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>

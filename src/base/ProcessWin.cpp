@@ -1,3 +1,4 @@
+// The process's console events, thread times and stall probe on Windows.
 #include <windows.h>
 
 #include <mutex>

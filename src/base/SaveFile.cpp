@@ -1,3 +1,4 @@
+// Saving a file whole or not at all: the part every platform shares.
 #include "base/SaveFile.h"
 
 #include <atomic>

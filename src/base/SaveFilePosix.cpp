@@ -1,3 +1,4 @@
+// Saving a file whole or not at all: the POSIX calls.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>

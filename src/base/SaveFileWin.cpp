@@ -1,3 +1,4 @@
+// Saving a file whole or not at all: the Windows calls.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>

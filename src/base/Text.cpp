@@ -1,3 +1,4 @@
+// Integer text and system error text.
 #include "base/Text.h"
 
 #include <cstring>

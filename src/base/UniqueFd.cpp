@@ -1,3 +1,4 @@
+// File descriptor ownership and WriteAll.
 #include "base/UniqueFd.h"
 
 #include <unistd.h>

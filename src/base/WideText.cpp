@@ -1,3 +1,4 @@
+// UTF-8 to and from UTF-16 for the Windows calls.
 #include "base/WideText.h"
 
 #include <windows.h>

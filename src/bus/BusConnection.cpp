@@ -1,3 +1,4 @@
+// TBusConnection: the link, its reader and the wait for a lost port.
 #include "bus/BusConnection.h"
 
 #include <tuple>

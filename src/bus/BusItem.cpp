@@ -1,3 +1,4 @@
+// Classifying a queued item and the texts the monitors show of it.
 #include "bus/BusItem.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// PortError: why a port failed, and its texts in English and Czech.
 #include "bus/PortError.h"
 
 #ifndef _WIN32

@@ -1,3 +1,4 @@
+// TPortWatch: the thread that waits for a lost port to come back.
 #include "bus/PortWatch.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// uVantrelThr: the message queue and the reader thread's body.
 #include "bus/uVantrelThr.h"
 
 #include "serial/vVantrelSer.h"
@@ -14,55 +15,61 @@ TReadComDaemon* ComDaemon = nullptr;
 
 // ---- Message queue ----------------------------------------------------------
 
-namespace {
-
-std::mutex QueueLock;
-std::deque<TQueuedItem> Queue;
-
-// Separate from QueueLock so that the wake-up never runs under the queue lock,
-// yet SetQueueWakeup can wait for a running call to finish.
-std::mutex WakeupLock;
-std::function<void()> QueueWakeup;
-
-void WakeConsumer() {
-  std::lock_guard<std::mutex> guard(WakeupLock);
-  if (QueueWakeup) QueueWakeup();
-}
-
-}  // namespace
-
 int64_t WallClockUs() noexcept {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
-void QueueAdd(ByteString&& message, int64_t timeUs) {
+void TMessageQueue::Add(ByteString&& message, int64_t timeUs) {
   bool wasEmpty;
   {
-    std::lock_guard<std::mutex> guard(QueueLock);
-    wasEmpty = Queue.empty();
-    Queue.push_back({std::move(message), timeUs});
+    std::lock_guard<std::mutex> guard(FLock);
+    wasEmpty = FItems.empty();
+    FItems.push_back({std::move(message), timeUs});
   }
-  if (wasEmpty) WakeConsumer();
+  if (!wasEmpty) return;
+  std::lock_guard<std::mutex> guard(FWakeupLock);
+  if (FWakeup) FWakeup();
 }
 
-void QueueAdd(ByteString&& message) { QueueAdd(std::move(message), WallClockUs()); }
-void QueueAdd(const ByteString& message) { QueueAdd(ByteString(message), WallClockUs()); }
-
-int QueueCount() {
-  std::lock_guard<std::mutex> guard(QueueLock);
-  return static_cast<int>(std::min<size_t>(Queue.size(), INT_MAX));
+int TMessageQueue::Count() const {
+  std::lock_guard<std::mutex> guard(FLock);
+  return static_cast<int>(std::min<size_t>(FItems.size(), INT_MAX));
 }
 
-void QueueTakeFirst(TQueuedItem& out) {
+void TMessageQueue::TakeFirst(TQueuedItem& out) {
   out.Bytes.clear();
   out.TimeUs = 0;
-  std::lock_guard<std::mutex> guard(QueueLock);
-  if (Queue.empty()) return;
-  out = std::move(Queue.front());
-  Queue.pop_front();
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FItems.empty()) return;
+  out = std::move(FItems.front());
+  FItems.pop_front();
 }
+
+void TMessageQueue::SetWakeup(std::function<void()> wakeup) {
+  std::function<void()> old;
+  {
+    std::lock_guard<std::mutex> guard(FWakeupLock);
+    old.swap(FWakeup);
+    FWakeup = std::move(wakeup);
+  }
+  // old is destroyed here, outside the lock, in case its captures do work.
+}
+
+TMessageQueue& ProcessQueue() {
+  // Never cleared: what a closed connection left is taken after the next.
+  static TMessageQueue queue;
+  return queue;
+}
+
+void QueueAdd(ByteString&& message, int64_t timeUs) {
+  ProcessQueue().Add(std::move(message), timeUs);
+}
+void QueueAdd(ByteString&& message) { QueueAdd(std::move(message), WallClockUs()); }
+void QueueAdd(const ByteString& message) { QueueAdd(ByteString(message), WallClockUs()); }
+int QueueCount() { return ProcessQueue().Count(); }
+void QueueTakeFirst(TQueuedItem& out) { ProcessQueue().TakeFirst(out); }
 
 void QueueTakeFirst(ByteString& out) {
   TQueuedItem item;
@@ -70,15 +77,7 @@ void QueueTakeFirst(ByteString& out) {
   out = std::move(item.Bytes);
 }
 
-void SetQueueWakeup(std::function<void()> wakeup) {
-  std::function<void()> old;
-  {
-    std::lock_guard<std::mutex> guard(WakeupLock);
-    old.swap(QueueWakeup);
-    QueueWakeup = std::move(wakeup);
-  }
-  // old is destroyed here, outside the lock, in case its captures do work.
-}
+void SetQueueWakeup(std::function<void()> wakeup) { ProcessQueue().SetWakeup(std::move(wakeup)); }
 
 // ---- Reader thread ----------------------------------------------------------
 
@@ -91,6 +90,7 @@ int NotNegative(int ms) { return ms < 0 ? 0 : ms; }
 TReadComDaemon::TReadComDaemon(TVantrelSerial* serial, bool checkedFrames, int sleepTimeout,
                                int recvTimeout, int waitTimeout)
     : FSerial(serial),
+      FQueue(&ProcessQueue()),
       FRule(checkedFrames ? CheckedMessageLength : MessageLength),
       FSleepTimeout(NotNegative(sleepTimeout)),
       FRecvTimeout(NotNegative(recvTimeout)),
@@ -149,7 +149,7 @@ void TReadComDaemon::Run() {
 
 bool TReadComDaemon::PutMessage(std::string_view message, int64_t timeUs) {
   if (Terminated()) return false;
-  QueueAdd(ByteString(message), timeUs);
+  FQueue->Add(ByteString(message), timeUs);
   std::this_thread::yield();  // let the window thread drain a long burst
   return true;
 }

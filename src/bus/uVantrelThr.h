@@ -12,6 +12,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,8 +24,9 @@ class TReadComDaemon;
 
 // ---- Message queue ----------------------------------------------------------
 // First in, first out, no size limit, callable from any thread.  One lock,
-// held only for the list operation.  Never cleared: messages still waiting
-// when a connection closes are taken after the next one opens.
+// held only for the list operation.  The process-wide queue is never
+// cleared: messages still waiting when a connection closes are taken after
+// the next one opens.
 
 // One queued message with the time the reader cut it.
 struct TQueuedItem {
@@ -35,6 +37,32 @@ struct TQueuedItem {
 // Wall clock in microseconds since the epoch: the time of queued items.
 int64_t WallClockUs() noexcept;
 
+class TMessageQueue {
+public:
+  void Add(ByteString&& message, int64_t timeUs);
+  int Count() const;
+  // The oldest message, removed; "" (time 0) when the queue is empty.
+  void TakeFirst(TQueuedItem& out);
+  // wakeup runs on the adding thread once for every transition of the queue
+  // from empty to non-empty (the consumer then drains until TakeFirst gives
+  // ""; no wake-up is lost).  After SetWakeup returns, the previous function
+  // is neither running nor called again.  It must not call SetWakeup.  An
+  // empty function switches the wake-up off.
+  void SetWakeup(std::function<void()> wakeup);
+
+private:
+  mutable std::mutex FLock;
+  std::deque<TQueuedItem> FItems;
+  // Apart from FLock so that the wake-up never runs under the queue's lock,
+  // yet SetWakeup can wait for a running call to finish.
+  std::mutex FWakeupLock;
+  std::function<void()> FWakeup;
+};
+
+// The process-wide queue: the readers' by default, and the one the
+// functions below are views of.
+TMessageQueue& ProcessQueue();
+
 void QueueAdd(ByteString&& message, int64_t timeUs);
 void QueueAdd(const ByteString& message);  // stamped with the time of the call
 void QueueAdd(ByteString&& message);
@@ -43,18 +71,14 @@ int QueueCount();
 void QueueTakeFirst(TQueuedItem& out);
 void QueueTakeFirst(ByteString& out);
 
-// wakeup runs on the adding thread once for every transition of the queue
-// from empty to non-empty (the consumer then drains until QueueTakeFirst gives
-// ""; no wake-up is lost).  After SetQueueWakeup returns, the previous function
-// is neither running nor called again.  It must not call SetQueueWakeup.
-// An empty function switches the wake-up off.
+// ProcessQueue().SetWakeup.
 void SetQueueWakeup(std::function<void()> wakeup);
 
 // ---- Connection references ----------------------------------------------------
 // Views of the window's connection (TBusConnection owns both), set and
 // cleared by the window thread only; none while disconnected.
-extern TVantrelSerial* BusSerial;
-extern TReadComDaemon* ComDaemon;
+extern TVantrelSerial* BusSerial;  // view: the connection's link
+extern TReadComDaemon* ComDaemon;  // view: the connection's reader
 
 // ---- Reader thread ----------------------------------------------------------
 // Life: construct (suspended), SetOnTerminate and SetOnChunk, Start.  To end
@@ -90,6 +114,8 @@ public:
   // Called on the reader thread for every read that brought bytes, before
   // they are cut (raw logs, capture files); set before Start.
   void SetOnChunk(TChunkHook onChunk);
+  // Where the items go (ProcessQueue() unless set); set before Start.
+  void SetQueue(TMessageQueue& queue) { FQueue = &queue; }
   // Microseconds a character takes on the line (LineByteTimeUs): items cut
   // from one read are timed back from it by the bytes after them.  0 (the
   // default): every item has its read's time.  Set before Start.
@@ -124,6 +150,7 @@ private:
   bool Pause(int ms);
 
   TVantrelSerial* FSerial;
+  TMessageQueue* FQueue;
   TFrameRule FRule;
   int FSleepTimeout;
   int FRecvTimeout;

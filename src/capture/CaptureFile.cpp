@@ -1,3 +1,4 @@
+// The capture files' platform calls: open, write, sync, read.
 #include "capture/CaptureFile.h"
 
 #include <fcntl.h>

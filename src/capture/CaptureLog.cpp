@@ -1,3 +1,4 @@
+// The capture log format: writing and parsing its lines.
 #include "capture/CaptureLog.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// TCaptureReader: a capture log or raw capture read back, ".gz" too.
 #include "capture/CaptureReader.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// TCaptureRecorder: recording from the reader's thread, synced from the window's.
 #include "capture/CaptureRecorder.h"
 
 std::string CaptureLineText(int baud, int bits, std::string_view parityLetter, int stopBit,

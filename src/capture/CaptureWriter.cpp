@@ -1,3 +1,4 @@
+// TCaptureWriter: writing a capture log.
 #include "capture/CaptureWriter.h"
 
 #include <unistd.h>

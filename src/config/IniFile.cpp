@@ -1,3 +1,4 @@
+// IniFile: reading and writing profile (INI) files.
 #include "config/IniFile.h"
 
 #ifdef _WIN32

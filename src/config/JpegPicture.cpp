@@ -1,3 +1,4 @@
+// Decoding the About picture with libjpeg.
 #include "config/JpegPicture.h"
 
 #include <csetjmp>

@@ -1,3 +1,4 @@
+// Settings: the settings record loaded from and saved to its INI file.
 #include "config/Settings.h"
 
 #include "config/IniFile.h"

@@ -33,7 +33,7 @@ struct TSettings {
   bool Reconnect = true;
 };
 
-extern TSettings Settings;
+extern TSettings Settings;  // view: the INI file's [Comm] and [Central] values
 
 // [Monitor]: the window's traffic view as the user left it.  Kept as the
 // file's texts; the window checks them and falls back to its defaults for
@@ -52,7 +52,7 @@ struct TMonitorSettings {
   bool operator==(const TMonitorSettings&) const = default;
 };
 
-extern TMonitorSettings MonitorSettings;
+extern TMonitorSettings MonitorSettings;  // view: the INI file's [Monitor] values
 
 // Full path of the INI file: the one named for this run, else
 // DefaultSettingsFileName() of the running executable.

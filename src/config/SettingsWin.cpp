@@ -1,3 +1,4 @@
+// The settings layer's file and folder calls on Windows.
 #include "config/SettingsWin.h"
 
 #include <fcntl.h>

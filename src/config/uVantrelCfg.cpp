@@ -1,3 +1,4 @@
+// uVantrelCfg: the configuration dialog and its About page.
 #include "config/uVantrelCfg.h"
 
 #include <QAbstractItemView>

@@ -162,4 +162,4 @@ private:
   bool FPlaced = false;
 };
 
-extern TFormVantrelCfg* FormVantrelCfg;
+extern TFormVantrelCfg* FormVantrelCfg;  // view: the dialog main() made (it owns it)

@@ -1,3 +1,4 @@
+// Locale-dependent text conversions and the lenient readers of the controls.
 #include "controls/Convert.h"
 
 #include <QLocale>
@@ -262,3 +263,20 @@ QString FromStd(std::string_view text) {
 }
 
 QString CountText(uint64_t n) { return QLocale().toString(static_cast<qulonglong>(n)); }
+
+QString JoinWidths(const QList<int>& widths) {
+  QStringList parts;
+  for (int w : widths) parts << QString::number(w);
+  return parts.join(',');
+}
+
+QList<int> SplitWidths(const std::string& text) {
+  QList<int> widths;
+  for (const QString& part : QString::fromStdString(text).split(',', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int w = part.trimmed().toInt(&ok);
+    if (!ok) return {};
+    widths << w;
+  }
+  return widths;
+}

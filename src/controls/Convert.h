@@ -5,17 +5,24 @@
 
 #include <QChar>
 #include <QDate>
+#include <QList>
 #include <QString>
 #include <QTime>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 // UTF-8 text of the Qt-free layers as a QString.
 QString FromStd(std::string_view text);
 // A count with the digit grouping of the default locale ("1,234,567").
 QString CountText(uint64_t n);
+
+// Column widths as the settings keep them ("96,30,180"); unusable parts
+// are left out.
+QString JoinWidths(const QList<int>& widths);
+QList<int> SplitWidths(const std::string& text);
 
 // Text placement inside a cell or an edit.
 enum TAlignment { taLeftJustify = 0, taRightJustify = 1, taCenter = 2 };

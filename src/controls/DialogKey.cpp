@@ -1,3 +1,4 @@
+// Enter and Escape handed on to the form that holds a control.
 #include "controls/DialogKey.h"
 
 #include <QDialog>

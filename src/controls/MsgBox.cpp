@@ -1,3 +1,4 @@
+// Message boxes and the general error report.
 #include "controls/MsgBox.h"
 
 #include <QAbstractButton>

@@ -1,3 +1,4 @@
+// TSortGridPemra: the sortable string grid.
 #include "controls/SortGrPm.h"
 
 #include "controls/DialogKey.h"

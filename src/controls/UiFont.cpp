@@ -1,3 +1,4 @@
+// The one font of the program's windows.
 #include "controls/UiFont.h"
 
 #include <QFontInfo>

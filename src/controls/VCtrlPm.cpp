@@ -1,3 +1,4 @@
+// TEditPemra and TComboBoxPemra: the typed edit and the combo box.
 #include "controls/VCtrlPm.h"
 
 #include "controls/DialogKey.h"

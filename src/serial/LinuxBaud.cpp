@@ -1,3 +1,4 @@
+// Exact line speeds through the kernel's termios2 interface.
 #include "serial/LinuxBaud.h"
 
 #include <asm/termbits.h>

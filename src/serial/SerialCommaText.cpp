@@ -1,3 +1,4 @@
+// Port names joined by commas, quoted where a name needs it (the port lists' text).
 #include <string>
 #include <vector>
 

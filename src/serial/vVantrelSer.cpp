@@ -1,3 +1,4 @@
+// vVantrelSer: the serial link to the central's bus interface.
 #include "serial/vVantrelSer.h"
 
 void TVantrelSerial::SetReceiveQueueSize(int size) {

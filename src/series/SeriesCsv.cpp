@@ -1,3 +1,4 @@
+// The series as CSV, one line a second.
 #include "series/SeriesCsv.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// TSeriesStore: the bus over time, one point a second.
 #include "series/SeriesStore.h"
 
 #include <algorithm>

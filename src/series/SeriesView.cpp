@@ -1,3 +1,4 @@
+// What the graph draws, without drawing: the time axis and the scales.
 #include "series/SeriesView.h"
 
 #include <cmath>

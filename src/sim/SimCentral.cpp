@@ -1,3 +1,4 @@
+// A simulated central writing bus traffic to a pseudo-terminal.
 #include "sim/SimCentral.h"
 
 #ifndef _WIN32
@@ -21,7 +22,7 @@
 #include <vector>
 
 #include "base/Text.h"
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
 

@@ -1,6 +1,7 @@
+// The byte stream of a simulated central.
 #include "sim/SimTraffic.h"
 
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 
 namespace {
 

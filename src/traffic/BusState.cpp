@@ -1,3 +1,4 @@
+// TBusState and TStateHistory: the bus at any item of a history.
 #include "traffic/BusState.h"
 
 #include <algorithm>

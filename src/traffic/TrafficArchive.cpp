@@ -1,3 +1,4 @@
+// TTrafficArchive: every item of an opened capture in little memory.
 #include "traffic/TrafficArchive.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Saving the traffic history as vantrel-dump's lines.
 #include "traffic/TrafficExport.h"
 
 #include "base/SaveFile.h"

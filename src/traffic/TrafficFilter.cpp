@@ -1,3 +1,4 @@
+// The traffic filter and the rows it leaves.
 #include "traffic/TrafficFilter.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// TTrafficRing: the last N items taken from the bus, compact.
 #include "traffic/TrafficRing.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The text line of one item, as vantrel-dump prints it.
 #include "traffic/TrafficText.h"
 
 #include "bus/uVantrelSeq.h"

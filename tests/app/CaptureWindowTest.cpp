@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
@@ -34,6 +35,7 @@
 
 #include "app/CaptureControl.h"
 #include "app/GraphView.h"
+#include "app/StatusBar.h"
 #include "app/TrafficView.h"
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
@@ -41,6 +43,7 @@
 #include "config/Settings.h"
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
+#include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
 #include "support/WindowTest.h"
@@ -86,31 +89,34 @@ protected:
   }
   void Connect() {
     Window->SetPortOverride(Pty.Path);
-    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-    ASSERT_TRUE(Window->ActionConnect->isChecked());
+    QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+    ASSERT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
   }
   void Disconnect() {
-    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-    ASSERT_FALSE(Window->ActionConnect->isChecked());
+    QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+    ASSERT_FALSE(Child<QAction>(Window, "ActionConnect")->isChecked());
   }
   bool WaitRecorded(uint64_t n) {
     return QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= n; }, 5000);
   }
   void SelectRow(int row) {
-    TTrafficView* view = Window->TrafficView;
+    TTrafficView* view = Child<TTrafficView>(Window, "TrafficView");
     view->Table->setCurrentIndex(view->Model->index(row, 0));
   }
-  QString Cell(int col, int row) const { return Window->GridDeviceList->Cells(col, row); }
+  QString Cell(int col, int row) const {
+    return Child<TSortGridPemra>(Window, "GridDeviceList")->Cells(col, row);
+  }
   // What the grid and the status panel show, to compare before and after.
   QStringList Shown() const {
     QStringList s;
     for (int r = 1; r <= 31; ++r)
       for (int c = 0; c < 5; ++c) s << Cell(c, r);
-    for (QLabel* l :
-         {Window->LabelCentral, Window->LabelFirmware, Window->LabelVolAdr, Window->LabelProudA,
-          Window->LabelProudM, Window->LabelProudP, Window->PanelPower, Window->LabelError})
+    for (QLabel* l : {Child<QLabel>(Window, "LabelCentral"), Child<QLabel>(Window, "LabelFirmware"),
+                      Child<QLabel>(Window, "LabelVolAdr"), Child<QLabel>(Window, "LabelProudA"),
+                      Child<QLabel>(Window, "LabelProudM"), Child<QLabel>(Window, "LabelProudP"),
+                      Child<QLabel>(Window, "PanelPower"), Child<QLabel>(Window, "LabelError")})
       s << l->text();
-    s << Window->PanelPower->palette().color(QPalette::Window).name();
+    s << Child<QLabel>(Window, "PanelPower")->palette().color(QPalette::Window).name();
     return s;
   }
 
@@ -138,7 +144,7 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_TRUE(Boxes[0].contains(QString::fromUtf8("první je řádek 8: není to řádek s bajty")))
       << Boxes[0].toStdString();
 
-  TTrafficView* view = Window->TrafficView;
+  TTrafficView* view = Child<TTrafficView>(Window, "TrafficView");
   EXPECT_EQ(view->Model->Ring().Count(), 9u);
   EXPECT_EQ(view->Model->rowCount(), 6) << "calls hidden";
   EXPECT_EQ(view->Model->CellText(5, TTrafficModel::colHex), "4A 40 01 0B");
@@ -157,15 +163,17 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_EQ(Cell(1, 6), "05");
   EXPECT_EQ(Cell(2, 6), "ne");
   EXPECT_EQ(Cell(3, 6), "4A 40 01 0B ");
-  EXPECT_EQ(Window->LabelCentral->text(), QString::fromUtf8("Centrála: KV8"));
-  EXPECT_EQ(Window->PanelPower->text(), "$81");
-  EXPECT_EQ(Window->LabelError->text(), "4A 40 01 0B ");
-  EXPECT_TRUE(Captures->PanelPast->isVisible());
-  EXPECT_TRUE(Captures->LabelPast->text().contains(QString::fromUtf8("stav na konci")));
-  EXPECT_TRUE(Window->StatusBar->LabelPort->text().contains("run.vlog"));
+  EXPECT_EQ(Child<QLabel>(Window, "LabelCentral")->text(), QString::fromUtf8("Centrála: KV8"));
+  EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "$81");
+  EXPECT_EQ(Child<QLabel>(Window, "LabelError")->text(), "4A 40 01 0B ");
+  EXPECT_TRUE(Child<QFrame>(Window, "PanelPast")->isVisible());
+  EXPECT_TRUE(
+      Child<QLabel>(Window, "LabelPast")->text().contains(QString::fromUtf8("stav na konci")));
+  EXPECT_TRUE(
+      Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text().contains("run.vlog"));
   // The graph spans the whole capture.
-  EXPECT_FALSE(Window->GraphView->Following());
-  EXPECT_EQ(Window->GraphView->ViewStartUs(), kT0);
+  EXPECT_FALSE(Child<TGraphView>(Window, "GraphView")->Following());
+  EXPECT_EQ(Child<TGraphView>(Window, "GraphView")->ViewStartUs(), kT0);
 
   // The first turnout's row: only device 5 active, nothing of the central yet.
   SelectRow(0);
@@ -173,31 +181,32 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
   EXPECT_EQ(Cell(1, 2), "01");
   EXPECT_EQ(Cell(2, 2), "ne");
-  EXPECT_EQ(Window->LabelCentral->text(), "");
-  EXPECT_EQ(Window->PanelPower->text(), "");
-  EXPECT_TRUE(Captures->LabelPast->text().contains("stav k"));
+  EXPECT_EQ(Child<QLabel>(Window, "LabelCentral")->text(), "");
+  EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "");
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelPast")->text().contains("stav k"));
 
   // A moment picked in the graph: the nearest row (the locomotive, 2.3 s).
-  QTest::mouseClick(Window->SpeedButtonGraph, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonGraph"), Qt::LeftButton);
   QApplication::processEvents();  // laid out: its axis is the one drawn
   const int64_t moment = kT0 + 2350000;
-  Window->GraphView->ClickAt(Window->GraphView->Axis().XAt(moment));
+  Child<TGraphView>(Window, "GraphView")
+      ->ClickAt(Child<TGraphView>(Window, "GraphView")->Axis().XAt(moment));
   EXPECT_EQ(view->Table->currentIndex().row(), 3);
   EXPECT_EQ(Cell(1, 2), "06");
   EXPECT_EQ(Cell(2, 2), "ano");
-  EXPECT_EQ(Window->PanelPower->text(), "Napájení zapnuto");
-  EXPECT_EQ(Window->LabelProudP->text(), "Ip =  37.50 %");
+  EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "Napájení zapnuto");
+  EXPECT_EQ(Child<QLabel>(Window, "LabelProudP")->text(), "Ip =  37.50 %");
 
-  QTest::mouseClick(Captures->ButtonPresent, Qt::LeftButton);
-  EXPECT_EQ(Window->PanelPower->text(), "$81");
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonPresent"), Qt::LeftButton);
+  EXPECT_EQ(Child<QLabel>(Window, "PanelPower")->text(), "$81");
 
   // Closed: the window shows exactly what it showed before.
-  QTest::mouseClick(Captures->ButtonCloseCapture, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonCloseCapture"), Qt::LeftButton);
   EXPECT_FALSE(Captures->CaptureOpen());
-  EXPECT_FALSE(Captures->PanelPast->isVisible());
+  EXPECT_FALSE(Child<QFrame>(Window, "PanelPast")->isVisible());
   EXPECT_EQ(Shown(), before);
   EXPECT_EQ(&view->Model->Ring(), &Window->Traffic());
-  EXPECT_TRUE(Window->GraphView->Following());
+  EXPECT_TRUE(Child<TGraphView>(Window, "GraphView")->Following());
 }
 
 // A recording begun while the port was away starts with its gap line.
@@ -208,7 +217,7 @@ TEST_F(CaptureWindow, AGapBeforeTheFirstReadKeepsTheLogsStart) {
                              "# gap 2.000000\n"
                              "(1796738585.100000) C5 4A 41 00 0B\n");
   ASSERT_TRUE(Open(path));
-  TTrafficView* view = Window->TrafficView;
+  TTrafficView* view = Child<TTrafficView>(Window, "TrafficView");
   view->SetTimeMode(TTimeMode::tmZero);
   ASSERT_EQ(view->Model->rowCount(), 1);
   EXPECT_EQ(view->Model->CellText(0, TTrafficModel::colTime), "0.100000");
@@ -220,14 +229,14 @@ TEST_F(CaptureWindow, OpeningIsRefusedWhileConnectedAndConnectingClosesTheCaptur
   Boxes.clear();
   Connect();
   EXPECT_FALSE(Captures->CaptureOpen());
-  EXPECT_FALSE(Captures->PanelPast->isVisible());
-  EXPECT_EQ(&Window->TrafficView->Model->Ring(), &Window->Traffic());
-  EXPECT_FALSE(Captures->ButtonOpen->isEnabled());
+  EXPECT_FALSE(Child<QFrame>(Window, "PanelPast")->isVisible());
+  EXPECT_EQ(&Child<TTrafficView>(Window, "TrafficView")->Model->Ring(), &Window->Traffic());
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
   EXPECT_FALSE(Captures->OpenCapture(Path("run.vlog")));
   ASSERT_EQ(Boxes.size(), 1);
   EXPECT_TRUE(Boxes[0].contains(QString::fromUtf8("jen bez připojení")));
   Disconnect();
-  EXPECT_TRUE(Captures->ButtonOpen->isEnabled());
+  EXPECT_TRUE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
 }
 
 TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
@@ -252,7 +261,7 @@ TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
   ASSERT_TRUE(Open(raw));
   ASSERT_TRUE(Captures->CaptureOpen());
   EXPECT_TRUE(Boxes.isEmpty());
-  const TTrafficSource& items = Window->TrafficView->Model->Ring();
+  const TTrafficSource& items = Child<TTrafficView>(Window, "TrafficView")->Model->Ring();
   ASSERT_EQ(items.Count(), 2u);
   EXPECT_EQ(items.TimeUs(1), kT0);
   EXPECT_EQ(items.TimeUs(0), kT0 - 4166);  // 5 bytes of 1041.67 µs, the first one's end
@@ -262,7 +271,7 @@ TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
   ASSERT_EQ(::utime(QFile::encodeName(raw + ".gz").constData(), &times), 0);
   ASSERT_TRUE(Open(raw + ".gz"));
   ASSERT_TRUE(Captures->CaptureOpen());
-  const TTrafficSource& unpacked = Window->TrafficView->Model->Ring();
+  const TTrafficSource& unpacked = Child<TTrafficView>(Window, "TrafficView")->Model->Ring();
   ASSERT_EQ(unpacked.Count(), 2u);
   EXPECT_EQ(unpacked.TimeUs(1), kT0);
   EXPECT_EQ(unpacked.TimeUs(0), kT0 - 4166);
@@ -276,7 +285,7 @@ TEST_F(CaptureWindow, ErrorsAndARawCaptureWithoutTimes) {
   ASSERT_EQ(::utime(QFile::encodeName(raw + "2.gz").constData(), &times), 0);
   ASSERT_TRUE(Open(raw + "2.gz"));
   ASSERT_TRUE(Captures->CaptureOpen());
-  const TTrafficSource& parts = Window->TrafficView->Model->Ring();
+  const TTrafficSource& parts = Child<TTrafficView>(Window, "TrafficView")->Model->Ring();
   ASSERT_EQ(parts.Count(), 2u);
   EXPECT_EQ(parts.TimeUs(1), kT0);
   EXPECT_EQ(parts.TimeUs(0), kT0 - 4166);
@@ -304,7 +313,7 @@ TEST_F(CaptureWindow, APipeIsRefusedAndAQuickOpenLeavesNoProgressBox) {
   ASSERT_EQ(Boxes.size(), 1);
   EXPECT_TRUE(Boxes[0].contains("not a file")) << Boxes[0].toStdString();
   EXPECT_FALSE(progressShown);
-  EXPECT_TRUE(Captures->ButtonOpen->isEnabled());
+  EXPECT_TRUE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
   ASSERT_TRUE(Open(Write("t.vlog", kLog)));
   EXPECT_TRUE(Captures->CaptureOpen());
 }
@@ -324,14 +333,14 @@ TEST_F(CaptureWindow, TheLiveHistorysPastWhileDisconnected) {
 
   SelectRow(0);  // the turnout: before device 6 and the status
   EXPECT_TRUE(Captures->ShowingPast());
-  EXPECT_TRUE(Captures->LabelPast->text().startsWith("Minulost"));
-  EXPECT_FALSE(Captures->ButtonCloseCapture->isVisible());
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelPast")->text().startsWith("Minulost"));
+  EXPECT_FALSE(Child<QToolButton>(Window, "ButtonCloseCapture")->isVisible());
   EXPECT_EQ(Cell(1, 1), "05");
   EXPECT_EQ(Cell(3, 1), "4A 41 00 0B ");
   EXPECT_EQ(Cell(1, 2), "01");
-  EXPECT_EQ(Window->LabelCentral->text(), "");
+  EXPECT_EQ(Child<QLabel>(Window, "LabelCentral")->text(), "");
 
-  QTest::mouseClick(Captures->ButtonPresent, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonPresent"), Qt::LeftButton);
   EXPECT_FALSE(Captures->ShowingPast());
   EXPECT_EQ(Shown(), present);
   // The same row again shows its moment again.
@@ -351,7 +360,7 @@ TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
     suggested = s;
     return Path("rec.vlog");
   };
-  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   ASSERT_TRUE(Captures->Recording());
   EXPECT_TRUE(QFileInfo(suggested).fileName().contains(
       QRegularExpression("^vantrel-\\d{8}-\\d{6}\\.vlog$")))
@@ -368,11 +377,15 @@ TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
   const std::string second = Bytes({0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A});
   ASSERT_TRUE(Pty.Send(second));
   ASSERT_TRUE(WaitRecorded(4));
-  EXPECT_TRUE(Captures->LabelRecord->text().startsWith(QString::fromUtf8("Záznam: rec.vlog")))
-      << Captures->LabelRecord->text().toStdString();
-  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelStatusRecord")
+                  ->text()
+                  .startsWith(QString::fromUtf8("Záznam: rec.vlog")))
+      << Child<QLabel>(Window, "LabelStatusRecord")->text().toStdString();
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   EXPECT_FALSE(Captures->Recording());
-  EXPECT_TRUE(Captures->LabelRecord->text().startsWith(QString::fromUtf8("Záznam uložen")));
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelStatusRecord")
+                  ->text()
+                  .startsWith(QString::fromUtf8("Záznam uložen")));
 
   TCaptureReader in;
   const std::vector<TCaptureItem> items = ReadBack(Path("rec.vlog"), in);
@@ -404,25 +417,26 @@ TEST_F(CaptureWindow, AGapFromALostPortSurvivesAManualReconnect) {
   };
   auto first = std::make_unique<TPtyPair>();
   relink(*first);
-  QTest::mouseClick(Captures->ButtonRecord, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   ASSERT_TRUE(Captures->Recording());
   Window->SetPortOverride(link);
-  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-  ASSERT_TRUE(Window->ActionConnect->isChecked());
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+  ASSERT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
   ASSERT_TRUE(first->Send(Bytes({0x41})));
   ASSERT_TRUE(WaitRecorded(1));
   first.reset();  // pulled
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->WaitingForPort(); }, 3000));
   QElapsedTimer since;
   since.start();
-  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);  // gives up the wait
-  ASSERT_FALSE(Window->ActionConnect->isChecked());
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"),
+                    Qt::LeftButton);  // gives up the wait
+  ASSERT_FALSE(Child<QAction>(Window, "ActionConnect")->isChecked());
   QTest::qWait(300);
   TPtyPair second;
   relink(second);
   const int64_t atLeastUs = since.elapsed() * 1000;  // the loss came before since began
-  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-  ASSERT_TRUE(Window->ActionConnect->isChecked());
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+  ASSERT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
   ASSERT_TRUE(second.Send(Bytes({0x42})));
   ASSERT_TRUE(WaitRecorded(2));
   ASSERT_TRUE(Captures->StopRecording());
@@ -440,7 +454,7 @@ TEST_F(CaptureWindow, AFullDiskStopsTheRecordingAndTheMonitorGoesOn) {
   EXPECT_FALSE(Captures->StartRecording("/dev/full"));
   ASSERT_EQ(Boxes.size(), 1);
   EXPECT_TRUE(Boxes[0].contains("No space left on device"));
-  EXPECT_FALSE(Captures->ButtonRecord->isChecked());
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonRecord")->isChecked());
 
   // A file may grow no further than 4 KiB: the disk is full midway.
   rlimit old{};
@@ -464,11 +478,11 @@ TEST_F(CaptureWindow, AFullDiskStopsTheRecordingAndTheMonitorGoesOn) {
   ASSERT_TRUE(stopped);
   ASSERT_EQ(Boxes.size(), 2);
   EXPECT_TRUE(Boxes[1].contains("File too large")) << Boxes[1].toStdString();
-  EXPECT_TRUE(Captures->LabelRecord->text().contains("zastaven"));
-  EXPECT_FALSE(Captures->ButtonRecord->isChecked());
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelStatusRecord")->text().contains("zastaven"));
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonRecord")->isChecked());
 
   // Still monitoring, and what was written reads back.
-  EXPECT_TRUE(Window->ActionConnect->isChecked());
+  EXPECT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
   const uint64_t seen = Window->Traffic().TotalItems();
   ASSERT_TRUE(Pty.Send(round));
   EXPECT_TRUE(WaitRecorded(seen + 2));

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "../support/Captions.h"
+#include "app/StatusBar.h"
 #include "app/TrafficView.h"
 #include "app/uVantrelBus.h"
 #include "bus/uVantrelThr.h"
@@ -27,6 +28,7 @@
 #include "controls/MsgBox.h"
 #include "controls/SortGrPm.h"
 #include "series/SeriesStore.h"
+#include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
 #include "support/WindowTest.h"
@@ -42,7 +44,7 @@ protected:
   }
   void Open() {
     Window = new TFormVantrelBus;
-    View = Window->TrafficView;
+    View = Child<TTrafficView>(Window, "TrafficView");
     Window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
     QApplication::setActiveWindow(Window);  // window shortcuts (Pause, F3) need it
@@ -51,8 +53,8 @@ protected:
   QString Ini() const { return Path("test.ini"); }
   void Connect() {
     Window->SetPortOverride(Pty.Path);
-    QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-    ASSERT_TRUE(Window->ActionConnect->isChecked());
+    QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+    ASSERT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
   }
   int Rows() const { return View->Model->rowCount(); }
   bool WaitRecorded(uint64_t n) {
@@ -70,9 +72,9 @@ const std::string kRound =
 }  // namespace
 
 TEST_F(TrafficWindow, PauseFilterAndFindByKeysOnARealPty) {
-  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   ASSERT_TRUE(View->isVisible());
-  EXPECT_FALSE(Window->GridDeviceList->isVisible());
+  EXPECT_FALSE(Child<TSortGridPemra>(Window, "GridDeviceList")->isVisible());
   Connect();
   const int64_t before = WallClockUs();
   ASSERT_TRUE(Pty.Send(kRound));
@@ -117,7 +119,7 @@ TEST_F(TrafficWindow, PauseFilterAndFindByKeysOnARealPty) {
   QTest::keyClicks(View->EditFind, "61 63");
   QTest::keyClick(View->EditFind, Qt::Key_F3);
   EXPECT_EQ(View->Table->currentIndex().row(), 1);
-  EXPECT_EQ(View->Model->HighlightSeq(), View->Model->SeqAt(1));
+  EXPECT_EQ(View->HighlightSeq(), View->Model->SeqAt(1));
   QTest::keyClick(View->EditFind, Qt::Key_F3);
   EXPECT_EQ(View->Table->currentIndex().row(), 3);
   QTest::keyClick(View->EditFind, Qt::Key_F3, Qt::ShiftModifier);
@@ -125,35 +127,37 @@ TEST_F(TrafficWindow, PauseFilterAndFindByKeysOnARealPty) {
   EXPECT_FALSE(View->Following()) << "the match stays in view";
 
   // The log button takes the right-hand side over, and gives it back to the grid.
-  QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
-  EXPECT_TRUE(Window->MemoLog->isVisible());
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonLog"), Qt::LeftButton);
+  EXPECT_TRUE(Child<QPlainTextEdit>(Window, "MemoLog")->isVisible());
   EXPECT_FALSE(View->isVisible());
-  EXPECT_FALSE(Window->SpeedButtonTraffic->isChecked());
-  QTest::mouseClick(Window->SpeedButtonLog, Qt::LeftButton);
-  EXPECT_TRUE(Window->GridDeviceList->isVisible());
-  EXPECT_FALSE(Window->MemoLog->isVisible());
+  EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonTraffic")->isChecked());
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonLog"), Qt::LeftButton);
+  EXPECT_TRUE(Child<TSortGridPemra>(Window, "GridDeviceList")->isVisible());
+  EXPECT_FALSE(Child<QPlainTextEdit>(Window, "MemoLog")->isVisible());
 }
 
 TEST_F(TrafficWindow, DoubleClickOnADeviceRowShowsThatDevicesTraffic) {
   Connect();
   ASSERT_TRUE(Pty.Send(kRound));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->GridDeviceList->Cells(1, 2) == "06"; }, 3000));
-  TSortGridPemra* grid = Window->GridDeviceList;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return Child<TSortGridPemra>(Window, "GridDeviceList")->Cells(1, 2) == "06"; }, 3000));
+  TSortGridPemra* grid = Child<TSortGridPemra>(Window, "GridDeviceList");
   const QRect cell = grid->CellRect(3, 2);
   ASSERT_FALSE(cell.isEmpty());
   QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
   EXPECT_TRUE(View->isVisible());
-  EXPECT_TRUE(Window->SpeedButtonTraffic->isChecked());
+  EXPECT_TRUE(Child<QToolButton>(Window, "SpeedButtonTraffic")->isChecked());
   EXPECT_EQ(View->Filter().Devices, 1u << 6);
   ASSERT_EQ(Rows(), 1);
   EXPECT_EQ(View->Model->CellText(0, TTrafficModel::colHex), "61 63 00 03 8A");
 }
 
 TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text(), "odpojeno");
   Connect();
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), QString::fromStdString(Pty.Path));
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text(),
+            QString::fromStdString(Pty.Path));
   // Eleven good bytes, then two lone bytes and a run of three nobody can place.
   ASSERT_TRUE(Pty.Send(kRound));
   ASSERT_TRUE(WaitRecorded(4));
@@ -165,18 +169,25 @@ TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
   ASSERT_TRUE(WaitRecorded(7));
   // The figures are taken once a second: the first tick may come before
   // the last item was drawn (a drain every 200 ms, a busy machine).
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return Window->StatusBar->LabelTotal->text() == "celkem 7"; }, 3000))
-      << Window->StatusBar->LabelTotal->text().toStdString();
-  EXPECT_TRUE(Window->StatusBar->LabelTime->text().startsWith("0:00:0"));
-  EXPECT_NE(Window->StatusBar->LabelTime->text(), "0:00:00");
-  EXPECT_EQ(Window->StatusBar->LabelQuality->text(),
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelTotal->text() ==
+               "celkem 7";
+      },
+      3000))
+      << Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelTotal->text().toStdString();
+  EXPECT_TRUE(
+      Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelTime->text().startsWith("0:00:0"));
+  EXPECT_NE(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelTime->text(), "0:00:00");
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelQuality->text(),
             QString::fromUtf8("nerozpoznáno 5 B (31.3 %)"));
-  EXPECT_TRUE(Window->StatusBar->LabelRates->text().endsWith(" pol./s"));
-  EXPECT_EQ(Window->StatusBar->LabelDropped->text(), "zahozeno 0");
-  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), "odpojeno");
-  EXPECT_EQ(Window->StatusBar->LabelTotal->text(), "celkem 7");
+  EXPECT_TRUE(
+      Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelRates->text().endsWith(" pol./s"));
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelDropped->text(),
+            "zahozeno 0");
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text(), "odpojeno");
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelTotal->text(), "celkem 7");
 }
 
 // The port is lost and comes back behind its link: the status bar says the
@@ -186,26 +197,28 @@ TEST_F(TrafficWindow, StatusBarShowsTheLineAndItsQuality) {
 TEST_F(TrafficWindow, AGapInTheLineIsShownAndItemsFlowOnAfterTheReturn) {
   const std::string link = Path("bus").toStdString();
   ASSERT_EQ(::symlink(Pty.Path.c_str(), link.c_str()), 0);
-  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   Window->SetPortOverride(link);
-  QTest::mouseClick(Window->SpeedButtonConnect, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
   ASSERT_TRUE(Pty.Send(kRound + Bytes({0x00, 0x80, 0x80})));
   ASSERT_TRUE(WaitRecorded(5));
   ASSERT_EQ(Window->Series().PowerChanges().back().State, kPowerOn);
 
   Pty.CloseMaster();
   ASSERT_TRUE(QTest::qWaitFor([&] { return Window->WaitingForPort(); }, 3000));
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(),
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text(),
             QString::fromStdString(link) + QString::fromUtf8(": čekám na port"));
-  EXPECT_FALSE(Window->StatusBar->LabelTime->isVisibleTo(Window->StatusBar));
+  EXPECT_FALSE(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")
+                   ->LabelTime->isVisibleTo(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")));
   EXPECT_EQ(Window->Series().PowerChanges().back().State, kPowerNone);
 
   TPtyPair second;
   ::unlink(link.c_str());
   ASSERT_EQ(::symlink(second.Path.c_str(), link.c_str()), 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Window->WaitingForPort(); }, 3000));
-  ASSERT_TRUE(Window->ActionConnect->isChecked());
-  EXPECT_EQ(Window->StatusBar->LabelPort->text(), QString::fromStdString(link));
+  ASSERT_TRUE(Child<QAction>(Window, "ActionConnect")->isChecked());
+  EXPECT_EQ(Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->LabelPort->text(),
+            QString::fromStdString(link));
   ASSERT_TRUE(second.Send(kRound));
   ASSERT_TRUE(WaitRecorded(9));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Rows() == 5; }, 3000)) << Rows();
@@ -221,15 +234,15 @@ TEST_F(TrafficWindow, AGapInTheLineIsShownAndItemsFlowOnAfterTheReturn) {
 }
 
 TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) {
-  const QRect log = Window->SpeedButtonLog->geometry();
+  const QRect log = Child<QToolButton>(Window, "SpeedButtonLog")->geometry();
   EXPECT_EQ(log, QRect(8, 192, 129, 25));
-  EXPECT_EQ(Window->SpeedButtonConfig->geometry(), QRect(8, 296, 129, 25));
-  EXPECT_EQ(Window->SpeedButtonTraffic->geometry(), QRect(8, 328, 63, 25));
-  EXPECT_EQ(Window->SpeedButtonGraph->geometry(), QRect(74, 328, 63, 25));
+  EXPECT_EQ(Child<QToolButton>(Window, "SpeedButtonConfig")->geometry(), QRect(8, 296, 129, 25));
+  EXPECT_EQ(Child<QToolButton>(Window, "SpeedButtonTraffic")->geometry(), QRect(8, 328, 63, 25));
+  EXPECT_EQ(Child<QToolButton>(Window, "SpeedButtonGraph")->geometry(), QRect(74, 328, 63, 25));
   // At its first size the window shows the traffic view whole, also with
   // traffic and long figures in the status bar.
   const QSize first = Window->size();
-  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   Connect();
   ASSERT_TRUE(Pty.Send(kRound));
   ASSERT_TRUE(WaitRecorded(4));
@@ -237,27 +250,31 @@ TEST_F(TrafficWindow, RoomGoesToTheGridsLastColumnAndTheButtonsKeepTheirPlaces) 
   EXPECT_EQ(Window->size(), first);
   EXPECT_LE(first.width(), 655);
   EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
-  Window->StatusBar->LabelTotal->setText(QString(60, QChar('9')));
+  Child<TTrafficStatusBar>(Window, "StatusBarTraffic")
+      ->LabelTotal->setText(QString(60, QChar('9')));
   QTest::qWait(20);
   EXPECT_EQ(Window->size(), first) << "a long figure does not widen the window";
-  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
 
   // The smallest window still shows the whole left panel and the status bar.
   Window->resize(100, 100);
   QTest::qWait(20);
-  EXPECT_GE(Window->height(), Window->SpeedButtonTraffic->geometry().bottom() +
-                                  Window->StatusBar->sizeHint().height());
-  EXPECT_LE(Window->SpeedButtonTraffic->geometry().bottom(), Window->PanelLeft->height());
-  EXPECT_LE(Window->PanelLeft->geometry().bottom(), Window->StatusBar->geometry().top());
+  EXPECT_GE(Window->height(),
+            Child<QToolButton>(Window, "SpeedButtonTraffic")->geometry().bottom() +
+                Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->sizeHint().height());
+  EXPECT_LE(Child<QToolButton>(Window, "SpeedButtonTraffic")->geometry().bottom(),
+            Child<QWidget>(Window, "PanelLeft")->height());
+  EXPECT_LE(Child<QWidget>(Window, "PanelLeft")->geometry().bottom(),
+            Child<TTrafficStatusBar>(Window, "StatusBarTraffic")->geometry().top());
 
   Window->resize(1000, 600);
   QTest::qWait(20);
-  TSortGridPemra* grid = Window->GridDeviceList;
+  TSortGridPemra* grid = Child<TSortGridPemra>(Window, "GridDeviceList");
   EXPECT_EQ(grid->ColWidths(3), 143);
   EXPECT_GT(grid->ColWidths(4), 214 + 300) << "the comment column takes the room";
   EXPECT_GE(grid->horizontalHeader()->length(), grid->viewport()->width() - 1);
   EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
-  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   EXPECT_GT(View->width(), 1000 - 145 - 10);
 }
 
@@ -271,13 +288,13 @@ TEST_F(TrafficWindow, ViewFilterColumnsAndRingSizeSurviveARestart) {
   LoadSettings();
   Open();
   EXPECT_EQ(Window->Traffic().Capacity(), 5000u);
-  QTest::mouseClick(Window->SpeedButtonTraffic, Qt::LeftButton);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   View->SetTimeMode(TTimeMode::tmZero);
   View->ShowOnlyDevice(7);
   View->EditFilter->setText("Loko");
   QTest::keyClick(View->EditFilter, Qt::Key_Return);
   View->SetColumnWidths({110, 35, 200});
-  Window->GridDeviceList->SetColWidths(3, 180);
+  Child<TSortGridPemra>(Window, "GridDeviceList")->SetColWidths(3, 180);
   Window->close();
 
   QFile f(Ini());
@@ -290,11 +307,11 @@ TEST_F(TrafficWindow, ViewFilterColumnsAndRingSizeSurviveARestart) {
   LoadSettings();
   Open();
   EXPECT_TRUE(View->isVisible());
-  EXPECT_TRUE(Window->SpeedButtonTraffic->isChecked());
+  EXPECT_TRUE(Child<QToolButton>(Window, "SpeedButtonTraffic")->isChecked());
   EXPECT_EQ(View->TimeMode(), TTimeMode::tmZero);
   EXPECT_EQ(View->Filter().Devices, 1u << 7);
   EXPECT_EQ(View->Filter().Text, "Loko");
   EXPECT_EQ(View->ColumnWidths().mid(0, 3), (QList<int>{110, 35, 200}));
-  EXPECT_EQ(Window->GridDeviceList->ColWidths(3), 180);
+  EXPECT_EQ(Child<TSortGridPemra>(Window, "GridDeviceList")->ColWidths(3), 180);
   EXPECT_EQ(Window->Traffic().Capacity(), 5000u);
 }

@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "bus/uVantrelSeq.h"
 #include "support/TestBytes.h"
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bus/BusConnection.h"
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "serial/vVantrelSer.h"
 #include "support/PortPair.h"
 #include "support/TestBytes.h"
@@ -435,6 +435,34 @@ TEST(ReaderCut, RuleFollowsTheFlagAndStopDrops) {
   buf = Bytes({0x11, 0x12});
   plain.CutCompleteMessages(buf);
   EXPECT_EQ(QueueCount(), 0);
+}
+
+// A queue of its own: a reader handed one fills it and leaves the process's
+// queue (the one QueueAdd and QueueTakeFirst see) alone; each queue wakes
+// only its own consumer.
+TEST(ReaderQueue, AReaderHandedItsOwnQueueFillsOnlyThat) {
+  DrainQueue();
+  TMessageQueue own;
+  int ownWakeups = 0, processWakeups = 0;
+  own.SetWakeup([&] { ++ownWakeups; });
+  SetQueueWakeup([&] { ++processWakeups; });
+  TReadComDaemon daemon(nullptr, true, 10, 500, 50);
+  daemon.SetQueue(own);
+  ByteString buf = Bytes({0x41, 0x4B, 0x49, 0x01, 0x03});
+  EXPECT_EQ(daemon.CutCompleteMessages(buf), 2u);
+  SetQueueWakeup({});
+  EXPECT_EQ(QueueCount(), 0);
+  EXPECT_EQ(processWakeups, 0);
+  EXPECT_EQ(own.Count(), 2);
+  EXPECT_EQ(ownWakeups, 1);
+  TQueuedItem item;
+  own.TakeFirst(item);
+  EXPECT_EQ(item.Bytes, Bytes({0x41}));
+  own.TakeFirst(item);
+  EXPECT_EQ(item.Bytes, Bytes({0x4B, 0x49, 0x01, 0x03}));
+  own.TakeFirst(item);
+  EXPECT_EQ(item.Bytes, "");
+  EXPECT_EQ(ProcessQueue().Count(), 0);
 }
 
 TEST(ReaderCut, MegabyteBurstBecomesAMillionItems) {

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
 #include "support/MachineLoad.h"

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "bus/vVantrelTyp.h"
 #include "traffic/BusState.h"
 #include "traffic/TrafficArchive.h"
 #include "traffic/TrafficExport.h"
@@ -202,28 +201,8 @@ TEST(TrafficIndex, AFilterPassingEverythingKeepsNoList) {
   for (std::size_t r = 0; r < expected.size(); ++r) ASSERT_EQ(index.SeqAt(r), expected[r]) << r;
 }
 
-// The device table the window keeps, fed as its dispatch feeds it.
-void Dispatch(TVantrelBusDevList& list, const std::string& item) {
-  const TBusItem kind = ClassifyItem(item);
-  if (kind.Kind == TItemKind::ikCallByte)
-    list.ProcessCallByte(static_cast<uint8_t>(item[0]));
-  else if (kind.Kind == TItemKind::ikDevice || kind.Kind == TItemKind::ikUnrecognised)
-    list.ProcessMessage(item);
-}
-
-TEST(BusState, FollowsTheWindowsRouting) {
-  TVantrelBusDevList list;
-  TBusState state;
-  for (const std::string& item : Traffic(5000, 11)) {
-    Dispatch(list, item);
-    state.Apply(item);
-    ASSERT_EQ(state.Called, list.CurrentAddress());
-  }
-  for (int a = 1; a <= 31; ++a) {
-    EXPECT_EQ(state.Active[a], list.DeviceByAddress(a).Active()) << a;
-    EXPECT_EQ(state.Last[a], list.DeviceByAddress(a).LastMessage()) << a;
-  }
-
+// The device rows against the window's own device table: the window's tests.
+TEST(BusState, StatusLoadPowerAndTheLatestMessageFollowTheirItems) {
   TBusState s;
   s.Apply(B({0x00, 0x00, 0x8C, 0x2D, 0x00, 0x13, 0x04}));
   s.Apply(B({0x00, 0x00, 0x80, 0x11, 0x00, 0x13, 0x02}));  // Im 0: the load stays

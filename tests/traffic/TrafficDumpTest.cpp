@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "sim/SimTraffic.h"
 #include "traffic/TrafficExport.h"
 #include "traffic/TrafficRing.h"

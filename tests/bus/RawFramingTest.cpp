@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "bus/Capture.h"
+#include "bus/RawFraming.h"
 #include "support/TestBytes.h"
 
 namespace {

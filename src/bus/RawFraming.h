@@ -1,5 +1,5 @@
-// Capture files: the raw bytes of a line, framed again as the reader frames
-// them live.
+// Raw framing: the raw bytes of a captured line, framed again as the reader
+// frames them live.
 #pragma once
 
 #include <cstddef>

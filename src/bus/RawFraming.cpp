@@ -1,4 +1,5 @@
-#include "bus/Capture.h"
+// Raw framing: captured bytes cut as the reader cuts them, whole or in pieces.
+#include "bus/RawFraming.h"
 
 std::vector<ByteString> FrameCapture(std::string_view bytes) {
   std::vector<ByteString> items;
