@@ -24,7 +24,7 @@ set(layers
     "controls Qt  base"
     "config   Qt  base serial settings controls"
     "traffic  no  base bus"
-    "session  no  base bus traffic series"
+    "session  no  base serial bus capture traffic series"
     "app      Qt  base serial bus capture series sim settings controls config traffic session"
     "tools    no  base serial bus capture sim settings traffic")
 
