@@ -440,7 +440,7 @@ bool TCaptureControl::ShowItemState(uint64_t seq) {
   // While connected the grid and the status panel follow the bus.
   if (FWindow.Connected()) return false;
   const TBusSession& live = FWindow.Session();
-  const TTrafficRing& ring = live.Traffic();
+  const TTrafficSource& ring = live.History();
   if (!live.StateAfter(seq, state)) {
     if (ring.Holds(seq))
       FWindow.ShowTrafficNote(

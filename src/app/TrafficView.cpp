@@ -996,3 +996,16 @@ bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {
   }
   return QWidget::eventFilter(watched, event);
 }
+
+bool TTrafficView::SelectedSpan(uint64_t& fromSeq, uint64_t& toSeq) const {
+  const QModelIndexList rows = Table->selectionModel()->selectedRows();
+  if (rows.size() < 2) return false;
+  int first = rows.front().row(), last = first;
+  for (const QModelIndex& index : rows) {
+    first = std::min(first, index.row());
+    last = std::max(last, index.row());
+  }
+  fromSeq = Model->SeqAt(first);
+  toSeq = Model->SeqAt(last) + 1;
+  return true;
+}

@@ -145,6 +145,10 @@ public:
   // next; following stops.  False when no row is shown.
   bool SelectNearestTime(int64_t timeUs);
 
+  // The items from the first selected row's to the last's (toSeq just past
+  // it); false when fewer than two rows are selected.
+  bool SelectedSpan(uint64_t& fromSeq, uint64_t& toSeq) const;
+
   // Saves the shown rows, or every item held, with the current time mode.
   bool Export(const QString& path, bool allRows, QString& error);
   // Asks for the file to save to; replaced by tests.  Empty: cancelled.

@@ -29,6 +29,7 @@
 #include "app/ElidingLabel.h"
 #include "app/GraphView.h"
 #include "app/RecordControl.h"
+#include "app/SessionControl.h"
 #include "app/StatusBar.h"
 #include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
@@ -101,6 +102,10 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   ComDaemon = nullptr;
   FRecording = std::make_unique<TRecordControl>();
   FCaptures = std::make_unique<TCaptureControl>(static_cast<TShownWindow&>(*this), *FRecording);
+  FSessions = std::make_unique<TSessionControl>(static_cast<TShownWindow&>(*this), *FSession);
+  FSessions->SelectedSpan = [this](uint64_t& from, uint64_t& to) {
+    return TrafficView->SelectedSpan(from, to);
+  };
   BuildLayout();
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
@@ -238,6 +243,8 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
   FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
+  FSessions->BuildButton(PanelLeft, 424);
+  PanelLeft->setMinimumHeight(456);
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -354,7 +361,12 @@ bool TFormVantrelBus::Connect() {
   }
   FConnection = std::move(connection);
   FShownBytes = 0;
-  FSession->Traffic().BeginSession(WallClockUs());
+  // The first connection opens the session on disk; the live views read it.
+  if (FSessions->OpenStore(MonitorSettings) && !FCaptures->CaptureOpen()) {
+    TrafficView->SetSource(FSession->History());
+    StatusBar->SetSource(FSession->History());
+  }
+  FSession->BeginSession(WallClockUs());
   ShowConnected();
   return true;
 }
@@ -408,7 +420,7 @@ void TFormVantrelBus::ServiceConnection() {
     case TBusConnection::evBack:
       // Everything read before the loss is in the ring already (drained
       // above); the next item is the first after the gap.
-      FSession->Traffic().MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
+      FSession->MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
       ShowConnected();
       QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
       return;
@@ -721,8 +733,8 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
     GraphView->SetStore(*capture->Series, true);
     return;
   }
-  TrafficView->SetSource(FSession->Traffic());
-  StatusBar->SetSource(FSession->Traffic());
+  TrafficView->SetSource(FSession->History());
+  StatusBar->SetSource(FSession->History());
   StatusBar->Disconnected();
   GraphView->SetStore(FSession->Series(), false);
 }

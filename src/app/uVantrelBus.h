@@ -30,6 +30,7 @@ class TTrafficStatusBar;
 class TTrafficView;
 class TGraphView;
 class TCaptureControl;
+class TSessionControl;
 class TRecordControl;
 struct TBusItem;
 
@@ -67,6 +68,8 @@ public:
   // Recording and opening captures, and the past states of the grid and the
   // status panel ("Záznam", "Otevřít záznam", the banner over the right side).
   TCaptureControl* Captures() const { return FCaptures.get(); }
+  // The session on disk: its store, "Uložit relaci…", the previous session.
+  TSessionControl* Sessions() const { return FSessions.get(); }
 
   // The [Monitor] settings of the traffic view, the ring size, the grid's
   // column widths and which view is shown: taken from MonitorSettings (the
@@ -226,6 +229,7 @@ private:
   // must outlive the reader.
   std::unique_ptr<TRecordControl> FRecording;
   std::unique_ptr<TCaptureControl> FCaptures;
+  std::unique_ptr<TSessionControl> FSessions;
   int FFillCount = 0;
   QTimer FDrainTimer;
   // During a drain the labels show only the last device message's text, so

@@ -8,7 +8,7 @@
 
 bool SaveTrafficSpan(const TTrafficSource& source, uint64_t fromSeq, uint64_t toSeq,
                      const std::string& path, const TCaptureHeader& header, std::string& error,
-                     const std::atomic<bool>* cancel) {
+                     const std::atomic<bool>* cancel, std::atomic<uint64_t>* done) {
   fromSeq = std::max(fromSeq, source.First());
   toSeq = std::min(toSeq, source.End());
   TCaptureWriter log;
@@ -28,6 +28,7 @@ bool SaveTrafficSpan(const TTrafficSource& source, uint64_t fromSeq, uint64_t to
   bool ok = true;
   int64_t lastUs = 0;
   for (uint64_t seq = fromSeq; ok && seq < toSeq; ++seq) {
+    if ((seq & 0xFFFF) == 0 && done) done->store(seq - fromSeq, std::memory_order_relaxed);
     if (cancel && (seq & 0xFFFF) == 0 && cancel->load(std::memory_order_relaxed)) {
       log.Close();
       error = "cancelled";

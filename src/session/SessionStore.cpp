@@ -353,10 +353,10 @@ bool TSessionStore::ReadSegment(uint32_t number, bool last) {
   return last || at == FFile.Size();
 }
 
-bool TSessionStore::OpenExisting(const std::string& folder) {
+bool TSessionStore::OpenExisting(const std::string& folder, bool evenInUse) {
   Close();
   FFolder = folder;
-  if (StoreFileLocked(JoinPath(folder, kLockName))) {
+  if (!evenInUse && StoreFileLocked(JoinPath(folder, kLockName))) {
     FError = "in use: " + folder;
     FFolder.clear();
     return false;

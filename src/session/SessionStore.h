@@ -53,8 +53,9 @@ public:
   bool Create(const std::string& root, int64_t startUs);
   // An existing session folder, for reading (a previous run's): every
   // complete record is read; a torn end is left out.  False when it holds
-  // nothing readable or another process has it open.
-  bool OpenExisting(const std::string& folder);
+  // nothing readable or another process has it open (unless evenInUse: a
+  // reader beside this run's own writer, which sees what was written).
+  bool OpenExisting(const std::string& folder, bool evenInUse = false);
   // Writes what waits and marks the session as closed by its owner.
   void Close();
   bool IsOpen() const noexcept { return !FFolder.empty(); }
