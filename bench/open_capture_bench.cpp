@@ -88,15 +88,17 @@ int main(int argc, char** argv) {
 
   const TCaptureContents& c = *captures.Capture();
   std::printf("opened %s: %llu items, %llu bus bytes, %.1f s of traffic\n", argv[1],
-              static_cast<unsigned long long>(c.Traffic->End()),
-              static_cast<unsigned long long>(c.Traffic->TotalBytes()),
+              static_cast<unsigned long long>(c.Session->History().End()),
+              static_cast<unsigned long long>(c.Session->History().TotalBytes()),
               static_cast<double>(c.EndUs - c.StartUs) / 1e6);
   std::printf("open: %.0f ms (window thread's longest stall %.0f ms)\n", openMs, longestStall);
   std::printf("resident: %.0f MB before, %.0f MB after, %.0f MB at the peak\n", rssBefore,
               StatusMb("VmRSS:"), StatusMb("VmHWM:"));
   std::printf("archive %.0f MB, rows shown %d, snapshots %zu\n",
-              static_cast<double>(c.Traffic->MemoryBytes()) / 1e6, view->Model->rowCount(),
-              c.States->Snapshots());
+              static_cast<double>(
+                  dynamic_cast<const TTrafficArchive&>(c.Session->History()).MemoryBytes()) /
+                  1e6,
+              view->Model->rowCount(), c.Session->StateSnapshots());
 
   // A row in the middle: the grid and the status panel as they were then.
   view->show();

@@ -12,6 +12,7 @@
 # Usage: bench/peer_cpu.sh [--build DIR] [--seconds N] [--rates "960 11520 0"]
 #                          [--peers "vvb vdump cutecom hexdump"] [--out DIR]
 # Peer vvbtraffic: the window with its traffic view shown instead of the grid.
+# Peer vvbnostore: the window with the grid, its session kept in memory only.
 # Rate 0 is the silent line.  Default build tree: build-rel.
 #
 # Needs python3, Xvfb, xdotool, hexdump (bsdextrautils) and CuteCom; CuteCom
@@ -55,6 +56,8 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.
 printf '[Comm]\nBaud=115200\n' > "$out/vvb.ini"
 # The window with its traffic view "Provoz" shown and following (peer vvbtraffic).
 printf '[Comm]\nBaud=115200\n[Monitor]\nView=traffic\n' > "$out/vvbtraffic.ini"
+# Without the session on disk (peer vvbnostore), to weigh what it costs.
+printf '[Comm]\nBaud=115200\n[Monitor]\nSessionStore=0\n' > "$out/vvbnostore.ini"
 
 # ns on a processor of all threads of PID, and one line per thread.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%.0f\n", s}'; }
@@ -70,8 +73,9 @@ start_peer() {  # $1 peer; sets pid
     vdump)
       "$build/tools/vantrel-dump" --settings "$out/vvb.ini" --port "$link" > /dev/null 2> "$out/$1-$rate.err" &
       pid=$! ;;
-    vvb | vvbtraffic)
-      DISPLAY=$display "$build/src/app/vVantrelBus" --settings "$out/$1.ini" --port "$link" \
+    vvb | vvbtraffic | vvbnostore)
+      # The session files go to the run's folder, not the user's cache.
+      DISPLAY=$display XDG_CACHE_HOME=$out/cache "$build/src/app/vVantrelBus" --settings "$out/$1.ini" --port "$link" \
         --connect > "$out/$1-$rate.err" 2>&1 &
       pid=$! ;;
     cutecom)
@@ -159,6 +163,8 @@ awk '{cpu[$1 " " $2] = $3; if ($4 >= 4000) behind = behind " " $2 "@" $1}
         printf "%6s B/s  window / CuteCom         = %.2f\n", q, cpu[q " vvb"] / cpu[q " cutecom"]
       if ((q " cutecom") in cpu && (q " vvbtraffic") in cpu && cpu[q " cutecom"] > 0)
         printf "%6s B/s  window with Provoz / CuteCom = %.2f\n", q, cpu[q " vvbtraffic"] / cpu[q " cutecom"]
+      if ((q " vvb") in cpu && (q " vvbnostore") in cpu && cpu[q " vvbnostore"] > 0)
+        printf "%6s B/s  window / without the session on disk = %.2f\n", q, cpu[q " vvb"] / cpu[q " vvbnostore"]
       if ((q " vvb") in cpu && (q " vvbtraffic") in cpu && cpu[q " vvb"] > 0)
         printf "%6s B/s  window with Provoz / with the grid = %.2f\n", q, cpu[q " vvbtraffic"] / cpu[q " vvb"]
     }

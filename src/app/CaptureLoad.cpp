@@ -84,12 +84,12 @@ void TCaptureLoad::Read() {
   // gzip keeps only the last part's size, and that modulo 4 GiB: count the
   // bytes, up to what the archive could take at most.
   if (!r.IsLog && IsCompressedCaptureName(FPath)) FPlainSize = CountRawBytes();
-  r.Traffic = std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
-  r.Series = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
-  r.States = std::make_unique<TStateHistory>();
-  TTrafficArchive& traffic = *r.Traffic;
-  TSeriesStore& series = *r.Series;
-  TStateHistory& states = *r.States;
+  auto archive = std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
+  auto seriesStore = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
+  auto stateHistory = std::make_unique<TStateHistory>();
+  TTrafficArchive& traffic = *archive;
+  TSeriesStore& series = *seriesStore;
+  TStateHistory& states = *stateHistory;
   r.RowsFilter = FOptions.Filter;
   r.RowsMaxLoko = FOptions.MaxLoko;
   r.Rows.Reset(0);
@@ -210,4 +210,6 @@ void TCaptureLoad::Read() {
   traffic.Finish();
   series.Finish();
   FItems.store(traffic.End(), std::memory_order_relaxed);
+  r.Session = std::make_unique<TBusSession>(std::move(archive), std::move(seriesStore),
+                                            std::move(stateHistory));
 }

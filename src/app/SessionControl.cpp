@@ -223,6 +223,8 @@ bool TSessionControl::WaitSaved(int timeoutMs) {
 bool TSessionControl::OfferPrevious() {
   const std::string root = Root();
   if (root.empty()) return false;
+  // Old sessions go at start; the newest, the one offered perhaps, stays.
+  TSessionStore::RemoveOldSessions(root, std::max(MonitorSettings.SessionsKept, 1));
   const std::string folder = TSessionStore::UnclosedSession(root);
   if (folder.empty()) return false;
   auto* box = new QMessageBox(

@@ -49,8 +49,9 @@ public:
   // Tests: runs the event loop until the save has ended.
   bool WaitSaved(int timeoutMs);
 
-  // The previous session ended without its window's close: a box offers to
-  // save it (not modal: the window goes on).  False when there is none.
+  // At start: removes the sessions beyond those the settings keep; when the
+  // previous session ended without its window's close, a box offers to save
+  // it (not modal: the window goes on).  False when there is none.
   bool OfferPrevious();
 
   // The cache folder of the sessions.

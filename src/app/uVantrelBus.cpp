@@ -726,11 +726,11 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
     // The rows were found while reading, unless the filter or the names of
     // the locomotives changed since.
     const bool rowsFit = capture->RowsMaxLoko == TrafficView->Model->MaxLoko();
-    TrafficView->SetSource(*capture->Traffic, rowsFit ? &capture->Rows : nullptr,
+    TrafficView->SetSource(capture->Session->History(), rowsFit ? &capture->Rows : nullptr,
                            &capture->RowsFilter);
-    StatusBar->SetSource(*capture->Traffic);
+    StatusBar->SetSource(capture->Session->History());
     StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
-    GraphView->SetStore(*capture->Series, true);
+    GraphView->SetStore(capture->Session->Series(), true);
     return;
   }
   TrafficView->SetSource(FSession->History());

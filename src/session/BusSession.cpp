@@ -1,7 +1,18 @@
 // TBusSession: one item in, every store of the live bus fed.
 #include "session/BusSession.h"
 
-TBusSession::TBusSession() { FStates.Reset(FTraffic.End()); }
+TBusSession::TBusSession()
+    : FSeries(std::make_unique<TSeriesStore>()), FStates(std::make_unique<TStateHistory>()) {
+  FStates->Reset(FTraffic.End());
+}
+
+TBusSession::TBusSession(std::unique_ptr<TTrafficSource> history,
+                         std::unique_ptr<TSeriesStore> series,
+                         std::unique_ptr<TStateHistory> states)
+    : FOpened(std::move(history)), FSeries(std::move(series)), FStates(std::move(states)) {
+  if (!FSeries) FSeries = std::make_unique<TSeriesStore>();
+  if (!FStates) FStates = std::make_unique<TStateHistory>();
+}
 
 TBusSession::~TBusSession() = default;
 
@@ -23,12 +34,13 @@ void TBusSession::MarkGap(int64_t fromUs, int64_t toUs) {
 
 TBusItem TBusSession::Take(int64_t timeUs, std::string_view bytes) {
   const TBusItem kind = ClassifyItem(bytes);
-  if (bytes.empty()) return kind;  // the ring takes none either: the numbers stay in step
+  // The ring takes none either: the numbers stay in step.
+  if (bytes.empty() || FOpened) return kind;
   FTraffic.Append(kind, timeUs, bytes);
   if (FStore) FStore->Append(kind, timeUs, bytes);
-  FSeries.Add(kind, bytes, timeUs);
-  FStates.Add(kind, bytes);
+  FSeries->Add(kind, bytes, timeUs);
+  FStates->Add(kind, bytes);
   // Snapshots the history can no longer replay from are dropped now and then.
-  if (FStates.End() % TStateHistory::kDefaultInterval == 0) FStates.DropBefore(History().First());
+  if (FStates->End() % TStateHistory::kDefaultInterval == 0) FStates->DropBefore(History().First());
   return kind;
 }

@@ -6,7 +6,8 @@
 // The history is the ring in memory, and, once a session store is attached,
 // also the store on disk, which then reaches back to the session's start:
 // History() is what the views read.  Should the store fail (a full disk) the
-// ring goes on alone.
+// ring goes on alone.  An opened capture is a session too, one whose history,
+// series and states were read from a file whole: it takes no items.
 //
 //   TBusSession session;
 //   session.AttachStore(std::move(store));              // optional
@@ -31,7 +32,12 @@
 class TBusSession {
 public:
   TBusSession();
+  // An opened capture: its history as read, and the series and the states
+  // built on the way.
+  TBusSession(std::unique_ptr<TTrafficSource> history, std::unique_ptr<TSeriesStore> series,
+              std::unique_ptr<TStateHistory> states);
   ~TBusSession();
+  bool Opened() const noexcept { return FOpened != nullptr; }
   TBusSession(const TBusSession&) = delete;
   TBusSession& operator=(const TBusSession&) = delete;
 
@@ -40,8 +46,9 @@ public:
   void AttachStore(std::unique_ptr<TSessionStore> store);
   TSessionStore* Store() noexcept { return FStore.get(); }
   const TSessionStore* Store() const noexcept { return FStore.get(); }
-  // The store, while it works; else the ring.
+  // An opened capture's history; the store, while it works; else the ring.
   const TTrafficSource& History() const noexcept {
+    if (FOpened) return *FOpened;
     return FStore && !FStore->Failed() ? static_cast<const TTrafficSource&>(*FStore) : FTraffic;
   }
 
@@ -51,7 +58,8 @@ public:
   void MarkGap(int64_t fromUs, int64_t toUs);
 
   // One item received at timeUs; its kind, for the caller's own routing.
-  // Empty items are classified (ikNone) but kept nowhere.
+  // Empty items, and any item of an opened capture, are classified but kept
+  // nowhere.
   TBusItem Take(int64_t timeUs, std::string_view bytes);
   // Writes what the store holds back once due (call it now and then).
   void FlushIfDue(int64_t nowUs) {
@@ -60,19 +68,21 @@ public:
 
   TTrafficRing& Traffic() noexcept { return FTraffic; }
   const TTrafficRing& Traffic() const noexcept { return FTraffic; }
-  TSeriesStore& Series() noexcept { return FSeries; }
-  const TSeriesStore& Series() const noexcept { return FSeries; }
+  TSeriesStore& Series() noexcept { return *FSeries; }
+  const TSeriesStore& Series() const noexcept { return *FSeries; }
   // The bus after every item taken.
-  const TBusState& Present() const noexcept { return FStates.Present(); }
+  const TBusState& Present() const noexcept { return FStates->Present(); }
   // The bus right after item seq; false when it is no longer known (the
   // items it needs left the history).
   bool StateAfter(uint64_t seq, TBusState& state) const {
-    return FStates.StateAfter(History(), seq, state);
+    return FStates->StateAfter(History(), seq, state);
   }
+  std::size_t StateSnapshots() const noexcept { return FStates->Snapshots(); }
 
 private:
   TTrafficRing FTraffic;
   std::unique_ptr<TSessionStore> FStore;
-  TSeriesStore FSeries;
-  TStateHistory FStates;
+  std::unique_ptr<TTrafficSource> FOpened;
+  std::unique_ptr<TSeriesStore> FSeries;
+  std::unique_ptr<TStateHistory> FStates;
 };

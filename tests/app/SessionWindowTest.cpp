@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
 #include "support/WindowTest.h"
+#include "traffic/TrafficRing.h"
 
 namespace {
 
@@ -64,7 +66,56 @@ protected:
   TTrafficView* View = nullptr;
 };
 
+// A history slow to read, as a long session on a busy disk is: each item's
+// kind takes a few microseconds.
+class TSlowSource final : public TTrafficSource {
+public:
+  explicit TSlowSource(const TTrafficRing& ring) : FRing(ring) {}
+  uint64_t First() const noexcept override { return FRing.First(); }
+  uint64_t End() const noexcept override { return FRing.End(); }
+  int64_t TimeUs(uint64_t seq) const noexcept override { return FRing.TimeUs(seq); }
+  TItemKind Kind(uint64_t seq) const noexcept override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(3);
+    while (std::chrono::steady_clock::now() < until) {}
+    return FRing.Kind(seq);
+  }
+  int Device(uint64_t seq) const noexcept override { return FRing.Device(seq); }
+  std::string_view Bytes(uint64_t seq) const noexcept override { return FRing.Bytes(seq); }
+  int64_t SessionStart(uint64_t seq) const noexcept override { return FRing.SessionStart(seq); }
+  uint64_t Dropped() const noexcept override { return 0; }
+  uint64_t TotalItems() const noexcept override { return FRing.TotalItems(); }
+  uint64_t TotalBytes() const noexcept override { return FRing.TotalBytes(); }
+  uint64_t UnrecognisedBytes() const noexcept override { return 0; }
+
+private:
+  const TTrafficRing& FRing;
+};
+
 }  // namespace
+
+TEST(TrafficModelScan, ALongHistorysFilterIsFoundInSlicesAndAChangeStartsAnew) {
+  TTrafficRing ring(200000);
+  for (int i = 0; i < 200000; ++i)
+    ring.Append(1000000 + i, i % 4 == 0 ? std::string("\x00\x81\x81", 3) : std::string("\x85"));
+  TSlowSource slow(ring);
+  TTrafficModel model(slow);
+  int scanned = 0;
+  QObject::connect(&model, &TTrafficModel::RowsScanned, [&] { ++scanned; });
+  TTrafficFilter calls;
+  calls.Kinds = KindBit(TItemKind::ikCallByte);
+  model.SetFilter(calls);  // 150,000 rows: 600 ms and more of reading
+  EXPECT_TRUE(model.Scanning()) << "the window would have been held";
+  EXPECT_LT(model.rowCount(), 150000);
+  // Changed before the rows were all found: the old filter's scan goes.
+  TTrafficFilter power;
+  power.Kinds = KindBit(TItemKind::ikCentralPower);
+  model.SetFilter(power);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !model.Scanning(); }, 60000));
+  EXPECT_GT(scanned, 0);
+  ASSERT_EQ(model.rowCount(), 50000);
+  for (int row = 0; row < model.rowCount(); row += 997)
+    EXPECT_EQ(model.SeqAt(row), static_cast<uint64_t>(row) * 4);
+}
 
 TEST_F(SessionWindow, APausedViewKeepsItsRowsPastARingsWorthOfItems) {
   Open("RingSize=1000\nSessionStore=1\n");
