@@ -1,6 +1,7 @@
 // TSessionControl: the session store of the window, and saving it.
 #include "app/SessionControl.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -8,9 +9,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QToolButton>
 
 #include <algorithm>
 
@@ -65,15 +66,12 @@ TSessionControl::~TSessionControl() = default;
 
 std::string TSessionControl::Root() { return CacheFolder("vVantrelBus"); }
 
-void TSessionControl::BuildButton(QWidget* panelLeft, int y) {
-  ButtonSave = new QToolButton(panelLeft);
-  ButtonSave->setObjectName("SpeedButtonSaveSession");
-  ButtonSave->setText(QString::fromUtf8("Uložit relaci…"));
-  ButtonSave->setToolTip(QString::fromUtf8(
+void TSessionControl::AddSaveAction(QMenu* menu) {
+  ActionSave = menu->addAction(QString::fromUtf8("Uložit relaci…"));
+  ActionSave->setObjectName("ActionSaveSession");
+  ActionSave->setToolTip(QString::fromUtf8(
       "Uložit celou relaci od připojení (nebo vybrané řádky provozu) jako záznam"));
-  ButtonSave->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  ButtonSave->setGeometry(8, y, 129, 25);
-  connect(ButtonSave, &QToolButton::clicked, this, &TSessionControl::SaveClicked);
+  connect(ActionSave, &QAction::triggered, this, &TSessionControl::SaveClicked);
 }
 
 bool TSessionControl::OpenStore(const TMonitorSettings& settings) {
@@ -180,7 +178,7 @@ bool TSessionControl::SaveSpan(uint64_t fromSeq, uint64_t toSeq, const QString& 
   connect(FProgress, &QProgressDialog::canceled, this, [this] {
     if (FSave) FSave->Cancel = true;
   });
-  if (ButtonSave) ButtonSave->setEnabled(false);
+  if (ActionSave) ActionSave->setEnabled(false);
   FPoll.start();
   return true;
 }
@@ -201,7 +199,7 @@ void TSessionControl::PollSave() {
   if (ok && !FSave->Folder.empty()) TSessionStore::MarkClosed(FSave->Folder);
   FSave.reset();
   if (FProgress) FProgress->deleteLater();
-  if (ButtonSave) ButtonSave->setEnabled(true);
+  if (ActionSave) ActionSave->setEnabled(true);
   if (ok)
     FWindow.ShowTrafficNote(QString::fromUtf8("Relace uložena."));
   else if (!cancelled)

@@ -20,8 +20,9 @@
 #include <thread>
 #include <utility>
 
+class QAction;
+class QMenu;
 class QProgressDialog;
-class QToolButton;
 class QWidget;
 class TBusSession;
 class TShownWindow;
@@ -34,8 +35,8 @@ public:
   TSessionControl(TShownWindow& window, TBusSession& session);
   ~TSessionControl() override;  // waits for a save under way
 
-  // The "Uložit relaci…" button on the left panel at y.
-  void BuildButton(QWidget* panelLeft, int y);
+  // "Uložit relaci…" in the traffic view's save menu.
+  void AddSaveAction(QMenu* menu);
   // Before the session's first item: the store as the settings say; false
   // (the ring alone then) when off or it cannot be written.
   bool OpenStore(const TMonitorSettings& settings);
@@ -73,7 +74,7 @@ private:
 
   TShownWindow& FWindow;
   TBusSession& FSession;
-  QToolButton* ButtonSave = nullptr;  // "Uložit relaci…"
+  QAction* ActionSave = nullptr;  // "Uložit relaci…"
   QTimer FTick;
   QTimer FPoll;
   std::unique_ptr<TSave> FSave;

@@ -243,8 +243,6 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
   FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
-  FSessions->BuildButton(PanelLeft, 424);
-  PanelLeft->setMinimumHeight(456);
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -280,6 +278,7 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
   TrafficView = new TTrafficView(FSession->Traffic(), this);
+  FSessions->AddSaveAction(TrafficView->ButtonSave->menu());
   GraphView = new TGraphView(FSession->Series(), this);
   connect(GraphView, &TGraphView::MomentClicked, this, &TFormVantrelBus::GraphMomentClicked);
   connect(GraphView, &TGraphView::MomentActivated, this, [this](qint64 timeUs) {
