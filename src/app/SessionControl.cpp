@@ -104,10 +104,12 @@ void TSessionControl::Tick() {
   if (store->TakeDropNotice())
     FWindow.ShowTrafficNote(QString::fromUtf8(
         "Relace dosáhla limitu velikosti na disku: nejstarší část byla odstraněna."));
-  if (store->Failed() && !failedBefore)
+  if (store->Failed() && !failedBefore) {
     FWindow.ShowTrafficNote(
         QString::fromUtf8("Relaci už nelze ukládat na disk (%1); dál jen v paměti.")
             .arg(FromStd(store->ErrorText())));
+    emit HistoryChanged();
+  }
 }
 
 void TSessionControl::SaveClicked() {

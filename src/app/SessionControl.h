@@ -65,6 +65,8 @@ public:
 
 signals:
   void SaveDone(bool saved, const QString& error);
+  // The live history is another now (the store failed: the ring alone).
+  void HistoryChanged();
 
 private:
   struct TSave;

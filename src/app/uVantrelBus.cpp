@@ -279,6 +279,11 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
 
   TrafficView = new TTrafficView(FSession->Traffic(), this);
   FSessions->AddSaveAction(TrafficView->ButtonSave->menu());
+  connect(FSessions.get(), &TSessionControl::HistoryChanged, this, [this] {
+    if (FCaptures->CaptureOpen()) return;  // shown again when it closes
+    TrafficView->SetSource(FSession->History());
+    StatusBar->SetSource(FSession->History());
+  });
   GraphView = new TGraphView(FSession->Series(), this);
   connect(GraphView, &TGraphView::MomentClicked, this, &TFormVantrelBus::GraphMomentClicked);
   connect(GraphView, &TGraphView::MomentActivated, this, [this](qint64 timeUs) {

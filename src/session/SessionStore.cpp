@@ -252,11 +252,11 @@ void TSessionStore::FlushIfDue(int64_t nowUs) {
 
 void TSessionStore::Flush() {
   if (FPending.Count() == 0) return;
-  if (!WriteRecord(kItems, static_cast<uint32_t>(FPending.Count()), FEncoded)) {
-    if (FFailed) {
-      // What could not be written is gone from the store: it starts after it.
-      FFirst = std::max(FFirst, FEnd);
-    }
+  if (!WriteRecord(kItems, static_cast<uint32_t>(FPending.Count()), FEncoded) && FFailed) {
+    // What could not be written is not kept (memory would grow without
+    // bound); what was written stays readable, and nothing more comes.
+    FEnd = FPending.FirstSeq;
+    FWritable = false;
   }
   FPending.Clear();
   FEncoded.clear();

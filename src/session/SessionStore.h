@@ -77,8 +77,8 @@ public:
   // now and then also when nothing comes.
   void FlushIfDue(int64_t nowUs);
   void Flush();
-  // A write failed (a full disk): nothing more is written, what is there
-  // stays readable.
+  // A write failed (a full disk): nothing more is taken, what was written
+  // stays readable, the items that waited are gone.
   bool Failed() const noexcept { return FFailed; }
   // Items dropped by the size limit so far, and whether that happened since
   // the last call (the window says so once).

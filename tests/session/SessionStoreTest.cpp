@@ -3,6 +3,7 @@
 // writer leaves a store the next run reads; a span saves as a capture log.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "session/BusSession.h"
 #include "session/SessionSave.h"
 #include "session/SessionStore.h"
+#include "support/ChildProcess.h"
 #include "traffic/TrafficRing.h"
 
 namespace {
@@ -302,6 +304,39 @@ TEST(SessionStore, ASavedSpanReadsBackAsTheItemsWithTheirTimesAndGaps) {
 
   EXPECT_FALSE(SaveTrafficSpan(store, 0, 10, dir.Path + "/no/such/folder.vlog", header, error));
   EXPECT_FALSE(error.empty());
+}
+
+TEST(SessionStore, AFullDiskKeepsWhatWasWrittenAndTheSessionGoesOnInTheRing) {
+  TTempDir dir;
+  // A disk that takes 200 kB a file: the child meets the limit, not the test.
+  const std::string out = test_support::RunInChild(
+      [&]() -> std::string {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{200 * 1024, 200 * 1024};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "!rlimit";
+        TBusSession session;
+        auto store = std::make_unique<TSessionStore>();
+        if (!store->Create(dir.Path, 1765300000000000)) return "!create";
+        session.AttachStore(std::move(store));
+        TLine line;
+        for (int i = 0; i < 200000; ++i) {
+          const std::string item = line.Next();
+          session.Take(line.TimeUs, item);
+          session.FlushIfDue(line.TimeUs);
+        }
+        const TSessionStore& s = *session.Store();
+        if (!s.Failed()) return "not failed";
+        if (s.ErrorText().empty()) return "no cause";
+        if (&session.History() != &session.Traffic()) return "history still the store";
+        if (s.End() == 0 || s.End() >= 200000) return "store end " + std::to_string(s.End());
+        TLine again;
+        for (uint64_t seq = 0; seq < s.End(); ++seq)
+          if (s.Bytes(seq) != again.Next()) return "item " + std::to_string(seq) + " differs";
+        if (session.Traffic().End() != 200000) return "the ring missed items";
+        return "ok";
+      },
+      false);
+  EXPECT_EQ(out, "ok");
 }
 
 TEST(BusSessionStore, HistoryIsTheStoreReachingPastTheRing) {
