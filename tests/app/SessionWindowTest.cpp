@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -17,6 +19,7 @@
 #include "app/TrafficView.h"
 #include "app/uVantrelBus.h"
 #include "capture/CaptureReader.h"
+#include "session/SessionStore.h"
 #include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
@@ -172,4 +175,40 @@ TEST_F(SessionWindow, TheSelectedRowsSaveAsACaptureLog) {
     want += history.Bytes(seq);
   EXPECT_EQ(want.size(), 5 * kRound.size() - 1) << "five rounds but the first call";
   EXPECT_EQ(bytes, want);
+}
+
+TEST_F(SessionWindow, ASessionThatEndedWithoutItsWindowIsOfferedOnceAndSaved) {
+  // A cache of this test's own: the other tests' sessions are not offered.
+  const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+  qputenv("XDG_CACHE_HOME", Dir.path().toUtf8());
+  const std::string root = TSessionControl::Root();
+  std::string folder;
+  {
+    TSessionStore killed;
+    ASSERT_TRUE(killed.Create(root, 1765300000000000));
+    killed.Append(ClassifyItem("\x85"), 1765300000000000, "\x85");
+    killed.Append(ClassifyItem(std::string("\x00\x81\x81", 3)), 1765300000100000,
+                  std::string("\x00\x81\x81", 3));
+    folder = killed.Folder();
+  }
+  // As a kill leaves it: the close mark never written.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(folder + "/closed")));
+  Window = new TFormVantrelBus;
+  TSessionControl* sessions = Window->Sessions();
+  const QString path = Path("previous.vlog");
+  sessions->AskSavePath = [&](const QString&) { return path; };
+  ASSERT_TRUE(sessions->OfferPrevious());
+  auto* box = Window->findChild<QMessageBox*>("BoxPreviousSession");
+  ASSERT_NE(box, nullptr);
+  box->button(QMessageBox::Save)->click();
+  ASSERT_TRUE(sessions->WaitSaved(10000));
+  TCaptureReader in;
+  ASSERT_TRUE(in.Open(path.toStdString())) << in.LastErrorText();
+  TCaptureItem item;
+  std::string bytes;
+  while (in.Next(item))
+    if (item.Kind == TCaptureKind::ckChunk) bytes += item.Bytes;
+  EXPECT_EQ(bytes, std::string("\x85\x00\x81\x81", 4));
+  EXPECT_FALSE(sessions->OfferPrevious()) << "offered once";
+  qputenv("XDG_CACHE_HOME", oldCache);
 }
