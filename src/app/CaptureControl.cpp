@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/StoreFile.h"
 #include "config/Settings.h"
 #include "controls/Convert.h"
 #include "controls/MsgBox.h"
@@ -300,6 +301,12 @@ bool TCaptureControl::OpenCapture(const QString& path) {
       1 + Settings.Bits + (Settings.Parity != 0 ? 1 : 0) + (Settings.StopBit == 0 ? 1 : 2);
   options.Filter = FWindow.TrafficFilter();
   options.MaxLoko = FWindow.TrafficMaxLoko();
+  // Converted into a store on disk, as the live session is kept, unless the
+  // session is to stay in memory.
+  if (MonitorSettings.SessionStore != 0) {
+    const std::string cache = CacheFolder("vVantrelBus");
+    if (!cache.empty()) options.StoreRoot = JoinPath(cache, "captures");
+  }
   FLoad = std::make_unique<TCaptureLoad>(QFile::encodeName(path).toStdString(), options);
   FLoadPath = path;
   FLoad->Start();

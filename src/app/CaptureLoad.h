@@ -48,7 +48,8 @@ struct TCaptureContents {
   uint64_t FirstMalformedLine = 0;
   std::string FirstMalformedReason;
   bool Truncated = false;  // the file ends inside a line or a compressed stream
-  bool CutShort = false;   // the archive's memory limit was reached: only the beginning
+  bool CutShort =
+      false;  // the archive's memory limit (or the disk) was reached: only the beginning
   bool Cancelled = false;
 };
 
@@ -61,6 +62,10 @@ public:
     uint64_t MemoryLimit = TTrafficArchive::kDefaultMemoryLimit;
     // The graph keeps this much of the capture (its newest part).
     int64_t SeriesSeconds = 7 * 24 * 3600;
+    // Where the items go: a session store in a new folder under StoreRoot
+    // (on disk, no memory limit), or, when empty or that fails, an archive in
+    // memory (MemoryLimit).  Earlier folders there not in use are removed.
+    std::string StoreRoot;
     // The traffic view's filter, and the MaxLoko its text is matched with.
     TTrafficFilter Filter;
     int MaxLoko = 16;

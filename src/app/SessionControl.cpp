@@ -225,6 +225,8 @@ bool TSessionControl::OfferPrevious() {
   if (root.empty()) return false;
   // Old sessions go at start; the newest, the one offered perhaps, stays.
   TSessionStore::RemoveOldSessions(root, std::max(MonitorSettings.SessionsKept, 1));
+  // Captures converted by an earlier run are of no use to this one.
+  TSessionStore::RemoveOldSessions(JoinPath(root, "captures"), 0);
   const std::string folder = TSessionStore::UnclosedSession(root);
   if (folder.empty()) return false;
   auto* box = new QMessageBox(

@@ -269,6 +269,7 @@ uint64_t TSessionStore::EffectiveLimit(uint64_t limit, uint64_t freeBytes, uint6
 }
 
 void TSessionStore::ApplyLimit() {
+  if (FKeepAll) return;
   const uint64_t limit = EffectiveLimit(FSizeLimit, FreeDiskBytes(FFolder), FDiskBytes);
   while (FDiskBytes > limit && FSegments.size() > 1) {
     const TSegment gone = FSegments.front();

@@ -65,6 +65,9 @@ public:
   // Bytes on disk at most; the oldest segments go beyond it.
   void SetSizeLimit(uint64_t bytes) noexcept { FSizeLimit = bytes; }
   uint64_t SizeLimit() const noexcept { return FSizeLimit; }
+  // Keeps every item whatever the limit (a capture converted to be shown:
+  // dropping its beginning would show a part of it as the whole).
+  void SetKeepAll(bool on) noexcept { FKeepAll = on; }
   // Segment files are cut at about this size (tests make it small).
   void SetSegmentBytes(uint64_t bytes) noexcept { FSegmentBytes = bytes; }
   uint64_t DiskBytes() const noexcept { return FDiskBytes; }
@@ -182,6 +185,7 @@ private:
   uint64_t FSegmentBytes = kDefaultSegmentBytes;
   uint64_t FDiskBytes = 0;
   bool FDropNotice = false;
+  bool FKeepAll = false;
 
   std::deque<TSegment> FSegments;
   std::deque<TChunk> FChunks;

@@ -15,15 +15,18 @@
 #include <string>
 #include <vector>
 
+#include "app/CaptureControl.h"
 #include "app/SessionControl.h"
 #include "app/TrafficView.h"
 #include "app/uVantrelBus.h"
 #include "capture/CaptureReader.h"
+#include "capture/CaptureWriter.h"
 #include "session/SessionStore.h"
 #include "support/Child.h"
 #include "support/PtyPair.h"
 #include "support/TestBytes.h"
 #include "support/WindowTest.h"
+#include "traffic/TrafficArchive.h"
 #include "traffic/TrafficRing.h"
 
 namespace {
@@ -211,4 +214,40 @@ TEST_F(SessionWindow, ASessionThatEndedWithoutItsWindowIsOfferedOnceAndSaved) {
   EXPECT_EQ(bytes, std::string("\x85\x00\x81\x81", 4));
   EXPECT_FALSE(sessions->OfferPrevious()) << "offered once";
   qputenv("XDG_CACHE_HOME", oldCache);
+}
+
+TEST_F(SessionWindow, AnOpenedCaptureIsConvertedIntoAStoreOnDiskUnlessTheSessionStaysInMemory) {
+  const QString path = Path("three.vlog");
+  {
+    TCaptureWriter log;
+    ASSERT_TRUE(log.Open(path.toStdString()));
+    ASSERT_TRUE(log.WriteHeader({"/dev/ttyUSB0", "115200 8N1", "test", 1796738585000000}));
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(log.AddChunk(kRound, 1796738585000000 + i * 10000));
+    ASSERT_TRUE(log.Close());
+  }
+  for (const char* monitor : {"SessionStore=1\n", "SessionStore=0\n"}) {
+    SCOPED_TRACE(monitor);
+    {
+      QFile f(Path("test.ini"));
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray("[Comm]\nBaud=115200\n[Monitor]\n") + monitor);
+    }
+    LoadSettings();
+    delete Window;
+    Window = new TFormVantrelBus;
+    ASSERT_TRUE(Window->Captures()->OpenCapture(path));
+    ASSERT_TRUE(Window->Captures()->WaitLoaded(30000));
+    const TCaptureContents* capture = Window->Captures()->Capture();
+    ASSERT_NE(capture, nullptr);
+    const TTrafficSource& history = capture->Session->History();
+    ASSERT_EQ(history.End(), 12000u);
+    EXPECT_EQ(history.Bytes(11999), std::string("\x61\x63\x00\x03\x8A", 5));  // the locomotive
+    const auto* store = dynamic_cast<const TSessionStore*>(&history);
+    if (monitor[13] == '1') {
+      ASSERT_NE(store, nullptr) << "kept on disk, not in memory";
+      EXPECT_NE(store->Folder().find("captures"), std::string::npos) << store->Folder();
+    } else {
+      EXPECT_NE(dynamic_cast<const TTrafficArchive*>(&history), nullptr);
+    }
+  }
 }
