@@ -46,6 +46,12 @@ public:
   // Why the last Start or Stop failed, or why the recording stopped.
   std::string ErrorText() const { return FShared->Recorder.ErrorText(); }
 
+  // Marks the item received at timeUs with text in the recording; false
+  // when nothing records.
+  bool AddMark(int64_t timeUs, const std::string& text) {
+    return FShared->Recorder.AddMark(timeUs, text);
+  }
+
   // The line went down at atUs; wasUp: it was reading (not a failed
   // attempt, nor a port already waited for).  A recording's gap begins
   // there, unless one not yet written began earlier.
