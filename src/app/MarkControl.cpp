@@ -13,6 +13,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <utility>
+
 #include "app/AnalysisWindow.h"
 #include "app/CaptureLoad.h"
 #include "app/PlaybackControl.h"
@@ -164,10 +167,11 @@ bool TMarkControl::GoToMark(bool forward) {
   const uint64_t current = FWindow.CurrentItem();
   const TTrafficSource& shown = FWindow.ShownTraffic();
   // Without a current row: from the first row forward, from the last back.
-  const uint64_t from = current != TAnalysisWindow::kNoItem ? current + base
-                        : forward                           ? shown.First() + base - 1
-                                                            : shown.End() + base;
-  const TTrafficMark* mark = forward ? marks.After(*marked, from) : marks.Before(*marked, from);
+  const TTrafficMark* mark =
+      current != TAnalysisWindow::kNoItem
+          ? (forward ? marks.After(*marked, current + base) : marks.Before(*marked, current + base))
+      : forward ? marks.AtOrAfter(*marked, shown.First() + base)
+                : marks.Before(*marked, shown.End() + base);
   if (!mark || mark->Seq < base || !FWindow.SelectItem(mark->Seq - base)) {
     Say(QString::fromUtf8(forward ? "Žádná další značka" : "Žádná předchozí značka"));
     return false;
@@ -178,20 +182,23 @@ bool TMarkControl::GoToMark(bool forward) {
 
 bool TMarkControl::ParseMoment(const QString& text, int64_t firstUs, int64_t& us) {
   const QString t = text.simplified();
-  static const char* const kTimes[] = {"H:mm:ss.zzz", "H:mm:ss", "H:mm"};
-  for (const char* format : kTimes) {
+  // Each form with the length of the moment it names.
+  static const std::pair<const char*, int64_t> kTimes[] = {
+      {"H:mm:ss.zzz", 1000}, {"H:mm:ss", 1000000}, {"H:mm", 60000000}};
+  for (const auto& [format, span] : kTimes) {
     const QTime time = QTime::fromString(t, QString::fromLatin1(format));
     if (!time.isValid()) continue;
-    // The first day from the first item on that reaches this time of day.
+    // The first day from the first item's on whose moment has not ended
+    // before the first item: "14:03" is the minute the history began in.
     const QDateTime first = QDateTime::fromMSecsSinceEpoch(firstUs / 1000);
     QDateTime at(first.date(), time);
-    if (at.toMSecsSinceEpoch() * 1000 < firstUs - 999) at = at.addDays(1);
+    if (at.toMSecsSinceEpoch() * 1000 + span <= firstUs) at = at.addDays(1);
     us = at.toMSecsSinceEpoch() * 1000;
     return true;
   }
   static const char* const kDates[] = {"d. M. yyyy", "d.M.yyyy", "yyyy-MM-dd"};
   for (const char* dateFormat : kDates)
-    for (const char* timeFormat : kTimes) {
+    for (const auto& [timeFormat, span] : kTimes) {
       const QString format =
           QString::fromLatin1(dateFormat) + QLatin1Char(' ') + QString::fromLatin1(timeFormat);
       const QDateTime at = QDateTime::fromString(t, format);

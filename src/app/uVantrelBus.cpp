@@ -758,9 +758,16 @@ bool TFormVantrelBus::RecordMark(int64_t timeUs, const std::string& text) {
 }
 
 void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
-  const TCaptureContents* capture = FCaptures->Capture();
+  TCaptureContents* capture = FCaptures->Capture();
   if (!session) {
-    if (capture) ShowHistory(FCaptures->Capture(), QFileInfo(FromStd(capture->Path)).fileName());
+    if (capture) {
+      // Its rows went to the view when it was first shown: found anew.
+      TrafficView->SetSource(*capture->Traffic);
+      StatusBar->SetSource(*capture->Traffic);
+      StatusBar->LabelPort->setText(
+          QString::fromUtf8("záznam %1").arg(QFileInfo(FromStd(capture->Path)).fileName()));
+      GraphView->SetStore(*capture->Series, true);
+    }
     FCaptures->ShowPresent();
     return;
   }

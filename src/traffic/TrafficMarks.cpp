@@ -35,9 +35,12 @@ std::size_t TTrafficMarks::Find(uint64_t seq) const noexcept {
 
 const TTrafficMark* TTrafficMarks::After(const TTrafficSource& source,
                                          uint64_t seq) const noexcept {
-  const auto at = std::upper_bound(FItems.begin(), FItems.end(), seq,
-                                   [](uint64_t s, const TTrafficMark& m) { return s < m.Seq; });
-  for (auto i = at; i != FItems.end(); ++i)
+  return seq == UINT64_MAX ? nullptr : AtOrAfter(source, seq + 1);
+}
+
+const TTrafficMark* TTrafficMarks::AtOrAfter(const TTrafficSource& source,
+                                             uint64_t seq) const noexcept {
+  for (auto i = LowerBySeq(FItems, seq); i != FItems.end(); ++i)
     if (source.Holds(i->Seq)) return &*i;
   return nullptr;
 }

@@ -34,6 +34,7 @@ public:
   // The nearest mark after (before) item seq whose item the source still
   // holds; null when there is none.
   const TTrafficMark* After(const TTrafficSource& source, uint64_t seq) const noexcept;
+  const TTrafficMark* AtOrAfter(const TTrafficSource& source, uint64_t seq) const noexcept;
   const TTrafficMark* Before(const TTrafficSource& source, uint64_t seq) const noexcept;
 
 private:

@@ -41,6 +41,8 @@ TEST(TrafficMarks, NextAndPreviousSkipItemsNoLongerHeld) {
   EXPECT_EQ(marks.After(ring, 600)->Seq, 700u) << "strictly after";
   EXPECT_EQ(marks.After(ring, 0)->Seq, 600u) << "the dropped one is passed over";
   EXPECT_EQ(marks.After(ring, 1400), nullptr);
+  EXPECT_EQ(marks.AtOrAfter(ring, 600)->Seq, 600u);
+  EXPECT_EQ(marks.After(ring, UINT64_MAX), nullptr);
   EXPECT_EQ(marks.Before(ring, 700)->Seq, 600u) << "strictly before";
   EXPECT_EQ(marks.Before(ring, 600), nullptr) << "100 left the ring";
   EXPECT_EQ(marks.Before(ring, 5000)->Seq, 1400u);
