@@ -720,7 +720,9 @@ void TFormVantrelBus::RestorePresent() {
 }
 
 void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name) {
-  // A playback of the capture shown before ends with it.
+  // A playback of the capture shown before ends with it, and so do its
+  // running time and rates.
+  if (FPlayback->Active()) StatusBar->Disconnected();
   FPlayback->CaptureChanged(capture);
   FMarks->CaptureChanged(capture);
   if (capture) {
@@ -764,6 +766,7 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
       // Its rows went to the view when it was first shown: found anew.
       TrafficView->SetSource(*capture->Traffic);
       StatusBar->SetSource(*capture->Traffic);
+      StatusBar->Disconnected();
       StatusBar->LabelPort->setText(
           QString::fromUtf8("záznam %1").arg(QFileInfo(FromStd(capture->Path)).fileName()));
       GraphView->SetStore(*capture->Series, true);
@@ -773,7 +776,8 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
   }
   TrafficView->SetSource(session->Traffic());
   StatusBar->SetSource(session->Traffic());
-  StatusBar->LabelPort->setText(
+  // Its time and rates run as a connection's do.
+  StatusBar->Connected(
       QString::fromUtf8("přehrávání %1")
           .arg(capture ? QFileInfo(FromStd(capture->Path)).fileName() : QString()));
   GraphView->SetStore(session->Series(), false);
@@ -781,6 +785,7 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
 
 void TFormVantrelBus::PlaybackMoved(const TBusSession& session) {
   TrafficView->ItemsAdded();
+  StatusBar->UpdateFigures();
   GraphView->DataChanged();
   ShowBusState(session.Present());
 }
