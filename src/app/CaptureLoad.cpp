@@ -217,8 +217,11 @@ void TCaptureLoad::Read() {
   traffic.Finish();
   series.Finish();
   for (TTrafficMark& mark : marks) {
-    // A capture read only in part keeps no marks beyond what it holds.
-    if (traffic.End() == traffic.First() || (r.CutShort && mark.TimeUs > r.EndUs)) continue;
+    // A capture read only in part keeps no marks beyond what it holds, and
+    // none keeps a mark of an item from before it began (1 ms: rounding).
+    if (traffic.End() == traffic.First() || (r.CutShort && mark.TimeUs > r.EndUs) ||
+        mark.TimeUs < traffic.TimeUs(traffic.First()) - 1000)
+      continue;
     const uint64_t seq = ItemNearest(traffic, mark.TimeUs);
     r.Marks.Add(seq, traffic.TimeUs(seq), std::move(mark.Text));
   }

@@ -92,27 +92,34 @@ protected:
 // item, and the keys and the list move between them.
 TEST_F(MarksWindow, MarksMadeWhileRecordingComeBackWithTheCapture) {
   TPtyPair pty;
+  Window->SetPortOverride(pty.Path);
+  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
+  ASSERT_TRUE(pty.Send(Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B})));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= 2; }, 5000));
+  QTest::qWait(20);  // the recording begins after the first items' times
   Window->Captures()->AskRecordPath = [&](const QString&) { return Path("m.vlog"); };
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   ASSERT_TRUE(Window->Captures()->Recording());
-  Window->SetPortOverride(pty.Path);
-  QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
-  ASSERT_TRUE(pty.Send(Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B, 0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A})));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= 4; }, 5000));
+  ASSERT_TRUE(pty.Send(Bytes({0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A, 0xC5, 0x4A, 0x42, 0x00, 0x08})));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->Traffic().TotalItems() >= 6; }, 5000));
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   const TTrafficRing& live = Window->Traffic();
-  const std::string turnout = Bytes({0x4A, 0x41, 0x00, 0x0B});
   const std::string loco = Bytes({0x61, 0x63, 0x00, 0x03, 0x8A});
-  ASSERT_EQ(live.Bytes(1), turnout);
+  const std::string turnout = Bytes({0x4A, 0x42, 0x00, 0x08});
   ASSERT_EQ(live.Bytes(3), loco);
+  ASSERT_EQ(live.Bytes(5), turnout);
 
-  ASSERT_TRUE(View->SelectItem(1));
+  // M on the recorded turnout's row; the entry point on the locomotive's, and
+  // on the first turnout's, which came before the recording: listed, but not
+  // in the capture (there it would land on another item).
+  ASSERT_TRUE(View->SelectItem(5));
   Marks->AskMarkText = [](const QString&) { return QString::fromUtf8("výhybka 5"); };
   View->Table->setFocus();
   QTest::keyClick(View->Table, Qt::Key_M);
   EXPECT_TRUE(Marks->AddMark(3, QString::fromUtf8("lokomotiva")));
+  EXPECT_TRUE(Marks->AddMark(1, QString::fromUtf8("před záznamem")));
   EXPECT_FALSE(Marks->AddMark(99, "none such"));
-  ASSERT_EQ(Marks->Marks().Count(), 2u);
+  ASSERT_EQ(Marks->Marks().Count(), 3u);
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonRecord"), Qt::LeftButton);
   ASSERT_FALSE(Window->Captures()->Recording());
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonConnect"), Qt::LeftButton);
@@ -124,10 +131,10 @@ TEST_F(MarksWindow, MarksMadeWhileRecordingComeBackWithTheCapture) {
   EXPECT_EQ(capture->MalformedLines, 0u);
   const auto& marks = Marks->Marks().Items();
   ASSERT_EQ(marks.size(), 2u);
-  EXPECT_EQ(capture->Traffic->Bytes(marks[0].Seq), turnout);
-  EXPECT_EQ(marks[0].Text, "výhybka 5");
-  EXPECT_EQ(capture->Traffic->Bytes(marks[1].Seq), loco);
-  EXPECT_EQ(marks[1].Text, "lokomotiva");
+  EXPECT_EQ(capture->Traffic->Bytes(marks[0].Seq), loco);
+  EXPECT_EQ(marks[0].Text, "lokomotiva");
+  EXPECT_EQ(capture->Traffic->Bytes(marks[1].Seq), turnout);
+  EXPECT_EQ(marks[1].Text, "výhybka 5");
 
   // From no row: F2 goes to the first mark, on to the second, then no more.
   View->Table->selectionModel()->clear();
@@ -146,7 +153,7 @@ TEST_F(MarksWindow, MarksMadeWhileRecordingComeBackWithTheCapture) {
   Marks->ShowMarkList();
   QTreeWidget* list = Child<QTreeWidget>(Marks->DialogMarks.data(), "ListMarks");
   ASSERT_EQ(list->topLevelItemCount(), 2);
-  EXPECT_EQ(list->topLevelItem(1)->text(1), QString::fromUtf8("lokomotiva"));
+  EXPECT_EQ(list->topLevelItem(1)->text(1), QString::fromUtf8("výhybka 5"));
   list->setCurrentItem(list->topLevelItem(1));
   EXPECT_EQ(Current(), marks[1].Seq);
   QTest::mouseClick(Child<QPushButton>(Marks->DialogMarks.data(), "ButtonRemoveMark"),
