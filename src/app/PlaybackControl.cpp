@@ -12,6 +12,7 @@
 
 #include "app/AnalysisWindow.h"
 #include "app/CaptureLoad.h"
+#include "config/Settings.h"
 #include "controls/Convert.h"
 #include "session/BusSession.h"
 #include "session/Playback.h"
@@ -80,15 +81,16 @@ QWidget* TPlaybackControl::BuildPanel(QWidget* parent) {
   return PanelPlayback;
 }
 
-void TPlaybackControl::CaptureChanged(const TCaptureContents* capture) {
-  if (capture == FCapture) return;
+std::unique_ptr<TBusSession> TPlaybackControl::CaptureChanged(const TCaptureContents* capture) {
+  if (capture == FCapture) return nullptr;
   FTimer.stop();
   FPlay.reset();
-  FSession.reset();
+  std::unique_ptr<TBusSession> session = std::move(FSession);
   FCapture = capture;
   LabelPlayback->clear();
   PanelPlayback->setVisible(capture != nullptr);
   ShowButtons();
+  return session;
 }
 
 bool TPlaybackControl::Playing() const { return FPlay && FPlay->Playing(); }
@@ -102,6 +104,9 @@ bool TPlaybackControl::Play() {
     if (from != TAnalysisWindow::kNoItem && FSession) from += FBase;
     if (from == TAnalysisWindow::kNoItem || !traffic.Holds(from)) from = traffic.First();
     auto session = std::make_unique<TBusSession>();
+    // As much history as the live bus keeps.
+    if (MonitorSettings.RingSize > 0)
+      session->Traffic().SetCapacity(static_cast<std::size_t>(MonitorSettings.RingSize));
     auto play = std::make_unique<TPlayback>(traffic);
     play->Seek(from, *session);
     FBase = from - session->Traffic().End();
@@ -130,9 +135,9 @@ void TPlaybackControl::Stop() {
   FTimer.stop();
   if (!FSession) return;
   // The views take the capture back before the session goes.
-  FWindow.ShowPlayback(nullptr);
+  const std::unique_ptr<TBusSession> session = std::move(FSession);
   FPlay.reset();
-  FSession.reset();
+  FWindow.ShowPlayback(nullptr);
   LabelPlayback->clear();
   ShowButtons();
 }

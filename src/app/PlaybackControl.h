@@ -34,8 +34,9 @@ public:
   // While the window is built: the bar (hidden until a capture is open).
   QWidget* BuildPanel(QWidget* parent);
   // The window shows another capture, or none: a playback of the old one
-  // ends (the window shows what it chose itself).
-  void CaptureChanged(const TCaptureContents* capture);
+  // ends (the window shows what it chose itself).  Its session is handed
+  // back, for the window to let go once its views have moved on.
+  std::unique_ptr<TBusSession> CaptureChanged(const TCaptureContents* capture);
 
   // Plays from the current row (the first when none), or goes on after a
   // pause; false when no capture is open.

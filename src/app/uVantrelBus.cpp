@@ -723,7 +723,8 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
   // A playback of the capture shown before ends with it, and so do its
   // running time and rates.
   if (FPlayback->Active()) StatusBar->Disconnected();
-  FPlayback->CaptureChanged(capture);
+  // Let go at the end, when nothing shows it any more.
+  const std::unique_ptr<TBusSession> played = FPlayback->CaptureChanged(capture);
   FMarks->CaptureChanged(capture);
   if (capture) {
     // The rows were found while reading, unless the filter or the names of
