@@ -13,7 +13,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <utility>
 
 #include "app/AnalysisWindow.h"
@@ -73,7 +72,7 @@ TMarkControl::TMarkControl(TAnalysisWindow& window, const TTrafficSource& live,
 
 TMarkControl::~TMarkControl() { delete DialogMarks; }
 
-void TMarkControl::Install(QWidget* trafficView, QWidget* table, QWidget* panelLeft, int y) {
+void TMarkControl::Install(QWidget* table, QWidget* panelLeft, const QRect& geometry) {
   // M only where the rows are, so that it types into the filter fields.
   ActionMark->setShortcutContext(Qt::WidgetWithChildrenShortcut);
   table->addAction(ActionMark);
@@ -85,7 +84,6 @@ void TMarkControl::Install(QWidget* trafficView, QWidget* table, QWidget* panelL
   auto* separator = new QAction(table);
   separator->setSeparator(true);
   table->addActions({separator, ActionMarkList, ActionNextMark, ActionPrevMark, ActionGoToTime});
-  (void)trafficView;
 
   ButtonMarks = new QToolButton(panelLeft);
   ButtonMarks->setObjectName("SpeedButtonMarks");
@@ -93,13 +91,12 @@ void TMarkControl::Install(QWidget* trafficView, QWidget* table, QWidget* panelL
   ButtonMarks->setToolTip(QString::fromUtf8("Značky řádků provozu a přechod na čas"));
   ButtonMarks->setToolButtonStyle(Qt::ToolButtonTextOnly);
   ButtonMarks->setPopupMode(QToolButton::InstantPopup);
-  ButtonMarks->setGeometry(8, y, 129, 25);
+  ButtonMarks->setGeometry(geometry);
   auto* menu = new QMenu(ButtonMarks);
   menu->addActions({ActionMark, ActionMarkList});
   menu->addSeparator();
   menu->addActions({ActionNextMark, ActionPrevMark, ActionGoToTime});
   ButtonMarks->setMenu(menu);
-  panelLeft->setMinimumHeight(std::max(panelLeft->minimumHeight(), y + 32));
 }
 
 void TMarkControl::CaptureChanged(const TCaptureContents* capture) {

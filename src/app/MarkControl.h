@@ -19,6 +19,7 @@
 #include "traffic/TrafficMarks.h"
 
 class QAction;
+class QRect;
 class QDialog;
 class QToolButton;
 class QTreeWidget;
@@ -37,8 +38,8 @@ public:
 
   // While the window is built: the keys and the context menu of the traffic
   // view's table, the window's keys, and the button "Značky" with the menu
-  // on the left panel at y.
-  void Install(QWidget* trafficView, QWidget* table, QWidget* panelLeft, int y);
+  // on the left panel at geometry.
+  void Install(QWidget* table, QWidget* panelLeft, const QRect& geometry);
   // The window shows another capture (its marks come with it), or none.
   void CaptureChanged(const TCaptureContents* capture);
 

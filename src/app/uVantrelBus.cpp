@@ -169,7 +169,8 @@ void TFormVantrelBus::BuildLayout() {
   right->addWidget(FCaptures->BuildBanner(this));
   right->addWidget(FPlayback->BuildPanel(this));
   right->addLayout(BuildDeviceView(), 1);
-  FMarks->Install(TrafficView, TrafficView->Table, PanelLeft, 424);
+  // Beside "Záznam", which leaves it half the row.
+  FMarks->Install(TrafficView->Table, PanelLeft, QRect(75, 360, 62, 25));
   row->addLayout(right, 1);
   StatusBar = new TTrafficStatusBar(FSession->Traffic(), this);
   auto* column = new QVBoxLayout(this);
