@@ -160,6 +160,9 @@ public:
   // in the graph) and brings it into view, now or when the view is shown
   // next; following stops.  False when no row is shown.
   bool SelectNearestTime(int64_t timeUs);
+  // Selects the row of item seq, or the first shown after it, as
+  // SelectNearestTime does; false when there is none.
+  bool SelectItem(uint64_t seq);
 
   // The items from the first selected row's to the last's (toSeq just past
   // it); false when fewer than two rows are selected.
