@@ -20,13 +20,10 @@ function(vantrel_add_test)
   endif()
   # Shared test helpers: #include "support/..."
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  # The window keeps its sessions in the cache folder: the tests' go to the
-  # build tree, not the user's home.
-  set(env "XDG_CACHE_HOME=${PROJECT_BINARY_DIR}/test-cache")
+  set(props LABELS "${T_LABELS}")
   if(T_GUI)
-    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    list(APPEND props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endif()
-  set(props LABELS "${T_LABELS}" ENVIRONMENT "${env}")
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props})
 endfunction()
