@@ -107,5 +107,4 @@ private:
   int64_t FSelectedUs = 0;
   int FDevice = 0;
   int64_t FDrawnEnd = -1;  // EndSecond() at the last repaint
-  QString FFolder;         // of the last export
 };

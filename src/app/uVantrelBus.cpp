@@ -10,6 +10,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -26,6 +27,7 @@
 #include "app/CaptureControl.h"
 #include "app/CaptureLoad.h"
 #include "app/CellTips.h"
+#include "app/ColumnFit.h"
 #include "app/ElidingLabel.h"
 #include "app/GraphView.h"
 #include "app/RecordControl.h"
@@ -122,6 +124,11 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   connect(ActionConnect, &QAction::toggled, FCaptures.get(), &TCaptureControl::ConnectionToggled);
   connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(),
           [this](quint64 seq) { FCaptures->ShowItemState(seq); });
+  // The graph marks the moment of the row picked in the traffic view.
+  connect(TrafficView, &TTrafficView::CurrentItemChanged, GraphView, [this](quint64 seq) {
+    const TTrafficSource& ring = TrafficView->Model->Ring();
+    if (ring.Holds(seq)) GraphView->SetSelected(ring.TimeUs(seq));
+  });
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -136,19 +143,7 @@ void TFormVantrelBus::BuildLayout() {
   setFont(VantrelFont(true));
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
-
-  ActionConfig = new QAction(QString::fromUtf8("Konfigurace..."), this);
-  ActionConfig->setObjectName("ActionConfig");
-  ActionConfig->setIconText(ActionConfig->text());  // a tool button would drop the dots
-  ActionConnect = new QAction(QString::fromUtf8("Připojit"), this);
-  ActionConnect->setObjectName("ActionConnect");
-  ActionConnect->setCheckable(true);
-  const QString hint = QString::fromUtf8("Připojit se k sériovému portu...");
-  ActionConnect->setToolTip(hint);
-  ActionConnect->setStatusTip(hint);
-  connect(ActionConnect, &QAction::triggered, this, &TFormVantrelBus::ActionConnectExecute);
-  connect(ActionConfig, &QAction::triggered, this, [this] { ActionConfigExecute(); });
-
+  BuildActions();
   BuildLeftPanel();
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
@@ -167,8 +162,14 @@ void TFormVantrelBus::BuildLayout() {
   column->setSpacing(0);
   column->addLayout(row, 1);
   column->addWidget(StatusBar);
+  PlaceWindow();
+}
 
-  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340.
+void TFormVantrelBus::PlaceWindow() {
+  // Every view is laid out to work down to this size; smaller would cut.
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340
+  // (grown to the left panel's height).
   resize(647, 340);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect r(QPoint(0, 0), QSize(655, 367));
@@ -177,12 +178,32 @@ void TFormVantrelBus::BuildLayout() {
   }
 }
 
+void TFormVantrelBus::BuildActions() {
+  ActionConfig = new QAction(QString::fromUtf8("Konfigurace..."), this);
+  ActionConfig->setObjectName("ActionConfig");
+  ActionConfig->setIconText(ActionConfig->text());  // a tool button would drop the dots
+  ActionConnect = new QAction(QString::fromUtf8("Připojit"), this);
+  ActionConnect->setObjectName("ActionConnect");
+  ActionConnect->setCheckable(true);
+  const QString hint = QString::fromUtf8("Připojit se k sériovému portu...");
+  ActionConnect->setToolTip(hint);
+  ActionConnect->setStatusTip(hint);
+  connect(ActionConnect, &QAction::triggered, this, &TFormVantrelBus::ActionConnectExecute);
+  connect(ActionConfig, &QAction::triggered, this, [this] { ActionConfigExecute(); });
+}
+
 void TFormVantrelBus::BuildLeftPanel() {
   PanelLeft = new QWidget(this);
   PanelLeft->setObjectName("PanelLeft");
   PanelLeft->setFixedWidth(145);
   PanelLeft->setMinimumHeight(360);  // down to the traffic button
+  BuildStatusPanel();
+  BuildErrorLabel();
+  BuildSideButtons();
+  FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
+}
 
+void TFormVantrelBus::BuildStatusPanel() {
   PanelSystem = new QFrame(PanelLeft);
   PanelSystem->setObjectName("PanelSystem");
   PanelSystem->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -205,17 +226,23 @@ void TFormVantrelBus::BuildLeftPanel() {
   ShapeActivity = new TActivityLight(PanelPower);
   ShapeActivity->setObjectName("ShapeActivity");
   ShapeActivity->setGeometry(124, 8, 8, 8);  // right of the centred caption
+}
 
+void TFormVantrelBus::BuildErrorLabel() {
   // Error texts can be long (open errors with a hint): wrapped over the free
-  // space down to the log button, cut there, the whole text as tool tip.
-  LabelError = new TElidingLabel(PanelLeft);
+  // space down to the log button; a cut text ends in a link to the whole.
+  auto* error = new TElidingLabel(PanelLeft);
+  error->SetDetailsLink(true);
+  LabelError = error;
   LabelError->setObjectName("LabelError");
-  LabelError->setGeometry(8, 152, 133, 38);
+  LabelError->setGeometry(8, 150, 133, 40);
   LabelError->setWordWrap(true);
   LabelError->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   LabelCount = MakeLabel(PanelLeft, "LabelCount", 8, 168, 129);
   LabelCount->hide();
+}
 
+void TFormVantrelBus::BuildSideButtons() {
   SpeedButtonLog = MakeButton(PanelLeft, "SpeedButtonLog", "Protokol komunikace", 8, 192);
   SpeedButtonLog->setCheckable(true);
   connect(SpeedButtonLog, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonLogClick);
@@ -237,10 +264,9 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setCheckable(true);
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
-  FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
 }
 
-QLayout* TFormVantrelBus::BuildDeviceView() {
+void TFormVantrelBus::BuildGrid() {
   GridDeviceList = new TSortGridPemra(this);
   GridDeviceList->setObjectName("GridDeviceList");
   GridDeviceList->SetOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine |
@@ -259,8 +285,15 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   GridDeviceList->SetOptions(GridDeviceList->Options() | goColSizing);
   GridDeviceList->horizontalHeader()->setStretchLastSection(true);
   new TClippedCellTips(GridDeviceList);
+  // In a narrow window the sequence gives way before the comment does.
+  FGridFit = new TColumnFit(GridDeviceList, 3, 60, 120);
   GridDeviceList->OnDblClick = [this](TSortGridPemra*) { GridDeviceListDblClick(); };
+  // The rows move as devices come and go: a double click acts on the device
+  // that was under the pointer when the click began.
+  GridDeviceList->viewport()->installEventFilter(this);
+}
 
+void TFormVantrelBus::BuildLog() {
   MemoLog = new QPlainTextEdit(this);
   MemoLog->setObjectName("MemoLog");
   QFont mono;
@@ -271,7 +304,9 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setFont(mono);
   MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+}
 
+void TFormVantrelBus::BuildTrafficAndGraph() {
   TrafficView = new TTrafficView(FSession->Traffic(), this);
   GraphView = new TGraphView(FSession->Series(), this);
   connect(GraphView, &TGraphView::MomentClicked, this, &TFormVantrelBus::GraphMomentClicked);
@@ -279,7 +314,12 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
     GraphMomentClicked(timeUs);
     ShowRightSide(rsTraffic);
   });
+}
 
+QLayout* TFormVantrelBus::BuildDeviceView() {
+  BuildGrid();
+  BuildLog();
+  BuildTrafficAndGraph();
   // The log lies over the grid in the same place, and so do the traffic
   // view and the graph; only one is visible.
   auto* right = new QStackedLayout;
@@ -488,7 +528,9 @@ QString TFormVantrelBus::PortCaption() const {
 void TFormVantrelBus::UpdateTitle() {
   QString title = QString::fromUtf8(kTitle);
   if (FConnection) {
-    title += QStringLiteral(" - ") + FromStd(QuotedPortName(FConnection->Port()));
+    // The run's caption ("demo") as the status bar says it, else the port.
+    title += QStringLiteral(" - ") +
+             (FPortCaption.isEmpty() ? FromStd(QuotedPortName(FConnection->Port())) : FPortCaption);
     if (FConnection->Waiting()) title += QString::fromUtf8(" (čekám na port)");
   }
   setWindowTitle(title);
@@ -743,7 +785,12 @@ void TFormVantrelBus::ShowTrafficNote(const QString& text) {
   TrafficView->LabelNote->setText(text);
 }
 
-void TFormVantrelBus::AddStatusLabel(QWidget* label) { StatusBar->addPermanentWidget(label); }
+void TFormVantrelBus::AddStatusLabel(QLabel* label) {
+  // The recording's field gives way only after the port's.
+  StatusBar->AddField(label, 1);
+  connect(FCaptures.get(), &TCaptureControl::RecordLabelChanged, StatusBar,
+          &TTrafficStatusBar::FitFields, Qt::UniqueConnection);
+}
 
 void TFormVantrelBus::AppendLog(const ByteString& message) {
   MemoLog->appendPlainText(FromStd(MessageToHex(message)));
@@ -788,9 +835,20 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
   GridDeviceList->setVisible(side == rsGrid);
 }
 
+bool TFormVantrelBus::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == GridDeviceList->viewport() && event->type() == QEvent::MouseButtonPress) {
+    const int row =
+        GridDeviceList->rowAt(static_cast<QMouseEvent*>(event)->position().toPoint().y());
+    FPressedDevice = row > 0 ? GridDeviceList->Cells(1, row) : QString();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void TFormVantrelBus::GridDeviceListDblClick() {
   bool ok = false;
-  const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
+  const QString device =
+      FPressedDevice.isEmpty() ? GridDeviceList->Cells(1, GridDeviceList->Row()) : FPressedDevice;
+  const int address = device.toInt(&ok, 16);
   if (!ok || address < 1 || address > TVantrelBusDevList::DeviceCount) return;
   TrafficView->ShowOnlyDevice(address);
   ShowRightSide(rsTraffic);
@@ -821,7 +879,9 @@ void TFormVantrelBus::StoreMonitorSettings() {
   TrafficView->StoreState(m);
   QList<int> widths, defaults;
   for (int c = 0; c < GridDeviceList->ColCount() - 1; ++c) {
-    widths << GridDeviceList->ColWidths(c);
+    // The chosen width, not what a narrow window leaves of it for now.
+    widths << GridDeviceList->ColWidths(c) + FGridFit->Wanted(c) -
+                  GridDeviceList->horizontalHeader()->sectionSize(c);
     defaults << kGridColWidths[c];
   }
   m.GridColumns = widths == defaults ? std::string() : JoinWidths(widths).toStdString();

@@ -31,6 +31,7 @@ class TTrafficView;
 class TGraphView;
 class TCaptureControl;
 class TRecordControl;
+class TColumnFit;
 struct TBusItem;
 
 class TFormVantrelBus : public QWidget, private TShownWindow {
@@ -94,6 +95,10 @@ public:
   // eye does.
   static constexpr int DrainBatchMs = 200;
 
+  // The smallest window every view is laid out for (client area).
+  static constexpr int kMinimumWidth = 473;
+  static constexpr int kMinimumHeight = 442;
+
   // While connected one drain takes at most this long; a longer backlog (a
   // flood, or the window kept off the processor) is taken in slices with the
   // event loop running in between, so the window repaints and answers.
@@ -122,6 +127,7 @@ private:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void ActionConnectExecute(bool checked);
@@ -172,16 +178,25 @@ private:
   void RestorePresent() override;
   void ClearTrafficSelection() override;
   void ShowTrafficNote(const QString& text) override;
-  void AddStatusLabel(QWidget* label) override;
+  void AddStatusLabel(QLabel* label) override;
 
   void SetPowerPanel(const QString& caption, const QColor& colour);
   void AppendLog(const ByteString& message);
   void InstallQueueWakeup(bool on);
   void ScheduleDrain();
 
+  // The layout, one region each.
   void BuildLayout();
+  void BuildActions();
   void BuildLeftPanel();
+  void BuildStatusPanel();
+  void BuildErrorLabel();
+  void BuildSideButtons();
   QLayout* BuildDeviceView();
+  void BuildGrid();
+  void BuildLog();
+  void BuildTrafficAndGraph();
+  void PlaceWindow();
 
   // The right-hand side shows the grid, the log, the traffic view or the graph.
   enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph };
@@ -204,6 +219,8 @@ private:
   QToolButton* SpeedButtonConnect = nullptr;
   QToolButton* SpeedButtonConfig = nullptr;
   TSortGridPemra* GridDeviceList = nullptr;
+  TColumnFit* FGridFit = nullptr;
+  QString FPressedDevice;  // the grid's device under the last press (its ID)
   QPlainTextEdit* MemoLog = nullptr;
   // The traffic view, shown instead of the grid by its toggle button, and
   // the status bar with the traffic's figures.

@@ -161,6 +161,9 @@ void ReadMonitorSettings(const TIniFile& ini) {
   m.GridColumns = text("GridColumns", def.GridColumns);
   m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
   m.CaptureFolder = text("CaptureFolder", def.CaptureFolder);
+  m.TextFolder = text("TextFolder", def.TextFolder);
+  m.GraphFolder = text("GraphFolder", def.GraphFolder);
+  m.Split = text("Split", def.Split);
   MonitorSettingsRead = m;
 }
 
@@ -232,7 +235,10 @@ void SaveMonitorSettings() {
       {"TrafficColumns", m.TrafficColumns, was.TrafficColumns},
       {"GridColumns", m.GridColumns, was.GridColumns},
       {"RingSize", std::to_string(m.RingSize), std::to_string(was.RingSize)},
-      {"CaptureFolder", m.CaptureFolder, was.CaptureFolder}};
+      {"CaptureFolder", m.CaptureFolder, was.CaptureFolder},
+      {"TextFolder", m.TextFolder, was.TextFolder},
+      {"GraphFolder", m.GraphFolder, was.GraphFolder},
+      {"Split", m.Split, was.Split}};
   bool changed = false;
   for (const auto& [key, value, read] : values) {
     if (value == read) continue;

@@ -48,6 +48,9 @@ struct TMonitorSettings {
   std::string GridColumns;     // GridColumns: widths of the device grid, joined by ","
   int RingSize = 1000000;      // RingSize: items the traffic history keeps
   std::string CaptureFolder;   // CaptureFolder: where a capture was last recorded or opened
+  std::string TextFolder;      // TextFolder: where traffic lines were last saved
+  std::string GraphFolder;     // GraphFolder: where a graph (PNG, CSV) was last saved
+  std::string Split;  // Split: a view shown beside the grid ("traffic", "graph"); empty: none
 
   bool operator==(const TMonitorSettings&) const = default;
 };
