@@ -909,16 +909,24 @@ void TFormVantrelBus::ActionConfigExecute() {
   TrafficView->SetMaxLoko(Settings.MaxLoko);
 }
 
-void TFormVantrelBus::FormCloseQuery() {
-  if (!ActionConnect->isChecked()) return;
+bool TFormVantrelBus::FormCloseQuery() {
+  if (!ActionConnect->isChecked()) return false;
   ActionConnect->setChecked(false);
   ActionConnectExecute(false);
-  QThread::msleep(500);
+  return true;
 }
 
 void TFormVantrelBus::closeEvent(QCloseEvent* event) {
+  // The port closes first; storing the settings then runs inside the pause
+  // that follows it, so a slow disk does not lengthen the close.
+  const bool wasConnected = FormCloseQuery();
+  QElapsedTimer sinceClosed;
+  sinceClosed.start();
   StoreWindowPlacement(this);
   StoreMonitorSettings();
-  FormCloseQuery();
+  if (wasConnected) {
+    const qint64 rest = kClosePauseMs - sinceClosed.elapsed();
+    if (rest > 0) QThread::msleep(static_cast<unsigned long>(rest));
+  }
   event->accept();
 }

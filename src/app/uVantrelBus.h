@@ -95,6 +95,9 @@ public:
   // eye does.
   static constexpr int DrainBatchMs = 200;
 
+  // The pause between closing the port and the window's end.
+  static constexpr int kClosePauseMs = 500;
+
   // The smallest window every view is laid out for (client area).
   static constexpr int kMinimumWidth = 473;
   static constexpr int kMinimumHeight = 442;
@@ -139,7 +142,8 @@ private:
   // A moment clicked in the graph: the traffic view's nearest row.
   void GraphMomentClicked(qint64 timeUs);
   void GridDeviceListDblClick();
-  void FormCloseQuery();
+  // Closing while connected: the port is closed; true when it was open.
+  bool FormCloseQuery();
 
   bool Connect();
   // Closes the port, then stops and joins the reader; false when not connected.
