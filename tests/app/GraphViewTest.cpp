@@ -245,6 +245,17 @@ TEST_F(Graph, CsvFollowsTheRegionalConventionAndASnifferFindsItsColumns) {
   EXPECT_TRUE(QString::fromUtf8(csv.readAll()).contains(",4.0,4.0,4.0,8,50.00,"));
 }
 
+// A capture has no newer data to follow: "Živě" is not offered there.
+TEST_F(Graph, TheLiveButtonIsOfferedOnlyOnTheLiveBus) {
+  Fill(5);
+  TSeriesStore capture;
+  View.show();
+  View.SetStore(capture, true);
+  EXPECT_FALSE(View.ButtonLive->isVisible());
+  View.SetStore(Store, false);
+  EXPECT_TRUE(View.ButtonLive->isVisible());
+}
+
 // The window: its drain fills the store with the reader's times, "Graf"
 // takes the right-hand side, and a moment clicked selects the traffic row
 // nearest to it (a double click shows it).
@@ -297,6 +308,11 @@ TEST(GraphInWindow, TheDrainFeedsTheSeriesAndAMomentSelectsTheNearestTrafficRow)
   ASSERT_TRUE(current.isValid());
   EXPECT_EQ(w->Traffic().Item(model->SeqAt(current.row())).TimeUs, At(1, 0));
   EXPECT_FALSE(Child<TTrafficView>(w, "TrafficView")->Following());
+  // The graph marks the moment of the row picked (here, the nearest item).
+  EXPECT_EQ(g->SelectedUs(), At(1, 0));
+  // A row picked in the traffic view is marked in the graph too.
+  Child<TTrafficView>(w, "TrafficView")->Table->setCurrentIndex(model->index(2, 0));
+  EXPECT_EQ(g->SelectedUs(), At(1, 500000));
 
   QTest::mouseDClick(g->Canvas(), Qt::LeftButton, {},
                      QPoint(static_cast<int>(axis.XAt(At(1, 420000))), 40));
