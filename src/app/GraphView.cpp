@@ -435,6 +435,7 @@ TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
   connect(ButtonPng, &QToolButton::clicked, this, [this] { SaveAs(true); });
   ButtonCsv = button("ButtonCsv", "CSV…", "Uložit řady zobrazeného úseku do souboru CSV");
   connect(ButtonCsv, &QToolButton::clicked, this, [this] { SaveAs(false); });
+  FBar = bar;
   bar->addStretch(1);
   LabelSpan = new QLabel(this);
   LabelSpan->setObjectName("LabelSpan");
@@ -456,6 +457,13 @@ TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
 }
 
 TGraphView::~TGraphView() = default;
+
+void TGraphView::AddToolButton(QToolButton* button) {
+  button->setParent(this);
+  button->setMinimumHeight(23);
+  // Before the stretch that keeps the span at the right.
+  FBar->insertWidget(FBar->indexOf(ButtonCsv) + 1, button);
+}
 
 QWidget* TGraphView::Canvas() const { return FCanvas; }
 

@@ -649,6 +649,7 @@ void TTrafficView::BuildLayout() {
   // The tool controls wrap onto more rows in a narrow window; the text
   // boxes keep rows of their own, as wide as the view.
   auto* top = new TFlowLayout(nullptr, 3);
+  FToolRow = top;
   top->addWidget(ButtonPause);
   top->addWidget(ButtonFollow);
   top->addWidget(ComboTime);
@@ -979,6 +980,11 @@ void TTrafficView::SaveClicked(bool allRows) {
     ShowMessageBox(this, ErrorBoxTitle(),
                    QString::fromUtf8("Provoz nelze uložit do souboru %1: %2").arg(path, error),
                    TMsgIcon::Error);
+}
+
+void TTrafficView::AddToolButton(QToolButton* button) {
+  button->setParent(this);
+  FToolRow->addWidget(button);
 }
 
 QList<int> TTrafficView::SelectedRows() const {

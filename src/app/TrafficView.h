@@ -27,6 +27,7 @@ class QLabel;
 class QLineEdit;
 class QToolButton;
 class TColumnFit;
+class QLayout;
 
 // Rows of the traffic table: the items of a traffic history (the live ring,
 // or an opened capture) that pass the filter.  Nothing is formatted until a
@@ -153,6 +154,9 @@ public:
   // The save buttons: asks for a file, saves, reports a failure in a box.
   void SaveClicked(bool allRows);
 
+  // A button of the window's among the view's tool controls.
+  void AddToolButton(QToolButton* button);
+
   // The rows selected, in order; their lines as vantrel-dump writes them
   // (with the view's time mode), or each one's bytes as hex; one a line.
   QList<int> SelectedRows() const;
@@ -230,4 +234,5 @@ private:
   bool FShowingFilter = false;
   QTimer FFilterDelay;
   TColumnFit* FColumnFit = nullptr;
+  QLayout* FToolRow = nullptr;
 };

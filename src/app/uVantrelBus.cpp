@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QSplitter>
 #include <QStackedLayout>
 #include <QTableView>
 #include <QThread>
@@ -154,7 +156,7 @@ void TFormVantrelBus::BuildLayout() {
   right->setContentsMargins(0, 0, 0, 0);
   right->setSpacing(0);
   right->addWidget(FCaptures->BuildBanner(this));
-  right->addLayout(BuildDeviceView(), 1);
+  right->addWidget(BuildDeviceView(), 1);
   row->addLayout(right, 1);
   StatusBar = new TTrafficStatusBar(FSession->Traffic(), this);
   auto* column = new QVBoxLayout(this);
@@ -316,22 +318,59 @@ void TFormVantrelBus::BuildTrafficAndGraph() {
   });
 }
 
-QLayout* TFormVantrelBus::BuildDeviceView() {
+QWidget* TFormVantrelBus::BuildDeviceView() {
   BuildGrid();
   BuildLog();
   BuildTrafficAndGraph();
   // The log lies over the grid in the same place, and so do the traffic
-  // view and the graph; only one is visible.
-  auto* right = new QStackedLayout;
-  right->setStackingMode(QStackedLayout::StackAll);
-  right->addWidget(MemoLog);
-  right->addWidget(TrafficView);
-  right->addWidget(GraphView);
-  right->addWidget(GridDeviceList);
+  // view and the graph; only one is visible.  Shown together, the grid moves
+  // over them into a splitter's upper part.
+  SplitterViews = new QSplitter(Qt::Vertical, this);
+  SplitterViews->setObjectName("SplitterViews");
+  SplitterViews->setChildrenCollapsible(false);
+  PanelGridSide = new QWidget(SplitterViews);
+  PanelGridSide->setObjectName("PanelGridSide");
+  auto* gridSide = new QVBoxLayout(PanelGridSide);
+  gridSide->setContentsMargins(0, 0, 0, 0);
+  auto* views = new QWidget(SplitterViews);
+  FViews = new QStackedLayout(views);
+  FViews->setStackingMode(QStackedLayout::StackAll);
+  FViews->addWidget(MemoLog);
+  FViews->addWidget(TrafficView);
+  FViews->addWidget(GraphView);
+  FViews->addWidget(GridDeviceList);
+  SplitterViews->addWidget(PanelGridSide);
+  SplitterViews->addWidget(views);
+  SplitterViews->setStretchFactor(0, 2);
+  SplitterViews->setStretchFactor(1, 3);
+  PanelGridSide->hide();
   MemoLog->hide();
   TrafficView->hide();
   GraphView->hide();
-  return right;
+
+  ActionSplit = new QAction(QString::fromUtf8("S mřížkou"), this);
+  ActionSplit->setObjectName("ActionSplit");
+  ActionSplit->setCheckable(true);
+  ActionSplit->setToolTip(QString::fromUtf8("Zobrazit mřížku zařízení nad provozem a grafem"));
+  connect(ActionSplit, &QAction::toggled, this, [this](bool on) {
+    FSplit = on;
+    ShowRightSide(TrafficView->isVisibleTo(this) ? rsTraffic
+                  : GraphView->isVisibleTo(this) ? rsGraph
+                  : MemoLog->isVisibleTo(this)   ? rsLog
+                                                 : rsGrid);
+  });
+  for (int i = 0; i < 2; ++i) {
+    auto* button = new QToolButton;
+    button->setObjectName(i == 0 ? "ButtonSplitTraffic" : "ButtonSplitGraph");
+    button->setDefaultAction(ActionSplit);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setFocusPolicy(Qt::NoFocus);
+    if (i == 0)
+      TrafficView->AddToolButton(button);
+    else
+      GraphView->AddToolButton(button);
+  }
+  return SplitterViews;
 }
 
 void TFormVantrelBus::PressConnect() {
@@ -829,10 +868,19 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
     const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
     GraphView->SetDevice(ok ? address : 0);
   }
+  const bool together = FSplit && (side == rsTraffic || side == rsGraph);
+  if (together && GridDeviceList->parentWidget() != PanelGridSide) {
+    FViews->removeWidget(GridDeviceList);
+    PanelGridSide->layout()->addWidget(GridDeviceList);
+  } else if (!together && GridDeviceList->parentWidget() == PanelGridSide) {
+    PanelGridSide->layout()->removeWidget(GridDeviceList);
+    FViews->addWidget(GridDeviceList);
+  }
+  PanelGridSide->setVisible(together);
   MemoLog->setVisible(side == rsLog);
   TrafficView->setVisible(side == rsTraffic);
   GraphView->setVisible(side == rsGraph);
-  GridDeviceList->setVisible(side == rsGrid);
+  GridDeviceList->setVisible(side == rsGrid || together);
 }
 
 bool TFormVantrelBus::eventFilter(QObject* watched, QEvent* event) {
@@ -864,6 +912,11 @@ void TFormVantrelBus::ApplyMonitorSettings() {
   // The last column takes the room that is left.
   for (int c = 0; c < widths.size() && c < GridDeviceList->ColCount() - 1; ++c)
     if (widths[c] >= 8 && widths[c] <= 2000) GridDeviceList->SetColWidths(c, widths[c]);
+  FSplit = m.Split == "1";
+  {
+    const QSignalBlocker quiet(ActionSplit);
+    ActionSplit->setChecked(FSplit);
+  }
   ShowRightSide(m.View == "traffic" ? rsTraffic
                 : m.View == "graph" ? rsGraph
                 : m.View == "log"   ? rsLog
@@ -876,6 +929,7 @@ void TFormVantrelBus::StoreMonitorSettings() {
            : GraphView->isVisibleTo(this) ? "graph"
            : MemoLog->isVisibleTo(this)   ? "log"
                                           : "grid";
+  m.Split = FSplit ? "1" : "";
   TrafficView->StoreState(m);
   QList<int> widths, defaults;
   for (int c = 0; c < GridDeviceList->ColCount() - 1; ++c) {

@@ -23,6 +23,8 @@ class QLabel;
 class QPlainTextEdit;
 class QToolButton;
 class QLayout;
+class QSplitter;
+class QStackedLayout;
 class TSortGridPemra;
 class TBusConnection;
 class TReadComDaemon;
@@ -196,7 +198,7 @@ private:
   void BuildStatusPanel();
   void BuildErrorLabel();
   void BuildSideButtons();
-  QLayout* BuildDeviceView();
+  QWidget* BuildDeviceView();
   void BuildGrid();
   void BuildLog();
   void BuildTrafficAndGraph();
@@ -236,6 +238,12 @@ private:
   TGraphView* GraphView = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
+  // The grid over the traffic view or the graph, both shown ("S mřížkou").
+  QAction* ActionSplit = nullptr;
+  QSplitter* SplitterViews = nullptr;
+  QWidget* PanelGridSide = nullptr;  // the grid's place while shown together
+  QStackedLayout* FViews = nullptr;
+  bool FSplit = false;
 
   // The device table the dispatch keeps; the grid is drawn from the
   // session's present state, which the same items made.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -212,4 +213,50 @@ TEST(FlowLayout, WrapsOnlyWhenTheRowIsFullAndPlacesEveryControlInside) {
   EXPECT_EQ(buttons[2]->geometry().topLeft(), QPoint(0, 23));
   buttons[1]->hide();  // a hidden control takes no place
   EXPECT_EQ(flow->RowsAt(5 * 50), 1);
+}
+
+TEST_F(WindowFit, TheGridShownOverTheTrafficViewOrTheGraphIsKeptForTheNextStart) {
+  auto* grid = Child<TSortGridPemra>(Window, "GridDeviceList");
+  auto* traffic = Child<TTrafficView>(Window, "TrafficView");
+  Show("SpeedButtonTraffic");
+  EXPECT_FALSE(grid->isVisible()) << "one view at a time unless asked";
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonSplitTraffic"), Qt::LeftButton);
+  QTest::qWait(30);
+  for (const TSize& size : kSizes) {
+    SCOPED_TRACE(testing::Message() << size.Width << "x" << size.Height);
+    Resize(size);
+    EXPECT_TRUE(grid->isVisible());
+    EXPECT_TRUE(traffic->isVisible());
+    EXPECT_LE(grid->mapTo(Window, QPoint(0, grid->height())).y(),
+              traffic->mapTo(Window, QPoint(0, 0)).y())
+        << "the grid above the traffic view";
+    EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
+    EXPECT_EQ(test_support::ControlsCutByParent(Window), QStringList());
+  }
+  // The graph takes the traffic view's place; the log still covers all.
+  Show("SpeedButtonGraph");
+  EXPECT_TRUE(grid->isVisible());
+  EXPECT_TRUE(Child<QWidget>(Window, "GraphView")->isVisible());
+  EXPECT_TRUE(Child<QToolButton>(Window, "ButtonSplitGraph")->isChecked());
+  Show("SpeedButtonLog");
+  EXPECT_FALSE(grid->isVisible());
+  EXPECT_EQ(Child<QWidget>(Window, "MemoLog")->geometry(), grid->geometry());
+  Show("SpeedButtonTraffic");
+  {
+    QFile ini(Path("test.ini"));  // settings are kept only in a file that exists
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  }
+  Window->close();
+  EXPECT_EQ(MonitorSettings.Split, "1");
+  delete Window;
+  Window = new TFormVantrelBus;
+  Window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+  EXPECT_TRUE(Child<TSortGridPemra>(Window, "GridDeviceList")->isVisible());
+  EXPECT_TRUE(Child<TTrafficView>(Window, "TrafficView")->isVisible());
+  // Off again: the traffic view alone, and so at the next start.
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonSplitTraffic"), Qt::LeftButton);
+  EXPECT_FALSE(Child<TSortGridPemra>(Window, "GridDeviceList")->isVisible());
+  Window->StoreMonitorSettings();
+  EXPECT_EQ(MonitorSettings.Split, "");
 }
