@@ -376,19 +376,20 @@ int DumpFile(const TOptions& opt) {
 // One line per item taken from the queue, with the time the reader cut it,
 // as long as --count allows; the lines of one drain leave in one write.
 struct TItemPrinter {
+  TMessageQueue& Queue;
   const TOptions& Opt;
   TDumpLines Lines;
   TDumpOutput Out{stdout};
   uint64_t Printed = 0;
   bool Failed = false;  // standard output could not be written
 
-  TItemPrinter(const TOptions& opt, int64_t startUs)
-      : Opt(opt), Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime) {}
+  TItemPrinter(TMessageQueue& queue, const TOptions& opt, int64_t startUs)
+      : Queue(queue), Opt(opt), Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime) {}
 
   bool Full() const { return Opt.Count && Printed == Opt.Count; }
   void PrintQueued() {
     TQueuedItem item;
-    while (!Failed && !Full() && (QueueTakeFirst(item), !item.Bytes.empty())) {
+    while (!Failed && !Full() && (Queue.TakeFirst(item), !item.Bytes.empty())) {
       if (Opt.HideCalls && IsCallOrIdle(item.Bytes)) continue;
       Lines.Append(item.Bytes, item.TimeUs);
       ++Printed;
@@ -535,7 +536,10 @@ int DumpPort(const TOptions& opt) {
     return Fail("cannot write " + opt.CaptureLog + ": " + recording.Recorder.ErrorText());
   }
 
+  // The dump's own queue: nothing else in the process reads from it.
+  TMessageQueue queue;
   TBusConnection connection;
+  connection.SetQueue(queue);
   if (rawFd >= 0 || recording.Recorder.IsOpen())
     connection.SetOnChunk([rawFd, &recording](std::string_view bytes, int64_t timeUs) {
       recording.Recorder.AddChunk(bytes, timeUs);
@@ -551,7 +555,7 @@ int DumpPort(const TOptions& opt) {
     std::fprintf(stderr, "vantrel-dump: port back: %s after %.3f s\n",
                  QuotedPortName(connection.Port()).c_str(), double(toUs - fromUs) / 1e6);
   });
-  SetQueueWakeup(Wake);
+  queue.SetWakeup(Wake);
   const TBusConnection::TLine line{
       Settings.Baud,         Settings.Bits,        ParityLetter(Settings.Parity),
       Settings.StopBit,      Settings.SoftFlow,    Settings.HardFlow,
@@ -592,7 +596,7 @@ int DumpPort(const TOptions& opt) {
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 #endif
     if (!waiting) {
-      SetQueueWakeup({});
+      queue.SetWakeup({});
       CloseRawLog(rawFd, opt.RawLog);
       return Fail(PortErrorTextEnglish(connection.Error()));
     }
@@ -619,7 +623,7 @@ int DumpPort(const TOptions& opt) {
     return event == TBusConnection::evEnded;
   };
   Wake();  // items left in the queue are taken at once
-  TItemPrinter printer(opt, startUs);
+  TItemPrinter printer(queue, opt, startUs);
   bool lost = PrintUntilDone(printer, recording, ended, opt.Seconds);
   // A reader that ended by itself just before another reason to stop.
   if (!lost && !opt.Reconnect && connection.Reader() && connection.Reader()->Finished())
@@ -630,7 +634,7 @@ int DumpPort(const TOptions& opt) {
     recording.Recorder.AddGap(WallClockUs() - connection.LostAtUs());
   // Disconnect as the window does: close the port, then stop the reader.
   connection.Close();
-  SetQueueWakeup({});
+  queue.SetWakeup({});
   printer.PrintQueued();  // what the reader queued before it stopped was received
   printer.Flush();
   const bool recorded = recording.Recorder.Close();
