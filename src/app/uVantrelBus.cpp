@@ -237,7 +237,7 @@ void TFormVantrelBus::BuildErrorLabel() {
   error->SetDetailsLink(true);
   LabelError = error;
   LabelError->setObjectName("LabelError");
-  LabelError->setGeometry(8, 150, 133, 40);
+  LabelError->setGeometry(8, 152, 133, 40);  // three lines, down to the log button
   LabelError->setWordWrap(true);
   LabelError->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   LabelCount = MakeLabel(PanelLeft, "LabelCount", 8, 168, 129);
