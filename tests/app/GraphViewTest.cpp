@@ -218,6 +218,10 @@ TEST_F(Graph, CsvFollowsTheRegionalConventionAndASnifferFindsItsColumns) {
   const bool saved = View.ExportCsv(Path("cz.csv"), error);
   QLocale::setDefault(QLocale::c());
   ASSERT_TRUE(saved) << error.toStdString();
+  QFile cz(Path("cz.csv"));
+  ASSERT_TRUE(cz.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QString::fromUtf8(cz.readAll()).contains(";4,0;4,0;4,0;8;50,00;"));
+#ifndef _WIN32  // no Python beside the Windows tests under wine
   const char* script =
       "import csv, sys\n"
       "text = open(sys.argv[1], encoding='utf-8').read()\n"
@@ -237,6 +241,7 @@ TEST_F(Graph, CsvFollowsTheRegionalConventionAndASnifferFindsItsColumns) {
   EXPECT_EQ(out[1], "True") << "a header row";
   EXPECT_EQ(out[2], "17 17 11") << "every row has the header's columns";
   EXPECT_EQ(out[3], QString::fromUtf8("čas Ia_A 4,0 50,00"));
+#endif
 
   // With a point, commas as before.
   ASSERT_TRUE(View.ExportCsv(Path("c.csv"), error)) << error.toStdString();
