@@ -956,6 +956,17 @@ bool TTrafficView::SelectNearestTime(int64_t timeUs) {
   return true;
 }
 
+bool TTrafficView::SelectItem(uint64_t seq) {
+  const int row = Model->RowAtOrAfter(seq);
+  if (row >= Model->rowCount()) return false;
+  const QModelIndex index = HoldRow(row);
+  FScrolling = true;
+  if (Table->isVisible()) Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  FScrolling = false;
+  FRevealOnShow = !Table->isVisible();
+  return true;
+}
+
 bool TTrafficView::Export(const QString& path, bool allRows, QString& error) {
   std::string why;
   QApplication::setOverrideCursor(Qt::WaitCursor);

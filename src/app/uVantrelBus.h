@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/AnalysisWindow.h"
 #include "app/ShownWindow.h"
 #include "bus/uVantrelSeq.h"
 #include "bus/vVantrelTyp.h"
@@ -34,9 +35,11 @@ class TGraphView;
 class TCaptureControl;
 class TRecordControl;
 class TColumnFit;
+class TPlaybackControl;
+class TMarkControl;
 struct TBusItem;
 
-class TFormVantrelBus : public QWidget, private TShownWindow {
+class TFormVantrelBus : public QWidget, private TShownWindow, private TAnalysisWindow {
   Q_OBJECT
 
 public:
@@ -70,6 +73,10 @@ public:
   // Recording and opening captures, and the past states of the grid and the
   // status panel ("Záznam", "Otevřít záznam", the banner over the right side).
   TCaptureControl* Captures() const { return FCaptures.get(); }
+  // Playing an opened capture (the bar under the banner), and the marks on
+  // traffic rows with the moves between them ("Značky").
+  TPlaybackControl* Playback() const { return FPlayback.get(); }
+  TMarkControl* Marks() const { return FMarks.get(); }
 
   // The [Monitor] settings of the traffic view, the ring size, the grid's
   // column widths and which view is shown: taken from MonitorSettings (the
@@ -186,6 +193,14 @@ private:
   void ShowTrafficNote(const QString& text) override;
   void AddStatusLabel(QLabel* label) override;
 
+  // TAnalysisWindow
+  const TTrafficSource& ShownTraffic() const override;
+  uint64_t CurrentItem() const override;
+  bool SelectItem(uint64_t seq) override;
+  bool RecordMark(int64_t timeUs, const std::string& text) override;
+  void ShowPlayback(const TBusSession* session) override;
+  void PlaybackMoved(const TBusSession& session) override;
+
   void SetPowerPanel(const QString& caption, const QColor& colour);
   void AppendLog(const ByteString& message);
   void InstallQueueWakeup(bool on);
@@ -255,6 +270,8 @@ private:
   // must outlive the reader.
   std::unique_ptr<TRecordControl> FRecording;
   std::unique_ptr<TCaptureControl> FCaptures;
+  std::unique_ptr<TPlaybackControl> FPlayback;
+  std::unique_ptr<TMarkControl> FMarks;
   int FFillCount = 0;
   QTimer FDrainTimer;
   // During a drain the labels show only the last device message's text, so
