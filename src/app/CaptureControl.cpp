@@ -65,6 +65,9 @@ TCaptureControl::TCaptureControl(TShownWindow& window, TRecordControl& record)
   connect(&FRecord, &TRecordControl::Failed, this, &TCaptureControl::RecordingFailed);
   FPoll.setInterval(100);
   connect(&FPoll, &QTimer::timeout, this, &TCaptureControl::PollLoad);
+  FSavedNoteOff.setSingleShot(true);
+  FSavedNoteOff.setInterval(kSavedNoteMs);
+  connect(&FSavedNoteOff, &QTimer::timeout, this, &TCaptureControl::ClearRecordNote);
 
   AskRecordPath = [this](const QString& suggested) {
     QFileDialog dialog(
@@ -130,6 +133,8 @@ QWidget* TCaptureControl::BuildBanner(QWidget* parent) {
   LabelPast = new QLabel(PanelPast);
   LabelPast->setObjectName("LabelPast");
   LabelPast->setMinimumWidth(40);
+  // A narrow window wraps the text instead of cutting the time off.
+  LabelPast->setWordWrap(true);
   ButtonPresent = new QToolButton(PanelPast);
   ButtonPresent->setObjectName("ButtonPresent");
   ButtonPresent->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -153,9 +158,7 @@ QWidget* TCaptureControl::BuildBanner(QWidget* parent) {
 void TCaptureControl::Start() {
   LabelRecord = new QLabel;
   LabelRecord->setObjectName("LabelStatusRecord");
-  LabelRecord->setMinimumWidth(16);
-  FWindow.AddStatusLabel(LabelRecord);
-  LabelRecord->hide();
+  FWindow.AddStatusLabel(LabelRecord);  // shown while it has a text
   ButtonOpen->setEnabled(!FWindow.Connected());
 }
 
@@ -200,6 +203,7 @@ bool TCaptureControl::StopRecording() {
   ButtonRecord->setChecked(false);
   if (ok) {
     ShowRecordLabel(QString::fromUtf8("Záznam uložen: "));
+    FSavedNoteOff.start();
     return true;
   }
   const QString why = FromStd(FRecord.ErrorText());
@@ -240,10 +244,21 @@ void TCaptureControl::ShowRecordLabel(const QString& prefix) {
   // Set only when it changes: a new palette repaints, and the label is
   // shown anew four times a second while recording.
   if (LabelRecord->palette() != p) LabelRecord->setPalette(p);
-  LabelRecord->show();
+  FSavedNoteOff.stop();
+  emit RecordLabelChanged();
+}
+
+void TCaptureControl::ClearRecordNote() {
+  // Only a note of a finished recording; a running one keeps its label.
+  if (Recording() || LabelRecord->text().isEmpty()) return;
+  FSavedNoteOff.stop();
+  LabelRecord->clear();
+  LabelRecord->setToolTip(QString());
+  emit RecordLabelChanged();
 }
 
 void TCaptureControl::ConnectionToggled(bool connected) {
+  ClearRecordNote();
   ButtonOpen->setEnabled(!connected);
   ButtonOpen->setToolTip(QString::fromUtf8(
       connected ? "Záznam lze otevřít jen bez připojení k portu: nejprve se odpojte"
@@ -295,6 +310,7 @@ bool TCaptureControl::OpenCapture(const QString& path) {
     return false;
   }
   if (FLoad) return false;
+  ClearRecordNote();
   RememberFolder(path);
   TCaptureLoad::TOptions options;
   // A raw capture's bytes came at the line's speed: start, data, parity and stop bits.

@@ -92,9 +92,15 @@ public:
   // "vantrel-20261208-140305.vlog"
   static QString DefaultRecordName(const QDateTime& now);
 
+  // A finished recording's note stays this long in the status bar (or until
+  // something else starts).
+  static constexpr int kSavedNoteMs = 6000;
+
 signals:
   // An OpenCapture has ended: opened, or not (cancelled, or an error shown).
   void CaptureLoaded(bool opened);
+  // The recording's status text changed (the status bar fits its fields again).
+  void RecordLabelChanged();
 
 private:
   enum TMode { mdPresent, mdLivePast, mdCapture };
@@ -103,6 +109,8 @@ private:
   void OpenClicked();
   void RecordingFailed();
   void ShowRecordLabel(const QString& prefix);
+  // The status bar says what happens now: a finished recording's note goes.
+  void ClearRecordNote();
   void PollLoad();
   void Install(TCaptureContents contents);
   QString FolderForFiles() const;
@@ -128,6 +136,7 @@ private:
   QString FLoadPath;
   QPointer<QProgressDialog> FProgress;
   QTimer FPoll;
+  QTimer FSavedNoteOff;
   std::unique_ptr<TCaptureContents> FCapture;
 
   TMode FMode = mdPresent;

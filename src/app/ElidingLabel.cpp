@@ -2,7 +2,10 @@
 #include "app/ElidingLabel.h"
 
 #include <QHelpEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyle>
 #include <QTextLayout>
 #include <QToolTip>
@@ -10,7 +13,11 @@
 #include <algorithm>
 
 TElidingLabel::TShown TElidingLabel::Layout(const QString& text, const QFont& font,
-                                            const QSize& size) {
+                                            const QSize& size, int reserve) {
+  if (reserve > 0) {
+    TShown whole = Layout(text, font, size);
+    if (!whole.Cut) return whole;
+  }
   TShown shown;
   const QFontMetrics metrics(font);
   const int maxLines = std::max(1, (size.height() + metrics.leading()) / metrics.lineSpacing());
@@ -28,8 +35,10 @@ TElidingLabel::TShown TElidingLabel::Layout(const QString& text, const QFont& fo
       QString rest = flat.mid(line.textStart());
       rest.replace(QChar::LineSeparator, QLatin1Char(' '));
       rest = rest.trimmed();
-      const QString cut = metrics.elidedText(rest, Qt::ElideRight, size.width());
+      QString cut = metrics.elidedText(rest, Qt::ElideRight, size.width());
       shown.Cut = cut != rest;
+      if (shown.Cut && reserve > 0)
+        cut = metrics.elidedText(rest, Qt::ElideRight, std::max(0, size.width() - reserve));
       shown.Lines << cut;
       break;
     }
@@ -39,6 +48,41 @@ TElidingLabel::TShown TElidingLabel::Layout(const QString& text, const QFont& fo
   }
   layout.endLayout();
   return shown;
+}
+
+TElidingLabel::TShown TElidingLabel::Shown() const {
+  return Layout(text(), font(), contentsRect().size(), FDetails ? LinkWidth() : 0);
+}
+
+int TElidingLabel::LinkWidth() const {
+  return fontMetrics().horizontalAdvance(QLatin1Char(' ') + DetailsCaption());
+}
+
+void TElidingLabel::SetDetailsLink(bool on) {
+  FDetails = on;
+  setMouseTracking(on);
+  update();
+}
+
+QRect TElidingLabel::DetailsRect() const {
+  if (!FDetails) return {};
+  const TShown shown = Shown();
+  if (!shown.Cut) return {};
+  const QRect box = contentsRect();
+  const int step = fontMetrics().lineSpacing();
+  const int width = fontMetrics().horizontalAdvance(DetailsCaption());
+  return QRect(box.right() + 1 - width,
+               box.top() + step * (static_cast<int>(shown.Lines.size()) - 1), width, step);
+}
+
+void TElidingLabel::ShowDetails() {
+  auto* box = new QMessageBox(QMessageBox::Information, window()->windowTitle(), text(),
+                              QMessageBox::Close, window());
+  box->setObjectName("MessageDetails");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  box->button(QMessageBox::Close)->setText(QString::fromUtf8("Zavřít"));
+  box->open();
 }
 
 void TElidingLabel::paintEvent(QPaintEvent*) {
@@ -52,6 +96,28 @@ void TElidingLabel::paintEvent(QPaintEvent*) {
                           line, foregroundRole());
     y += step;
   }
+  const QRect link = DetailsRect();
+  if (link.isEmpty()) return;
+  QFont underlined = font();
+  underlined.setUnderline(true);
+  painter.setFont(underlined);
+  painter.setPen(palette().color(QPalette::Link));
+  painter.drawText(link, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, DetailsCaption());
+}
+
+void TElidingLabel::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && DetailsRect().contains(event->position().toPoint())) {
+    ShowDetails();
+    return;
+  }
+  QLabel::mouseReleaseEvent(event);
+}
+
+void TElidingLabel::mouseMoveEvent(QMouseEvent* event) {
+  if (FDetails)
+    setCursor(DetailsRect().contains(event->position().toPoint()) ? Qt::PointingHandCursor
+                                                                  : Qt::ArrowCursor);
+  QLabel::mouseMoveEvent(event);
 }
 
 bool TElidingLabel::event(QEvent* event) {

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "config/Settings.h"
 #include "controls/MsgBox.h"
 #include "series/SeriesCsv.h"
 
@@ -405,7 +406,7 @@ void TGraphCanvas::keyPressEvent(QKeyEvent* e) {
 // ---- the view ----------------------------------------------------------------------
 
 TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
-    : QWidget(parent), FStore(&store), FFolder(QDir::homePath()) {
+    : QWidget(parent), FStore(&store) {
   setObjectName("GraphView");
   auto* bar = new QHBoxLayout;
   bar->setContentsMargins(2, 2, 2, 0);
@@ -434,6 +435,7 @@ TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
   connect(ButtonPng, &QToolButton::clicked, this, [this] { SaveAs(true); });
   ButtonCsv = button("ButtonCsv", "CSV…", "Uložit řady zobrazeného úseku do souboru CSV");
   connect(ButtonCsv, &QToolButton::clicked, this, [this] { SaveAs(false); });
+  FBar = bar;
   bar->addStretch(1);
   LabelSpan = new QLabel(this);
   LabelSpan->setObjectName("LabelSpan");
@@ -455,6 +457,13 @@ TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
 }
 
 TGraphView::~TGraphView() = default;
+
+void TGraphView::AddToolButton(QToolButton* button) {
+  button->setParent(this);
+  button->setMinimumHeight(23);
+  // Before the stretch that keeps the span at the right.
+  FBar->insertWidget(FBar->indexOf(ButtonCsv) + 1, button);
+}
 
 QWidget* TGraphView::Canvas() const { return FCanvas; }
 
@@ -535,6 +544,8 @@ void TGraphView::DataChanged() {
 
 void TGraphView::SetStore(const TSeriesStore& store, bool showAll) {
   FStore = &store;
+  // A capture has nothing newer to follow.
+  ButtonLive->setVisible(!showAll);
   FSelectedUs = 0;
   if (showAll && !store.Empty()) {
     FDrawnEnd = -1;
@@ -607,8 +618,11 @@ bool TGraphView::ExportCsv(const QString& path, QString& error) const {
   const int64_t from = FloorSecond(ViewStartUs());
   const int64_t end = FloorSecond(ViewEndUs() + kUsPerSecond - 1);
   std::string why;
+  // The user's spreadsheet reads the numbers as the window shows them.
+  const QString point = QLocale().decimalPoint();
+  const char decimal = point == QStringLiteral(",") ? ',' : '.';
   if (SaveSeriesCsv(*FStore, from, end, DeviceShown() ? FDevice : 0,
-                    QFile::encodeName(path).toStdString(), why))
+                    QFile::encodeName(path).toStdString(), why, CsvFormatFor(decimal)))
     return true;
   error = QString::fromStdString(why);
   return false;
@@ -616,13 +630,16 @@ bool TGraphView::ExportCsv(const QString& path, QString& error) const {
 
 void TGraphView::SaveAs(bool png) {
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  // The folder a graph was saved to last, kept across runs.
+  QString folder = QString::fromStdString(MonitorSettings.GraphFolder);
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
   const QString suggested =
-      QDir(FFolder).filePath(QStringLiteral("vantrel-graf-%1.%2").arg(stamp, png ? "png" : "csv"));
+      QDir(folder).filePath(QStringLiteral("vantrel-graf-%1.%2").arg(stamp, png ? "png" : "csv"));
   const QString path = QFileDialog::getSaveFileName(
       this, QString::fromUtf8(png ? "Uložit graf jako obrázek" : "Uložit řady grafu"), suggested,
       QString::fromUtf8(png ? "Obrázky PNG (*.png)" : "Soubory CSV (*.csv)"));
   if (path.isEmpty()) return;
-  FFolder = QFileInfo(path).absolutePath();
+  MonitorSettings.GraphFolder = QFileInfo(path).absolutePath().toStdString();
   QString error;
   if (!(png ? ExportPng(path, error) : ExportCsv(path, error)))
     ShowMessageBox(this, ErrorBoxTitle(),

@@ -20,6 +20,7 @@
 
 #include "series/SeriesView.h"
 
+class QHBoxLayout;
 class QLabel;
 class QToolButton;
 class TGraphCanvas;
@@ -84,6 +85,9 @@ public:
   QToolButton* ButtonPng = nullptr;
   QToolButton* ButtonCsv = nullptr;
   QLabel* LabelSpan = nullptr;
+
+  // A button of the window's among the graph's tool buttons.
+  void AddToolButton(QToolButton* button);
   QLabel* LabelInfo = nullptr;
 
 signals:
@@ -107,5 +111,5 @@ private:
   int64_t FSelectedUs = 0;
   int FDevice = 0;
   int64_t FDrawnEnd = -1;  // EndSecond() at the last repaint
-  QString FFolder;         // of the last export
+  QHBoxLayout* FBar = nullptr;
 };

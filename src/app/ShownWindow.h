@@ -8,6 +8,7 @@
 
 #include <string>
 
+class QLabel;
 class QWidget;
 class TBusSession;
 struct TTrafficFilter;
@@ -43,7 +44,7 @@ public:
   // A note under the traffic view.
   virtual void ShowTrafficNote(const QString& text) = 0;
   // A label at the right end of the status bar; the window owns it then.
-  virtual void AddStatusLabel(QWidget* label) = 0;
+  virtual void AddStatusLabel(QLabel* label) = 0;
 
 protected:
   ~TShownWindow() = default;

@@ -1,8 +1,12 @@
 // TTrafficStatusBar: port, time connected, rates, totals, quality, drops.
 #include "app/StatusBar.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QStyle>
+
+#include <algorithm>
 
 #include "controls/Convert.h"
 
@@ -10,30 +14,28 @@ TTrafficStatusBar::TTrafficStatusBar(const TTrafficSource& source, QWidget* pare
     : QStatusBar(parent), FRing(&source) {
   setObjectName("StatusBarTraffic");
   setSizeGripEnabled(false);
-  auto label = [this](const char* name, const char* tip, QLabel* l = nullptr) {
-    if (!l) {
-      l = new QLabel(this);
-      // Growing numbers must not widen the window: a narrow window cuts the
-      // texts instead (the tool tips say what each is).
-      l->setMinimumWidth(16);
-    }
+  // rank: the higher, the sooner a field gives way when the bar is narrow.
+  auto label = [this](const char* name, const char* tip, int rank, QLabel* l = nullptr) {
+    if (!l) l = new QLabel(this);
     l->setObjectName(name);
     l->setToolTip(QString::fromUtf8(tip));
     addWidget(l);
+    AddField(l, rank);
     return l;
   };
-  LabelPort = label("LabelStatusPort", "Port, ke kterému je program připojen");
+  LabelPort = label("LabelStatusPort", "Port, ke kterému je program připojen", 0);
   // The clock changes every second, also on a silent line: a label whose
   // size stays, so that it does not lay the window out each time.
   LabelTime = new TCountLabel(this);
-  label("LabelStatusTime", "Doba připojení", LabelTime);
-  LabelRates = label("LabelStatusRates", "Přijaté bajty a položky za sekundu");
-  LabelTotal = label("LabelStatusTotal", "Položky přijaté od spuštění");
+  label("LabelStatusTime", "Doba připojení", 5, LabelTime);
+  LabelRates = label("LabelStatusRates", "Přijaté bajty a položky za sekundu", 6);
+  LabelTotal = label("LabelStatusTotal", "Položky přijaté od spuštění", 2);
   LabelQuality = label("LabelStatusQuality",
                        "Bajty, které nepatří k žádné známé zprávě, a jejich podíl ze všech "
-                       "přijatých bajtů (kvalita linky)");
+                       "přijatých bajtů (kvalita linky)",
+                       7);
   LabelDropped =
-      label("LabelStatusDropped", "Nejstarší položky, které se do záznamu provozu už nevešly");
+      label("LabelStatusDropped", "Nejstarší položky, které se do záznamu provozu už nevešly", 4);
   FTick.setInterval(1000);
   connect(&FTick, &QTimer::timeout, this, &TTrafficStatusBar::Tick);
   Disconnected();
@@ -94,7 +96,6 @@ void TTrafficStatusBar::UpdateFigures() {
   } else {
     LabelTime->setText(QString());
   }
-  LabelTime->setVisible(FConnected);
   LabelRates->setText(QString::fromUtf8("%1 B/s, %2 pol./s")
                           .arg(locale.toString(FBytesPerSecond, 'f', 0))
                           .arg(locale.toString(FItemsPerSecond, 'f', 0)));
@@ -106,4 +107,63 @@ void TTrafficStatusBar::UpdateFigures() {
                             .arg(CountText(bad))
                             .arg(locale.toString(share, 'f', share > 0 && share < 0.1 ? 3 : 1)));
   LabelDropped->setText(QString::fromUtf8("zahozeno %1").arg(CountText(FRing->Dropped())));
+  FitFields();
+}
+
+void TTrafficStatusBar::AddField(QLabel* field, int rank) {
+  // A field is shown whole or not at all: its minimum is its text's width
+  // while shown, and a narrow bar leaves it out instead of cutting it.
+  field->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+  auto at = std::upper_bound(FFields.begin(), FFields.end(), rank,
+                             [](int r, const TField& f) { return r < f.Rank; });
+  FFields.insert(at, {field, rank});
+  if (field->parentWidget() != this) addPermanentWidget(field);
+  FitFields();
+}
+
+void TTrafficStatusBar::FitFields() {
+  if (FFitting) return;
+  FFitting = true;
+  // The items' frames and the gaps between them, as the bar lays them out.
+  const int gap = std::max(6, style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing)) + 4;
+  int room = contentsRect().width() - 8;
+  QStringList leftOut;
+  for (const TField& f : FFields) {
+    // An empty field has nothing to say (the clock while disconnected, the
+    // recording when there is none).
+    const QString text = f.Label->text();
+    if (text.isEmpty()) {
+      if (!f.Label->isHidden()) f.Label->hide();
+      continue;
+    }
+    const int width = f.Label->sizeHint().width();
+    const bool fits = width + gap <= room;
+    if (fits) {
+      room -= width + gap;
+    } else {
+      leftOut << text;
+    }
+    if (f.Label->isHidden() == fits) f.Label->setVisible(fits);
+  }
+  const QString tip = leftOut.join(QLatin1Char('\n'));
+  if (toolTip() != tip) setToolTip(tip);
+  FFitting = false;
+}
+
+QList<QLabel*> TTrafficStatusBar::FieldsLeftOut() const {
+  QList<QLabel*> out;
+  for (const TField& f : FFields)
+    if (!f.Label->text().isEmpty() && f.Label->isHidden()) out << f.Label;
+  return out;
+}
+
+bool TTrafficStatusBar::event(QEvent* event) {
+  // A shown field's text changed (its size with it).
+  if (event->type() == QEvent::LayoutRequest) FitFields();
+  return QStatusBar::event(event);
+}
+
+void TTrafficStatusBar::resizeEvent(QResizeEvent* event) {
+  QStatusBar::resizeEvent(event);
+  FitFields();
 }

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <vector>
 
 #include "app/ElidingLabel.h"
 #include "traffic/TrafficSource.h"
@@ -30,6 +31,16 @@ public:
   // Totals now; the rates are taken once a second.
   void UpdateFigures();
 
+  // A label of someone else's (the recording's) shown among the figures;
+  // rank: where it stands among them in giving way (0 goes last).
+  void AddField(QLabel* field, int rank);
+  // Shows the fields that fit whole, by rank; the rest are said in the bar's
+  // tool tip.  Runs by itself on every change of a shown field; a hidden
+  // field's owner calls it after changing its text.
+  void FitFields();
+  // The fields the width leaves out now (tests).
+  QList<QLabel*> FieldsLeftOut() const;
+
   QLabel* LabelPort = nullptr;
   TCountLabel* LabelTime = nullptr;
   QLabel* LabelRates = nullptr;
@@ -37,8 +48,19 @@ public:
   QLabel* LabelQuality = nullptr;
   QLabel* LabelDropped = nullptr;
 
+protected:
+  bool event(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
 private:
   void Tick();
+
+  struct TField {
+    QLabel* Label;
+    int Rank;
+  };
+  std::vector<TField> FFields;  // by rank
+  bool FFitting = false;
 
   const TTrafficSource* FRing;
   QTimer FTick;

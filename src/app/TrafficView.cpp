@@ -4,11 +4,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QColor>
 #include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -29,6 +32,8 @@
 #include <cstdlib>
 
 #include "app/CellTips.h"
+#include "app/ColumnFit.h"
+#include "app/FlowLayout.h"
 #include "app/MonoCellDelegate.h"
 #include "base/LocalTime.h"
 #include "bus/uVantrelSeq.h"
@@ -36,6 +41,7 @@
 #include "controls/MsgBox.h"
 #include "series/SeriesView.h"
 #include "traffic/TrafficExport.h"
+#include "traffic/TrafficText.h"
 
 namespace {
 
@@ -51,6 +57,23 @@ QString LocalTimeText(int64_t us) {
 }
 
 // Seconds with microseconds, as the dump's relative times.
+// The comments' measured values ("Ia = 6.4 A", "Ip = 20.00 %") with the
+// user's decimal separator, as the status panel and the graph show them; a
+// version ("Firmware: 1.3") keeps its point.
+QString LocalDecimals(QString text) {
+  const QString point = QLocale().decimalPoint();
+  if (point == QStringLiteral(".")) return text;
+  for (qsizetype i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] != QLatin1Char('.') || !text[i - 1].isDigit() || !text[i + 1].isDigit()) continue;
+    qsizetype end = i + 1;
+    while (end < text.size() && text[end].isDigit()) ++end;
+    if (end + 1 < text.size() && text[end] == QLatin1Char(' ') &&
+        (text[end + 1] == QLatin1Char('A') || text[end + 1] == QLatin1Char('%')))
+      text.replace(i, 1, point);
+  }
+  return text;
+}
+
 QString SecondsText(int64_t us) {
   if (us < 0) us = 0;
   char buf[32];
@@ -209,8 +232,8 @@ const TTrafficModel::TCachedRow& TTrafficModel::Texts(uint64_t seq) const {
   const std::size_t tab = line.find('\t');
   row.Hex = FromStd(std::string_view(line).substr(0, tab));
   if (cut) row.Hex += QString::fromUtf8(" … (%1 B)").arg(CountText(FRing->Bytes(seq).size()));
-  row.Comment =
-      tab == std::string::npos ? QString() : FromStd(std::string_view(line).substr(tab + 1));
+  row.Comment = LocalDecimals(
+      tab == std::string::npos ? QString() : FromStd(std::string_view(line).substr(tab + 1)));
   row.Seq = seq;
   return row;
 }
@@ -415,15 +438,49 @@ TTrafficView::TTrafficView(const TTrafficSource& source, QWidget* parent) : QWid
   FFilterDelay.setInterval(kFilterDelayMs);
   connect(&FFilterDelay, &QTimer::timeout, this, &TTrafficView::FilterControlsChanged);
   AskSavePath = [this](bool allRows) {
-    return QFileDialog::getSaveFileName(
-        this, QString::fromUtf8(allRows ? "Uložit celý záznam provozu" : "Uložit zobrazený provoz"),
-        QStringLiteral("provoz.txt"), QString::fromUtf8("Text (*.txt);;Všechny soubory (*)"));
+    // The lines are those of vantrel-dump, whatever the regional settings.
+    const QString folder = FromStd(MonitorSettings.TextFolder);
+    const QString path = QFileDialog::getSaveFileName(
+        this,
+        QString::fromUtf8(allRows ? "Uložit všechny řádky provozu"
+                                  : "Uložit zobrazené řádky provozu"),
+        QDir(folder.isEmpty() || !QFileInfo(folder).isDir() ? QDir::homePath() : folder)
+            .filePath(QStringLiteral("provoz.txt")),
+        QString::fromUtf8("Řádky jako ve výpisu vantrel-dump (*.txt);;Všechny soubory (*)"));
+    if (!path.isEmpty()) MonitorSettings.TextFolder = QFileInfo(path).absolutePath().toStdString();
+    return path;
   };
   ShowFilterInControls();
   UpdateCounts();
 }
 
 namespace {
+
+// A menu of check marks that stays open for several picks.
+class TStayOpenMenu : public QMenu {
+public:
+  using QMenu::QMenu;
+
+protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    QAction* action = actionAt(event->position().toPoint());
+    if (action && action->isCheckable() && action->isEnabled()) {
+      action->trigger();
+      return;
+    }
+    QMenu::mouseReleaseEvent(event);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    QAction* action = activeAction();
+    if (action && action->isCheckable() && action->isEnabled() &&
+        (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+         event->key() == Qt::Key_Enter)) {
+      action->trigger();
+      return;
+    }
+    QMenu::keyPressEvent(event);
+  }
+};
 
 QToolButton* ToolButton(QWidget* parent, const char* name, const char* caption) {
   auto* b = new QToolButton(parent);
@@ -461,7 +518,7 @@ void TTrafficView::BuildLayout() {
   auto* saveMenu = new QMenu(ButtonSave);
   connect(saveMenu->addAction(QString::fromUtf8("Uložit zobrazené řádky...")), &QAction::triggered,
           this, [this] { SaveClicked(false); });
-  connect(saveMenu->addAction(QString::fromUtf8("Uložit celý záznam...")), &QAction::triggered,
+  connect(saveMenu->addAction(QString::fromUtf8("Uložit všechny řádky...")), &QAction::triggered,
           this, [this] { SaveClicked(true); });
   ButtonSave->setMenu(saveMenu);
 
@@ -490,7 +547,7 @@ void TTrafficView::BuildLayout() {
 
   ButtonDevices = ToolButton(this, "ButtonDevices", "Zařízení: vše");
   ButtonDevices->setPopupMode(QToolButton::InstantPopup);
-  auto* deviceMenu = new QMenu(ButtonDevices);
+  auto* deviceMenu = new TStayOpenMenu(ButtonDevices);
   ActionAllDevices = deviceMenu->addAction(QString::fromUtf8("Všechna zařízení"));
   ActionAllDevices->setCheckable(true);
   connect(ActionAllDevices, &QAction::triggered, this, [this] {
@@ -562,7 +619,29 @@ void TTrafficView::BuildLayout() {
   };
   Table->setItemDelegate(cells);
   Table->setSelectionBehavior(QAbstractItemView::SelectRows);
-  Table->setSelectionMode(QAbstractItemView::SingleSelection);
+  Table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  Table->setContextMenuPolicy(Qt::CustomContextMenu);
+  ActionCopyLines = new QAction(QString::fromUtf8("Kopírovat řádky"), this);
+  ActionCopyLines->setObjectName("ActionCopyLines");
+  ActionCopyLines->setShortcut(QKeySequence::Copy);
+  ActionCopyLines->setShortcutContext(Qt::WidgetShortcut);
+  connect(ActionCopyLines, &QAction::triggered, this, [this] { CopySelected(false); });
+  Table->addAction(ActionCopyLines);
+  ActionCopyHex = new QAction(QString::fromUtf8("Kopírovat bajty (hex)"), this);
+  ActionCopyHex->setObjectName("ActionCopyHex");
+  connect(ActionCopyHex, &QAction::triggered, this, [this] { CopySelected(true); });
+  connect(Table, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu menu(this);
+    menu.setObjectName("MenuTrafficRows");
+    menu.addAction(ActionCopyLines);
+    menu.addAction(ActionCopyHex);
+    const bool any = Table->selectionModel()->hasSelection();
+    ActionCopyLines->setEnabled(any);
+    ActionCopyHex->setEnabled(any);
+    menu.exec(Table->viewport()->mapToGlobal(at));
+    ActionCopyLines->setEnabled(true);
+    ActionCopyHex->setEnabled(true);
+  });
   Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Table->setWordWrap(false);
   Table->setCornerButtonEnabled(false);
@@ -580,6 +659,8 @@ void TTrafficView::BuildLayout() {
   columns->setHighlightSections(false);
   columns->setMinimumSectionSize(24);
   SetColumnWidths(kDefaultColumnWidths);
+  // In a narrow window the hex bytes give way before the comment does.
+  FColumnFit = new TColumnFit(Table, TTrafficModel::colHex, 60, 120);
   connect(columns, &QHeaderView::sectionResized, this, [this] { emit StateChanged(); });
   Table->installEventFilter(this);
   new TClippedCellTips(Table);
@@ -603,18 +684,19 @@ void TTrafficView::BuildLayout() {
   LabelNote = new QLabel(this);
   LabelNote->setObjectName("LabelNote");
 
-  auto* top = new QHBoxLayout;
-  top->setSpacing(3);
+  // The tool controls wrap onto more rows in a narrow window; the text
+  // boxes keep rows of their own, as wide as the view.
+  auto* top = new TFlowLayout(nullptr, 3);
+  FToolRow = top;
   top->addWidget(ButtonPause);
   top->addWidget(ButtonFollow);
   top->addWidget(ComboTime);
   top->addWidget(ButtonSave);
-  top->addStretch(1);
+  top->addWidget(CheckHideCalls);
+  top->addWidget(ButtonKinds);
+  top->addWidget(ButtonDevices);
   auto* filters = new QHBoxLayout;
   filters->setSpacing(3);
-  filters->addWidget(CheckHideCalls);
-  filters->addWidget(ButtonKinds);
-  filters->addWidget(ButtonDevices);
   filters->addWidget(EditFilter, 1);
   auto* find = new QHBoxLayout;
   find->setSpacing(3);
@@ -811,20 +893,24 @@ void TTrafficView::ShowFilterInControls() {
   FShowingFilter = true;
   for (int k = kFirstKind; k <= kLastKind; ++k) ActionKinds[k]->setChecked(f.Kinds & (1u << k));
   CheckHideCalls->setChecked((f.Kinds & kCallBits) == 0);
-  int devices = 0, last = 0;
+  QStringList devices;
   for (int a = 1; a <= 31; ++a) {
     const bool on = f.Devices & (1u << a);
     ActionDevices[a]->setChecked(on);
-    if (on) ++devices, last = a;
+    if (on) devices << QStringLiteral("%1").arg(a, 2, 16, QChar('0')).toUpper();
   }
-  ActionAllDevices->setChecked(devices == 0);
-  if (devices == 0)
+  ActionAllDevices->setChecked(devices.isEmpty());
+  // The devices by their addresses, so that a count is never read as one.
+  if (devices.isEmpty())
     ButtonDevices->setText(QString::fromUtf8("Zařízení: vše"));
-  else if (devices == 1)
-    ButtonDevices->setText(QString::fromUtf8("Zařízení: ") +
-                           QStringLiteral("%1").arg(last, 2, 16, QChar('0')).toUpper());
+  else if (devices.size() <= 3)
+    ButtonDevices->setText(QString::fromUtf8("Zařízení: ") + devices.join(QStringLiteral(", ")));
   else
-    ButtonDevices->setText(QString::fromUtf8("Zařízení: %1").arg(devices));
+    ButtonDevices->setText(QString::fromUtf8("%1 zařízení").arg(devices.size()));
+  ButtonDevices->setToolTip(devices.isEmpty()
+                                ? QString::fromUtf8("Zobrazit jen zprávy vybraných zařízení")
+                                : QString::fromUtf8("Zobrazená zařízení: ") +
+                                      devices.join(QStringLiteral(", ")));
   const QString text = QString::fromStdString(f.Text);
   if (EditFilter->text() != text) EditFilter->setText(text);
   const bool kindsAll = (f.Kinds & ~kCallBits) == (TTrafficFilter::kAllKinds & ~kCallBits);
@@ -945,10 +1031,59 @@ void TTrafficView::SaveClicked(bool allRows) {
                    TMsgIcon::Error);
 }
 
+void TTrafficView::AddToolButton(QToolButton* button) {
+  button->setParent(this);
+  FToolRow->addWidget(button);
+}
+
+QList<int> TTrafficView::SelectedRows() const {
+  QList<int> rows;
+  for (const QModelIndex& index : Table->selectionModel()->selectedRows())
+    if (index.row() < Model->rowCount()) rows << index.row();
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+QString TTrafficView::CopyText(bool hex) const {
+  const TTrafficSource& ring = Model->Ring();
+  QStringList lines;
+  for (const int row : SelectedRows()) {
+    const uint64_t seq = Model->SeqAt(row);
+    if (!ring.Holds(seq)) continue;
+    std::string line;
+    if (hex) {
+      line = MessageToHex(ring.Bytes(seq));
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+    } else {
+      // vantrel-dump's line, timed as the view shows it: the previous row
+      // shown is the one a delta counts from.
+      const int64_t t = ring.TimeUs(seq);
+      int64_t previous = t;
+      if (row > 0 && ring.Holds(Model->SeqAt(row - 1)))
+        previous = ring.TimeUs(Model->SeqAt(row - 1));
+      AppendTrafficTimePrefix(line, Model->TimeMode(), t, previous, ring.SessionStart(seq));
+      AppendTrafficItemLine(line, ring.Bytes(seq), Model->MaxLoko());
+    }
+    lines << FromStd(line);
+  }
+  return lines.isEmpty() ? QString() : lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void TTrafficView::CopySelected(bool hex) {
+  const QString text = CopyText(hex);
+  if (text.isEmpty()) return;
+  QApplication::clipboard()->setText(text);
+  const int rows = static_cast<int>(text.count(QLatin1Char('\n')));
+  LabelNote->setText(QString::fromUtf8("Zkopírováno řádků: %1").arg(rows));
+}
+
 QList<int> TTrafficView::ColumnWidths() const {
   QList<int> widths;
+  // The chosen widths, not those a narrow window leaves for now.
   for (int c = 0; c < TTrafficModel::colCount; ++c)
-    widths << Table->horizontalHeader()->sectionSize(c);
+    widths << (c < TTrafficModel::colCount - 1 && FColumnFit
+                   ? FColumnFit->Wanted(c)
+                   : Table->horizontalHeader()->sectionSize(c));
   return widths;
 }
 

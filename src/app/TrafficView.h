@@ -26,6 +26,8 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QToolButton;
+class TColumnFit;
+class QLayout;
 
 // Rows of the traffic table: the items of a traffic history (the live ring,
 // or an opened capture) that pass the filter.  Nothing is formatted until a
@@ -175,6 +177,16 @@ public:
   // The save buttons: asks for a file, saves, reports a failure in a box.
   void SaveClicked(bool allRows);
 
+  // A button of the window's among the view's tool controls.
+  void AddToolButton(QToolButton* button);
+
+  // The rows selected, in order; their lines as vantrel-dump writes them
+  // (with the view's time mode), or each one's bytes as hex; one a line.
+  QList<int> SelectedRows() const;
+  QString CopyText(bool hex) const;
+  // To the clipboard (Ctrl+C and the rows' context menu).
+  void CopySelected(bool hex);
+
   QList<int> ColumnWidths() const;
   void SetColumnWidths(const QList<int>& widths);
 
@@ -201,6 +213,8 @@ public:
   QLabel* LabelNote = nullptr;                     // find and save results
   std::array<QAction*, kKindSlots> ActionKinds{};  // by TItemKind; none for ikNone
   QAction* ActionAllDevices = nullptr;
+  QAction* ActionCopyLines = nullptr;
+  QAction* ActionCopyHex = nullptr;
   std::array<QAction*, 32> ActionDevices{};  // 1-31
 
   // Widths of the columns but the last, which takes the room left.
@@ -242,4 +256,6 @@ private:
   bool FRevealOnShow = false;  // the current row, once the view is shown
   bool FShowingFilter = false;
   QTimer FFilterDelay;
+  TColumnFit* FColumnFit = nullptr;
+  QLayout* FToolRow = nullptr;
 };

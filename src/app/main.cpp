@@ -19,6 +19,7 @@
 #include "app/AppErrors.h"
 #include "app/CaptureControl.h"
 #include "app/SessionControl.h"
+#include "app/QtCzech.h"
 #include "app/uVantrelBus.h"
 #include "base/Process.h"
 #include "base/SameFile.h"
@@ -211,10 +212,9 @@ int main(int argc, char** argv) {
   }
   TVantrelApplication app(argc, argv);
   // Qt's own texts (context menus, standard dialogs) in Czech like the rest.
-  QTranslator qtTexts;
-  if (qtTexts.load(QLocale(QLocale::Czech), "qtbase", "_",
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    app.installTranslator(&qtTexts);
+  if (!InstallCzechQtTexts(app))
+    std::fprintf(stderr, "vVantrelBus: Qt's Czech texts (qtbase_cs.qm) not found in %s\n",
+                 qPrintable(QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
   QApplication::setApplicationName("vVantrelBus");
   QApplication::setApplicationVersion(VANTREL_VERSION);
   TRunOptions opt;

@@ -11,9 +11,12 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QSplitter>
 #include <QStackedLayout>
 #include <QTableView>
 #include <QThread>
@@ -27,6 +30,7 @@
 #include "app/CaptureControl.h"
 #include "app/CaptureLoad.h"
 #include "app/CellTips.h"
+#include "app/ColumnFit.h"
 #include "app/ElidingLabel.h"
 #include "app/GraphView.h"
 #include "app/MarkControl.h"
@@ -135,6 +139,11 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(), [this](quint64 seq) {
     FCaptures->ShowItemState(FPlayback->Active() ? seq + FPlayback->Base() : seq);
   });
+  // The graph marks the moment of the row picked in the traffic view.
+  connect(TrafficView, &TTrafficView::CurrentItemChanged, GraphView, [this](quint64 seq) {
+    const TTrafficSource& ring = TrafficView->Model->Ring();
+    if (ring.Holds(seq)) GraphView->SetSelected(ring.TimeUs(seq));
+  });
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -149,19 +158,7 @@ void TFormVantrelBus::BuildLayout() {
   setFont(VantrelFont(true));
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
-
-  ActionConfig = new QAction(QString::fromUtf8("Konfigurace..."), this);
-  ActionConfig->setObjectName("ActionConfig");
-  ActionConfig->setIconText(ActionConfig->text());  // a tool button would drop the dots
-  ActionConnect = new QAction(QString::fromUtf8("Připojit"), this);
-  ActionConnect->setObjectName("ActionConnect");
-  ActionConnect->setCheckable(true);
-  const QString hint = QString::fromUtf8("Připojit se k sériovému portu...");
-  ActionConnect->setToolTip(hint);
-  ActionConnect->setStatusTip(hint);
-  connect(ActionConnect, &QAction::triggered, this, &TFormVantrelBus::ActionConnectExecute);
-  connect(ActionConfig, &QAction::triggered, this, [this] { ActionConfigExecute(); });
-
+  BuildActions();
   BuildLeftPanel();
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
@@ -173,7 +170,7 @@ void TFormVantrelBus::BuildLayout() {
   right->setSpacing(0);
   right->addWidget(FCaptures->BuildBanner(this));
   right->addWidget(FPlayback->BuildPanel(this));
-  right->addLayout(BuildDeviceView(), 1);
+  right->addWidget(BuildDeviceView(), 1);
   // Beside "Záznam", which leaves it half the row.
   FMarks->Install(TrafficView->Table, PanelLeft, QRect(75, 360, 62, 25));
   row->addLayout(right, 1);
@@ -183,8 +180,14 @@ void TFormVantrelBus::BuildLayout() {
   column->setSpacing(0);
   column->addLayout(row, 1);
   column->addWidget(StatusBar);
+  PlaceWindow();
+}
 
-  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340.
+void TFormVantrelBus::PlaceWindow() {
+  // Every view is laid out to work down to this size; smaller would cut.
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  // Outer size 655 x 367 at 96 dpi with a usual frame: client 647 x 340
+  // (grown to the left panel's height).
   resize(647, 340);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect r(QPoint(0, 0), QSize(655, 367));
@@ -193,12 +196,32 @@ void TFormVantrelBus::BuildLayout() {
   }
 }
 
+void TFormVantrelBus::BuildActions() {
+  ActionConfig = new QAction(QString::fromUtf8("Konfigurace..."), this);
+  ActionConfig->setObjectName("ActionConfig");
+  ActionConfig->setIconText(ActionConfig->text());  // a tool button would drop the dots
+  ActionConnect = new QAction(QString::fromUtf8("Připojit"), this);
+  ActionConnect->setObjectName("ActionConnect");
+  ActionConnect->setCheckable(true);
+  const QString hint = QString::fromUtf8("Připojit se k sériovému portu...");
+  ActionConnect->setToolTip(hint);
+  ActionConnect->setStatusTip(hint);
+  connect(ActionConnect, &QAction::triggered, this, &TFormVantrelBus::ActionConnectExecute);
+  connect(ActionConfig, &QAction::triggered, this, [this] { ActionConfigExecute(); });
+}
+
 void TFormVantrelBus::BuildLeftPanel() {
   PanelLeft = new QWidget(this);
   PanelLeft->setObjectName("PanelLeft");
   PanelLeft->setFixedWidth(145);
   PanelLeft->setMinimumHeight(360);  // down to the traffic button
+  BuildStatusPanel();
+  BuildErrorLabel();
+  BuildSideButtons();
+  FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
+}
 
+void TFormVantrelBus::BuildStatusPanel() {
   PanelSystem = new QFrame(PanelLeft);
   PanelSystem->setObjectName("PanelSystem");
   PanelSystem->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -221,17 +244,23 @@ void TFormVantrelBus::BuildLeftPanel() {
   ShapeActivity = new TActivityLight(PanelPower);
   ShapeActivity->setObjectName("ShapeActivity");
   ShapeActivity->setGeometry(124, 8, 8, 8);  // right of the centred caption
+}
 
+void TFormVantrelBus::BuildErrorLabel() {
   // Error texts can be long (open errors with a hint): wrapped over the free
-  // space down to the log button, cut there, the whole text as tool tip.
-  LabelError = new TElidingLabel(PanelLeft);
+  // space down to the log button; a cut text ends in a link to the whole.
+  auto* error = new TElidingLabel(PanelLeft);
+  error->SetDetailsLink(true);
+  LabelError = error;
   LabelError->setObjectName("LabelError");
-  LabelError->setGeometry(8, 152, 133, 38);
+  LabelError->setGeometry(8, 152, 133, 40);  // three lines, down to the log button
   LabelError->setWordWrap(true);
   LabelError->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   LabelCount = MakeLabel(PanelLeft, "LabelCount", 8, 168, 129);
   LabelCount->hide();
+}
 
+void TFormVantrelBus::BuildSideButtons() {
   SpeedButtonLog = MakeButton(PanelLeft, "SpeedButtonLog", "Protokol komunikace", 8, 192);
   SpeedButtonLog->setCheckable(true);
   connect(SpeedButtonLog, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonLogClick);
@@ -253,10 +282,9 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setCheckable(true);
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
-  FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
 }
 
-QLayout* TFormVantrelBus::BuildDeviceView() {
+void TFormVantrelBus::BuildGrid() {
   GridDeviceList = new TSortGridPemra(this);
   GridDeviceList->setObjectName("GridDeviceList");
   GridDeviceList->SetOptions(goFixedVertLine | goFixedHorzLine | goVertLine | goHorzLine |
@@ -275,8 +303,15 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   GridDeviceList->SetOptions(GridDeviceList->Options() | goColSizing);
   GridDeviceList->horizontalHeader()->setStretchLastSection(true);
   new TClippedCellTips(GridDeviceList);
+  // In a narrow window the sequence gives way before the comment does.
+  FGridFit = new TColumnFit(GridDeviceList, 3, 60, 120);
   GridDeviceList->OnDblClick = [this](TSortGridPemra*) { GridDeviceListDblClick(); };
+  // The rows move as devices come and go: a double click acts on the device
+  // that was under the pointer when the click began.
+  GridDeviceList->viewport()->installEventFilter(this);
+}
 
+void TFormVantrelBus::BuildLog() {
   MemoLog = new QPlainTextEdit(this);
   MemoLog->setObjectName("MemoLog");
   QFont mono;
@@ -287,7 +322,9 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setFont(mono);
   MemoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+}
 
+void TFormVantrelBus::BuildTrafficAndGraph() {
   TrafficView = new TTrafficView(FSession->Traffic(), this);
   FSessions->AddSaveAction(TrafficView->ButtonSave->menu());
   connect(FSessions.get(), &TSessionControl::HistoryChanged, this, [this] {
@@ -301,19 +338,61 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
     GraphMomentClicked(timeUs);
     ShowRightSide(rsTraffic);
   });
+}
 
+QWidget* TFormVantrelBus::BuildDeviceView() {
+  BuildGrid();
+  BuildLog();
+  BuildTrafficAndGraph();
   // The log lies over the grid in the same place, and so do the traffic
-  // view and the graph; only one is visible.
-  auto* right = new QStackedLayout;
-  right->setStackingMode(QStackedLayout::StackAll);
-  right->addWidget(MemoLog);
-  right->addWidget(TrafficView);
-  right->addWidget(GraphView);
-  right->addWidget(GridDeviceList);
+  // view and the graph; only one is visible.  Shown together, the grid moves
+  // over them into a splitter's upper part.
+  SplitterViews = new QSplitter(Qt::Vertical, this);
+  SplitterViews->setObjectName("SplitterViews");
+  SplitterViews->setChildrenCollapsible(false);
+  PanelGridSide = new QWidget(SplitterViews);
+  PanelGridSide->setObjectName("PanelGridSide");
+  auto* gridSide = new QVBoxLayout(PanelGridSide);
+  gridSide->setContentsMargins(0, 0, 0, 0);
+  auto* views = new QWidget(SplitterViews);
+  FViews = new QStackedLayout(views);
+  FViews->setStackingMode(QStackedLayout::StackAll);
+  FViews->addWidget(MemoLog);
+  FViews->addWidget(TrafficView);
+  FViews->addWidget(GraphView);
+  FViews->addWidget(GridDeviceList);
+  SplitterViews->addWidget(PanelGridSide);
+  SplitterViews->addWidget(views);
+  SplitterViews->setStretchFactor(0, 2);
+  SplitterViews->setStretchFactor(1, 3);
+  PanelGridSide->hide();
   MemoLog->hide();
   TrafficView->hide();
   GraphView->hide();
-  return right;
+
+  ActionSplit = new QAction(QString::fromUtf8("S mřížkou"), this);
+  ActionSplit->setObjectName("ActionSplit");
+  ActionSplit->setCheckable(true);
+  ActionSplit->setToolTip(QString::fromUtf8("Zobrazit mřížku zařízení nad provozem a grafem"));
+  connect(ActionSplit, &QAction::toggled, this, [this](bool on) {
+    FSplit = on;
+    ShowRightSide(TrafficView->isVisibleTo(this) ? rsTraffic
+                  : GraphView->isVisibleTo(this) ? rsGraph
+                  : MemoLog->isVisibleTo(this)   ? rsLog
+                                                 : rsGrid);
+  });
+  for (int i = 0; i < 2; ++i) {
+    auto* button = new QToolButton;
+    button->setObjectName(i == 0 ? "ButtonSplitTraffic" : "ButtonSplitGraph");
+    button->setDefaultAction(ActionSplit);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setFocusPolicy(Qt::NoFocus);
+    if (i == 0)
+      TrafficView->AddToolButton(button);
+    else
+      GraphView->AddToolButton(button);
+  }
+  return SplitterViews;
 }
 
 void TFormVantrelBus::PressConnect() {
@@ -515,7 +594,9 @@ QString TFormVantrelBus::PortCaption() const {
 void TFormVantrelBus::UpdateTitle() {
   QString title = QString::fromUtf8(kTitle);
   if (FConnection) {
-    title += QStringLiteral(" - ") + FromStd(QuotedPortName(FConnection->Port()));
+    // The run's caption ("demo") as the status bar says it, else the port.
+    title += QStringLiteral(" - ") +
+             (FPortCaption.isEmpty() ? FromStd(QuotedPortName(FConnection->Port())) : FPortCaption);
     if (FConnection->Waiting()) title += QString::fromUtf8(" (čekám na port)");
   }
   setWindowTitle(title);
@@ -824,7 +905,12 @@ void TFormVantrelBus::ShowTrafficNote(const QString& text) {
   TrafficView->LabelNote->setText(text);
 }
 
-void TFormVantrelBus::AddStatusLabel(QWidget* label) { StatusBar->addPermanentWidget(label); }
+void TFormVantrelBus::AddStatusLabel(QLabel* label) {
+  // The recording's field gives way only after the port's.
+  StatusBar->AddField(label, 1);
+  connect(FCaptures.get(), &TCaptureControl::RecordLabelChanged, StatusBar,
+          &TTrafficStatusBar::FitFields, Qt::UniqueConnection);
+}
 
 void TFormVantrelBus::AppendLog(const ByteString& message) {
   MemoLog->appendPlainText(FromStd(MessageToHex(message)));
@@ -863,15 +949,35 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
     const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
     GraphView->SetDevice(ok ? address : 0);
   }
+  const bool together = FSplit && (side == rsTraffic || side == rsGraph);
+  if (together && GridDeviceList->parentWidget() != PanelGridSide) {
+    FViews->removeWidget(GridDeviceList);
+    PanelGridSide->layout()->addWidget(GridDeviceList);
+  } else if (!together && GridDeviceList->parentWidget() == PanelGridSide) {
+    PanelGridSide->layout()->removeWidget(GridDeviceList);
+    FViews->addWidget(GridDeviceList);
+  }
+  PanelGridSide->setVisible(together);
   MemoLog->setVisible(side == rsLog);
   TrafficView->setVisible(side == rsTraffic);
   GraphView->setVisible(side == rsGraph);
-  GridDeviceList->setVisible(side == rsGrid);
+  GridDeviceList->setVisible(side == rsGrid || together);
+}
+
+bool TFormVantrelBus::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == GridDeviceList->viewport() && event->type() == QEvent::MouseButtonPress) {
+    const int row =
+        GridDeviceList->rowAt(static_cast<QMouseEvent*>(event)->position().toPoint().y());
+    FPressedDevice = row > 0 ? GridDeviceList->Cells(1, row) : QString();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TFormVantrelBus::GridDeviceListDblClick() {
   bool ok = false;
-  const int address = GridDeviceList->Cells(1, GridDeviceList->Row()).toInt(&ok, 16);
+  const QString device =
+      FPressedDevice.isEmpty() ? GridDeviceList->Cells(1, GridDeviceList->Row()) : FPressedDevice;
+  const int address = device.toInt(&ok, 16);
   if (!ok || address < 1 || address > TVantrelBusDevList::DeviceCount) return;
   TrafficView->ShowOnlyDevice(address);
   ShowRightSide(rsTraffic);
@@ -887,6 +993,11 @@ void TFormVantrelBus::ApplyMonitorSettings() {
   // The last column takes the room that is left.
   for (int c = 0; c < widths.size() && c < GridDeviceList->ColCount() - 1; ++c)
     if (widths[c] >= 8 && widths[c] <= 2000) GridDeviceList->SetColWidths(c, widths[c]);
+  FSplit = m.Split == "1";
+  {
+    const QSignalBlocker quiet(ActionSplit);
+    ActionSplit->setChecked(FSplit);
+  }
   ShowRightSide(m.View == "traffic" ? rsTraffic
                 : m.View == "graph" ? rsGraph
                 : m.View == "log"   ? rsLog
@@ -899,10 +1010,13 @@ void TFormVantrelBus::StoreMonitorSettings() {
            : GraphView->isVisibleTo(this) ? "graph"
            : MemoLog->isVisibleTo(this)   ? "log"
                                           : "grid";
+  m.Split = FSplit ? "1" : "";
   TrafficView->StoreState(m);
   QList<int> widths, defaults;
   for (int c = 0; c < GridDeviceList->ColCount() - 1; ++c) {
-    widths << GridDeviceList->ColWidths(c);
+    // The chosen width, not what a narrow window leaves of it for now.
+    widths << GridDeviceList->ColWidths(c) + FGridFit->Wanted(c) -
+                  GridDeviceList->horizontalHeader()->sectionSize(c);
     defaults << kGridColWidths[c];
   }
   m.GridColumns = widths == defaults ? std::string() : JoinWidths(widths).toStdString();
@@ -930,16 +1044,24 @@ void TFormVantrelBus::ActionConfigExecute() {
   TrafficView->SetMaxLoko(Settings.MaxLoko);
 }
 
-void TFormVantrelBus::FormCloseQuery() {
-  if (!ActionConnect->isChecked()) return;
+bool TFormVantrelBus::FormCloseQuery() {
+  if (!ActionConnect->isChecked()) return false;
   ActionConnect->setChecked(false);
   ActionConnectExecute(false);
-  QThread::msleep(500);
+  return true;
 }
 
 void TFormVantrelBus::closeEvent(QCloseEvent* event) {
+  // The port closes first; storing the settings then runs inside the pause
+  // that follows it, so a slow disk does not lengthen the close.
+  const bool wasConnected = FormCloseQuery();
+  QElapsedTimer sinceClosed;
+  sinceClosed.start();
   StoreWindowPlacement(this);
   StoreMonitorSettings();
-  FormCloseQuery();
+  if (wasConnected) {
+    const qint64 rest = kClosePauseMs - sinceClosed.elapsed();
+    if (rest > 0) QThread::msleep(static_cast<unsigned long>(rest));
+  }
   event->accept();
 }

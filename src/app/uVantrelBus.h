@@ -24,6 +24,8 @@ class QLabel;
 class QPlainTextEdit;
 class QToolButton;
 class QLayout;
+class QSplitter;
+class QStackedLayout;
 class TSortGridPemra;
 class TBusConnection;
 class TReadComDaemon;
@@ -33,6 +35,7 @@ class TGraphView;
 class TCaptureControl;
 class TSessionControl;
 class TRecordControl;
+class TColumnFit;
 class TPlaybackControl;
 class TMarkControl;
 struct TBusItem;
@@ -104,6 +107,13 @@ public:
   // eye does.
   static constexpr int DrainBatchMs = 200;
 
+  // The pause between closing the port and the window's end.
+  static constexpr int kClosePauseMs = 500;
+
+  // The smallest window every view is laid out for (client area).
+  static constexpr int kMinimumWidth = 473;
+  static constexpr int kMinimumHeight = 442;
+
   // While connected one drain takes at most this long; a longer backlog (a
   // flood, or the window kept off the processor) is taken in slices with the
   // event loop running in between, so the window repaints and answers.
@@ -132,6 +142,7 @@ private:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void ActionConnectExecute(bool checked);
@@ -143,7 +154,8 @@ private:
   // A moment clicked in the graph: the traffic view's nearest row.
   void GraphMomentClicked(qint64 timeUs);
   void GridDeviceListDblClick();
-  void FormCloseQuery();
+  // Closing while connected: the port is closed; true when it was open.
+  bool FormCloseQuery();
 
   bool Connect();
   // Closes the port, then stops and joins the reader; false when not connected.
@@ -182,7 +194,7 @@ private:
   void RestorePresent() override;
   void ClearTrafficSelection() override;
   void ShowTrafficNote(const QString& text) override;
-  void AddStatusLabel(QWidget* label) override;
+  void AddStatusLabel(QLabel* label) override;
 
   // TAnalysisWindow
   const TTrafficSource& ShownTraffic() const override;
@@ -197,9 +209,18 @@ private:
   void InstallQueueWakeup(bool on);
   void ScheduleDrain();
 
+  // The layout, one region each.
   void BuildLayout();
+  void BuildActions();
   void BuildLeftPanel();
-  QLayout* BuildDeviceView();
+  void BuildStatusPanel();
+  void BuildErrorLabel();
+  void BuildSideButtons();
+  QWidget* BuildDeviceView();
+  void BuildGrid();
+  void BuildLog();
+  void BuildTrafficAndGraph();
+  void PlaceWindow();
 
   // The right-hand side shows the grid, the log, the traffic view or the graph.
   enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph };
@@ -222,6 +243,8 @@ private:
   QToolButton* SpeedButtonConnect = nullptr;
   QToolButton* SpeedButtonConfig = nullptr;
   TSortGridPemra* GridDeviceList = nullptr;
+  TColumnFit* FGridFit = nullptr;
+  QString FPressedDevice;  // the grid's device under the last press (its ID)
   QPlainTextEdit* MemoLog = nullptr;
   // The traffic view, shown instead of the grid by its toggle button, and
   // the status bar with the traffic's figures.
@@ -233,6 +256,12 @@ private:
   TGraphView* GraphView = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
+  // The grid over the traffic view or the graph, both shown ("S mřížkou").
+  QAction* ActionSplit = nullptr;
+  QSplitter* SplitterViews = nullptr;
+  QWidget* PanelGridSide = nullptr;  // the grid's place while shown together
+  QStackedLayout* FViews = nullptr;
+  bool FSplit = false;
 
   // The device table the dispatch keeps; the grid is drawn from the
   // session's present state, which the same items made.

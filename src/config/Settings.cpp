@@ -164,6 +164,9 @@ void ReadMonitorSettings(const TIniFile& ini) {
   m.SessionStore = ini.ReadInteger(Monitor, "SessionStore", def.SessionStore);
   m.SessionsKept = ini.ReadInteger(Monitor, "SessionsKept", def.SessionsKept);
   m.SessionLimitMB = ini.ReadInteger(Monitor, "SessionLimitMB", def.SessionLimitMB);
+  m.TextFolder = text("TextFolder", def.TextFolder);
+  m.GraphFolder = text("GraphFolder", def.GraphFolder);
+  m.Split = text("Split", def.Split);
   MonitorSettingsRead = m;
 }
 
@@ -238,7 +241,10 @@ void SaveMonitorSettings() {
       {"CaptureFolder", m.CaptureFolder, was.CaptureFolder},
       {"SessionStore", std::to_string(m.SessionStore), std::to_string(was.SessionStore)},
       {"SessionsKept", std::to_string(m.SessionsKept), std::to_string(was.SessionsKept)},
-      {"SessionLimitMB", std::to_string(m.SessionLimitMB), std::to_string(was.SessionLimitMB)}};
+      {"SessionLimitMB", std::to_string(m.SessionLimitMB), std::to_string(was.SessionLimitMB)},
+      {"TextFolder", m.TextFolder, was.TextFolder},
+      {"GraphFolder", m.GraphFolder, was.GraphFolder},
+      {"Split", m.Split, was.Split}};
   bool changed = false;
   for (const auto& [key, value, read] : values) {
     if (value == read) continue;

@@ -51,6 +51,9 @@ struct TMonitorSettings {
   int SessionStore = 1;        // SessionStore: 1 keeps the whole session on disk, 0 the ring only
   int SessionsKept = 5;        // SessionsKept: earlier sessions kept on disk
   int SessionLimitMB = 2000;   // SessionLimitMB: megabytes a session keeps at most on disk
+  std::string TextFolder;      // TextFolder: where traffic lines were last saved
+  std::string GraphFolder;     // GraphFolder: where a graph (PNG, CSV) was last saved
+  std::string Split;  // Split: a view shown beside the grid ("traffic", "graph"); empty: none
 
   bool operator==(const TMonitorSettings&) const = default;
 };

@@ -1,5 +1,5 @@
-// The series as CSV: one line a second, comma-separated, a point as the
-// decimal separator, UTF-8, a header line first.  Columns: local time
+// The series as CSV: one line a second, comma-separated with a point as the
+// decimal separator (or as TCsvFormat says), UTF-8, a header line first.  Columns: local time
 // ("YYYY-MM-DD HH:MM:SS"), seconds since the epoch, the present current (A:
 // at the end of the second, lowest, highest), the maximum current (A), the
 // load (%), the power state ("zapnuto", "$81"-"$83"; the state other than
@@ -15,12 +15,21 @@
 
 #include "series/SeriesStore.h"
 
-std::string SeriesCsvHeader(int device);
+// The separators of the file: comma and point by default; where the user's
+// decimal separator is a comma, semicolons between fields, as spreadsheets
+// of such regions expect.
+struct TCsvFormat {
+  char Separator = ',';
+  char Decimal = '.';
+};
+TCsvFormat CsvFormatFor(char decimalPoint);
+
+std::string SeriesCsvHeader(int device, const TCsvFormat& format = {});
 // Appends the lines of the complete seconds of [fromSecond, endSecond) held.
 void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
-                     std::string& out);
+                     std::string& out, const TCsvFormat& format = {});
 // Writes header and lines to path, replacing the file there only when all
 // was written.  False with the cause ("Permission denied") in error; the old
 // file is then kept and nothing is left behind.
 bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
-                   const std::string& path, std::string& error);
+                   const std::string& path, std::string& error, const TCsvFormat& format = {});

@@ -407,6 +407,57 @@ TEST_F(CaptureWindow, RecordsEveryReadAcrossAManualReconnectWithAGap) {
   EXPECT_EQ(after, second);
 }
 
+// The status bar says what happens now: a finished recording's note goes
+// when something else starts (here: connecting) or after a while.
+TEST_F(CaptureWindow, AFinishedRecordingsNoteGoesWhenSomethingElseStarts) {
+  auto* label = Child<QLabel>(Window, "LabelStatusRecord");
+  EXPECT_FALSE(label->isVisibleTo(Window)) << "no recording, no field";
+  for (const char* name : {"a.vlog", "b.vlog"}) {
+    ASSERT_TRUE(Captures->StartRecording(Path(name)));
+    EXPECT_TRUE(label->isVisibleTo(Window));
+    ASSERT_TRUE(Captures->StopRecording());
+    EXPECT_TRUE(label->text().startsWith(QString::fromUtf8("Záznam uložen: ") + name));
+    EXPECT_TRUE(label->isVisibleTo(Window));
+  }
+  Connect();
+  EXPECT_TRUE(label->text().isEmpty());
+  EXPECT_FALSE(label->isVisibleTo(Window));
+  Disconnect();
+  ASSERT_TRUE(Captures->StartRecording(Path("c.vlog")));
+  ASSERT_TRUE(Captures->StopRecording());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return label->text().isEmpty(); },
+                              TCaptureControl::kSavedNoteMs + 3000));
+  EXPECT_FALSE(label->isVisibleTo(Window));
+}
+
+// Closing the window while connected and recording: every byte read is in
+// the file, and the close takes the pause after the port, not more.
+TEST_F(CaptureWindow, AQuickCloseWhileRecordingLosesNothing) {
+  ASSERT_TRUE(Captures->StartRecording(Path("quick.vlog")));
+  Connect();
+  const std::string sent =
+      Bytes({0xC5, 0x4A, 0x41, 0x00, 0x0B, 0xC6, 0x61, 0x63, 0x00, 0x03, 0x8A});
+  ASSERT_TRUE(Pty.Send(sent));
+  // Read by the reader, not yet taken by the window.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Window->ReceivedBytes() >= sent.size(); }, 5000));
+  QElapsedTimer closing;
+  closing.start();
+  Window->close();
+  const qint64 ms = closing.elapsed();
+  EXPECT_GE(ms, TFormVantrelBus::kClosePauseMs);
+  // Generous for a loaded machine; a reader left waiting for its read
+  // time-out, or a pause added after saving, would pass it.
+  EXPECT_LT(ms, 1500);
+  delete Window;  // as the program ends: the recording is closed
+  Window = nullptr;
+  TCaptureReader in;
+  std::string recorded;
+  for (const TCaptureItem& item : ReadBack(Path("quick.vlog"), in))
+    if (item.Kind == TCaptureKind::ckChunk) recorded += item.Bytes;
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  EXPECT_EQ(recorded, sent);
+}
+
 // The port is lost and waited for, the user gives up the wait and connects
 // again by hand later: the recording's gap runs from the loss.
 TEST_F(CaptureWindow, AGapFromALostPortSurvivesAManualReconnect) {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -206,6 +207,60 @@ TEST_F(Graph, ExportsTheShownGraphAsPngAndItsSecondsAsCsv) {
   EXPECT_EQ(error, "No such file or directory");
 }
 
+// In a region whose decimal separator is a comma the CSV separates its fields
+// by semicolons, as spreadsheets there expect; Python's sniffer finds the
+// columns, and the numbers keep their comma.
+TEST_F(Graph, CsvFollowsTheRegionalConventionAndASnifferFindsItsColumns) {
+  Fill(20);
+  View.SetView(At(0), At(10));
+  QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
+  QString error;
+  const bool saved = View.ExportCsv(Path("cz.csv"), error);
+  QLocale::setDefault(QLocale::c());
+  ASSERT_TRUE(saved) << error.toStdString();
+  QFile cz(Path("cz.csv"));
+  ASSERT_TRUE(cz.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QString::fromUtf8(cz.readAll()).contains(";4,0;4,0;4,0;8;50,00;"));
+#ifndef _WIN32  // no Python beside the Windows tests under wine
+  const char* script =
+      "import csv, sys\n"
+      "text = open(sys.argv[1], encoding='utf-8').read()\n"
+      "dialect = csv.Sniffer().sniff(text[:2048])\n"
+      "rows = list(csv.reader(text.splitlines(), dialect))\n"
+      "print(dialect.delimiter)\n"
+      "print(csv.Sniffer().has_header(text[:2048]))\n"
+      "print(len(rows[0]), len(rows[1]), len(rows))\n"
+      "print(rows[0][0], rows[0][2], rows[1][2], rows[1][6])\n";
+  QProcess python;
+  python.start("python3", {"-c", script, Path("cz.csv")});
+  ASSERT_TRUE(python.waitForFinished(30000));
+  ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+  const QStringList out = QString::fromUtf8(python.readAllStandardOutput()).split('\n');
+  ASSERT_GE(out.size(), 4);
+  EXPECT_EQ(out[0], ";");
+  EXPECT_EQ(out[1], "True") << "a header row";
+  EXPECT_EQ(out[2], "17 17 11") << "every row has the header's columns";
+  EXPECT_EQ(out[3], QString::fromUtf8("čas Ia_A 4,0 50,00"));
+#endif
+
+  // With a point, commas as before.
+  ASSERT_TRUE(View.ExportCsv(Path("c.csv"), error)) << error.toStdString();
+  QFile csv(Path("c.csv"));
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QString::fromUtf8(csv.readAll()).contains(",4.0,4.0,4.0,8,50.00,"));
+}
+
+// A capture has no newer data to follow: "Živě" is not offered there.
+TEST_F(Graph, TheLiveButtonIsOfferedOnlyOnTheLiveBus) {
+  Fill(5);
+  TSeriesStore capture;
+  View.show();
+  View.SetStore(capture, true);
+  EXPECT_FALSE(View.ButtonLive->isVisible());
+  View.SetStore(Store, false);
+  EXPECT_TRUE(View.ButtonLive->isVisible());
+}
+
 // The window: its drain fills the store with the reader's times, "Graf"
 // takes the right-hand side, and a moment clicked selects the traffic row
 // nearest to it (a double click shows it).
@@ -258,6 +313,11 @@ TEST(GraphInWindow, TheDrainFeedsTheSeriesAndAMomentSelectsTheNearestTrafficRow)
   ASSERT_TRUE(current.isValid());
   EXPECT_EQ(w->Traffic().Item(model->SeqAt(current.row())).TimeUs, At(1, 0));
   EXPECT_FALSE(Child<TTrafficView>(w, "TrafficView")->Following());
+  // The graph marks the moment of the row picked (here, the nearest item).
+  EXPECT_EQ(g->SelectedUs(), At(1, 0));
+  // A row picked in the traffic view is marked in the graph too.
+  Child<TTrafficView>(w, "TrafficView")->Table->setCurrentIndex(model->index(2, 0));
+  EXPECT_EQ(g->SelectedUs(), At(1, 500000));
 
   QTest::mouseDClick(g->Canvas(), Qt::LeftButton, {},
                      QPoint(static_cast<int>(axis.XAt(At(1, 420000))), 40));

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -31,6 +32,7 @@
 
 #include "../support/Captions.h"
 #include "app/ElidingLabel.h"
+#include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
 #include "app/uVantrelBus.h"
 #include "bus/BusItem.h"
@@ -613,6 +615,36 @@ TEST_F(MainWindow, SelectionStaysWithItsDeviceWhileTheRowsResort) {
   Feed(Bytes({0x05}));  // 05 too
   Drain();
   EXPECT_EQ(Cell(1, Child<TSortGridPemra>(Window, "GridDeviceList")->Row()), "05");
+}
+
+// Rows move under the pointer as devices come and go: a double click acts on
+// the device that was under it when the click began.
+TEST_F(MainWindow, ADoubleClickActsOnTheDevicePressedEvenIfTheRowsResortMeanwhile) {
+  Window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(Window));
+  auto* grid = Child<TSortGridPemra>(Window, "GridDeviceList");
+  Feed(Bytes({0x41}));  // 01 active; 02, 03, 04, 05 below it
+  Drain();
+  ASSERT_EQ(Cell(1, 5), "05");
+  const QPoint at = grid->CellRect(3, 5).center();
+  QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, at);
+  Feed(Bytes({0xC5}));  // 05 becomes active and moves up; 04 comes under the pointer
+  Drain();
+  ASSERT_EQ(Cell(1, 5), "04");
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, at, grid->viewport()->mapToGlobal(at),
+                  Qt::LeftButton, Qt::LeftButton, {});
+  QApplication::sendEvent(grid->viewport(), &dbl);
+  EXPECT_EQ(Child<TTrafficView>(Window, "TrafficView")->Filter().Devices, 1u << 5);
+}
+
+TEST_F(MainWindow, TheTitleNamesTheRunsCaptionLikeTheStatusBar) {
+  TPtyPair pty;
+  Window->SetPortCaption("demo");
+  ConnectTo(pty);
+  ASSERT_TRUE(Connected());
+  EXPECT_TRUE(Window->windowTitle().endsWith(" - demo")) << Window->windowTitle().toStdString();
+  EXPECT_FALSE(Window->windowTitle().contains(QString::fromStdString(pty.Path)));
 }
 
 TEST_F(MainWindow, PlacementIsKeptInAnExistingFileAndRestored) {

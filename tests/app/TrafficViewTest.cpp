@@ -4,10 +4,13 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,6 +27,7 @@
 #include "app/MonoCellDelegate.h"
 #include "app/TrafficView.h"
 #include "base/LocalTime.h"
+#include "bus/uVantrelSeq.h"
 #include "controls/MsgBox.h"
 
 namespace {
@@ -195,7 +199,11 @@ TEST_F(TrafficViewTest, FiltersThroughTheControls) {
   EXPECT_TRUE(View->ActionDevices[1]->isChecked());
   View->ActionDevices[2]->trigger();  // one more device
   EXPECT_EQ(Rows(), 4);
-  EXPECT_EQ(View->ButtonDevices->text(), QString::fromUtf8("Zařízení: 2"));
+  // The devices by name, never a bare count that reads as an address.
+  EXPECT_EQ(View->ButtonDevices->text(), QString::fromUtf8("Zařízení: 01, 02"));
+  for (int a : {0x0A, 0x10}) View->ActionDevices[a]->trigger();
+  EXPECT_EQ(View->ButtonDevices->text(), QString::fromUtf8("4 zařízení"));
+  EXPECT_TRUE(View->ButtonDevices->toolTip().endsWith(QString::fromUtf8("01, 02, 0A, 10")));
   View->ActionAllDevices->trigger();
   EXPECT_EQ(Rows(), 4);
 
@@ -403,4 +411,72 @@ TEST(TrafficViewCost, FollowingRedrawsTheRowsButNotTheScrollBarOrTheLayout) {
   // A scroll that moves the handle draws the bar.
   bar->setValue(bar->maximum() / 2);
   EXPECT_TRUE(QTest::qWaitFor([&] { return barPaints.Count > 0; }, 5000));
+}
+
+TEST_F(TrafficViewTest, SeveralRowsAreCopiedAsTheSavedLinesOrAsTheirBytes) {
+  QTemporaryDir dir;
+  for (int i = 0; i < 5; ++i) Poll(6, i);
+  View->ItemsAdded();
+  ASSERT_EQ(Rows(), 5);
+  // Rows 1 and 3, picked as a user does with Ctrl.
+  const auto rowPoint = [&](int row) {
+    return View->Table->visualRect(View->Model->index(row, 0)).center();
+  };
+  QTest::mouseClick(View->Table->viewport(), Qt::LeftButton, {}, rowPoint(1));
+  QTest::mouseClick(View->Table->viewport(), Qt::LeftButton, Qt::ControlModifier, rowPoint(3));
+  EXPECT_EQ(View->SelectedRows(), (QList<int>{1, 3}));
+  for (TTimeMode mode : {TTimeMode::tmAbsolute, TTimeMode::tmDelta, TTimeMode::tmZero}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    View->SetTimeMode(mode);
+    // The same lines as a save of the shown rows, with the view's time mode
+    // (a delta counts from the row shown above, selected or not).
+    const QString path = dir.filePath("shown.txt");
+    QString error;
+    ASSERT_TRUE(View->Export(path, false, error)) << error.toStdString();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n');
+    QApplication::clipboard()->clear();
+    View->Table->setFocus();
+    QTest::keyClick(View->Table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), lines[1] + "\n" + lines[3] + "\n");
+  }
+  View->CopySelected(true);
+  EXPECT_EQ(QApplication::clipboard()->text(), "45 00 00 01\n45 00 00 03\n");
+  EXPECT_TRUE(View->LabelNote->text().contains("2"));
+  // Nothing selected: the clipboard keeps what it had.
+  View->Table->selectionModel()->clear();
+  View->CopySelected(false);
+  EXPECT_EQ(QApplication::clipboard()->text(), "45 00 00 01\n45 00 00 03\n");
+}
+
+TEST_F(TrafficViewTest, TheDeviceMenuStaysOpenForSeveralPicks) {
+  QMenu* menu = View->ButtonDevices->menu();
+  menu->popup(View->mapToGlobal(QPoint(0, 0)));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+  for (int a : {1, 0x0A}) {
+    const QPoint at = menu->actionGeometry(View->ActionDevices[a]).center();
+    QTest::mouseClick(menu, Qt::LeftButton, {}, at);
+    EXPECT_TRUE(menu->isVisible()) << a;
+    EXPECT_TRUE(View->ActionDevices[a]->isChecked()) << a;
+  }
+  EXPECT_EQ(View->ButtonDevices->text(), QString::fromUtf8("Zařízení: 01, 0A"));
+  menu->close();
+}
+
+TEST_F(TrafficViewTest, CommentsShowMeasuredValuesWithTheRegionalDecimalSeparator) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::Czech, QLocale::Czechia));
+  // A central's status: firmware 1.3, Ia 6.4 A of 12 A.
+  std::string status = B({0x00, 0x00, 0x80 | 12, 64, 0x00, 0x13, 0x04});
+  SetCheckByte(status);
+  Ring.Append(Now, status);
+  View->ItemsAdded();
+  ASSERT_EQ(Rows(), 1);
+  const QString comment = Text(0, TTrafficModel::colComment);
+  QLocale::setDefault(before);
+  EXPECT_TRUE(comment.contains("6,4 A")) << comment.toStdString();
+  EXPECT_TRUE(comment.contains("1.3"))
+      << "a version is no decimal number: " << comment.toStdString();
+  EXPECT_FALSE(comment.contains("6.4")) << comment.toStdString();
 }

@@ -44,4 +44,21 @@ inline QStringList ClippedCaptions(const QWidget* root) {
   return clipped;
 }
 
+// Controls of root that stick out of their parent (a window too narrow for a
+// row of buttons cuts the last ones off at its edge).
+inline QStringList ControlsCutByParent(const QWidget* root) {
+  QStringList cut;
+  for (const QWidget* w : root->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(root) || !w->parentWidget() || w->isWindow()) continue;
+    // Parts of scrolled areas lie outside by design.
+    if (w->parentWidget()->objectName() == QLatin1String("qt_scrollarea_viewport")) continue;
+    if (!qobject_cast<const QAbstractButton*>(w) && !qobject_cast<const QLabel*>(w) &&
+        !w->inherits("QLineEdit") && !w->inherits("QComboBox"))
+      continue;
+    if (!w->parentWidget()->rect().contains(w->geometry()))
+      cut << QStringLiteral("%1 %2").arg(w->objectName(), w->metaObject()->className());
+  }
+  return cut;
+}
+
 }  // namespace test_support
