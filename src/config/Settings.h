@@ -53,7 +53,7 @@ struct TMonitorSettings {
   int SessionLimitMB = 2000;   // SessionLimitMB: megabytes a session keeps at most on disk
   std::string TextFolder;      // TextFolder: where traffic lines were last saved
   std::string GraphFolder;     // GraphFolder: where a graph (PNG, CSV) was last saved
-  std::string Split;  // Split: a view shown beside the grid ("traffic", "graph"); empty: none
+  std::string Split;           // Split: "1" shows the grid over the traffic view or the graph
 
   bool operator==(const TMonitorSettings&) const = default;
 };
