@@ -216,6 +216,19 @@ void TGraphCanvas::paintEvent(QPaintEvent*) {
   p.setFont(small);
   DrawTimeAxis(p, QRect(plot.left(), plot.top(), plot.width(), y - kLaneGap - plot.top()), axis,
                ticks, step);
+  // Events as small triangles standing on the time axis.
+  if (FView->AxisMarks) {
+    std::vector<TGraphView::TAxisMark> marks;
+    FView->AxisMarks(axis.StartUs, axis.EndUs, marks);
+    const int base = y - kLaneGap;
+    p.setPen(Qt::NoPen);
+    for (const auto& m : marks) {
+      const double x = axis.XAt(m.TimeUs);
+      p.setBrush(m.Colour);
+      const QPointF tri[3] = {{x, base - 6.0}, {x - 4.0, base + 1.0}, {x + 4.0, base + 1.0}};
+      p.drawPolygon(tri, 3);
+    }
+  }
 }
 
 void TGraphCanvas::DrawLane(QPainter& p, const QRect& r, const TTimeAxis& axis,
@@ -457,6 +470,10 @@ TGraphView::TGraphView(const TSeriesStore& store, QWidget* parent)
 TGraphView::~TGraphView() = default;
 
 QWidget* TGraphView::Canvas() const { return FCanvas; }
+
+void TGraphView::MarksChanged() {
+  if (isVisible()) FCanvas->update();
+}
 
 TTimeAxis TGraphView::Axis() const { return FCanvas->MakeAxis(); }
 

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/AnalysisView.h"
 #include "app/CaptureControl.h"
 #include "app/CaptureLoad.h"
 #include "app/CellTips.h"
@@ -119,6 +120,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   LoadMonitorSettings();
   ApplyMonitorSettings();
   FCaptures->Start();
+  ConnectAnalysis();
   connect(ActionConnect, &QAction::toggled, FCaptures.get(), &TCaptureControl::ConnectionToggled);
   connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(),
           [this](quint64 seq) { FCaptures->ShowItemState(seq); });
@@ -238,6 +240,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   SpeedButtonGraph->setToolTip(QString::fromUtf8("Proudy, napájení a provoz v čase"));
   connect(SpeedButtonGraph, &QToolButton::clicked, this, &TFormVantrelBus::SpeedButtonGraphClick);
   FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
+  BuildAnalysis(PanelLeft);            // "Statistika" below those
 }
 
 QLayout* TFormVantrelBus::BuildDeviceView() {
@@ -287,10 +290,12 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   right->addWidget(MemoLog);
   right->addWidget(TrafficView);
   right->addWidget(GraphView);
+  right->addWidget(AnalysisView);
   right->addWidget(GridDeviceList);
   MemoLog->hide();
   TrafficView->hide();
   GraphView->hide();
+  AnalysisView->hide();
   return right;
 }
 
@@ -409,6 +414,8 @@ void TFormVantrelBus::ServiceConnection() {
       // Everything read before the loss is in the ring already (drained
       // above); the next item is the first after the gap.
       FSession->Traffic().MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
+      FSession->Analysis().Gap(FSession->Traffic().End(), FConnection->LostAtUs(),
+                               FConnection->BackAtUs());
       ShowConnected();
       QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
       return;
@@ -538,6 +545,7 @@ void TFormVantrelBus::Drain(bool bounded) {
   // The traffic view takes the drain's items in one step.
   if (FSession->Traffic().End() != recorded) TrafficView->ItemsAdded();
   GraphView->DataChanged();  // repaints only while shown, once a second is complete
+  AnalysisAfterDrain();
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
   if (more)
@@ -719,12 +727,14 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
     StatusBar->SetSource(*capture->Traffic);
     StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
     GraphView->SetStore(*capture->Series, true);
+    AnalysisShowHistory(capture->Traffic.get());
     return;
   }
   TrafficView->SetSource(FSession->Traffic());
   StatusBar->SetSource(FSession->Traffic());
   StatusBar->Disconnected();
   GraphView->SetStore(FSession->Series(), false);
+  AnalysisShowHistory(nullptr);
 }
 
 bool TFormVantrelBus::Connected() const { return ActionConnect->isChecked(); }
@@ -776,6 +786,7 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
   SpeedButtonLog->setChecked(side == rsLog);
   SpeedButtonTraffic->setChecked(side == rsTraffic);
   SpeedButtonGraph->setChecked(side == rsGraph);
+  SpeedButtonStats->setChecked(side == rsStats);
   if (side == rsGraph) {
     // The device selected in the grid is the one the graph can show.
     bool ok = false;
@@ -785,6 +796,7 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
   MemoLog->setVisible(side == rsLog);
   TrafficView->setVisible(side == rsTraffic);
   GraphView->setVisible(side == rsGraph);
+  AnalysisView->setVisible(side == rsStats);
   GridDeviceList->setVisible(side == rsGrid);
 }
 
@@ -808,16 +820,18 @@ void TFormVantrelBus::ApplyMonitorSettings() {
     if (widths[c] >= 8 && widths[c] <= 2000) GridDeviceList->SetColWidths(c, widths[c]);
   ShowRightSide(m.View == "traffic" ? rsTraffic
                 : m.View == "graph" ? rsGraph
+                : m.View == "stats" ? rsStats
                 : m.View == "log"   ? rsLog
                                     : rsGrid);
 }
 
 void TFormVantrelBus::StoreMonitorSettings() {
   TMonitorSettings& m = MonitorSettings;
-  m.View = TrafficView->isVisibleTo(this) ? "traffic"
-           : GraphView->isVisibleTo(this) ? "graph"
-           : MemoLog->isVisibleTo(this)   ? "log"
-                                          : "grid";
+  m.View = TrafficView->isVisibleTo(this)    ? "traffic"
+           : GraphView->isVisibleTo(this)    ? "graph"
+           : AnalysisView->isVisibleTo(this) ? "stats"
+           : MemoLog->isVisibleTo(this)      ? "log"
+                                             : "grid";
   TrafficView->StoreState(m);
   QList<int> widths, defaults;
   for (int c = 0; c < GridDeviceList->ColCount() - 1; ++c) {

@@ -31,6 +31,8 @@ class TTrafficView;
 class TGraphView;
 class TCaptureControl;
 class TRecordControl;
+class TAnalysisView;
+class TTriggerControl;
 struct TBusItem;
 
 class TFormVantrelBus : public QWidget, private TShownWindow {
@@ -82,6 +84,9 @@ public:
   bool WaitingForPort() const;
   // Bytes received since the connect button was pressed.
   uint64_t ReceivedBytes() const;
+  // "Statistika": the analyser's tab, and the trigger of the settings.
+  TAnalysisView* Analysis() const { return AnalysisView; }
+  TTriggerControl* Triggers() const { return FTriggers; }
   // Number of grid redraws so far (tests: at most one per drain).
   int FillCount() const { return FFillCount; }
 
@@ -184,7 +189,7 @@ private:
   QLayout* BuildDeviceView();
 
   // The right-hand side shows the grid, the log, the traffic view or the graph.
-  enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph };
+  enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph, rsStats };
   void ShowRightSide(TRightSide side);
 
   // Controls, named as in the layout (and so are their object names).
@@ -213,6 +218,9 @@ private:
   // The graph "Graf", beside the traffic view's button and in the same place.
   QToolButton* SpeedButtonGraph = nullptr;
   TGraphView* GraphView = nullptr;
+  // "Statistika" below the capture buttons, in the same place as the graph.
+  QToolButton* SpeedButtonStats = nullptr;
+  TAnalysisView* AnalysisView = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
 
@@ -226,6 +234,13 @@ private:
   // must outlive the reader.
   std::unique_ptr<TRecordControl> FRecording;
   std::unique_ptr<TCaptureControl> FCaptures;
+  TTriggerControl* FTriggers = nullptr;
+  // The analyser's part of the window (uVantrelBusAnalysis.cpp): its button,
+  // tab and trigger; after a drain, what it shows and what the trigger finds.
+  void BuildAnalysis(QWidget* panelLeft);
+  void ConnectAnalysis();  // once the traffic view and the graph are there
+  void AnalysisAfterDrain();
+  void AnalysisShowHistory(const TTrafficSource* capture);
   int FFillCount = 0;
   QTimer FDrainTimer;
   // During a drain the labels show only the last device message's text, so

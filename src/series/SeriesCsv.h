@@ -24,3 +24,11 @@ void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endS
 // file is then kept and nothing is left behind.
 bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
                    const std::string& path, std::string& error);
+
+// The same convention for the program's other tables (the statistics): the
+// cell separator, numbers with decimals, the local time cell, and saving.
+inline constexpr char kCsvSeparator = ',';
+void AppendCsvLocalTime(std::string& out, int64_t second);
+void AppendCsvDecimal(std::string& out, double value, int decimals);
+// Writes text to path whole or not at all (as SaveSeriesCsv).
+bool SaveCsvText(const std::string& text, const std::string& path, std::string& error);

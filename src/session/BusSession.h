@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "analysis/BusAnalysis.h"
 #include "bus/BusItem.h"
 #include "series/SeriesStore.h"
 #include "traffic/BusState.h"
@@ -34,6 +35,9 @@ public:
   const TTrafficRing& Traffic() const noexcept { return FTraffic; }
   TSeriesStore& Series() noexcept { return FSeries; }
   const TSeriesStore& Series() const noexcept { return FSeries; }
+  // Per-device statistics and events of every item taken.
+  TBusAnalysis& Analysis() noexcept { return FAnalysis; }
+  const TBusAnalysis& Analysis() const noexcept { return FAnalysis; }
   // The bus after every item taken.
   const TBusState& Present() const noexcept { return FStates.Present(); }
   // The bus right after item seq; false when it is no longer known (the
@@ -46,4 +50,5 @@ private:
   TTrafficRing FTraffic;
   TSeriesStore FSeries;
   TStateHistory FStates;
+  TBusAnalysis FAnalysis;
 };

@@ -33,6 +33,18 @@ const TTrafficArchive::TMark* TTrafficArchive::TMarks::For(uint64_t seq) const n
   return lo == 0 ? nullptr : &At(lo - 1);
 }
 
+uint64_t TTrafficArchive::TMarks::NextFirstSeq(uint64_t seq, uint64_t end) const noexcept {
+  std::size_t lo = 0, hi = FCount;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (At(mid).FirstSeq <= seq)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo < FCount ? At(lo).FirstSeq : end;
+}
+
 std::size_t TTrafficArchive::TMarks::MemoryBytes() const noexcept {
   return FPieces.capacity() * sizeof(FPieces[0]) + FPieces.size() * kPieceSize * sizeof(TMark);
 }
@@ -141,6 +153,10 @@ std::string_view TTrafficArchive::Bytes(uint64_t seq) const noexcept {
   const bool last = at + 1 == kBlockSize || seq + 1 == FEnd;
   const std::size_t end = last ? block.Bytes.size() : block.Starts[at + 1];
   return std::string_view(block.Bytes).substr(begin, end - begin);
+}
+
+uint64_t TTrafficArchive::SameTimeEnd(uint64_t seq) const noexcept {
+  return std::max(seq + 1, FTimes.NextFirstSeq(seq, FEnd));
 }
 
 int64_t TTrafficArchive::SessionStart(uint64_t seq) const noexcept {

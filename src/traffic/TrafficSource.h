@@ -34,6 +34,10 @@ public:
   virtual std::string_view Bytes(uint64_t seq) const noexcept = 0;
   // Start of the connection (or recording) the item belongs to; 0 none.
   virtual int64_t SessionStart(uint64_t seq) const noexcept = 0;
+  // The first item after seq whose time may differ from seq's (items cut
+  // from one read share its time), so that a scan over many items asks
+  // each time once.
+  virtual uint64_t SameTimeEnd(uint64_t seq) const noexcept { return seq + 1; }
 
   // Totals, dropped items included.
   virtual uint64_t Dropped() const noexcept = 0;
