@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
-#include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTableView>
@@ -294,6 +293,8 @@ void TAnalysisView::BuildLayout() {
   TableStats->verticalHeader()->setDefaultSectionSize(18);
   TableStats->horizontalHeader()->setStretchLastSection(true);
   TableStats->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  for (int c = 0; c < TStatsModel::scColumns; ++c)
+    TableStats->setColumnWidth(c, c == TStatsModel::scFirst || c == TStatsModel::scLast ? 90 : 76);
   topLayout->addWidget(TableStats, 1);
 
   auto* bottom = new QWidget(this);
@@ -315,12 +316,6 @@ void TAnalysisView::BuildLayout() {
   ButtonNextEvent->setToolTip(QString::fromUtf8("Další událost zvoleného druhu (F4)"));
   connect(ButtonPrevEvent, &QToolButton::clicked, this, [this] { GoToEvent(false); });
   connect(ButtonNextEvent, &QToolButton::clicked, this, [this] { GoToEvent(true); });
-  for (auto [key, forward] : {std::pair{QKeySequence(Qt::Key_F4), true},
-                              std::pair{QKeySequence(Qt::SHIFT | Qt::Key_F4), false}}) {
-    auto* shortcut = new QShortcut(key, this);
-    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this, f = forward] { GoToEvent(f); });
-  }
   LabelEvents = new QLabel(bottom);
   LabelEvents->setObjectName("LabelEvents");
   eventBar->addWidget(new QLabel(QString::fromUtf8("Události:"), bottom));
@@ -350,6 +345,8 @@ void TAnalysisView::BuildLayout() {
   connect(TableEvents, &QTableView::activated, this, [this](const QModelIndex& index) {
     if (const TBusEvent* e = Events->EventAt(index.row())) emit EventActivated(e->Seq, e->TimeUs);
   });
+  // F4 and Shift+F4 in the list, as F3 finds in the traffic view.
+  TableEvents->installEventFilter(this);
   bottomLayout->addWidget(TableEvents, 1);
 
   auto* split = new QSplitter(Qt::Vertical, this);
@@ -434,6 +431,17 @@ void TAnalysisView::Refresh() {
     Events->Update();
     emit EventsChanged();
   }
+}
+
+bool TAnalysisView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == TableEvents && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F4) {
+      GoToEvent(!(key->modifiers() & Qt::ShiftModifier));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TAnalysisView::showEvent(QShowEvent* event) {

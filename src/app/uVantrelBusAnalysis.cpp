@@ -38,6 +38,7 @@ void TFormVantrelBus::ConnectAnalysis() {
   LoadAnalysisSettings();
   const TEventLimits limits = EventLimitsFrom(AnalysisSettings);
   FSession->Analysis().Reset(limits);
+  FSession->SetAnalysing(AnalysisSettings.Analyser);
   AnalysisView->SetLimits(limits);
   AnalysisView->SetLive(FSession->Analysis(), FSession->Traffic());
   // "Now" of the live statistics: the clock while the line is read, so that

@@ -182,6 +182,7 @@ void ReadAnalysisSettings(const TIniFile& ini) {
       ini.ReadString(Monitor, "TriggerActions", def.TriggerActions, MonitorTextMaxLength);
   a.TriggerBeep = ini.ReadBool(Monitor, "TriggerBeep", def.TriggerBeep);
   a.TriggerNotify = ini.ReadBool(Monitor, "TriggerNotify", def.TriggerNotify);
+  a.Analyser = ini.ReadBool(Monitor, "Analyser", def.Analyser);
 }
 
 }  // namespace

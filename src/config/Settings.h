@@ -144,6 +144,7 @@ struct TAnalysisSettings {
       TriggerActions;  // TriggerActions: pause, record-start, record-stop, mark (joined by ",")
   bool TriggerBeep = false;    // TriggerBeep
   bool TriggerNotify = false;  // TriggerNotify: a desktop notification
+  bool Analyser = true;        // Analyser: 0 leaves the live statistics and events out
 
   bool operator==(const TAnalysisSettings&) const = default;
 };

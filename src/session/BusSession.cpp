@@ -8,7 +8,7 @@ TBusItem TBusSession::Take(int64_t timeUs, std::string_view bytes) {
   if (bytes.empty()) return kind;  // the ring takes none either: the numbers stay in step
   const uint64_t seq = FTraffic.End();
   FTraffic.Append(kind, timeUs, bytes);
-  FAnalysis.Take(seq, kind, FTraffic.Device(seq), timeUs, bytes);
+  if (FAnalysing) FAnalysis.Take(seq, kind, FTraffic.Device(seq), timeUs, bytes);
   FSeries.Add(kind, bytes, timeUs);
   FStates.Add(kind, bytes);
   // Snapshots the ring can no longer replay from are dropped now and then.

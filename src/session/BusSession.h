@@ -38,6 +38,9 @@ public:
   // Per-device statistics and events of every item taken.
   TBusAnalysis& Analysis() noexcept { return FAnalysis; }
   const TBusAnalysis& Analysis() const noexcept { return FAnalysis; }
+  // Off: items no longer reach the analysis (a slow machine; measuring).
+  void SetAnalysing(bool on) noexcept { FAnalysing = on; }
+  bool Analysing() const noexcept { return FAnalysing; }
   // The bus after every item taken.
   const TBusState& Present() const noexcept { return FStates.Present(); }
   // The bus right after item seq; false when it is no longer known (the
@@ -51,4 +54,5 @@ private:
   TSeriesStore FSeries;
   TStateHistory FStates;
   TBusAnalysis FAnalysis;
+  bool FAnalysing = true;
 };
