@@ -7,6 +7,7 @@
 // statistics table comes at the end, or every N seconds of the items' time.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>

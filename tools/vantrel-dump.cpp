@@ -439,7 +439,7 @@ struct TItemPrinter {
   void Tick() {
     if (!Analysis.Active()) return;
     Analysis.Tick(WallClockUs(), Lines.Text());
-    Write();
+    if (!Lines.Text().empty()) Write();
   }
   void Write() {
     if (!Failed && !Out.Write(Lines.Text(), WallClockUs())) Failed = true;
@@ -703,18 +703,30 @@ int DumpPort(const TOptions& opt) {
 }
 
 // The letters only tell the options apart: -h is the one short option.
-const option kOptions[] = {
-    {"settings", required_argument, nullptr, 's'}, {"baud", required_argument, nullptr, 'b'},
-    {"bits", required_argument, nullptr, 'B'},     {"parity", required_argument, nullptr, 'P'},
-    {"stop", required_argument, nullptr, 'T'},     {"flow", required_argument, nullptr, 'F'},
-    {"hide-calls", no_argument, nullptr, 'H'},     {"port", required_argument, nullptr, 'p'},
-    {"file", required_argument, nullptr, 'f'},     {"time", required_argument, nullptr, 't'},
-    {"raw-log", required_argument, nullptr, 'r'},  {"capture", required_argument, nullptr, 'C'},
-    {"count", required_argument, nullptr, 'c'},    {"seconds", required_argument, nullptr, 'S'},
-    {"reconnect", no_argument, nullptr, 'R'},      {"stats", no_argument, nullptr, 'X'},
-    {"events", no_argument, nullptr, 'E'},         {"no-items", no_argument, nullptr, 'N'},
-    {"show-settings", no_argument, nullptr, 'w'},  {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+// clang-format off
+const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
+                           {"baud", required_argument, nullptr, 'b'},
+                           {"bits", required_argument, nullptr, 'B'},
+                           {"parity", required_argument, nullptr, 'P'},
+                           {"stop", required_argument, nullptr, 'T'},
+                           {"flow", required_argument, nullptr, 'F'},
+                           {"hide-calls", no_argument, nullptr, 'H'},
+                           {"port", required_argument, nullptr, 'p'},
+                           {"file", required_argument, nullptr, 'f'},
+                           {"time", required_argument, nullptr, 't'},
+                           {"raw-log", required_argument, nullptr, 'r'},
+                           {"capture", required_argument, nullptr, 'C'},
+                           {"count", required_argument, nullptr, 'c'},
+                           {"seconds", required_argument, nullptr, 'S'},
+                           {"reconnect", no_argument, nullptr, 'R'},
+                           {"stats", no_argument, nullptr, 'X'},
+                           {"events", no_argument, nullptr, 'E'},
+                           {"no-items", no_argument, nullptr, 'N'},
+                           {"show-settings", no_argument, nullptr, 'w'},
+                           {"help", no_argument, nullptr, 'h'},
+                           {"version", no_argument, nullptr, 'V'},
+                           {nullptr, 0, nullptr, 0}};
+// clang-format on
 
 // --help and --version: a stdout that cannot take them is an error.
 int PrintToStdout(const std::string& text) {

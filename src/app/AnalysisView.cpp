@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -425,7 +426,9 @@ void TAnalysisView::SpanChosen(int index) {
 
 void TAnalysisView::Refresh() {
   if (!FShown || FShown != FLive || !isVisible()) return;
-  ShowStats();
+  // The table once a second is what the eye follows; redrawing its 32 rows
+  // at every drain would cost the window more than the counting does.
+  if (!FStatsShown.isValid() || FStatsShown.elapsed() >= kStatsIntervalMs) ShowStats();
   if (FShown->EndEvent() != FShownEvents) {
     FShownEvents = FShown->EndEvent();
     Events->Update();
@@ -455,6 +458,7 @@ void TAnalysisView::showEvent(QShowEvent* event) {
 
 void TAnalysisView::ShowStats() {
   if (!FShown) return;
+  FStatsShown.start();
   const TDeviceStats& s = FShown->Stats();
   // Live: the present (silence grows while nothing comes); a capture or
   // span: its last item.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -158,5 +159,6 @@ private:
   const TBusAnalysis* FShown = nullptr;
   bool FIsLive = true;
   uint64_t FShownEvents = 0;  // EndEvent() when the events were last taken
-  int64_t FShownItems = -1;
+  QElapsedTimer FStatsShown;  // since the live table was last drawn
+  static constexpr int kStatsIntervalMs = 900;
 };
