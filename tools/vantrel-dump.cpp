@@ -409,6 +409,7 @@ int DumpFile(const TOptions& opt) {
 // One line per item taken from the queue, with the time the reader cut it,
 // as long as --count allows; the lines of one drain leave in one write.
 struct TItemPrinter {
+  TMessageQueue& Queue;
   const TOptions& Opt;
   TDumpLines Lines;
   TDumpOutput Out{stdout};
@@ -417,15 +418,16 @@ struct TItemPrinter {
 
   TDumpAnalysis Analysis;
 
-  TItemPrinter(const TOptions& opt, int64_t startUs)
-      : Opt(opt),
+  TItemPrinter(TMessageQueue& queue, const TOptions& opt, int64_t startUs)
+      : Queue(queue),
+        Opt(opt),
         Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime),
         Analysis(EventLimitsFrom(AnalysisSettings), opt.Events, opt.StatsMode()) {}
 
   bool Full() const { return Opt.Count && Printed == Opt.Count; }
   void PrintQueued() {
     TQueuedItem item;
-    while (!Failed && !Full() && (QueueTakeFirst(item), !item.Bytes.empty())) {
+    while (!Failed && !Full() && (Queue.TakeFirst(item), !item.Bytes.empty())) {
       if (Analysis.Active()) Analysis.Take(item.Bytes, item.TimeUs, Lines.Text());
       if (Opt.HideCalls && IsCallOrIdle(item.Bytes)) continue;
       if (!Opt.NoItems) Lines.Append(item.Bytes, item.TimeUs);
@@ -582,8 +584,11 @@ int DumpPort(const TOptions& opt) {
     return Fail("cannot write " + opt.CaptureLog + ": " + recording.Recorder.ErrorText());
   }
 
+  // The dump's own queue: nothing else in the process reads from it.
+  TMessageQueue queue;
   TBusConnection connection;
-  TItemPrinter printer(opt, startUs);
+  connection.SetQueue(queue);
+  TItemPrinter printer(queue, opt, startUs);
   if (rawFd >= 0 || recording.Recorder.IsOpen())
     connection.SetOnChunk([rawFd, &recording](std::string_view bytes, int64_t timeUs) {
       recording.Recorder.AddChunk(bytes, timeUs);
@@ -605,7 +610,7 @@ int DumpPort(const TOptions& opt) {
     std::fprintf(stderr, "vantrel-dump: port back: %s after %.3f s\n",
                  QuotedPortName(connection.Port()).c_str(), double(toUs - fromUs) / 1e6);
   });
-  SetQueueWakeup(Wake);
+  queue.SetWakeup(Wake);
   const TBusConnection::TLine line{
       Settings.Baud,         Settings.Bits,        ParityLetter(Settings.Parity),
       Settings.StopBit,      Settings.SoftFlow,    Settings.HardFlow,
@@ -646,7 +651,7 @@ int DumpPort(const TOptions& opt) {
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 #endif
     if (!waiting) {
-      SetQueueWakeup({});
+      queue.SetWakeup({});
       CloseRawLog(rawFd, opt.RawLog);
       return Fail(PortErrorTextEnglish(connection.Error()));
     }
@@ -683,7 +688,7 @@ int DumpPort(const TOptions& opt) {
     recording.Recorder.AddGap(WallClockUs() - connection.LostAtUs());
   // Disconnect as the window does: close the port, then stop the reader.
   connection.Close();
-  SetQueueWakeup({});
+  queue.SetWakeup({});
   printer.PrintQueued();  // what the reader queued before it stopped was received
   printer.Analysis.Finish(WallClockUs(), printer.Lines.Text());
   printer.Write();

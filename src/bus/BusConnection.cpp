@@ -105,6 +105,7 @@ bool TBusConnection::OpenLink(TPortError& error) {
   auto reader = std::make_unique<TReadComDaemon>(serial.get(), true, FLine.SleepTimeout,
                                                  FLine.RecvTimeout, FLine.WaitTimeout);
   reader->SetByteTimeUs(LineByteTimeUs(FLine.Baud, FLine.Bits, FLine.Parity, FLine.StopBit));
+  reader->SetQueue(*FQueue);
   reader->SetOnTerminate([this](TReadComDaemon* d) {
     FEndedAtUs = WallClockUs();
     if (FOnTerminate) FOnTerminate(d);

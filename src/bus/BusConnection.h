@@ -5,8 +5,9 @@
 //   TBusConnection c;
 //   c.SetOnTerminate(...); c.SetOnWake(...);   // optional, before Open
 //   c.SetReconnect(true);                       // optional
+//   c.SetQueue(ownQueue);                       // optional: else the process's
 //   if (!c.Open(port, line)) report(c.Error());
-//   ... take items from the message queue; when a hook fired: c.Service() ...
+//   ... take items from c.Queue(); when a hook fired: c.Service() ...
 //   c.Close();                                  // or let the destructor do it
 //
 // Reconnecting: when the reader ends because the port vanished, Service()
@@ -62,6 +63,12 @@ public:
   // since the epoch).  A traffic view or a capture log marks the gap here.
   void SetOnGap(std::function<void(int64_t fromUs, int64_t toUs)> f) { FOnGap = std::move(f); }
   void SetReconnect(bool on) { FReconnect = on; }
+  // Where every reader of this connection queues its items.  The window
+  // keeps the process-wide queue (items left at a close are taken after
+  // the next open); a program with a connection of its own passes its own
+  // queue, which must outlive the connection.  Set before Open.
+  void SetQueue(TMessageQueue& queue) { FQueue = &queue; }
+  TMessageQueue& Queue() const { return *FQueue; }
   bool Reconnect() const { return FReconnect; }
 
   // Opens and configures the port, then starts the reader with checked
@@ -116,6 +123,7 @@ private:
   std::function<void()> FOnWake;
   std::function<void(int64_t, int64_t)> FOnGap;
   bool FReconnect = false;
+  TMessageQueue* FQueue = &ProcessQueue();
   TState FState = csIdle;
   TStage FStage = stNone;
   TPortError FError, FRetryError;
