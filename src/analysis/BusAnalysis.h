@@ -5,6 +5,7 @@
 // No Qt.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string_view>
@@ -64,5 +65,7 @@ private:
 };
 
 // Feeds the items [from, to) of source (clipped to what it holds), with the
-// gaps it knows between them, into analysis.
-void AnalyseSpan(const TTrafficSource& source, uint64_t from, uint64_t to, TBusAnalysis& analysis);
+// gaps it knows between them, into analysis.  Another thread may set
+// *cancel: the work then stops soon and the result is false.
+bool AnalyseSpan(const TTrafficSource& source, uint64_t from, uint64_t to, TBusAnalysis& analysis,
+                 const std::atomic<bool>* cancel = nullptr);

@@ -233,7 +233,46 @@ TAnalysisView::TAnalysisView(QWidget* parent) : QWidget(parent) {
   BuildLayout();
 }
 
-TAnalysisView::~TAnalysisView() = default;
+TAnalysisView::~TAnalysisView() { StopWorker(); }
+
+void TAnalysisView::StopWorker() {
+  ++FJob;  // a result already posted is no longer wanted
+  if (!FWorker.joinable()) return;
+  FCancel = true;
+  FWorker.join();
+  FCancel = false;
+}
+
+void TAnalysisView::Analyse(uint64_t from, uint64_t to) {
+  StopWorker();
+  if (FSource == FLiveTraffic) {
+    // The live ring changes with every drain: counted here, at once (it
+    // holds a million items at most, some 20 ms).
+    auto own = std::make_unique<TBusAnalysis>(FLimits);
+    AnalyseSpan(*FSource, from, to, *own);
+    ShowOwn(std::move(own));
+    return;
+  }
+  const int job = FJob;
+  Events->SetAnalysis(nullptr);
+  FShown = nullptr;
+  Stats->SetRows({});
+  LabelSummary->setText(QString::fromUtf8("Počítám statistiku…"));
+  // The source is read only, by both threads, until StopWorker returns.
+  FWorker = std::thread([this, job, from, to, source = FSource, limits = FLimits] {
+    auto own =
+        std::make_shared<std::unique_ptr<TBusAnalysis>>(std::make_unique<TBusAnalysis>(limits));
+    if (!AnalyseSpan(*source, from, to, **own, &FCancel)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, job, own] {
+          if (job != FJob) return;
+          FWorker.join();
+          ShowOwn(std::move(*own));
+        },
+        Qt::QueuedConnection);
+  });
+}
 
 QColor TAnalysisView::EventColour(TEventKind kind) {
   switch (kind) {
@@ -362,6 +401,7 @@ void TAnalysisView::BuildLayout() {
 }
 
 void TAnalysisView::SetLive(const TBusAnalysis& analysis, const TTrafficSource& traffic) {
+  StopWorker();
   FLive = &analysis;
   FLiveTraffic = &traffic;
   FSource = &traffic;
@@ -376,6 +416,7 @@ void TAnalysisView::SetLive(const TBusAnalysis& analysis, const TTrafficSource& 
 }
 
 void TAnalysisView::SetSource(const TTrafficSource& source) {
+  StopWorker();
   FSource = &source;
   FIsLive = false;
   ComboSpan->setCurrentIndex(0);
@@ -390,6 +431,7 @@ void TAnalysisView::ShowOwn(std::unique_ptr<TBusAnalysis> own) {
   FShownEvents = FShown->EndEvent();
   ShowStats();
   emit EventsChanged();
+  emit Analysed();
 }
 
 void TAnalysisView::ShowWhole() {
@@ -398,20 +440,12 @@ void TAnalysisView::ShowWhole() {
     return;
   }
   if (!FSource) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  auto own = std::make_unique<TBusAnalysis>(FLimits);
-  AnalyseSpan(*FSource, FSource->First(), FSource->End(), *own);
-  QApplication::restoreOverrideCursor();
-  ShowOwn(std::move(own));
+  Analyse(FSource->First(), FSource->End());
 }
 
 void TAnalysisView::ShowSpan(int64_t fromUs, int64_t toUs) {
   if (!FSource) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  auto own = std::make_unique<TBusAnalysis>(FLimits);
-  AnalyseSpan(*FSource, SeqAtTime(*FSource, fromUs), SeqAtTime(*FSource, toUs), *own);
-  QApplication::restoreOverrideCursor();
-  ShowOwn(std::move(own));
+  Analyse(SeqAtTime(*FSource, fromUs), SeqAtTime(*FSource, toUs));
   ComboSpan->setCurrentIndex(1);
 }
 

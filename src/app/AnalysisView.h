@@ -9,9 +9,11 @@
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "analysis/BusAnalysis.h"
@@ -88,12 +90,13 @@ public:
   // The live session's analysis and history (borrowed; they outlive the view).
   void SetLive(const TBusAnalysis& analysis, const TTrafficSource& traffic);
   // An opened capture (borrowed until the next SetSource or SetLive): its
-  // whole span is analysed now.
+  // whole span is analysed on a thread of its own (an hour takes about a
+  // second), then shown (Analysed).
   void SetSource(const TTrafficSource& source);
   // New items reached the live analysis: what is shown follows (cheaply:
   // 32 rows and the new events; nothing while hidden).
   void Refresh();
-  // Analyses [fromUs, toUs) of the history shown ("Úsek grafu").
+  // Analyses [fromUs, toUs) of the history shown ("Úsek grafu"), as SetSource.
   void ShowSpan(int64_t fromUs, int64_t toUs);
   // The whole history again.
   void ShowWhole();
@@ -139,6 +142,8 @@ signals:
   void EventActivated(quint64 seq, qint64 timeUs);
   // The events shown changed (the graph's marks).
   void EventsChanged();
+  // An analysis of a capture or a span is complete and shown.
+  void Analysed();
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -148,6 +153,10 @@ private:
   void BuildLayout();
   void ShowStats();
   void ShowOwn(std::unique_ptr<TBusAnalysis> own);
+  // Analyses [from, to) of FSource on the worker; StopWorker cancels and
+  // waits for it (before the source may go).
+  void Analyse(uint64_t from, uint64_t to);
+  void StopWorker();
   void SpanChosen(int index);
   void SaveCsvClicked();
 
@@ -160,5 +169,8 @@ private:
   bool FIsLive = true;
   uint64_t FShownEvents = 0;  // EndEvent() when the events were last taken
   QElapsedTimer FStatsShown;  // since the live table was last drawn
+  std::thread FWorker;
+  std::atomic<bool> FCancel{false};
+  int FJob = 0;  // the analysis whose result is wanted
   static constexpr int kStatsIntervalMs = 900;
 };

@@ -34,10 +34,18 @@ public:
   virtual std::string_view Bytes(uint64_t seq) const noexcept = 0;
   // Start of the connection (or recording) the item belongs to; 0 none.
   virtual int64_t SessionStart(uint64_t seq) const noexcept = 0;
-  // The first item after seq whose time may differ from seq's (items cut
-  // from one read share its time), so that a scan over many items asks
-  // each time once.
-  virtual uint64_t SameTimeEnd(uint64_t seq) const noexcept { return seq + 1; }
+  // The items [seq, seq + count), all held, into out: a scan over many
+  // items asks once a block rather than four times an item.
+  struct TItemView {
+    int64_t TimeUs;
+    std::string_view Bytes;
+    TItemKind Kind;
+    int Device;
+  };
+  virtual void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
+    for (std::size_t i = 0; i < count; ++i)
+      out[i] = {TimeUs(seq + i), Bytes(seq + i), Kind(seq + i), Device(seq + i)};
+  }
 
   // Totals, dropped items included.
   virtual uint64_t Dropped() const noexcept = 0;

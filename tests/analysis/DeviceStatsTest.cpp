@@ -145,3 +145,23 @@ TEST(DeviceStats, CsvAndTable) {
   EXPECT_EQ(table.find("\n03 "), std::string::npos) << "rows without traffic are left out";
   EXPECT_NE(table.find("celkem: 11 položek, 25 B, nerozpoznáno 4 B"), std::string::npos) << table;
 }
+
+TEST(DeviceStats, AHistoryHandsOutItemsInBlocksAsOneByOne) {
+  // Across the archive's blocks of 65,536 items and up to its last item.
+  TTrafficArchive archive;
+  archive.BeginSession(Us(1));
+  const std::string items[] = {Bytes({0x41}), kTurnout, Bytes({0x33, 0x44, 0x55}), kSpeed};
+  for (int i = 0; i < 70000; ++i) archive.Append(Us(1 + i / 7 * 0.01), items[i % 4]);
+  archive.Finish();
+  std::vector<TTrafficSource::TItemView> got(9000);
+  for (uint64_t from : {uint64_t{0}, uint64_t{60000}, archive.End() - 9000}) {
+    archive.Items(from, got.size(), got.data());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      const uint64_t seq = from + i;
+      ASSERT_EQ(got[i].TimeUs, archive.TimeUs(seq)) << seq;
+      ASSERT_EQ(got[i].Bytes, archive.Bytes(seq)) << seq;
+      ASSERT_EQ(got[i].Kind, archive.Kind(seq)) << seq;
+      ASSERT_EQ(got[i].Device, archive.Device(seq)) << seq;
+    }
+  }
+}

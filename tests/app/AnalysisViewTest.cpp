@@ -24,6 +24,7 @@
 #include "support/TimeZone.h"
 #include "support/WindowTest.h"
 #include "traffic/TrafficArchive.h"
+#include "traffic/TrafficRing.h"
 
 namespace {
 
@@ -172,8 +173,10 @@ TEST(AnalysisView, ACaptureAndTheGraphsSpanSortedAndSavedAsCsv) {
   archive.Finish();
   TAnalysisView view;
   view.resize(800, 600);
+  QSignalSpy analysed(&view, &TAnalysisView::Analysed);
   view.SetSource(archive);
   view.show();
+  ASSERT_TRUE(analysed.wait(20000)) << "counted on a thread of its own";
   EXPECT_EQ(view.Shown().Stats().Items(), 66u);
   EXPECT_EQ(view.Stats->Rows()[7].Messages, 3u);
   EXPECT_TRUE(view.Stats->Rows()[7].Silent) << "silent at the capture's end";
@@ -204,8 +207,30 @@ TEST(AnalysisView, ACaptureAndTheGraphsSpanSortedAndSavedAsCsv) {
   view.GraphSpan = [] { return std::pair<int64_t, int64_t>(At(10), At(20)); };
   view.ComboSpan->setCurrentIndex(1);
   emit view.ComboSpan->activated(1);
+  ASSERT_TRUE(analysed.wait(20000));
   EXPECT_EQ(view.Shown().Stats().Counts(2).Messages, 10u);
   EXPECT_EQ(view.Shown().Stats().Counts(7).Messages, 0u);
   emit view.ComboSpan->activated(0);
+  ASSERT_TRUE(analysed.wait(20000));
   EXPECT_EQ(view.Shown().Stats().Counts(2).Messages, 30u);
+}
+
+TEST(AnalysisView, ACaptureClosedWhileCountedIsLeftAlone) {
+  // Opening and closing at once: the count in progress stops before the
+  // capture goes, and its result never shows.
+  auto archive = std::make_unique<TTrafficArchive>();
+  archive->BeginSession(At(0));
+  for (int i = 0; i < 400000; ++i)
+    archive->Append(At(i * 0.001), ByteString(1, static_cast<char>(CallByteFor(1 + i % 31, true))));
+  archive->Finish();
+  TTrafficRing ring;
+  TBusAnalysis live;
+  TAnalysisView view;
+  view.SetLive(live, ring);
+  QSignalSpy analysed(&view, &TAnalysisView::Analysed);
+  view.SetSource(*archive);
+  view.SetLive(live, ring);
+  archive.reset();
+  EXPECT_FALSE(analysed.wait(300));
+  EXPECT_EQ(&view.Shown(), &live);
 }
