@@ -96,6 +96,9 @@ public:
   // New items reached the live analysis: what is shown follows (cheaply:
   // 32 rows and the new events; nothing while hidden).
   void Refresh();
+  // Stops a count in progress and waits for it: before the capture it
+  // reads may go (also when the window that owns both is destroyed).
+  void StopWorker();
   // Analyses [fromUs, toUs) of the history shown ("Úsek grafu"), as SetSource.
   void ShowSpan(int64_t fromUs, int64_t toUs);
   // The whole history again.
@@ -153,10 +156,8 @@ private:
   void BuildLayout();
   void ShowStats();
   void ShowOwn(std::unique_ptr<TBusAnalysis> own);
-  // Analyses [from, to) of FSource on the worker; StopWorker cancels and
-  // waits for it (before the source may go).
+  // Analyses [from, to) of FSource on the worker.
   void Analyse(uint64_t from, uint64_t to);
-  void StopWorker();
   void SpanChosen(int index);
   void SaveCsvClicked();
 

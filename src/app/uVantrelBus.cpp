@@ -127,6 +127,9 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
+  // The statistics' count reads the opened capture, which goes before the
+  // child widgets do.
+  AnalysisView->StopWorker();
   // No reader thread may outlive the window.
   InstallQueueWakeup(false);
   Disconnect();

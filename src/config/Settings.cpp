@@ -191,18 +191,6 @@ TAnalysisSettings AnalysisSettings;
 
 void LoadAnalysisSettings() { ReadAnalysisSettings(TIniFile(SettingsFileName())); }
 
-void SaveAnalysisSettings() {
-  TIniFile ini(SettingsFileName());
-  if (!ini.Stamp().Exists) return;
-  const TAnalysisSettings& a = AnalysisSettings;
-  ini.SetString(Monitor, "TriggerEvents", a.TriggerEvents);
-  ini.SetString(Monitor, "TriggerPattern", a.TriggerPattern);
-  ini.SetString(Monitor, "TriggerActions", a.TriggerActions);
-  ini.SetBool(Monitor, "TriggerBeep", a.TriggerBeep);
-  ini.SetBool(Monitor, "TriggerNotify", a.TriggerNotify);
-  ini.UpdateFile();
-}
-
 std::string DefaultSettingsFileName(const std::string& executablePath) {
   return Locate(executablePath).File;
 }

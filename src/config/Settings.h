@@ -131,9 +131,9 @@ bool LoadWindowPlacement(TWindowPlacement& placement);
 // creates it) and only when a value changed.  Throws EIniWriteError.
 void SaveWindowPlacement(const TWindowPlacement& placement);
 
-// [Monitor]: what the bus analyser looks for and what a trigger does.  Read
-// from the file with the rest (LoadSettings) and written by the window's
-// trigger dialog; vantrel-dump reads the same keys.
+// [Monitor]: what the bus analyser looks for and what its trigger does.
+// Read from the file with the rest (LoadSettings); written by hand (no
+// dialog yet).  vantrel-dump reads the same keys.
 struct TAnalysisSettings {
   int SilenceLimit = 5;        // SilenceLimit: seconds without a message that make a device silent
   int LoadLimit = 80;          // LoadLimit: % of the maximum current above which an event is said
@@ -154,10 +154,6 @@ extern TAnalysisSettings AnalysisSettings;
 // Fills AnalysisSettings from the file (LoadSettings does it too); missing
 // or unparsable keys give the defaults.
 void LoadAnalysisSettings();
-// Writes the trigger keys of AnalysisSettings (one replacement of the file,
-// the rest left as it is on disk; only into a file that exists).  Throws
-// EIniWriteError.
-void SaveAnalysisSettings();
 
 // Parity index to the letter the serial line takes: 1 "O", 2 "E", 3 "M",
 // 4 "S", anything else "N".

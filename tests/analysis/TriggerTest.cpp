@@ -2,6 +2,11 @@
 // items, and only what came after it was set.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "AnalysisFeed.h"
 #include "analysis/Trigger.h"
 #include "support/TestBytes.h"
@@ -64,4 +69,27 @@ TEST(Trigger, SettingsNamesAndArming) {
   EXPECT_EQ(limits.SilenceUs, 12000000);
   EXPECT_EQ(limits.LoadPercent, 90);
   EXPECT_EQ(limits.BurstBytes, 4);
+}
+
+TEST(Trigger, SettingsFromTheFileWithDefaultsForWhatIsUnusable) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("vantrel-trig-" + std::to_string(getpid()) + ".ini"))
+                               .string();
+  std::ofstream(path) << "[Monitor]\nSilenceLimit=0\nLoadLimit=95\nBurstBytes=x\n"
+                         "TriggerEvents=load,gap\nTriggerActions=record-start\nTriggerNotify=1\n";
+  SetSettingsFileName(path);
+  LoadAnalysisSettings();
+  const TAnalysisSettings& s = AnalysisSettings;
+  EXPECT_EQ(s.SilenceLimit, 5) << "a silence of no length: the default";
+  EXPECT_EQ(s.LoadLimit, 95);
+  EXPECT_EQ(s.BurstBytes, 16);
+  EXPECT_EQ(EventKindsFromNames(s.TriggerEvents),
+            EventBit(TEventKind::ekLoad) | EventBit(TEventKind::ekGap));
+  EXPECT_EQ(TriggerActionsFromNames(s.TriggerActions), uint32_t{taRecordStart});
+  EXPECT_TRUE(s.TriggerNotify);
+  EXPECT_FALSE(s.TriggerBeep);
+  EXPECT_TRUE(s.Analyser);
+  SetSettingsFileName("");
+  AnalysisSettings = {};
+  std::filesystem::remove(path);
 }

@@ -15,10 +15,13 @@
 #include <fstream>
 
 #include "app/AnalysisView.h"
+#include "app/CaptureControl.h"
 #include "app/GraphView.h"
 #include "app/TrafficView.h"
 #include "app/TriggerControl.h"
 #include "bus/uVantrelSeq.h"
+#include "capture/CaptureWriter.h"
+#include "sim/SimTraffic.h"
 #include "support/Child.h"
 #include "support/TestBytes.h"
 #include "support/TimeZone.h"
@@ -233,4 +236,32 @@ TEST(AnalysisView, ACaptureClosedWhileCountedIsLeftAlone) {
   archive.reset();
   EXPECT_FALSE(analysed.wait(300));
   EXPECT_EQ(&view.Shown(), &live);
+}
+
+TEST_F(AnalysisWindow, AWindowClosedWhileItCountsACaptureStopsTheCountFirst) {
+  // A capture of a busy minute: its count is under way when the window goes,
+  // and the capture goes before the window's child widgets do.
+  const std::string path = Path("busy.vlog").toStdString();
+  {
+    TCaptureWriter log;
+    ASSERT_TRUE(log.Open(path));
+    ASSERT_TRUE(log.WriteHeader({"/dev/ttyUSB0", "115200 8N1", "test", At(0)}));
+    TSimTraffic traffic(7);
+    std::string stream;
+    for (int read = 0; read < 6000; ++read) {
+      while (stream.size() < 115) stream += traffic.NextItem();
+      ASSERT_TRUE(log.AddChunk(std::string_view(stream).substr(0, 115), At(read * 0.01)));
+      stream.erase(0, 115);
+    }
+    ASSERT_TRUE(log.Close());
+  }
+  Open("");
+  auto* view = Child<TAnalysisView>(Window, "AnalysisView");
+  QSignalSpy analysed(view, &TAnalysisView::Analysed);
+  ASSERT_TRUE(Window->Captures()->OpenCapture(QString::fromStdString(path)));
+  ASSERT_TRUE(Window->Captures()->WaitLoaded(20000));
+  EXPECT_EQ(analysed.count(), 0) << "still counting";
+  delete Window;
+  Window = nullptr;
+  EXPECT_EQ(analysed.count(), 0);
 }
