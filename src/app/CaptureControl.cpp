@@ -107,6 +107,8 @@ void TCaptureControl::BuildButtons(QWidget* panelLeft) {
   ButtonRecord = button("SpeedButtonRecord", "Záznam",
                         "Zaznamenávat vše přijaté z linky i s časy do souboru", 360);
   ButtonRecord->setCheckable(true);
+  // Half the row: the marks' button ("Značky") takes the other half.
+  ButtonRecord->setGeometry(8, 360, 62, 25);
   connect(ButtonRecord, &QToolButton::clicked, this, &TCaptureControl::RecordClicked);
   ButtonOpen = button("SpeedButtonOpen", "Otevřít záznam",
                       "Zobrazit dříve zaznamenaný provoz (bez připojení k portu)", 392);

@@ -74,6 +74,7 @@ public:
   void CloseCapture();
   bool CaptureOpen() const { return FCapture != nullptr; }
   const TCaptureContents* Capture() const { return FCapture.get(); }
+  TCaptureContents* Capture() { return FCapture.get(); }
 
   // ---- the past
   // The grid and the status panel show another moment than the present.

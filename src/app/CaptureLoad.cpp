@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "base/FileFacts.h"
 #include "bus/ItemClock.h"
@@ -124,6 +125,9 @@ void TCaptureLoad::Read() {
     return true;
   });
 
+  // Marks find their items once all are read: one may come before its item.
+  std::vector<TTrafficMark> marks;
+
   TCaptureItem item;
   bool go = true;
   while (go && in.Next(item)) {
@@ -185,6 +189,9 @@ void TCaptureLoad::Read() {
             clock = TItemClock(byteUs);
         } else if (item.Key == "program" && r.Program.empty()) {
           r.Program = item.Text;
+        } else if (TTrafficMark mark; item.Key == kCaptureMarkKey &&
+                                      ParseCaptureMark(item.Text, mark.TimeUs, mark.Text)) {
+          marks.push_back(std::move(mark));
         }
         FFileRead.fetch_add(item.Key.size() + item.Text.size() + 4, std::memory_order_relaxed);
         break;
@@ -209,5 +216,14 @@ void TCaptureLoad::Read() {
   r.Truncated = in.Truncated();
   traffic.Finish();
   series.Finish();
+  for (TTrafficMark& mark : marks) {
+    // A capture read only in part keeps no marks beyond what it holds, and
+    // none keeps a mark of an item from before it began (1 ms: rounding).
+    if (traffic.End() == traffic.First() || (r.CutShort && mark.TimeUs > r.EndUs) ||
+        mark.TimeUs < traffic.TimeUs(traffic.First()) - 1000)
+      continue;
+    const uint64_t seq = ItemNearest(traffic, mark.TimeUs);
+    r.Marks.Add(seq, traffic.TimeUs(seq), std::move(mark.Text));
+  }
   FItems.store(traffic.End(), std::memory_order_relaxed);
 }

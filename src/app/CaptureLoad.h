@@ -23,6 +23,7 @@
 #include "traffic/BusState.h"
 #include "traffic/TrafficArchive.h"
 #include "traffic/TrafficFilter.h"
+#include "traffic/TrafficMarks.h"
 
 struct TCaptureContents {
   std::string Path;
@@ -41,6 +42,8 @@ struct TCaptureContents {
   int64_t StartUs = 0;  // the recording's start, else the first item's time
   int64_t EndUs = 0;    // the last item's time
   uint64_t Gaps = 0;    // reconnects
+  // The log's marks, each on the item received nearest its time.
+  TTrafficMarks Marks;
 
   // What went wrong on the way; the items read before stay usable.
   std::string ErrorText;  // the file could not be read (at all when Traffic is empty)

@@ -33,6 +33,7 @@ bool TRecordControl::Start(const std::string& path, const TCaptureHeader& header
   FShared->PendingGapUs.store(0);
   FGapFromUs = 0;
   if (!FShared->Recorder.Open(path, header)) return false;
+  FStartUs = header.StartUs;
   FTick.start();
   return true;
 }

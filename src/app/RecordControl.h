@@ -46,6 +46,16 @@ public:
   // Why the last Start or Stop failed, or why the recording stopped.
   std::string ErrorText() const { return FShared->Recorder.ErrorText(); }
 
+  // Marks the item received at timeUs with text in the recording; false
+  // when nothing records, or the item came well before the recording began
+  // (not in the file; an opened capture drops a mark older than its first
+  // item).  The items of the first read are dated back from it by the
+  // line's speed, so a little before the start still counts.
+  bool AddMark(int64_t timeUs, const std::string& text) {
+    return timeUs >= FStartUs - kMarkSlackUs && FShared->Recorder.AddMark(timeUs, text);
+  }
+  static constexpr int64_t kMarkSlackUs = 1000000;
+
   // The line went down at atUs; wasUp: it was reading (not a failed
   // attempt, nor a port already waited for).  A recording's gap begins
   // there, unless one not yet written began earlier.
@@ -73,4 +83,5 @@ private:
   std::shared_ptr<TShared> FShared;
   QTimer FTick;
   int64_t FGapFromUs = 0;  // the line went down while recording, at this time
+  int64_t FStartUs = 0;    // the recording's start
 };

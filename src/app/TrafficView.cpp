@@ -871,18 +871,8 @@ bool TTrafficView::SelectNearestTime(int64_t timeUs) {
 }
 
 bool TTrafficView::SelectItem(uint64_t seq) {
-  const int rows = Model->rowCount();
-  if (rows == 0 || !Model->Ring().Holds(seq)) return false;
-  int lo = 0, hi = rows;  // the first row whose item is not before seq
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (Model->SeqAt(mid) < seq)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  const int row = std::min(lo, rows - 1);
-  LabelNote->setText(QString());
+  const int row = Model->RowAtOrAfter(seq);
+  if (row >= Model->rowCount()) return false;
   const QModelIndex index = HoldRow(row);
   FScrolling = true;
   if (Table->isVisible()) Table->scrollTo(index, QAbstractItemView::PositionAtCenter);

@@ -144,9 +144,8 @@ public:
   // in the graph) and brings it into view, now or when the view is shown
   // next; following stops.  False when no row is shown.
   bool SelectNearestTime(int64_t timeUs);
-  // Selects the row of item seq, or the shown row nearest after it when a
-  // filter hides it (the one before at the end), as SelectNearestTime does;
-  // false when the item is no longer held or no row is shown.
+  // Selects the row of item seq, or the first shown after it, as
+  // SelectNearestTime does; false when there is none.
   bool SelectItem(uint64_t seq);
 
   // Saves the shown rows, or every item held, with the current time mode.

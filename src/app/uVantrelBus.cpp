@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -29,6 +30,8 @@
 #include "app/CellTips.h"
 #include "app/ElidingLabel.h"
 #include "app/GraphView.h"
+#include "app/MarkControl.h"
+#include "app/PlaybackControl.h"
 #include "app/RecordControl.h"
 #include "app/StatusBar.h"
 #include "app/TrafficView.h"
@@ -102,6 +105,9 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   ComDaemon = nullptr;
   FRecording = std::make_unique<TRecordControl>();
   FCaptures = std::make_unique<TCaptureControl>(static_cast<TShownWindow&>(*this), *FRecording);
+  FPlayback = std::make_unique<TPlaybackControl>(static_cast<TAnalysisWindow&>(*this));
+  FMarks = std::make_unique<TMarkControl>(static_cast<TAnalysisWindow&>(*this), FSession->Traffic(),
+                                          *FPlayback);
   BuildLayout();
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
@@ -122,8 +128,10 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   FCaptures->Start();
   ConnectAnalysis();
   connect(ActionConnect, &QAction::toggled, FCaptures.get(), &TCaptureControl::ConnectionToggled);
-  connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(),
-          [this](quint64 seq) { FCaptures->ShowItemState(seq); });
+  // A playback numbers its rows from the item it began at.
+  connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(), [this](quint64 seq) {
+    FCaptures->ShowItemState(FPlayback->Active() ? seq + FPlayback->Base() : seq);
+  });
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
@@ -164,7 +172,10 @@ void TFormVantrelBus::BuildLayout() {
   right->setContentsMargins(0, 0, 0, 0);
   right->setSpacing(0);
   right->addWidget(FCaptures->BuildBanner(this));
+  right->addWidget(FPlayback->BuildPanel(this));
   right->addLayout(BuildDeviceView(), 1);
+  // Beside "Záznam", which leaves it half the row.
+  FMarks->Install(TrafficView->Table, PanelLeft, QRect(75, 360, 62, 25));
   row->addLayout(right, 1);
   StatusBar = new TTrafficStatusBar(FSession->Traffic(), this);
   auto* column = new QVBoxLayout(this);
@@ -721,6 +732,12 @@ void TFormVantrelBus::RestorePresent() {
 }
 
 void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name) {
+  // A playback of the capture shown before ends with it, and so do its
+  // running time and rates.
+  if (FPlayback->Active()) StatusBar->Disconnected();
+  // Let go at the end, when nothing shows it any more.
+  const std::unique_ptr<TBusSession> played = FPlayback->CaptureChanged(capture);
+  FMarks->CaptureChanged(capture);
   if (capture) {
     // The rows were found while reading, unless the filter or the names of
     // the locomotives changed since.
@@ -738,6 +755,58 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
   StatusBar->Disconnected();
   GraphView->SetStore(FSession->Series(), false);
   AnalysisShowHistory(nullptr);
+}
+
+const TTrafficSource& TFormVantrelBus::ShownTraffic() const { return TrafficView->Model->Ring(); }
+
+uint64_t TFormVantrelBus::CurrentItem() const {
+  const QModelIndex current = TrafficView->Table->currentIndex();
+  return current.isValid() ? TrafficView->Model->SeqAt(current.row()) : kNoItem;
+}
+
+bool TFormVantrelBus::SelectItem(uint64_t seq) {
+  if (!ShownTraffic().Holds(seq) || !TrafficView->SelectItem(seq)) return false;
+  ShowRightSide(rsTraffic);
+  return true;
+}
+
+bool TFormVantrelBus::RecordMark(int64_t timeUs, const std::string& text) {
+  return FRecording->AddMark(timeUs, text);
+}
+
+void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
+  TCaptureContents* capture = FCaptures->Capture();
+  if (!session) {
+    if (capture) {
+      // Its rows went to the view when it was first shown: found anew.
+      TrafficView->SetSource(*capture->Traffic);
+      StatusBar->SetSource(*capture->Traffic);
+      StatusBar->Disconnected();
+      StatusBar->LabelPort->setText(
+          QString::fromUtf8("záznam %1").arg(QFileInfo(FromStd(capture->Path)).fileName()));
+      GraphView->SetStore(*capture->Series, true);
+    }
+    AnalysisShowHistory(capture ? capture->Traffic.get() : nullptr);
+    FCaptures->ShowPresent();
+    return;
+  }
+  TrafficView->SetSource(session->Traffic());
+  StatusBar->SetSource(session->Traffic());
+  // Its time and rates run as a connection's do.
+  StatusBar->Connected(
+      QString::fromUtf8("přehrávání %1")
+          .arg(capture ? QFileInfo(FromStd(capture->Path)).fileName() : QString()));
+  GraphView->SetStore(session->Series(), false);
+  // A playback's session counts as the live one does.
+  AnalysisView->SetLive(session->Analysis(), session->Traffic());
+}
+
+void TFormVantrelBus::PlaybackMoved(const TBusSession& session) {
+  TrafficView->ItemsAdded();
+  StatusBar->UpdateFigures();
+  GraphView->DataChanged();
+  AnalysisView->Refresh();
+  ShowBusState(session.Present());
 }
 
 bool TFormVantrelBus::Connected() const { return ActionConnect->isChecked(); }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/AnalysisWindow.h"
 #include "app/ShownWindow.h"
 #include "bus/uVantrelSeq.h"
 #include "bus/vVantrelTyp.h"
@@ -33,9 +34,11 @@ class TCaptureControl;
 class TRecordControl;
 class TAnalysisView;
 class TTriggerControl;
+class TPlaybackControl;
+class TMarkControl;
 struct TBusItem;
 
-class TFormVantrelBus : public QWidget, private TShownWindow {
+class TFormVantrelBus : public QWidget, private TShownWindow, private TAnalysisWindow {
   Q_OBJECT
 
 public:
@@ -69,6 +72,10 @@ public:
   // Recording and opening captures, and the past states of the grid and the
   // status panel ("Záznam", "Otevřít záznam", the banner over the right side).
   TCaptureControl* Captures() const { return FCaptures.get(); }
+  // Playing an opened capture (the bar under the banner), and the marks on
+  // traffic rows with the moves between them ("Značky").
+  TPlaybackControl* Playback() const { return FPlayback.get(); }
+  TMarkControl* Marks() const { return FMarks.get(); }
 
   // The [Monitor] settings of the traffic view, the ring size, the grid's
   // column widths and which view is shown: taken from MonitorSettings (the
@@ -179,6 +186,14 @@ private:
   void ShowTrafficNote(const QString& text) override;
   void AddStatusLabel(QWidget* label) override;
 
+  // TAnalysisWindow
+  const TTrafficSource& ShownTraffic() const override;
+  uint64_t CurrentItem() const override;
+  bool SelectItem(uint64_t seq) override;
+  bool RecordMark(int64_t timeUs, const std::string& text) override;
+  void ShowPlayback(const TBusSession* session) override;
+  void PlaybackMoved(const TBusSession& session) override;
+
   void SetPowerPanel(const QString& caption, const QColor& colour);
   void AppendLog(const ByteString& message);
   void InstallQueueWakeup(bool on);
@@ -241,6 +256,8 @@ private:
   void ConnectAnalysis();  // once the traffic view and the graph are there
   void AnalysisAfterDrain();
   void AnalysisShowHistory(const TTrafficSource* capture);
+  std::unique_ptr<TPlaybackControl> FPlayback;
+  std::unique_ptr<TMarkControl> FMarks;
   int FFillCount = 0;
   QTimer FDrainTimer;
   // During a drain the labels show only the last device message's text, so

@@ -8,6 +8,7 @@
 #include "app/AnalysisView.h"
 #include "app/CaptureControl.h"
 #include "app/GraphView.h"
+#include "app/MarkControl.h"
 #include "app/TrafficView.h"
 #include "app/TriggerControl.h"
 #include "app/uVantrelBus.h"
@@ -77,6 +78,8 @@ void TFormVantrelBus::ConnectAnalysis() {
         QDir(folder).filePath(TCaptureControl::DefaultRecordName(QDateTime::currentDateTime())));
   };
   FTriggers->RecordStop = [this] { FCaptures->StopRecording(); };
+  connect(FTriggers, &TTriggerControl::MarkRequested, this,
+          [this](quint64 seq, const QString& text) { FMarks->AddMark(seq, text); });
   connect(FTriggers, &TTriggerControl::Fired, this, [this](const QString& text) {
     AnalysisView->LabelEvents->setText(QString::fromUtf8("Spouštěč: %1").arg(text));
   });

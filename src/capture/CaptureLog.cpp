@@ -107,6 +107,34 @@ bool IsCompressedCaptureName(std::string_view path) {
   return path.size() > 3 && path.substr(path.size() - 3) == ".gz";
 }
 
+std::string CaptureMarkText(std::string_view text) {
+  std::string clean = capture_io::CleanText(text);
+  std::size_t end = clean.size();
+  if (end > kCaptureMaxMarkText) {
+    end = kCaptureMaxMarkText;
+    // Not inside a character: back to the start of the one cut.
+    while (end > 0 && (static_cast<unsigned char>(clean[end]) & 0xC0) == 0x80) --end;
+  }
+  std::size_t begin = 0;
+  while (begin < end && (clean[begin] == ' ')) ++begin;
+  while (end > begin && (clean[end - 1] == ' ')) --end;
+  return clean.substr(begin, end - begin);
+}
+
+std::string FormatCaptureMark(int64_t us, std::string_view text) {
+  std::string value = FormatCaptureTime(us);
+  const std::string clean = CaptureMarkText(text);
+  if (!clean.empty()) value.append(" ").append(clean);
+  return value;
+}
+
+bool ParseCaptureMark(std::string_view value, int64_t& us, std::string& text) {
+  const std::size_t blank = value.find(' ');
+  if (!ParseCaptureTime(value.substr(0, blank), us)) return false;
+  text.assign(blank == value.npos ? std::string_view() : value.substr(blank + 1));
+  return true;
+}
+
 namespace capture_io {
 
 std::string CleanText(std::string_view text) {

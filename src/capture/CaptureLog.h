@@ -28,6 +28,9 @@
 //   "start" (the start of the recording, ISO 8601 in UTC with microseconds).
 //   Metadata may follow later too (a new port after a reconnect).  Readers
 //   pass unknown keys on and ignore them where they do not know them.
+// - "# mark TIME TEXT" notes the item received at TIME (as "start" writes
+//   it) with the user's short text (may be empty).  Written while recording,
+//   whenever the user marks a row, so it may come after later chunks.
 // - "# gap SECONDS" (decimal, e.g. "3.250000") marks a stretch without a
 //   connection: after a reconnect, before the first chunk read on it.
 // - A chunk line "(SECONDS.MICROSECONDS) HH HH …" holds the bytes of one read:
@@ -75,6 +78,18 @@ std::string FormatCaptureTime(int64_t us);
 // The time FormatCaptureTime wrote (up to six decimals, none allowed), in
 // microseconds since the epoch; false for any other text.
 bool ParseCaptureTime(std::string_view text, int64_t& us);
+
+// Marks: "# mark TIME TEXT".  A mark's text is kept to this many bytes, so
+// that its line stays far below kCaptureMaxLineLength.
+inline constexpr std::string_view kCaptureMarkKey = "mark";
+inline constexpr std::size_t kCaptureMaxMarkText = 1000;
+// The text as a mark line keeps it: control characters and invalid UTF-8
+// become "?", blanks at either end go, and it is cut (between characters)
+// to kCaptureMaxMarkText bytes.
+std::string CaptureMarkText(std::string_view text);
+// The value of a mark line, and back; false when the value is not one.
+std::string FormatCaptureMark(int64_t us, std::string_view text);
+bool ParseCaptureMark(std::string_view value, int64_t& us, std::string& text);
 
 // True when the file name asks for gzip compression (ends in ".gz").
 bool IsCompressedCaptureName(std::string_view path);

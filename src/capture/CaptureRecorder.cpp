@@ -65,6 +65,20 @@ void TCaptureRecorder::AddGap(int64_t gapUs) {
   if (failed && FOnFailure) FOnFailure();
 }
 
+bool TCaptureRecorder::AddMark(int64_t timeUs, std::string_view text) {
+  bool failed = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (!FOpen || FFailed) return false;
+    if (!FWriter.AddMetadata(kCaptureMarkKey, FormatCaptureMark(timeUs, text))) {
+      NoteFailure();
+      failed = true;
+    }
+  }
+  if (failed && FOnFailure) FOnFailure();
+  return !failed;
+}
+
 bool TCaptureRecorder::Close() {
   std::lock_guard<std::mutex> guard(FLock);
   if (!FOpen) return !FFailed;

@@ -53,6 +53,9 @@ public:
   void AddChunk(std::string_view bytes, int64_t timeUs);
   void Tick(int64_t nowUs);
   void AddGap(int64_t gapUs);
+  // "# mark TIME TEXT": the item received at timeUs is marked with text.
+  // False when not recording (or failed).
+  bool AddMark(int64_t timeUs, std::string_view text);
 
   // Flushes, syncs and closes; false with ErrorText() when this or an
   // earlier write failed.  Safe to repeat (the result of the first stays).

@@ -23,6 +23,7 @@
 
 #include "base/Text.h"
 #include "bus/RawFraming.h"
+#include "bus/ReplayClock.h"
 #include "capture/CaptureReader.h"
 #include "sim/SimTraffic.h"
 
@@ -66,11 +67,9 @@ struct TSimCentral::TLogSource {
 
   std::string Path;
   std::atomic<uint64_t>& Malformed;
-  int64_t MaxStepUs;
+  TReplayClock Clock;
   TCaptureReader Reader;
   TCaptureItem Item;
-  int64_t LastTimeUs = kNoCaptureTime;
-  int64_t OffsetUs = 0;
   bool HasPending = false;  // the first read, taken to check the capture
   ByteString Pending;
   int64_t PendingOffsetUs = 0;
@@ -90,12 +89,12 @@ struct TSimCentral::TLogSource {
   TLogSource(std::string path, std::atomic<uint64_t>& malformed, double maxStepSeconds)
       : Path(std::move(path)),
         Malformed(malformed),
-        MaxStepUs(static_cast<int64_t>(std::min(maxStepSeconds, 1e9) * 1e6)) {}
+        Clock(static_cast<int64_t>(std::min(maxStepSeconds, 1e9) * 1e6)) {}
 
   // From the beginning again; the offsets go on from the last read.
   bool Open() {
     Replayed = Rounds++ > 0;
-    LastTimeUs = kNoCaptureTime;
+    Clock.Restart();
     Framed.clear();
     Item.Bytes.clear();
     FramedTo = 0;
@@ -118,12 +117,8 @@ struct TSimCentral::TLogSource {
     while (Reader.Next(Item)) {
       if (Item.Kind == TCaptureKind::ckMalformed && !Replayed) ++Malformed;
       if (Item.Kind != TCaptureKind::ckChunk) continue;
-      if (LastTimeUs != kNoCaptureTime && Item.TimeUs > LastTimeUs &&
-          Item.TimeUs - LastTimeUs <= MaxStepUs)
-        OffsetUs += Item.TimeUs - LastTimeUs;
-      LastTimeUs = Item.TimeUs;
+      offsetUs = Clock.Offset(Item.TimeUs);
       bytes.swap(Item.Bytes);
-      offsetUs = OffsetUs;
       return true;
     }
     NoteEnd();

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "bus/ReplayClock.h"
+
 struct TSimConfig {
   double BytesPerSecond = 960;  // 0: as fast as the line takes them
   uint64_t Seed = 1;
@@ -38,7 +40,7 @@ struct TSimConfig {
   // A forward step of a log's clock beyond this many seconds (a clock set by
   // the network after a start at 1970, a reconnect) plays as a gap: the next
   // read follows at once instead of after days.
-  double MaxStepSeconds = 10;
+  double MaxStepSeconds = TReplayClock::kDefaultMaxStepUs / 1e6;
   double Seconds = 0;  // wall clock from the first reader on; 0: until Stop() (or the replay's end)
   std::string SaveFile;      // exactly the bytes sent
   std::string Port;          // a real serial port; empty: create a pseudo-terminal

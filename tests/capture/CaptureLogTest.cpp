@@ -583,3 +583,50 @@ TEST_F(CaptureTest, RecorderStopsAtTheFirstFailureAndSaysSoOnce) {
   EXPECT_EQ(in.MalformedLines(), 0u);
   EXPECT_GT(OfKind(items, TCaptureKind::ckChunk).size(), 100u);
 }
+
+// A mark line holds the item's time and the user's note; whatever the note
+// holds, the line stays one line the reader gives back as it was kept.
+TEST_F(CaptureTest, MarksAreWrittenAsOneLineAndReadBack) {
+  TCaptureRecorder rec;
+  ASSERT_TRUE(rec.Open(Path("m.vlog"), TCaptureHeader{"/dev/ttyS0", "9600 8N1", "t 1", kT0}));
+  rec.AddChunk(Bytes({0x41, 0x00}), kT0 + 1000);
+  EXPECT_TRUE(rec.AddMark(kT0 + 1000, "zkrat na  výhybce 5"));
+  // Control characters and a line end must not break the line.
+  EXPECT_TRUE(rec.AddMark(kT0 + 2000, "  a\nb\tc  "));
+  EXPECT_TRUE(rec.AddMark(kT0 + 3000, ""));
+  // A note too long for a line is cut between two characters.
+  std::string longText;
+  while (longText.size() < 3 * kCaptureMaxMarkText) longText += "ž";
+  EXPECT_TRUE(rec.AddMark(kT0 + 4000, longText));
+  rec.AddChunk(Bytes({0x42}), kT0 + 5000);
+  ASSERT_TRUE(rec.Close()) << rec.ErrorText();
+  EXPECT_FALSE(rec.AddMark(kT0, "after the end")) << "nothing records now";
+
+  TCaptureReader in;
+  const auto all = ReadAll(Path("m.vlog"), in);
+  EXPECT_EQ(in.MalformedLines(), 0u);
+  EXPECT_EQ(OfKind(all, TCaptureKind::ckChunk).size(), 2u);
+  std::vector<std::pair<int64_t, std::string>> marks;
+  for (const auto& item : OfKind(all, TCaptureKind::ckMetadata)) {
+    if (item.Key != kCaptureMarkKey) continue;
+    int64_t us = 0;
+    std::string text;
+    ASSERT_TRUE(ParseCaptureMark(item.Text, us, text)) << item.Text;
+    marks.emplace_back(us, text);
+  }
+  ASSERT_EQ(marks.size(), 4u);
+  EXPECT_EQ(marks[0], std::make_pair(kT0 + 1000, std::string("zkrat na  výhybce 5")));
+  EXPECT_EQ(marks[1], std::make_pair(kT0 + 2000, std::string("a?b?c")));
+  EXPECT_EQ(marks[2], std::make_pair(kT0 + 3000, std::string()));
+  EXPECT_EQ(marks[3].second.size(), kCaptureMaxMarkText);  // "ž" is two bytes
+  EXPECT_EQ(marks[3].second, longText.substr(0, kCaptureMaxMarkText));
+  EXPECT_NE(Slurp(Path("m.vlog")).find("# mark 2026-12-08T14:03:05.124456Z zkrat"),
+            std::string::npos);
+
+  int64_t us;
+  std::string text;
+  EXPECT_FALSE(ParseCaptureMark("14:03 a note", us, text));
+  EXPECT_FALSE(ParseCaptureMark("", us, text));
+  // An odd byte count cuts before the half character.
+  EXPECT_EQ(CaptureMarkText("a" + longText).size(), kCaptureMaxMarkText - 1);
+}

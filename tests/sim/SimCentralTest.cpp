@@ -183,7 +183,9 @@ TEST(SimCentral, ReportsWhatCannotBeOpenedAndLeavesNothingBehind) {
 // malformed lines are skipped and counted; one without bytes is refused.
 TEST(SimCentral, ReplaysALogWithItsTimingScaledBySpeed) {
   const fs::path dir = TempDir();
+  // A mark between the reads is passed over: neither a byte nor a bad line.
   std::ofstream(dir / "t.vlog") << "# vantrel-capture 1\n(1796738585.000000) 41\n"
+                                << "# mark 2026-12-08T14:03:05.000000Z zkrat\n"
                                 << "(1796738585.400000) 82\nbroken line\n(1796738585.800000) C3\n";
   TSimConfig cfg;
   cfg.ReplayFile = dir / "t.vlog";

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bus/RawFraming.h"
+#include "capture/CaptureWriter.h"
 #include "sim/SimTraffic.h"
 #include "traffic/TrafficExport.h"
 #include "traffic/TrafficRing.h"
@@ -62,5 +63,45 @@ TEST(TrafficDump, ExportOfACaptureEqualsTheDumpLineForLine) {
   }
   EXPECT_GT(line, 50000u);
   EXPECT_EQ(last, "00 12\tlog") << "the last line";
+  fs::remove_all(dir);
+}
+
+// Marks in a capture log are no traffic: the dump prints the same lines, times
+// and all, as for the log without them, and finds no bad line.
+TEST(TrafficDump, MarksInALogChangeNothingOfTheDump) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel-tmark-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "dump.ini") << "[Central]\nMaxLoko=16\n";
+  const int64_t t0 = 1796738585000000;
+  for (const char* name : {"plain.vlog", "marked.vlog"}) {
+    TCaptureWriter log;
+    ASSERT_TRUE(log.Open((dir / name).string()));
+    ASSERT_TRUE(log.WriteHeader(TCaptureHeader{"/dev/ttyS0", "9600 8N1", "t", t0}));
+    TSimTraffic same(5);
+    for (int read = 0; read < 300; ++read) {
+      std::string bytes;
+      for (int i = 0; i < 4; ++i) bytes += same.NextItem();
+      ASSERT_TRUE(log.AddChunk(bytes, t0 + read * 20000));
+      if (std::string(name) == "marked.vlog" && read % 50 == 0)
+        ASSERT_TRUE(log.AddMetadata("mark", FormatCaptureMark(t0 + read * 20000, "značka")));
+    }
+    ASSERT_TRUE(log.Close());
+  }
+  std::string outputs[2];
+  int i = 0;
+  for (const char* name : {"plain.vlog", "marked.vlog"}) {
+    const fs::path out = dir / (std::string(name) + ".txt");
+    const std::string command = std::string(VANTREL_DUMP_EXE) + " --settings " +
+                                (dir / "dump.ini").string() + " --time a --file " +
+                                (dir / name).string() + " > " + out.string() + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(out);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    outputs[i++] = ss.str();
+  }
+  EXPECT_GT(outputs[0].size(), 10000u);
+  EXPECT_EQ(outputs[0], outputs[1]);
   fs::remove_all(dir);
 }
