@@ -2,8 +2,11 @@
 // marks on the graph, and the trigger of the settings acting on the live bus.
 #include <QDateTime>
 #include <QDir>
+#include <QFontMetrics>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include "app/AnalysisView.h"
 #include "app/CaptureControl.h"
@@ -26,9 +29,31 @@ void TFormVantrelBus::BuildAnalysis(QWidget* panelLeft) {
   SpeedButtonStats->setToolTip(
       QString::fromUtf8("Kdo na sběrnici mluví a jak často, a co se stalo (události)"));
   SpeedButtonStats->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  SpeedButtonStats->setGeometry(8, 424, 129, 25);
+  // Beside "Provoz" and "Graf" on their row, so that the panel (and the
+  // window's smallest size) keeps its height: the three share its 129
+  // pixels, in the panel's font when the captions fit, else a smaller one.
+  QToolButton* row[3] = {SpeedButtonTraffic, SpeedButtonGraph, SpeedButtonStats};
+  QFont font = SpeedButtonTraffic->font();
+  int widths[3] = {};
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    if (attempt > 0) {
+      font.setBold(false);
+      font.setPixelSize(std::max(8, font.pixelSize() - (attempt > 1 ? 1 : 0)));
+    }
+    const QFontMetrics fm(font);
+    int sum = 0;
+    for (int b = 0; b < 3; ++b) sum += widths[b] = fm.horizontalAdvance(row[b]->text()) + 10;
+    if (sum + 4 <= 129) break;
+  }
+  int x = 8;
+  const int spare = std::max(0, 129 - 4 - (widths[0] + widths[1] + widths[2]));
+  for (int b = 0; b < 3; ++b) {
+    const int w = widths[b] + spare / 3 + (b == 2 ? spare % 3 : 0);
+    row[b]->setFont(font);
+    row[b]->setGeometry(x, 328, w, 25);
+    x += w + 2;
+  }
   SpeedButtonStats->setCheckable(true);
-  panelLeft->setMinimumHeight(456);
   connect(SpeedButtonStats, &QToolButton::clicked, this,
           [this](bool down) { ShowRightSide(down ? rsStats : rsGrid); });
   AnalysisView = new TAnalysisView(this);
