@@ -27,6 +27,8 @@
 #include "app/uVantrelBus.h"
 #include "config/Settings.h"
 #include "controls/MsgBox.h"
+#include "session/SessionStore.h"
+#include "traffic/TrafficArchive.h"
 
 namespace {
 
@@ -88,15 +90,22 @@ int main(int argc, char** argv) {
 
   const TCaptureContents& c = *captures.Capture();
   std::printf("opened %s: %llu items, %llu bus bytes, %.1f s of traffic\n", argv[1],
-              static_cast<unsigned long long>(c.Traffic->End()),
-              static_cast<unsigned long long>(c.Traffic->TotalBytes()),
+              static_cast<unsigned long long>(c.Session->History().End()),
+              static_cast<unsigned long long>(c.Session->History().TotalBytes()),
               static_cast<double>(c.EndUs - c.StartUs) / 1e6);
   std::printf("open: %.0f ms (window thread's longest stall %.0f ms)\n", openMs, longestStall);
   std::printf("resident: %.0f MB before, %.0f MB after, %.0f MB at the peak\n", rssBefore,
               StatusMb("VmRSS:"), StatusMb("VmHWM:"));
-  std::printf("archive %.0f MB, rows shown %d, snapshots %zu\n",
-              static_cast<double>(c.Traffic->MemoryBytes()) / 1e6, view->Model->rowCount(),
-              c.States->Snapshots());
+  // In memory (an archive), or on disk (a session store: its memory only).
+  const TTrafficSource& history = c.Session->History();
+  const auto* archive = dynamic_cast<const TTrafficArchive*>(&history);
+  const auto* store = dynamic_cast<const TSessionStore*>(&history);
+  std::printf(
+      "%s %.1f MB in memory%s, rows shown %d, snapshots %zu\n",
+      archive ? "archive" : "session store",
+      static_cast<double>(archive ? archive->MemoryBytes() : store->MemoryBytes()) / 1e6,
+      store ? (", " + std::to_string(store->DiskBytes() / 1000000) + " MB on disk").c_str() : "",
+      view->Model->rowCount(), c.Session->StateSnapshots());
 
   // A row in the middle: the grid and the status panel as they were then.
   view->show();

@@ -87,7 +87,8 @@ wl_sent() { stat -c %s "$wl_tmp/sent.bin" 2> /dev/null || echo 0; }
 # wl_start_window ARGS...: starts the window on the link, finds it on the
 # screen.  WL_STALL_PROBE=0 leaves the stall probe off.
 wl_start_window() {
-  VANTREL_STALL_PROBE=${WL_STALL_PROBE:-1} "$wl_exe" --settings "$wl_tmp/w.ini" --port "$wl_tmp/bus" "$@" \
+  # Its session on disk goes to the run's folder, not the user's cache.
+  XDG_CACHE_HOME=$wl_tmp/cache VANTREL_STALL_PROBE=${WL_STALL_PROBE:-1} "$wl_exe" --settings "$wl_tmp/w.ini" --port "$wl_tmp/bus" "$@" \
     > /dev/null 2> "$wl_tmp/win.err" &
   wl_pid=$!
   wl_wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$wl_pid" --name vVantrelBus | head -n1)

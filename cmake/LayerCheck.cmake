@@ -25,7 +25,7 @@ set(layers
     "config   Qt  base serial settings controls"
     "traffic  no  base bus"
     "analysis no  base bus traffic series settings"
-    "session  no  base bus traffic series analysis"
+    "session  no  base serial bus capture traffic series analysis"
     "app      Qt  base serial bus capture series sim settings controls config traffic analysis session"
     "tools    no  base serial bus capture sim settings traffic analysis")
 

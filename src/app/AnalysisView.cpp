@@ -22,6 +22,7 @@
 #include "analysis/StatsTable.h"
 #include "controls/MsgBox.h"
 #include "series/SeriesCsv.h"
+#include "traffic/TrafficArchive.h"
 
 namespace {
 
@@ -245,9 +246,10 @@ void TAnalysisView::StopWorker() {
 
 void TAnalysisView::Analyse(uint64_t from, uint64_t to) {
   StopWorker();
-  if (FSource == FLiveTraffic) {
-    // The live ring changes with every drain: counted here, at once (it
-    // holds a million items at most, some 20 ms).
+  // Only a capture held in memory is read from a second thread: the live
+  // history changes with every drain, and one on disk keeps a cache of its
+  // own.  Those are counted here, at once.
+  if (FSource == FLiveTraffic || !dynamic_cast<const TTrafficArchive*>(FSource)) {
     auto own = std::make_unique<TBusAnalysis>(FLimits);
     AnalyseSpan(*FSource, from, to, *own);
     ShowOwn(std::move(own));

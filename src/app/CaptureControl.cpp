@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/StoreFile.h"
 #include "config/Settings.h"
 #include "controls/Convert.h"
 #include "controls/MsgBox.h"
@@ -302,6 +303,12 @@ bool TCaptureControl::OpenCapture(const QString& path) {
       1 + Settings.Bits + (Settings.Parity != 0 ? 1 : 0) + (Settings.StopBit == 0 ? 1 : 2);
   options.Filter = FWindow.TrafficFilter();
   options.MaxLoko = FWindow.TrafficMaxLoko();
+  // Converted into a store on disk, as the live session is kept, unless the
+  // session is to stay in memory.
+  if (MonitorSettings.SessionStore != 0) {
+    const std::string cache = CacheFolder("vVantrelBus");
+    if (!cache.empty()) options.StoreRoot = JoinPath(cache, "captures");
+  }
   FLoad = std::make_unique<TCaptureLoad>(QFile::encodeName(path).toStdString(), options);
   FLoadPath = path;
   FLoad->Start();
@@ -378,9 +385,9 @@ void TCaptureControl::Install(TCaptureContents contents) {
     notes << QString::fromUtf8("Přeskočeno chybných řádků: %1 (první je řádek %2: %3).")
                  .arg(CountText(contents.MalformedLines), CountText(contents.FirstMalformedLine),
                       MalformedReasonText(contents.FirstMalformedReason));
-  if (!contents.Traffic || contents.Traffic->End() == 0) {
+  if (!contents.Session || contents.Session->History().End() == 0) {
     QString text;
-    if (!contents.Traffic)
+    if (!contents.Session)
       text =
           QString::fromUtf8("Záznam %1 nelze otevřít: %2").arg(path, FromStd(contents.ErrorText));
     else if (!contents.ErrorText.empty())
@@ -403,7 +410,8 @@ void TCaptureControl::Install(TCaptureContents contents) {
   if (contents.CutShort)
     notes << QString::fromUtf8(
                  "Záznam se celý nevejde do paměti: načteno prvních %1 položek (do %2).")
-                 .arg(CountText(contents.Traffic->End()), MomentText(contents.EndUs, true));
+                 .arg(CountText(contents.Session->History().End()),
+                      MomentText(contents.EndUs, true));
 
   if (FMode == mdPresent) LeavePresent();
   auto capture = std::make_unique<TCaptureContents>(std::move(contents));
@@ -432,17 +440,17 @@ void TCaptureControl::CloseCapture() {
 bool TCaptureControl::ShowItemState(uint64_t seq) {
   TBusState state;
   if (FMode == mdCapture) {
-    if (!FCapture->States->StateAfter(*FCapture->Traffic, seq, state)) return false;
+    if (!FCapture->Session->StateAfter(seq, state)) return false;
     FWindow.ShowBusState(state);
     ShowBanner(QString::fromUtf8("Záznam %1: stav k %2 (vybraný řádek)")
                    .arg(QFileInfo(FromStd(FCapture->Path)).fileName(),
-                        MomentText(FCapture->Traffic->TimeUs(seq), true)));
+                        MomentText(FCapture->Session->History().TimeUs(seq), true)));
     return true;
   }
   // While connected the grid and the status panel follow the bus.
   if (FWindow.Connected()) return false;
   const TBusSession& live = FWindow.Session();
-  const TTrafficRing& ring = live.Traffic();
+  const TTrafficSource& ring = live.History();
   if (!live.StateAfter(seq, state)) {
     if (ring.Holds(seq))
       FWindow.ShowTrafficNote(
@@ -460,7 +468,7 @@ void TCaptureControl::ShowPresent() {
   // Clicking the same row again shows its moment again.
   FWindow.ClearTrafficSelection();
   if (FMode == mdCapture) {
-    FWindow.ShowBusState(FCapture->States->Present());
+    FWindow.ShowBusState(FCapture->Session->Present());
     ShowBanner(
         QString::fromUtf8("Záznam %1: stav na konci (%2)")
             .arg(QFileInfo(FromStd(FCapture->Path)).fileName(), MomentText(FCapture->EndUs, true)));
@@ -487,7 +495,8 @@ void TCaptureControl::ShowBanner(const QString& text) {
     const TCaptureContents& c = *FCapture;
     QString tip = QString::fromUtf8("%1\n%2 – %3, %4 položek, %5 dat sběrnice")
                       .arg(FromStd(c.Path), MomentText(c.StartUs, true), MomentText(c.EndUs, true),
-                           CountText(c.Traffic->End()), SizeText(c.Traffic->TotalBytes()));
+                           CountText(c.Session->History().End()),
+                           SizeText(c.Session->History().TotalBytes()));
     if (!c.Port.empty())
       tip += QString::fromUtf8("\nport %1 %2").arg(FromStd(c.Port), FromStd(c.Line));
     if (!c.Program.empty()) tip += QString::fromUtf8("\nzaznamenal %1").arg(FromStd(c.Program));

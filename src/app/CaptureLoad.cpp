@@ -2,6 +2,7 @@
 #include "app/CaptureLoad.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
 #include "capture/CaptureReader.h"
+#include "session/SessionStore.h"
 
 TCaptureLoad::TCaptureLoad(std::string path, const TOptions& options)
     : FPath(std::move(path)), FOptions(options) {
@@ -63,6 +65,43 @@ namespace {
 // What the traffic view's table keeps for each row it shows.
 constexpr uint64_t kViewBytesPerRow = 8;
 
+// Where the items of a capture go while it is read: an archive in memory or a
+// session store on disk, behind one face.
+class TFilledHistory {
+public:
+  TFilledHistory(TTrafficArchive* archive, TSessionStore* store)
+      : FArchive(archive), FStore(store) {}
+  operator const TTrafficSource&() const {
+    return FArchive ? static_cast<const TTrafficSource&>(*FArchive) : *FStore;
+  }
+  uint64_t End() const { return FArchive ? FArchive->End() : FStore->End(); }
+  // False, nothing kept, once the memory limit (or the disk) is reached.
+  bool BeginSession(int64_t startUs) {
+    if (FArchive) return FArchive->BeginSession(startUs);
+    FStore->BeginSession(startUs);
+    return !FStore->Failed();
+  }
+  bool Append(const TBusItem& kind, int64_t timeUs, std::string_view bytes) {
+    if (FArchive) return FArchive->Append(kind, timeUs, bytes);
+    FStore->Append(kind, timeUs, bytes);
+    return !FStore->Failed();
+  }
+  // The rows and the graph beside it: an archive's limit counts them.
+  void SetOtherMemory(uint64_t bytes) {
+    if (FArchive) FArchive->SetOtherMemory(bytes);
+  }
+  void Finish() {
+    if (FArchive)
+      FArchive->Finish();
+    else
+      FStore->Flush();
+  }
+
+private:
+  TTrafficArchive* FArchive;
+  TSessionStore* FStore;
+};
+
 // Characters a log spends on a read of n bytes: each line the time in
 // parentheses and a line end, each byte a blank and two digits.
 uint64_t LogTextSize(std::size_t n) {
@@ -85,12 +124,24 @@ void TCaptureLoad::Read() {
   // gzip keeps only the last part's size, and that modulo 4 GiB: count the
   // bytes, up to what the archive could take at most.
   if (!r.IsLog && IsCompressedCaptureName(FPath)) FPlainSize = CountRawBytes();
-  r.Traffic = std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
-  r.Series = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
-  r.States = std::make_unique<TStateHistory>();
-  TTrafficArchive& traffic = *r.Traffic;
-  TSeriesStore& series = *r.Series;
-  TStateHistory& states = *r.States;
+  std::unique_ptr<TSessionStore> store;
+  if (!FOptions.StoreRoot.empty()) {
+    TSessionStore::RemoveOldSessions(FOptions.StoreRoot, 0);
+    store = std::make_unique<TSessionStore>();
+    const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    if (store->Create(FOptions.StoreRoot, nowUs))
+      store->SetKeepAll(true);
+    else
+      store.reset();  // in memory then
+  }
+  auto archive = store ? nullptr : std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
+  auto seriesStore = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
+  auto stateHistory = std::make_unique<TStateHistory>();
+  TFilledHistory traffic(archive.get(), store.get());
+  TSeriesStore& series = *seriesStore;
+  TStateHistory& states = *stateHistory;
   r.RowsFilter = FOptions.Filter;
   r.RowsMaxLoko = FOptions.MaxLoko;
   r.Rows.Reset(0);
@@ -216,14 +267,22 @@ void TCaptureLoad::Read() {
   r.Truncated = in.Truncated();
   traffic.Finish();
   series.Finish();
+  const TTrafficSource& held = traffic;
   for (TTrafficMark& mark : marks) {
     // A capture read only in part keeps no marks beyond what it holds, and
     // none keeps a mark of an item from before it began (1 ms: rounding).
-    if (traffic.End() == traffic.First() || (r.CutShort && mark.TimeUs > r.EndUs) ||
-        mark.TimeUs < traffic.TimeUs(traffic.First()) - 1000)
+    if (held.End() == held.First() || (r.CutShort && mark.TimeUs > r.EndUs) ||
+        mark.TimeUs < held.TimeUs(held.First()) - 1000)
       continue;
-    const uint64_t seq = ItemNearest(traffic, mark.TimeUs);
-    r.Marks.Add(seq, traffic.TimeUs(seq), std::move(mark.Text));
+    const uint64_t seq = ItemNearest(held, mark.TimeUs);
+    r.Marks.Add(seq, held.TimeUs(seq), std::move(mark.Text));
   }
   FItems.store(traffic.End(), std::memory_order_relaxed);
+  std::unique_ptr<TTrafficSource> history;
+  if (store)
+    history = std::move(store);
+  else
+    history = std::move(archive);
+  r.Session = std::make_unique<TBusSession>(std::move(history), std::move(seriesStore),
+                                            std::move(stateHistory));
 }

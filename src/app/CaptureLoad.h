@@ -1,8 +1,8 @@
 // TCaptureLoad: reads a capture file (a capture log or raw bytes, ".gz" too)
 // and frames it as the reader framed it live, into what the window shows of
-// it: every item in a traffic archive, the series of the graph and the bus
-// states for the rows.  Runs on a thread of its own so that the window stays
-// responsive; the window polls its progress and takes the result when done.
+// it: a session like the live one, with every item in a traffic archive, the
+// series of the graph and the bus states for the rows.  Runs on a thread of its own so that the
+// window stays responsive; the window polls its progress and takes the result when done.
 //
 // A log's items get the time of the read that completed them; after a gap
 // (a reconnect) the framing starts afresh and a new session begins, as with
@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "series/SeriesStore.h"
+#include "session/BusSession.h"
 #include "traffic/BusState.h"
 #include "traffic/TrafficArchive.h"
 #include "traffic/TrafficFilter.h"
@@ -28,9 +29,8 @@
 struct TCaptureContents {
   std::string Path;
   bool IsLog = false;
-  std::unique_ptr<TTrafficArchive> Traffic;
-  std::unique_ptr<TSeriesStore> Series;
-  std::unique_ptr<TStateHistory> States;
+  // The capture as a session (null when the file could not be read at all).
+  std::unique_ptr<TBusSession> Session;
   // The traffic view's rows under the filter it had when the reading began,
   // found on the way so that showing them costs the window nothing.
   TTrafficIndex Rows;
@@ -51,7 +51,8 @@ struct TCaptureContents {
   uint64_t FirstMalformedLine = 0;
   std::string FirstMalformedReason;
   bool Truncated = false;  // the file ends inside a line or a compressed stream
-  bool CutShort = false;   // the archive's memory limit was reached: only the beginning
+  bool CutShort =
+      false;  // the archive's memory limit (or the disk) was reached: only the beginning
   bool Cancelled = false;
 };
 
@@ -64,6 +65,10 @@ public:
     uint64_t MemoryLimit = TTrafficArchive::kDefaultMemoryLimit;
     // The graph keeps this much of the capture (its newest part).
     int64_t SeriesSeconds = 7 * 24 * 3600;
+    // Where the items go: a session store in a new folder under StoreRoot
+    // (on disk, no memory limit), or, when empty or that fails, an archive in
+    // memory (MemoryLimit).  Earlier folders there not in use are removed.
+    std::string StoreRoot;
     // The traffic view's filter, and the MaxLoko its text is matched with.
     TTrafficFilter Filter;
     int MaxLoko = 16;

@@ -107,8 +107,8 @@ void TMarkControl::CaptureChanged(const TCaptureContents* capture) {
 
 TTrafficMarks& TMarkControl::Scope(const TTrafficSource*& marked, uint64_t& base) {
   base = 0;
-  if (FCapture && FCapture->Traffic) {
-    marked = FCapture->Traffic.get();
+  if (FCapture && FCapture->Session) {
+    marked = &FCapture->Session->History();
     if (FPlayback.Active()) base = FPlayback.Base();
     return FCaptureMarks;
   }
@@ -117,7 +117,7 @@ TTrafficMarks& TMarkControl::Scope(const TTrafficSource*& marked, uint64_t& base
 }
 
 const TTrafficMarks& TMarkControl::Marks() const {
-  return FCapture && FCapture->Traffic ? FCaptureMarks : FLiveMarks;
+  return FCapture && FCapture->Session ? FCaptureMarks : FLiveMarks;
 }
 
 bool TMarkControl::AddMark(uint64_t seq, const QString& text) {

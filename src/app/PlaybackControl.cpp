@@ -96,9 +96,9 @@ std::unique_ptr<TBusSession> TPlaybackControl::CaptureChanged(const TCaptureCont
 bool TPlaybackControl::Playing() const { return FPlay && FPlay->Playing(); }
 
 bool TPlaybackControl::Play() {
-  if (!FCapture || !FCapture->Traffic) return false;
+  if (!FCapture || !FCapture->Session) return false;
   if (!FPlay || FPlay->Finished()) {
-    const TTrafficSource& traffic = *FCapture->Traffic;
+    const TTrafficSource& traffic = FCapture->Session->History();
     // From the current row: of the capture, or of a playback shown.
     uint64_t from = FWindow.CurrentItem();
     if (from != TAnalysisWindow::kNoItem && FSession) from += FBase;
@@ -196,7 +196,7 @@ void TPlaybackControl::Draw() {
                              .arg(QDateTime::fromMSecsSinceEpoch(us / 1000).toString(
                                       QStringLiteral("d. M. yyyy HH:mm:ss.zzz")),
                                   CountText(FBase + ring.End()),
-                                  CountText(FCapture->Traffic->End())));
+                                  CountText(FCapture->Session->History().End())));
 }
 
 void TPlaybackControl::ShowButtons() {

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -19,6 +20,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyleOptionSlider>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -315,24 +317,55 @@ int TTrafficModel::Refresh() {
     if (FTimeMode == TTimeMode::tmDelta && FExposed > 0)
       emit dataChanged(index(0, colTime), index(0, colTime));
   }
-  if (FRowsEnd == kNoSeq) {
-    // The rows are found first and announced in one step; views see them
-    // only after beginInsertRows (rowCount gives FExposed until then).
-    FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);
-    const int rows = static_cast<int>(FIndex.Rows());
-    if (rows > FExposed) {
-      beginInsertRows(QModelIndex(), FExposed, rows - 1);
-      FExposed = rows;
-      endInsertRows();
-    }
+  // The rows are found first and announced in one step; views see them
+  // only after beginInsertRows (rowCount gives FExposed until then).  While
+  // paused the target is the pause: nothing beyond it comes in.
+  ScanSome();
+  const int rows = static_cast<int>(FIndex.Rows());
+  if (rows > FExposed) {
+    beginInsertRows(QModelIndex(), FExposed, rows - 1);
+    FExposed = rows;
+    endInsertRows();
   }
   return gone;
+}
+
+uint64_t TTrafficModel::ScanTarget() const {
+  return FRowsEnd == kNoSeq ? FRing->End() : std::min(FRowsEnd, FRing->End());
+}
+
+bool TTrafficModel::Scanning() const {
+  return std::max(FIndex.ScannedTo(), FRing->First()) < ScanTarget();
+}
+
+bool TTrafficModel::ScanSome() {
+  // Steps small enough that the clock is looked at often, large enough that
+  // looking costs nothing.
+  constexpr uint64_t kStep = 1 << 16;
+  QElapsedTimer clock;
+  clock.start();
+  for (;;) {
+    const uint64_t from = std::max(FIndex.ScannedTo(), FRing->First());
+    const uint64_t target = ScanTarget();
+    if (from >= target) return true;
+    FIndex.Scan(*FRing, std::min(target, from + kStep), FFilter, FMatcher);
+    if (clock.elapsed() >= kScanSliceMs) break;
+  }
+  if (!FScanQueued) {
+    FScanQueued = true;
+    QTimer::singleShot(0, this, [this] {
+      FScanQueued = false;
+      Refresh();
+      emit RowsScanned();
+    });
+  }
+  return false;
 }
 
 void TTrafficModel::Rebuild() {
   beginResetModel();
   FIndex.Reset(FRing->First());
-  FIndex.Scan(*FRing, FRowsEnd == kNoSeq ? FRing->End() : FRowsEnd, FFilter, FMatcher);
+  ScanSome();
   FExposed = static_cast<int>(FIndex.Rows());
   endResetModel();
 }
@@ -372,6 +405,11 @@ void TTrafficModel::SetRowsEnd(uint64_t end) {
 TTrafficView::TTrafficView(const TTrafficSource& source, QWidget* parent) : QWidget(parent) {
   setObjectName("TrafficView");
   Model = new TTrafficModel(source, this);
+  // Rows found later (a long session's filter): shown as they come.
+  connect(Model, &TTrafficModel::RowsScanned, this, [this] {
+    if (FFollowing && !Paused()) ScrollToNewest();
+    UpdateCounts();
+  });
   BuildLayout();
   FFilterDelay.setSingleShot(true);
   FFilterDelay.setInterval(kFilterDelayMs);
@@ -1006,4 +1044,17 @@ bool TTrafficView::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+bool TTrafficView::SelectedSpan(uint64_t& fromSeq, uint64_t& toSeq) const {
+  const QModelIndexList rows = Table->selectionModel()->selectedRows();
+  if (rows.size() < 2) return false;
+  int first = rows.front().row(), last = first;
+  for (const QModelIndex& index : rows) {
+    first = std::min(first, index.row());
+    last = std::max(last, index.row());
+  }
+  fromSeq = Model->SeqAt(first);
+  toSeq = Model->SeqAt(last) + 1;
+  return true;
 }

@@ -57,6 +57,13 @@ public:
   // The row of the item numbered seq, or of the first shown after it.
   int RowAtOrAfter(uint64_t seq) const;
 
+  // A rebuild or a refresh tests items for this long at most; the rest
+  // follows from the event loop (RowsScanned then), so that the filter of a
+  // long session never holds the window.
+  static constexpr int kScanSliceMs = 50;
+  // True while rows are still being found.
+  bool Scanning() const;
+
   // Rows whose items have dropped out of the ring since the last Refresh.
   int RowsGone() const;
   // Takes in what the ring gained and lost since the last call; returns the
@@ -82,6 +89,10 @@ public:
   const TTrafficGap* GapAbove(int row) const;
   QString GapText(int row) const;
 
+signals:
+  // More rows were found after a rebuild or a refresh had to stop.
+  void RowsScanned();
+
 private:
   struct TCachedRow {
     uint64_t Seq = kNoSeq;
@@ -91,6 +102,11 @@ private:
   const TCachedRow& Texts(uint64_t seq) const;
   QString TimeText(int row, uint64_t seq) const;
   void Rebuild();
+  // Finds rows up to the end (or the pause) for kScanSliceMs at most, and
+  // has the rest done later; true when it got there.
+  bool ScanSome();
+  uint64_t ScanTarget() const;
+  bool FScanQueued = false;
 
   const TTrafficSource* FRing;
   TTrafficIndex FIndex;
@@ -129,8 +145,8 @@ public:
 
   bool Following() const { return FFollowing; }
   void SetFollowing(bool on);
-  // While paused the rows stay as they are (only items that drop out of the
-  // ring leave); recording goes on.
+  // While paused the rows stay as they are (the session on disk keeps them;
+  // with the ring alone, items that drop out of it leave); recording goes on.
   bool Paused() const { return FPauseEnd != TTrafficModel::kNoSeq; }
   void SetPaused(bool on);
   // The item of the row found last (or picked in the graph), marked in its
@@ -147,6 +163,10 @@ public:
   // Selects the row of item seq, or the first shown after it, as
   // SelectNearestTime does; false when there is none.
   bool SelectItem(uint64_t seq);
+
+  // The items from the first selected row's to the last's (toSeq just past
+  // it); false when fewer than two rows are selected.
+  bool SelectedSpan(uint64_t& fromSeq, uint64_t& toSeq) const;
 
   // Saves the shown rows, or every item held, with the current time mode.
   bool Export(const QString& path, bool allRows, QString& error);

@@ -18,6 +18,7 @@
 
 #include "app/AppErrors.h"
 #include "app/CaptureControl.h"
+#include "app/SessionControl.h"
 #include "app/uVantrelBus.h"
 #include "base/Process.h"
 #include "base/SameFile.h"
@@ -230,6 +231,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<TSimCentral> sim = opt.Demo ? StartDemo(*window, opt.DemoRate) : nullptr;
 
   window->show();
+  // Not modal: a demo or a connection asked for goes on beside it.
+  window->Sessions()->OfferPrevious();
   if (!opt.Record.isEmpty()) window->Captures()->StartRecording(opt.Record);
   if (opt.Connect || sim) window->PressConnect();
   if (!opt.Open.isEmpty()) window->Captures()->OpenCapture(opt.Open);

@@ -33,6 +33,7 @@
 #include "app/MarkControl.h"
 #include "app/PlaybackControl.h"
 #include "app/RecordControl.h"
+#include "app/SessionControl.h"
 #include "app/StatusBar.h"
 #include "app/TrafficView.h"
 #include "app/WindowPlacement.h"
@@ -105,6 +106,10 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   ComDaemon = nullptr;
   FRecording = std::make_unique<TRecordControl>();
   FCaptures = std::make_unique<TCaptureControl>(static_cast<TShownWindow&>(*this), *FRecording);
+  FSessions = std::make_unique<TSessionControl>(static_cast<TShownWindow&>(*this), *FSession);
+  FSessions->SelectedSpan = [this](uint64_t& from, uint64_t& to) {
+    return TrafficView->SelectedSpan(from, to);
+  };
   FPlayback = std::make_unique<TPlaybackControl>(static_cast<TAnalysisWindow&>(*this));
   FMarks = std::make_unique<TMarkControl>(static_cast<TAnalysisWindow&>(*this), FSession->Traffic(),
                                           *FPlayback);
@@ -290,6 +295,12 @@ QLayout* TFormVantrelBus::BuildDeviceView() {
   MemoLog->setLineWrapMode(QPlainTextEdit::NoWrap);
 
   TrafficView = new TTrafficView(FSession->Traffic(), this);
+  FSessions->AddSaveAction(TrafficView->ButtonSave->menu());
+  connect(FSessions.get(), &TSessionControl::HistoryChanged, this, [this] {
+    if (FCaptures->CaptureOpen()) return;  // shown again when it closes
+    TrafficView->SetSource(FSession->History());
+    StatusBar->SetSource(FSession->History());
+  });
   GraphView = new TGraphView(FSession->Series(), this);
   connect(GraphView, &TGraphView::MomentClicked, this, &TFormVantrelBus::GraphMomentClicked);
   connect(GraphView, &TGraphView::MomentActivated, this, [this](qint64 timeUs) {
@@ -373,7 +384,12 @@ bool TFormVantrelBus::Connect() {
   }
   FConnection = std::move(connection);
   FShownBytes = 0;
-  FSession->Traffic().BeginSession(WallClockUs());
+  // The first connection opens the session on disk; the live views read it.
+  if (FSessions->OpenStore(MonitorSettings) && !FCaptures->CaptureOpen()) {
+    TrafficView->SetSource(FSession->History());
+    StatusBar->SetSource(FSession->History());
+  }
+  FSession->BeginSession(WallClockUs());
   ShowConnected();
   return true;
 }
@@ -427,7 +443,7 @@ void TFormVantrelBus::ServiceConnection() {
     case TBusConnection::evBack:
       // Everything read before the loss is in the ring already (drained
       // above); the next item is the first after the gap.
-      FSession->Traffic().MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
+      FSession->MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
       FSession->Analysis().Gap(FSession->Traffic().End(), FConnection->LostAtUs(),
                                FConnection->BackAtUs());
       ShowConnected();
@@ -742,16 +758,16 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
     // The rows were found while reading, unless the filter or the names of
     // the locomotives changed since.
     const bool rowsFit = capture->RowsMaxLoko == TrafficView->Model->MaxLoko();
-    TrafficView->SetSource(*capture->Traffic, rowsFit ? &capture->Rows : nullptr,
+    TrafficView->SetSource(capture->Session->History(), rowsFit ? &capture->Rows : nullptr,
                            &capture->RowsFilter);
-    StatusBar->SetSource(*capture->Traffic);
+    StatusBar->SetSource(capture->Session->History());
     StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
-    GraphView->SetStore(*capture->Series, true);
-    AnalysisShowHistory(capture->Traffic.get());
+    GraphView->SetStore(capture->Session->Series(), true);
+    AnalysisShowHistory(&capture->Session->History());
     return;
   }
-  TrafficView->SetSource(FSession->Traffic());
-  StatusBar->SetSource(FSession->Traffic());
+  TrafficView->SetSource(FSession->History());
+  StatusBar->SetSource(FSession->History());
   StatusBar->Disconnected();
   GraphView->SetStore(FSession->Series(), false);
   AnalysisShowHistory(nullptr);
@@ -779,14 +795,14 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
   if (!session) {
     if (capture) {
       // Its rows went to the view when it was first shown: found anew.
-      TrafficView->SetSource(*capture->Traffic);
-      StatusBar->SetSource(*capture->Traffic);
+      TrafficView->SetSource(capture->Session->History());
+      StatusBar->SetSource(capture->Session->History());
       StatusBar->Disconnected();
       StatusBar->LabelPort->setText(
           QString::fromUtf8("záznam %1").arg(QFileInfo(FromStd(capture->Path)).fileName()));
-      GraphView->SetStore(*capture->Series, true);
+      GraphView->SetStore(capture->Session->Series(), true);
     }
-    AnalysisShowHistory(capture ? capture->Traffic.get() : nullptr);
+    AnalysisShowHistory(capture ? &capture->Session->History() : nullptr);
     FCaptures->ShowPresent();
     return;
   }
@@ -798,7 +814,7 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
           .arg(capture ? QFileInfo(FromStd(capture->Path)).fileName() : QString()));
   GraphView->SetStore(session->Series(), false);
   // A playback's session counts as the live one does.
-  AnalysisView->SetLive(session->Analysis(), session->Traffic());
+  AnalysisView->SetLive(session->Analysis(), session->History());
 }
 
 void TFormVantrelBus::PlaybackMoved(const TBusSession& session) {

@@ -31,6 +31,7 @@ class TTrafficStatusBar;
 class TTrafficView;
 class TGraphView;
 class TCaptureControl;
+class TSessionControl;
 class TRecordControl;
 class TAnalysisView;
 class TTriggerControl;
@@ -72,6 +73,8 @@ public:
   // Recording and opening captures, and the past states of the grid and the
   // status panel ("Záznam", "Otevřít záznam", the banner over the right side).
   TCaptureControl* Captures() const { return FCaptures.get(); }
+  // The session on disk: its store, "Uložit relaci…", the previous session.
+  TSessionControl* Sessions() const { return FSessions.get(); }
   // Playing an opened capture (the bar under the banner), and the marks on
   // traffic rows with the moves between them ("Značky").
   TPlaybackControl* Playback() const { return FPlayback.get(); }
@@ -256,6 +259,7 @@ private:
   void ConnectAnalysis();  // once the traffic view and the graph are there
   void AnalysisAfterDrain();
   void AnalysisShowHistory(const TTrafficSource* capture);
+  std::unique_ptr<TSessionControl> FSessions;
   std::unique_ptr<TPlaybackControl> FPlayback;
   std::unique_ptr<TMarkControl> FMarks;
   int FFillCount = 0;

@@ -66,7 +66,7 @@ void TFormVantrelBus::ConnectAnalysis() {
   FSession->Analysis().Reset(limits);
   FSession->SetAnalysing(AnalysisSettings.Analyser);
   AnalysisView->SetLimits(limits);
-  AnalysisView->SetLive(FSession->Analysis(), FSession->Traffic());
+  AnalysisView->SetLive(FSession->Analysis(), FSession->History());
   // "Now" of the live statistics: the clock while the line is read, so that
   // silence grows; otherwise the last item's time.
   AnalysisView->LiveNowUs = [this] { return Connected() && !WaitingForPort() ? NowUs() : 0; };
@@ -130,5 +130,5 @@ void TFormVantrelBus::AnalysisShowHistory(const TTrafficSource* capture) {
   if (capture)
     AnalysisView->SetSource(*capture);
   else
-    AnalysisView->SetLive(FSession->Analysis(), FSession->Traffic());
+    AnalysisView->SetLive(FSession->Analysis(), FSession->History());
 }

@@ -161,6 +161,9 @@ void ReadMonitorSettings(const TIniFile& ini) {
   m.GridColumns = text("GridColumns", def.GridColumns);
   m.RingSize = ini.ReadInteger(Monitor, "RingSize", def.RingSize);
   m.CaptureFolder = text("CaptureFolder", def.CaptureFolder);
+  m.SessionStore = ini.ReadInteger(Monitor, "SessionStore", def.SessionStore);
+  m.SessionsKept = ini.ReadInteger(Monitor, "SessionsKept", def.SessionsKept);
+  m.SessionLimitMB = ini.ReadInteger(Monitor, "SessionLimitMB", def.SessionLimitMB);
   MonitorSettingsRead = m;
 }
 
@@ -258,7 +261,10 @@ void SaveMonitorSettings() {
       {"TrafficColumns", m.TrafficColumns, was.TrafficColumns},
       {"GridColumns", m.GridColumns, was.GridColumns},
       {"RingSize", std::to_string(m.RingSize), std::to_string(was.RingSize)},
-      {"CaptureFolder", m.CaptureFolder, was.CaptureFolder}};
+      {"CaptureFolder", m.CaptureFolder, was.CaptureFolder},
+      {"SessionStore", std::to_string(m.SessionStore), std::to_string(was.SessionStore)},
+      {"SessionsKept", std::to_string(m.SessionsKept), std::to_string(was.SessionsKept)},
+      {"SessionLimitMB", std::to_string(m.SessionLimitMB), std::to_string(was.SessionLimitMB)}};
   bool changed = false;
   for (const auto& [key, value, read] : values) {
     if (value == read) continue;

@@ -48,6 +48,9 @@ struct TMonitorSettings {
   std::string GridColumns;     // GridColumns: widths of the device grid, joined by ","
   int RingSize = 1000000;      // RingSize: items the traffic history keeps
   std::string CaptureFolder;   // CaptureFolder: where a capture was last recorded or opened
+  int SessionStore = 1;        // SessionStore: 1 keeps the whole session on disk, 0 the ring only
+  int SessionsKept = 5;        // SessionsKept: earlier sessions kept on disk
+  int SessionLimitMB = 2000;   // SessionLimitMB: megabytes a session keeps at most on disk
 
   bool operator==(const TMonitorSettings&) const = default;
 };

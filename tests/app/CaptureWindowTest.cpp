@@ -205,7 +205,7 @@ TEST_F(CaptureWindow, AnOpenedCaptureShowsTheTrafficAsItWasAtItsEndAndAtARow) {
   EXPECT_FALSE(Captures->CaptureOpen());
   EXPECT_FALSE(Child<QFrame>(Window, "PanelPast")->isVisible());
   EXPECT_EQ(Shown(), before);
-  EXPECT_EQ(&view->Model->Ring(), &Window->Traffic());
+  EXPECT_EQ(&view->Model->Ring(), &Window->Session().History());
   EXPECT_TRUE(Child<TGraphView>(Window, "GraphView")->Following());
 }
 
@@ -230,7 +230,8 @@ TEST_F(CaptureWindow, OpeningIsRefusedWhileConnectedAndConnectingClosesTheCaptur
   Connect();
   EXPECT_FALSE(Captures->CaptureOpen());
   EXPECT_FALSE(Child<QFrame>(Window, "PanelPast")->isVisible());
-  EXPECT_EQ(&Child<TTrafficView>(Window, "TrafficView")->Model->Ring(), &Window->Traffic());
+  EXPECT_EQ(&Child<TTrafficView>(Window, "TrafficView")->Model->Ring(),
+            &Window->Session().History());
   EXPECT_FALSE(Child<QToolButton>(Window, "SpeedButtonOpen")->isEnabled());
   EXPECT_FALSE(Captures->OpenCapture(Path("run.vlog")));
   ASSERT_EQ(Boxes.size(), 1);

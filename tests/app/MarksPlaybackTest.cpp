@@ -131,9 +131,9 @@ TEST_F(MarksWindow, MarksMadeWhileRecordingComeBackWithTheCapture) {
   EXPECT_EQ(capture->MalformedLines, 0u);
   const auto& marks = Marks->Marks().Items();
   ASSERT_EQ(marks.size(), 2u);
-  EXPECT_EQ(capture->Traffic->Bytes(marks[0].Seq), loco);
+  EXPECT_EQ(capture->Session->History().Bytes(marks[0].Seq), loco);
   EXPECT_EQ(marks[0].Text, "lokomotiva");
-  EXPECT_EQ(capture->Traffic->Bytes(marks[1].Seq), turnout);
+  EXPECT_EQ(capture->Session->History().Bytes(marks[1].Seq), turnout);
   EXPECT_EQ(marks[1].Text, "výhybka 5");
 
   // From no row: F2 goes to the first mark, on to the second, then no more.
@@ -164,7 +164,7 @@ TEST_F(MarksWindow, MarksMadeWhileRecordingComeBackWithTheCapture) {
 
 TEST_F(MarksWindow, GoToTimeSelectsTheFirstRowAtOrAfterTheMoment) {
   ASSERT_TRUE(Open("run.vlog", kLog));
-  const TTrafficSource& traffic = *Window->Captures()->Capture()->Traffic;
+  const TTrafficSource& traffic = Window->Captures()->Capture()->Session->History();
   auto local = [](int64_t us, const char* format) {
     return QDateTime::fromMSecsSinceEpoch(us / 1000).toString(QString::fromLatin1(format));
   };
@@ -201,7 +201,7 @@ TEST_F(MarksWindow, PlaybackMovesTheGridFromTheSelectedRowToTheEnd) {
   TPlaybackControl* playback = Window->Playback();
   ASSERT_TRUE(Child<QFrame>(Window, "PanelPlayback")->isVisible());
   const QStringList end = Grid();
-  const std::size_t items = Window->Captures()->Capture()->Traffic->Count();
+  const std::size_t items = Window->Captures()->Capture()->Session->History().Count();
   QTest::mouseClick(Child<QToolButton>(Window, "SpeedButtonTraffic"), Qt::LeftButton);
   // From the status message on: device 5's turnout never plays.
   const int rows = View->Model->rowCount();

@@ -46,6 +46,7 @@ pid_t StartWindow(std::vector<std::string> args, const fs::path& err) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("XDG_CACHE_HOME", "/tmp/vantrel-test-cache", 1);  // its sessions, not the user's
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
