@@ -255,7 +255,7 @@ TEST_F(AnalysisWindow, AWindowClosedWhileItCountsACaptureStopsTheCountFirst) {
     }
     ASSERT_TRUE(log.Close());
   }
-  Open("");
+  Open("[Monitor]\nSessionStore=0\n");  // held in memory: counted on a thread of its own
   auto* view = Child<TAnalysisView>(Window, "AnalysisView");
   QSignalSpy analysed(view, &TAnalysisView::Analysed);
   ASSERT_TRUE(Window->Captures()->OpenCapture(QString::fromStdString(path)));
