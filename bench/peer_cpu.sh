@@ -13,6 +13,9 @@
 #                          [--peers "vvb vdump cutecom hexdump"] [--out DIR]
 # Peer vvbtraffic: the window with its traffic view shown instead of the grid.
 # Peer vvbnostore: the window with the grid, its session kept in memory only.
+# vvbnoan: the window with its grid and the analyser switched off
+# ([Monitor] Analyser=0); vvbstats: with "Statistika" shown.  vvb against
+# vvbnoan is what the statistics and events cost.
 # Rate 0 is the silent line.  Default build tree: build-rel.
 #
 # Needs python3, Xvfb, xdotool, hexdump (bsdextrautils) and CuteCom; CuteCom
@@ -56,6 +59,8 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.
 printf '[Comm]\nBaud=115200\n' > "$out/vvb.ini"
 # The window with its traffic view "Provoz" shown and following (peer vvbtraffic).
 printf '[Comm]\nBaud=115200\n[Monitor]\nView=traffic\n' > "$out/vvbtraffic.ini"
+printf '[Comm]\nBaud=115200\n[Monitor]\nAnalyser=0\n' > "$out/vvbnoan.ini"
+printf '[Comm]\nBaud=115200\n[Monitor]\nView=stats\n' > "$out/vvbstats.ini"
 # Without the session on disk (peer vvbnostore), to weigh what it costs.
 printf '[Comm]\nBaud=115200\n[Monitor]\nSessionStore=0\n' > "$out/vvbnostore.ini"
 
@@ -73,7 +78,7 @@ start_peer() {  # $1 peer; sets pid
     vdump)
       "$build/tools/vantrel-dump" --settings "$out/vvb.ini" --port "$link" > /dev/null 2> "$out/$1-$rate.err" &
       pid=$! ;;
-    vvb | vvbtraffic | vvbnostore)
+    vvb | vvbtraffic | vvbnostore | vvbnoan | vvbstats)
       # The session files go to the run's folder, not the user's cache.
       DISPLAY=$display XDG_CACHE_HOME=$out/cache "$build/src/app/vVantrelBus" --settings "$out/$1.ini" --port "$link" \
         --connect > "$out/$1-$rate.err" 2>&1 &

@@ -24,9 +24,10 @@ set(layers
     "controls Qt  base"
     "config   Qt  base serial settings controls"
     "traffic  no  base bus"
-    "session  no  base serial bus capture traffic series"
-    "app      Qt  base serial bus capture series sim settings controls config traffic session"
-    "tools    no  base serial bus capture sim settings traffic")
+    "analysis no  base bus traffic series settings"
+    "session  no  base serial bus capture traffic series analysis"
+    "app      Qt  base serial bus capture series sim settings controls config traffic analysis session"
+    "tools    no  base serial bus capture sim settings traffic analysis")
 
 function(layer_of path out)
   set(${out} "" PARENT_SCOPE)

@@ -24,9 +24,11 @@
 #include <functional>
 #include <string>
 
+#include "DumpAnalysis.h"
 #include "DumpFormat.h"
 #include "DumpOutput.h"
 #include "ToolCommon.h"
+#include "analysis/Trigger.h"
 #include "base/SameFile.h"
 #include "base/Text.h"
 #include "bus/BusConnection.h"
@@ -65,6 +67,19 @@ const char* const kUsage =
     "  --raw-log FILE    also write every byte received, unchanged, to FILE\n"
     "  --count N         stop after N items\n"
     "  --seconds N       stop after N seconds (decimals allowed)\n"
+    "  --stats [N]       print the statistics of every device at the end (every N\n"
+    "                    seconds of the items' time with N): messages, per second\n"
+    "                    over the last 10 s and on average, first and last heard,\n"
+    "                    silence, share of the bus's bytes, unrecognised bytes\n"
+    "                    right after its call, \"mlčí\" when silent for longer\n"
+    "                    than SilenceLimit of [Monitor] (default 5 s)\n"
+    "  --events          print a line per event as it happens, among the items:\n"
+    "                    \"@ TIME KIND TEXT\", KIND one of power (power state, with\n"
+    "                    how long the one before lasted), load (current above\n"
+    "                    LoadLimit % of the maximum, default 80), silent, back (a\n"
+    "                    device fell silent, talks again), burst (BurstBytes\n"
+    "                    unrecognised bytes, default 16), gap (the line was lost)\n"
+    "  --no-items        leave out the item lines (with --stats or --events)\n"
     "  --reconnect       when the port vanishes (or is missing at the start), wait\n"
     "                    for it and read on (a line on stderr each time) instead\n"
     "                    of exiting\n"
@@ -94,7 +109,9 @@ const char* const kUsage =
     "  vantrel-dump --file run.vlog.gz --time z\n"
     "  zcat run.vlog.gz | vantrel-dump --file - --hide-calls\n"
     "  vantrel-dump --port /dev/ttyUSB0 --baud 115200 --parity n --time l\n"
-    "  vantrel-dump --file run.bin\n";
+    "  vantrel-dump --file run.bin\n"
+    "  vantrel-dump --file run.vlog.gz --stats --events --no-items\n"
+    "  vantrel-dump --port /dev/ttyUSB0 --stats 10 --no-items\n";
 
 // A bad option: its reason and where to look, not the whole usage.
 int Usage(const std::string& message) {
@@ -220,6 +237,12 @@ struct TOptions {
   double Seconds = 0;  // 0: no limit
   bool ShowSettings = false;
   bool Reconnect = false;
+  bool Stats = false;
+  double StatsEvery = 0;  // seconds; 0: the table at the end only
+  bool Events = false;
+  bool NoItems = false;
+
+  double StatsMode() const { return Stats ? StatsEvery : -1; }
 };
 
 // A reader that went away (| head) ends the run quietly, as it ends cat;
@@ -294,6 +317,9 @@ int DumpFile(const TOptions& opt) {
   // Each item at its last byte's estimated arrival, as it was shown live.
   TItemClock clock(LineByteTimeUs(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
                                   Settings.StopBit));
+  TDumpAnalysis analysis(EventLimitsFrom(AnalysisSettings), opt.Events, opt.StatsMode());
+  int64_t lastItemUs = 0;
+  int64_t pendingGapUs = -1;  // a "# gap" waiting for the next read's time
   TCaptureFramer framer([&](std::string_view item) {
     if (opt.Count && printed == opt.Count) return false;
     if (rawFd >= 0 && !WriteRawLog(rawFd, item, true)) {
@@ -303,8 +329,10 @@ int DumpFile(const TOptions& opt) {
     const int64_t itemUs = clock.ItemTime(framer.BytesAfter());
     // Without a recorded start "z" counts from the first item.
     if (startFromFirstItem) lines.SetStart(itemUs), startFromFirstItem = false;
+    lastItemUs = itemUs;
+    if (analysis.Active()) analysis.Take(item, itemUs, lines.Text());
     if (opt.HideCalls && IsCallOrIdle(item)) return true;
-    lines.Append(item, itemUs);
+    if (!opt.NoItems) lines.Append(item, itemUs);
     ++printed;
     if (lines.Text().size() >= kDumpBatchBytes && !out.Write(lines.Text(), 0)) {
       stdoutFailed = true;
@@ -321,10 +349,14 @@ int DumpFile(const TOptions& opt) {
         haveChunk = true;
         haveStart = true;
         clock.Read(item.HasTime() ? item.TimeUs : 0);
+        if (pendingGapUs >= 0 && item.HasTime())
+          analysis.Gap(item.TimeUs - pendingGapUs, item.TimeUs, lines.Text());
+        pendingGapUs = -1;
         go = framer.Feed(item.Bytes);
         break;
       case TCaptureKind::ckGap:
         go = framer.Finish();
+        pendingGapUs = item.GapUs;
         break;
       case TCaptureKind::ckMetadata:
         // The line the log was recorded on times its items, not the settings.
@@ -354,6 +386,7 @@ int DumpFile(const TOptions& opt) {
     failure = "cannot read " + opt.CaptureFile + ": " + in.LastErrorText();
   else if (go)
     framer.Finish();
+  if (go) analysis.Finish(lastItemUs, lines.Text());
   if (!stdoutFailed && !(out.Write(lines.Text(), 0) && out.Flush())) stdoutFailed = true;
   if (stdoutFailed) {
     if (rawFd >= 0) close(rawFd);
@@ -383,20 +416,32 @@ struct TItemPrinter {
   uint64_t Printed = 0;
   bool Failed = false;  // standard output could not be written
 
+  TDumpAnalysis Analysis;
+
   TItemPrinter(TMessageQueue& queue, const TOptions& opt, int64_t startUs)
-      : Queue(queue), Opt(opt), Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime) {}
+      : Queue(queue),
+        Opt(opt),
+        Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime),
+        Analysis(EventLimitsFrom(AnalysisSettings), opt.Events, opt.StatsMode()) {}
 
   bool Full() const { return Opt.Count && Printed == Opt.Count; }
   void PrintQueued() {
     TQueuedItem item;
     while (!Failed && !Full() && (Queue.TakeFirst(item), !item.Bytes.empty())) {
+      if (Analysis.Active()) Analysis.Take(item.Bytes, item.TimeUs, Lines.Text());
       if (Opt.HideCalls && IsCallOrIdle(item.Bytes)) continue;
-      Lines.Append(item.Bytes, item.TimeUs);
+      if (!Opt.NoItems) Lines.Append(item.Bytes, item.TimeUs);
       ++Printed;
       // A long backlog leaves in pieces rather than in one large buffer.
       if (Lines.Text().size() >= kDumpBatchBytes) Write();
     }
     Write();
+  }
+  // A quiet line: silence and a periodic table still come on time.
+  void Tick() {
+    if (!Analysis.Active()) return;
+    Analysis.Tick(WallClockUs(), Lines.Text());
+    if (!Lines.Text().empty()) Write();
   }
   void Write() {
     if (!Failed && !Out.Write(Lines.Text(), WallClockUs())) Failed = true;
@@ -473,6 +518,8 @@ bool PrintUntilDone(TItemPrinter& printer, TRecording& recording,
     if (recording.Recorder.IsOpen() && !recording.Recorder.Failed())
       shorten(TCaptureRecorder::TickPeriodMs);
     if (printer.Out.Pending()) shorten(TDumpOutput::kFilePeriodUs / 2000);
+    // Silence is looked for, and a periodic table made, at least once a second.
+    if (printer.Analysis.Active()) shorten(1000);
     const long long wait = std::min<long long>(timeout, 1 << 30);
 #ifdef _WIN32
     const DWORD woken =
@@ -498,6 +545,7 @@ bool PrintUntilDone(TItemPrinter& printer, TRecording& recording,
       printer.PrintQueued();
       nextDrain = TClock::now() + std::chrono::milliseconds(kDrainBatchMs);
     }
+    printer.Tick();
     if (printer.Failed || printer.Full() || ending) return ended;
   }
   return false;
@@ -540,6 +588,7 @@ int DumpPort(const TOptions& opt) {
   TMessageQueue queue;
   TBusConnection connection;
   connection.SetQueue(queue);
+  TItemPrinter printer(queue, opt, startUs);
   if (rawFd >= 0 || recording.Recorder.IsOpen())
     connection.SetOnChunk([rawFd, &recording](std::string_view bytes, int64_t timeUs) {
       recording.Recorder.AddChunk(bytes, timeUs);
@@ -550,8 +599,14 @@ int DumpPort(const TOptions& opt) {
   // back; a capture being recorded marks the gap.
   connection.SetReconnect(opt.Reconnect);
   connection.SetOnWake(Wake);
-  connection.SetOnGap([&connection, &recording](int64_t fromUs, int64_t toUs) {
+  connection.SetOnGap([&connection, &recording, &printer](int64_t fromUs, int64_t toUs) {
     if (recording.Recorder.IsOpen()) recording.Recorder.AddGap(toUs - fromUs);
+    // What the lost link queued came before the gap; the new one reads after it.
+    if (printer.Analysis.Active()) {
+      printer.PrintQueued();
+      printer.Analysis.Gap(fromUs, toUs, printer.Lines.Text());
+      printer.Write();
+    }
     std::fprintf(stderr, "vantrel-dump: port back: %s after %.3f s\n",
                  QuotedPortName(connection.Port()).c_str(), double(toUs - fromUs) / 1e6);
   });
@@ -623,7 +678,6 @@ int DumpPort(const TOptions& opt) {
     return event == TBusConnection::evEnded;
   };
   Wake();  // items left in the queue are taken at once
-  TItemPrinter printer(queue, opt, startUs);
   bool lost = PrintUntilDone(printer, recording, ended, opt.Seconds);
   // A reader that ended by itself just before another reason to stop.
   if (!lost && !opt.Reconnect && connection.Reader() && connection.Reader()->Finished())
@@ -636,6 +690,8 @@ int DumpPort(const TOptions& opt) {
   connection.Close();
   queue.SetWakeup({});
   printer.PrintQueued();  // what the reader queued before it stopped was received
+  printer.Analysis.Finish(WallClockUs(), printer.Lines.Text());
+  printer.Write();
   printer.Flush();
   const bool recorded = recording.Recorder.Close();
   recording.ReportFailure();
@@ -652,6 +708,7 @@ int DumpPort(const TOptions& opt) {
 }
 
 // The letters only tell the options apart: -h is the one short option.
+// clang-format off
 const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
                            {"baud", required_argument, nullptr, 'b'},
                            {"bits", required_argument, nullptr, 'B'},
@@ -667,10 +724,14 @@ const option kOptions[] = {{"settings", required_argument, nullptr, 's'},
                            {"count", required_argument, nullptr, 'c'},
                            {"seconds", required_argument, nullptr, 'S'},
                            {"reconnect", no_argument, nullptr, 'R'},
+                           {"stats", no_argument, nullptr, 'X'},
+                           {"events", no_argument, nullptr, 'E'},
+                           {"no-items", no_argument, nullptr, 'N'},
                            {"show-settings", no_argument, nullptr, 'w'},
                            {"help", no_argument, nullptr, 'h'},
                            {"version", no_argument, nullptr, 'V'},
                            {nullptr, 0, nullptr, 0}};
+// clang-format on
 
 // --help and --version: a stdout that cannot take them is an error.
 int PrintToStdout(const std::string& text) {
@@ -713,8 +774,9 @@ int main(int argc, char** argv) {
   bool havePort = false;
   opterr = 0;
   int c;
-  // ":" first: a missing value is told apart from an unknown option.
-  while ((c = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1) {
+  // ":" first: a missing value is told apart from an unknown option; "+"
+  // keeps the arguments in order, so that --stats may take the one after it.
+  while ((c = getopt_long(argc, argv, "+:h", kOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     switch (c) {
       case 's':
@@ -802,6 +864,22 @@ int main(int argc, char** argv) {
       case 'R':
         opt.Reconnect = true;
         break;
+      case 'X':
+        opt.Stats = true;
+        // "--stats N": a number right after it is its period.
+        if (optind < argc && argv[optind][0] != '-') {
+          if (!ParseDouble(argv[optind], 0, 1e7, opt.StatsEvery) || opt.StatsEvery < 0.1)
+            return Usage(std::string("invalid --stats '") + argv[optind] +
+                         "': seconds, at least 0.1");
+          ++optind;
+        }
+        break;
+      case 'E':
+        opt.Events = true;
+        break;
+      case 'N':
+        opt.NoItems = true;
+        break;
       case 'h':
         return PrintToStdout(kUsage);
       case 'V':
@@ -820,6 +898,8 @@ int main(int argc, char** argv) {
     }
   }
   if (optind < argc) return Usage(std::string("unexpected argument '") + argv[optind] + "'");
+  if (opt.NoItems && !opt.Stats && !opt.Events)
+    return Usage("--no-items needs --stats or --events (it would print nothing)");
   // Either would empty the other file (or the capture being read) first.
   if (SameFile(opt.CaptureLog, opt.RawLog))
     return Usage("--capture and --raw-log name the same file: " + opt.RawLog);

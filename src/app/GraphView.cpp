@@ -217,6 +217,19 @@ void TGraphCanvas::paintEvent(QPaintEvent*) {
   p.setFont(small);
   DrawTimeAxis(p, QRect(plot.left(), plot.top(), plot.width(), y - kLaneGap - plot.top()), axis,
                ticks, step);
+  // Events as small triangles standing on the time axis.
+  if (FView->AxisMarks) {
+    std::vector<TGraphView::TAxisMark> marks;
+    FView->AxisMarks(axis.StartUs, axis.EndUs, marks);
+    const int base = y - kLaneGap;
+    p.setPen(Qt::NoPen);
+    for (const auto& m : marks) {
+      const double x = axis.XAt(m.TimeUs);
+      p.setBrush(m.Colour);
+      const QPointF tri[3] = {{x, base - 6.0}, {x - 4.0, base + 1.0}, {x + 4.0, base + 1.0}};
+      p.drawPolygon(tri, 3);
+    }
+  }
 }
 
 void TGraphCanvas::DrawLane(QPainter& p, const QRect& r, const TTimeAxis& axis,
@@ -467,6 +480,10 @@ void TGraphView::AddToolButton(QToolButton* button) {
 
 QWidget* TGraphView::Canvas() const { return FCanvas; }
 
+void TGraphView::MarksChanged() {
+  if (isVisible()) FCanvas->update();
+}
+
 TTimeAxis TGraphView::Axis() const { return FCanvas->MakeAxis(); }
 
 int64_t TGraphView::DataEndUs() const {
@@ -614,15 +631,17 @@ bool TGraphView::ExportPng(const QString& path, QString& error) const {
   return true;
 }
 
+TCsvFormat RegionalCsvFormat() {
+  // The user's spreadsheet reads the numbers as the window shows them.
+  return CsvFormatFor(QLocale().decimalPoint() == QStringLiteral(",") ? ',' : '.');
+}
+
 bool TGraphView::ExportCsv(const QString& path, QString& error) const {
   const int64_t from = FloorSecond(ViewStartUs());
   const int64_t end = FloorSecond(ViewEndUs() + kUsPerSecond - 1);
   std::string why;
-  // The user's spreadsheet reads the numbers as the window shows them.
-  const QString point = QLocale().decimalPoint();
-  const char decimal = point == QStringLiteral(",") ? ',' : '.';
   if (SaveSeriesCsv(*FStore, from, end, DeviceShown() ? FDevice : 0,
-                    QFile::encodeName(path).toStdString(), why, CsvFormatFor(decimal)))
+                    QFile::encodeName(path).toStdString(), why, RegionalCsvFormat()))
     return true;
   error = QString::fromStdString(why);
   return false;

@@ -14,9 +14,12 @@
 // MomentClicked gives its time; a double click gives it as MomentActivated.
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "series/SeriesView.h"
 
@@ -24,6 +27,10 @@ class QHBoxLayout;
 class QLabel;
 class QToolButton;
 class TGraphCanvas;
+struct TCsvFormat;
+
+// The graph's and the statistics' CSV as the user's regional settings want it.
+TCsvFormat RegionalCsvFormat();
 
 class TGraphView : public QWidget {
   Q_OBJECT
@@ -79,6 +86,16 @@ public:
   // CSV file.  False with the cause in error.
   bool ExportPng(const QString& path, QString& error) const;
   bool ExportCsv(const QString& path, QString& error) const;
+
+  // Marks on the time axis (the analyser's events): asked for the moments
+  // in [fromUs, toUs) at every repaint, so that none is copied in advance.
+  struct TAxisMark {
+    int64_t TimeUs;
+    QColor Colour;
+  };
+  std::function<void(int64_t fromUs, int64_t toUs, std::vector<TAxisMark>& marks)> AxisMarks;
+  // The marks changed: repaints while shown.
+  void MarksChanged();
 
   QToolButton* ButtonLive = nullptr;
   QToolButton* ButtonDevice = nullptr;

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/AnalysisView.h"
 #include "app/CaptureControl.h"
 #include "app/CaptureLoad.h"
 #include "app/CellTips.h"
@@ -134,6 +135,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   LoadMonitorSettings();
   ApplyMonitorSettings();
   FCaptures->Start();
+  ConnectAnalysis();
   connect(ActionConnect, &QAction::toggled, FCaptures.get(), &TCaptureControl::ConnectionToggled);
   // A playback numbers its rows from the item it began at.
   connect(TrafficView, &TTrafficView::CurrentItemChanged, FCaptures.get(), [this](quint64 seq) {
@@ -147,6 +149,9 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
 }
 
 TFormVantrelBus::~TFormVantrelBus() {
+  // The statistics' count reads the opened capture, which goes before the
+  // child widgets do.
+  AnalysisView->StopWorker();
   // No reader thread may outlive the window.
   InstallQueueWakeup(false);
   Disconnect();
@@ -219,6 +224,7 @@ void TFormVantrelBus::BuildLeftPanel() {
   BuildErrorLabel();
   BuildSideButtons();
   FCaptures->BuildButtons(PanelLeft);  // "Záznam" and "Otevřít záznam" below them
+  BuildAnalysis(PanelLeft);            // "Statistika" beside "Provoz" and "Graf"
 }
 
 void TFormVantrelBus::BuildStatusPanel() {
@@ -360,6 +366,7 @@ QWidget* TFormVantrelBus::BuildDeviceView() {
   FViews->addWidget(MemoLog);
   FViews->addWidget(TrafficView);
   FViews->addWidget(GraphView);
+  FViews->addWidget(AnalysisView);
   FViews->addWidget(GridDeviceList);
   SplitterViews->addWidget(PanelGridSide);
   SplitterViews->addWidget(views);
@@ -369,6 +376,7 @@ QWidget* TFormVantrelBus::BuildDeviceView() {
   MemoLog->hide();
   TrafficView->hide();
   GraphView->hide();
+  AnalysisView->hide();
 
   ActionSplit = new QAction(QString::fromUtf8("S mřížkou"), this);
   ActionSplit->setObjectName("ActionSplit");
@@ -515,6 +523,8 @@ void TFormVantrelBus::ServiceConnection() {
       // Everything read before the loss is in the ring already (drained
       // above); the next item is the first after the gap.
       FSession->MarkGap(FConnection->LostAtUs(), FConnection->BackAtUs());
+      FSession->Analysis().Gap(FSession->Traffic().End(), FConnection->LostAtUs(),
+                               FConnection->BackAtUs());
       ShowConnected();
       QMetaObject::invokeMethod(this, "AppIdle", Qt::QueuedConnection);
       return;
@@ -646,6 +656,7 @@ void TFormVantrelBus::Drain(bool bounded) {
   // The traffic view takes the drain's items in one step.
   if (FSession->Traffic().End() != recorded) TrafficView->ItemsAdded();
   GraphView->DataChanged();  // repaints only while shown, once a second is complete
+  AnalysisAfterDrain();
   // The rest after pending input and paint; not once disconnected, when what
   // is left waits for the next connection.
   if (more)
@@ -833,12 +844,14 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
     StatusBar->SetSource(capture->Session->History());
     StatusBar->LabelPort->setText(QString::fromUtf8("záznam %1").arg(name));
     GraphView->SetStore(capture->Session->Series(), true);
+    AnalysisShowHistory(&capture->Session->History());
     return;
   }
   TrafficView->SetSource(FSession->History());
   StatusBar->SetSource(FSession->History());
   StatusBar->Disconnected();
   GraphView->SetStore(FSession->Series(), false);
+  AnalysisShowHistory(nullptr);
 }
 
 const TTrafficSource& TFormVantrelBus::ShownTraffic() const { return TrafficView->Model->Ring(); }
@@ -870,6 +883,7 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
           QString::fromUtf8("záznam %1").arg(QFileInfo(FromStd(capture->Path)).fileName()));
       GraphView->SetStore(capture->Session->Series(), true);
     }
+    AnalysisShowHistory(capture ? &capture->Session->History() : nullptr);
     FCaptures->ShowPresent();
     return;
   }
@@ -880,12 +894,15 @@ void TFormVantrelBus::ShowPlayback(const TBusSession* session) {
       QString::fromUtf8("přehrávání %1")
           .arg(capture ? QFileInfo(FromStd(capture->Path)).fileName() : QString()));
   GraphView->SetStore(session->Series(), false);
+  // A playback's session counts as the live one does.
+  AnalysisView->SetLive(session->Analysis(), session->History());
 }
 
 void TFormVantrelBus::PlaybackMoved(const TBusSession& session) {
   TrafficView->ItemsAdded();
   StatusBar->UpdateFigures();
   GraphView->DataChanged();
+  AnalysisView->Refresh();
   ShowBusState(session.Present());
 }
 
@@ -943,6 +960,7 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
   SpeedButtonLog->setChecked(side == rsLog);
   SpeedButtonTraffic->setChecked(side == rsTraffic);
   SpeedButtonGraph->setChecked(side == rsGraph);
+  SpeedButtonStats->setChecked(side == rsStats);
   if (side == rsGraph) {
     // The device selected in the grid is the one the graph can show.
     bool ok = false;
@@ -961,6 +979,7 @@ void TFormVantrelBus::ShowRightSide(TRightSide side) {
   MemoLog->setVisible(side == rsLog);
   TrafficView->setVisible(side == rsTraffic);
   GraphView->setVisible(side == rsGraph);
+  AnalysisView->setVisible(side == rsStats);
   GridDeviceList->setVisible(side == rsGrid || together);
 }
 
@@ -1000,16 +1019,18 @@ void TFormVantrelBus::ApplyMonitorSettings() {
   }
   ShowRightSide(m.View == "traffic" ? rsTraffic
                 : m.View == "graph" ? rsGraph
+                : m.View == "stats" ? rsStats
                 : m.View == "log"   ? rsLog
                                     : rsGrid);
 }
 
 void TFormVantrelBus::StoreMonitorSettings() {
   TMonitorSettings& m = MonitorSettings;
-  m.View = TrafficView->isVisibleTo(this) ? "traffic"
-           : GraphView->isVisibleTo(this) ? "graph"
-           : MemoLog->isVisibleTo(this)   ? "log"
-                                          : "grid";
+  m.View = TrafficView->isVisibleTo(this)    ? "traffic"
+           : GraphView->isVisibleTo(this)    ? "graph"
+           : AnalysisView->isVisibleTo(this) ? "stats"
+           : MemoLog->isVisibleTo(this)      ? "log"
+                                             : "grid";
   m.Split = FSplit ? "1" : "";
   TrafficView->StoreState(m);
   QList<int> widths, defaults;

@@ -36,6 +36,8 @@ class TCaptureControl;
 class TSessionControl;
 class TRecordControl;
 class TColumnFit;
+class TAnalysisView;
+class TTriggerControl;
 class TPlaybackControl;
 class TMarkControl;
 struct TBusItem;
@@ -95,6 +97,9 @@ public:
   bool WaitingForPort() const;
   // Bytes received since the connect button was pressed.
   uint64_t ReceivedBytes() const;
+  // "Statistika": the analyser's tab, and the trigger of the settings.
+  TAnalysisView* Analysis() const { return AnalysisView; }
+  TTriggerControl* Triggers() const { return FTriggers; }
   // Number of grid redraws so far (tests: at most one per drain).
   int FillCount() const { return FFillCount; }
 
@@ -223,7 +228,7 @@ private:
   void PlaceWindow();
 
   // The right-hand side shows the grid, the log, the traffic view or the graph.
-  enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph };
+  enum TRightSide { rsGrid, rsLog, rsTraffic, rsGraph, rsStats };
   void ShowRightSide(TRightSide side);
 
   // Controls, named as in the layout (and so are their object names).
@@ -254,6 +259,9 @@ private:
   // The graph "Graf", beside the traffic view's button and in the same place.
   QToolButton* SpeedButtonGraph = nullptr;
   TGraphView* GraphView = nullptr;
+  // "Statistika" below the capture buttons, in the same place as the graph.
+  QToolButton* SpeedButtonStats = nullptr;
+  TAnalysisView* AnalysisView = nullptr;
   QAction* ActionConfig = nullptr;
   QAction* ActionConnect = nullptr;
   // The grid over the traffic view or the graph, both shown ("S mřížkou").
@@ -273,6 +281,13 @@ private:
   // must outlive the reader.
   std::unique_ptr<TRecordControl> FRecording;
   std::unique_ptr<TCaptureControl> FCaptures;
+  TTriggerControl* FTriggers = nullptr;
+  // The analyser's part of the window (uVantrelBusAnalysis.cpp): its button,
+  // tab and trigger; after a drain, what it shows and what the trigger finds.
+  void BuildAnalysis(QWidget* panelLeft);
+  void ConnectAnalysis();  // once the traffic view and the graph are there
+  void AnalysisAfterDrain();
+  void AnalysisShowHistory(const TTrafficSource* capture);
   std::unique_ptr<TSessionControl> FSessions;
   std::unique_ptr<TPlaybackControl> FPlayback;
   std::unique_ptr<TMarkControl> FMarks;

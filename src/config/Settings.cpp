@@ -170,7 +170,32 @@ void ReadMonitorSettings(const TIniFile& ini) {
   MonitorSettingsRead = m;
 }
 
+void ReadAnalysisSettings(const TIniFile& ini) {
+  const TAnalysisSettings def;
+  TAnalysisSettings& a = AnalysisSettings;
+  auto number = [&ini](const char* key, int fallback, int low, int high) {
+    const int v = ini.ReadInteger(Monitor, key, fallback);
+    return v >= low && v <= high ? v : fallback;
+  };
+  a.SilenceLimit = number("SilenceLimit", def.SilenceLimit, 1, 86400);
+  a.LoadLimit = number("LoadLimit", def.LoadLimit, 1, 1000);
+  a.BurstBytes = number("BurstBytes", def.BurstBytes, 1, 1 << 20);
+  a.TriggerEvents =
+      ini.ReadString(Monitor, "TriggerEvents", def.TriggerEvents, MonitorTextMaxLength);
+  a.TriggerPattern =
+      ini.ReadString(Monitor, "TriggerPattern", def.TriggerPattern, MonitorTextMaxLength);
+  a.TriggerActions =
+      ini.ReadString(Monitor, "TriggerActions", def.TriggerActions, MonitorTextMaxLength);
+  a.TriggerBeep = ini.ReadBool(Monitor, "TriggerBeep", def.TriggerBeep);
+  a.TriggerNotify = ini.ReadBool(Monitor, "TriggerNotify", def.TriggerNotify);
+  a.Analyser = ini.ReadBool(Monitor, "Analyser", def.Analyser);
+}
+
 }  // namespace
+
+TAnalysisSettings AnalysisSettings;
+
+void LoadAnalysisSettings() { ReadAnalysisSettings(TIniFile(SettingsFileName())); }
 
 std::string DefaultSettingsFileName(const std::string& executablePath) {
   return Locate(executablePath).File;
@@ -216,6 +241,7 @@ int LoadSettings() {
   Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
   Settings.Reconnect = ini.ReadBool(Monitor, "Reconnect", def.Reconnect);
   ReadMonitorSettings(ini);
+  ReadAnalysisSettings(ini);
   LastStamp = ini.Stamp();
   return ini.ReadError();
 }

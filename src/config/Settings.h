@@ -137,6 +137,30 @@ bool LoadWindowPlacement(TWindowPlacement& placement);
 // creates it) and only when a value changed.  Throws EIniWriteError.
 void SaveWindowPlacement(const TWindowPlacement& placement);
 
+// [Monitor]: what the bus analyser looks for and what its trigger does.
+// Read from the file with the rest (LoadSettings); written by hand (no
+// dialog yet).  vantrel-dump reads the same keys.
+struct TAnalysisSettings {
+  int SilenceLimit = 5;        // SilenceLimit: seconds without a message that make a device silent
+  int LoadLimit = 80;          // LoadLimit: % of the maximum current above which an event is said
+  int BurstBytes = 16;         // BurstBytes: unrecognised bytes in a row that make a burst
+  std::string TriggerEvents;   // TriggerEvents: event kinds that fire the trigger, joined by ","
+  std::string TriggerPattern;  // TriggerPattern: an item whose hex or text contains it fires it
+  std::string
+      TriggerActions;  // TriggerActions: pause, record-start, record-stop, mark (joined by ",")
+  bool TriggerBeep = false;    // TriggerBeep
+  bool TriggerNotify = false;  // TriggerNotify: a desktop notification
+  bool Analyser = true;        // Analyser: 0 leaves the live statistics and events out
+
+  bool operator==(const TAnalysisSettings&) const = default;
+};
+
+extern TAnalysisSettings AnalysisSettings;
+
+// Fills AnalysisSettings from the file (LoadSettings does it too); missing
+// or unparsable keys give the defaults.
+void LoadAnalysisSettings();
+
 // Parity index to the letter the serial line takes: 1 "O", 2 "E", 3 "M",
 // 4 "S", anything else "N".
 std::string ParityLetter(int index);

@@ -140,3 +140,21 @@ bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSec
       },
       error);
 }
+
+void AppendCsvLocalTime(std::string& out, int64_t second) { LocalTime(out, second); }
+
+void AppendCsvDecimal(std::string& out, double value, int decimals, const TCsvFormat& format) {
+  // Whole hundredths or tenths, then as the series' own numbers.
+  decimals = decimals <= 1 ? 1 : 2;
+  const double scale = decimals == 1 ? 10.0 : 100.0;
+  if (value < 0) {
+    out.push_back('-');
+    value = -value;
+  }
+  Fixed(out, static_cast<uint64_t>(value * scale + 0.5), decimals, format.Decimal);
+}
+
+bool SaveCsvText(const std::string& text, const std::string& path, std::string& error) {
+  return SaveFileWhole(
+      path, [&](TFileSink& file) { return file.Write(text); }, error);
+}

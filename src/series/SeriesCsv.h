@@ -33,3 +33,10 @@ void AppendSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endS
 // file is then kept and nothing is left behind.
 bool SaveSeriesCsv(const TSeriesStore& store, int64_t fromSecond, int64_t endSecond, int device,
                    const std::string& path, std::string& error, const TCsvFormat& format = {});
+
+// The same convention for the program's other tables (the statistics): the
+// local time cell, numbers with decimals, and saving.
+void AppendCsvLocalTime(std::string& out, int64_t second);
+void AppendCsvDecimal(std::string& out, double value, int decimals, const TCsvFormat& format = {});
+// Writes text to path whole or not at all (as SaveSeriesCsv).
+bool SaveCsvText(const std::string& text, const std::string& path, std::string& error);

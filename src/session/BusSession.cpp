@@ -36,8 +36,10 @@ TBusItem TBusSession::Take(int64_t timeUs, std::string_view bytes) {
   const TBusItem kind = ClassifyItem(bytes);
   // The ring takes none either: the numbers stay in step.
   if (bytes.empty() || FOpened) return kind;
+  const uint64_t seq = FTraffic.End();
   FTraffic.Append(kind, timeUs, bytes);
   if (FStore) FStore->Append(kind, timeUs, bytes);
+  if (FAnalysing) FAnalysis.Take(seq, kind, FTraffic.Device(seq), timeUs, bytes);
   FSeries->Add(kind, bytes, timeUs);
   FStates->Add(kind, bytes);
   // Snapshots the history can no longer replay from are dropped now and then.

@@ -23,6 +23,7 @@
 #include <memory>
 #include <string_view>
 
+#include "analysis/BusAnalysis.h"
 #include "bus/BusItem.h"
 #include "series/SeriesStore.h"
 #include "session/SessionStore.h"
@@ -70,6 +71,12 @@ public:
   const TTrafficRing& Traffic() const noexcept { return FTraffic; }
   TSeriesStore& Series() noexcept { return *FSeries; }
   const TSeriesStore& Series() const noexcept { return *FSeries; }
+  // Per-device statistics and events of every item taken.
+  TBusAnalysis& Analysis() noexcept { return FAnalysis; }
+  const TBusAnalysis& Analysis() const noexcept { return FAnalysis; }
+  // Off: items no longer reach the analysis (a slow machine; measuring).
+  void SetAnalysing(bool on) noexcept { FAnalysing = on; }
+  bool Analysing() const noexcept { return FAnalysing; }
   // The bus after every item taken.
   const TBusState& Present() const noexcept { return FStates->Present(); }
   // The bus right after item seq; false when it is no longer known (the
@@ -85,4 +92,6 @@ private:
   std::unique_ptr<TTrafficSource> FOpened;
   std::unique_ptr<TSeriesStore> FSeries;
   std::unique_ptr<TStateHistory> FStates;
+  TBusAnalysis FAnalysis;
+  bool FAnalysing = true;
 };

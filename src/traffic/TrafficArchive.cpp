@@ -33,6 +33,22 @@ const TTrafficArchive::TMark* TTrafficArchive::TMarks::For(uint64_t seq) const n
   return lo == 0 ? nullptr : &At(lo - 1);
 }
 
+void TTrafficArchive::TMarks::Times(uint64_t seq, std::size_t count,
+                                    TItemView* out) const noexcept {
+  std::size_t next = 0, hi = FCount;  // the first mark after seq lies in [next, hi]
+  while (next < hi) {
+    const std::size_t mid = next + (hi - next) / 2;
+    if (At(mid).FirstSeq <= seq)
+      next = mid + 1;
+    else
+      hi = mid;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    while (next < FCount && At(next).FirstSeq <= seq + i) ++next;
+    out[i].TimeUs = next == 0 ? 0 : At(next - 1).TimeUs;
+  }
+}
+
 std::size_t TTrafficArchive::TMarks::MemoryBytes() const noexcept {
   return FPieces.capacity() * sizeof(FPieces[0]) + FPieces.size() * kPieceSize * sizeof(TMark);
 }
@@ -141,6 +157,31 @@ std::string_view TTrafficArchive::Bytes(uint64_t seq) const noexcept {
   const bool last = at + 1 == kBlockSize || seq + 1 == FEnd;
   const std::size_t end = last ? block.Bytes.size() : block.Starts[at + 1];
   return std::string_view(block.Bytes).substr(begin, end - begin);
+}
+
+void TTrafficArchive::Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
+  FTimes.Times(seq, count, out);
+  for (std::size_t i = 0; i < count;) {
+    // The rest of this block in one go.
+    const uint64_t s = seq + i;
+    const TBlock& block = FBlocks[s >> kBlockShift];
+    const std::size_t at = static_cast<std::size_t>(s & kBlockMask);
+    const std::size_t n = std::min(count - i, kBlockSize - at);
+    // The block's last item (the archive's last, or a full block's) runs to
+    // the end of its bytes.
+    const bool holdsLast = at + n == kBlockSize || s + n == FEnd;
+    const std::string_view bytes(block.Bytes);
+    for (std::size_t k = 0; k < n; ++k) {
+      const uint8_t meta = block.Meta[at + k];
+      const std::size_t begin = block.Starts[at + k];
+      const std::size_t end = holdsLast && k + 1 == n ? bytes.size() : block.Starts[at + k + 1];
+      TItemView& v = out[i + k];
+      v.Bytes = bytes.substr(begin, end - begin);
+      v.Kind = static_cast<TItemKind>((meta & 7) + kFirstKind);
+      v.Device = meta >> 3;
+    }
+    i += n;
+  }
 }
 
 int64_t TTrafficArchive::SessionStart(uint64_t seq) const noexcept {

@@ -57,6 +57,7 @@ public:
   int Device(uint64_t seq) const noexcept override;
   std::string_view Bytes(uint64_t seq) const noexcept override;
   int64_t SessionStart(uint64_t seq) const noexcept override;
+  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
 
   uint64_t Dropped() const noexcept override { return 0; }
   uint64_t TotalItems() const noexcept override { return FEnd; }
@@ -92,6 +93,9 @@ private:
     void PushBack(const TMark& mark);
     // The mark in force for seq: the last one whose FirstSeq is not after it.
     const TMark* For(uint64_t seq) const noexcept;
+    // The times in force for the items [seq, seq + count) (0 before any
+    // mark): one search, then a walk.
+    void Times(uint64_t seq, std::size_t count, TItemView* out) const noexcept;
     std::size_t MemoryBytes() const noexcept;
 
   private:

@@ -34,6 +34,18 @@ public:
   virtual std::string_view Bytes(uint64_t seq) const noexcept = 0;
   // Start of the connection (or recording) the item belongs to; 0 none.
   virtual int64_t SessionStart(uint64_t seq) const noexcept = 0;
+  // The items [seq, seq + count), all held, into out: a scan over many
+  // items asks once a block rather than four times an item.
+  struct TItemView {
+    int64_t TimeUs;
+    std::string_view Bytes;
+    TItemKind Kind;
+    int Device;
+  };
+  virtual void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
+    for (std::size_t i = 0; i < count; ++i)
+      out[i] = {TimeUs(seq + i), Bytes(seq + i), Kind(seq + i), Device(seq + i)};
+  }
 
   // Totals, dropped items included.
   virtual uint64_t Dropped() const noexcept = 0;
