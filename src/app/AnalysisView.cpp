@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +19,7 @@
 #include <algorithm>
 
 #include "analysis/StatsTable.h"
+#include "app/FlowLayout.h"
 #include "app/GraphView.h"
 #include "controls/MsgBox.h"
 #include "series/SeriesCsv.h"
@@ -299,7 +299,8 @@ void TAnalysisView::BuildLayout() {
   auto* top = new QWidget(this);
   auto* topLayout = new QVBoxLayout(top);
   topLayout->setContentsMargins(0, 0, 0, 0);
-  auto* bar = new QHBoxLayout;
+  // Tool rows wrap in a narrow window; the texts under them wrap too.
+  auto* bar = new TFlowLayout;
   ComboSpan = new QComboBox(top);
   ComboSpan->setObjectName("ComboSpan");
   ComboSpan->addItem(QString::fromUtf8("Celá historie"));
@@ -315,11 +316,12 @@ void TAnalysisView::BuildLayout() {
   connect(ButtonCsv, &QToolButton::clicked, this, &TAnalysisView::SaveCsvClicked);
   LabelSummary = new QLabel(top);
   LabelSummary->setObjectName("LabelStatsSummary");
+  LabelSummary->setWordWrap(true);
   bar->addWidget(new QLabel(QString::fromUtf8("Rozsah:"), top));
   bar->addWidget(ComboSpan);
   bar->addWidget(ButtonCsv);
-  bar->addWidget(LabelSummary, 1);
   topLayout->addLayout(bar);
+  topLayout->addWidget(LabelSummary);
 
   Stats = new TStatsModel(this);
   StatsSorted = new QSortFilterProxyModel(this);
@@ -343,7 +345,7 @@ void TAnalysisView::BuildLayout() {
   auto* bottom = new QWidget(this);
   auto* bottomLayout = new QVBoxLayout(bottom);
   bottomLayout->setContentsMargins(0, 0, 0, 0);
-  auto* eventBar = new QHBoxLayout;
+  auto* eventBar = new TFlowLayout;
   ComboKind = new QComboBox(bottom);
   ComboKind->setObjectName("ComboEventKind");
   ComboKind->addItem(QString::fromUtf8("Všechny druhy"), -1);
@@ -361,11 +363,12 @@ void TAnalysisView::BuildLayout() {
   connect(ButtonNextEvent, &QToolButton::clicked, this, [this] { GoToEvent(true); });
   LabelEvents = new QLabel(bottom);
   LabelEvents->setObjectName("LabelEvents");
+  LabelEvents->setWordWrap(true);
   eventBar->addWidget(new QLabel(QString::fromUtf8("Události:"), bottom));
   eventBar->addWidget(ComboKind);
   eventBar->addWidget(ButtonPrevEvent);
   eventBar->addWidget(ButtonNextEvent);
-  eventBar->addWidget(LabelEvents, 1);
+  eventBar->addWidget(LabelEvents);
   bottomLayout->addLayout(eventBar);
 
   Events = new TEventsModel(this);

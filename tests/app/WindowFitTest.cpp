@@ -71,7 +71,8 @@ TEST_F(WindowFit, EveryViewShowsItsControlsWholeAtTheDefaultAndTheSmallestSize) 
   FillStatusBar();
   for (const TSize& size : kSizes) {
     Resize(size);
-    for (const char* view : {"SpeedButtonTraffic", "SpeedButtonGraph", "SpeedButtonLog"}) {
+    for (const char* view :
+         {"SpeedButtonTraffic", "SpeedButtonGraph", "SpeedButtonStats", "SpeedButtonLog"}) {
       SCOPED_TRACE(testing::Message() << size.Width << "x" << size.Height << " " << view);
       Show(view);
       EXPECT_EQ(test_support::ClippedCaptions(Window), QStringList());
