@@ -317,7 +317,7 @@ int DumpFile(const TOptions& opt) {
   // Each item at its last byte's estimated arrival, as it was shown live.
   TItemClock clock(LineByteTimeUs(Settings.Baud, Settings.Bits, ParityLetter(Settings.Parity),
                                   Settings.StopBit));
-  TDumpAnalysis analysis(EventLimitsFrom(AnalysisSettings), opt.Events, opt.StatsMode());
+  TDumpAnalysis analysis(EventLimitsFrom(MonitorSettings.Analysis), opt.Events, opt.StatsMode());
   int64_t lastItemUs = 0;
   int64_t pendingGapUs = -1;  // a "# gap" waiting for the next read's time
   TCaptureFramer framer([&](std::string_view item) {
@@ -422,7 +422,7 @@ struct TItemPrinter {
       : Queue(queue),
         Opt(opt),
         Lines(opt.Time, startUs, Settings.MaxLoko, opt.LocalTime),
-        Analysis(EventLimitsFrom(AnalysisSettings), opt.Events, opt.StatsMode()) {}
+        Analysis(EventLimitsFrom(MonitorSettings.Analysis), opt.Events, opt.StatsMode()) {}
 
   bool Full() const { return Opt.Count && Printed == Opt.Count; }
   void PrintQueued() {

@@ -58,6 +58,17 @@ const QColor kRecordingText(170, 0, 0);
 
 }  // namespace
 
+QString AskCaptureLogPath(QWidget* parent, const QString& title, const QString& suggested) {
+  QFileDialog dialog(parent, title, suggested,
+                     QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz);;Všechny soubory (*)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("vlog"));
+  dialog.selectFile(suggested);
+  return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+             ? dialog.selectedFiles().first()
+             : QString();
+}
+
 TCaptureControl::TCaptureControl(TShownWindow& window, TRecordControl& record)
     : FWindow(window), FRecord(record) {
   connect(&FRecord, &TRecordControl::Ticked, this,
@@ -70,15 +81,8 @@ TCaptureControl::TCaptureControl(TShownWindow& window, TRecordControl& record)
   connect(&FSavedNoteOff, &QTimer::timeout, this, &TCaptureControl::ClearRecordNote);
 
   AskRecordPath = [this](const QString& suggested) {
-    QFileDialog dialog(
-        FWindow.Host(), QString::fromUtf8("Zaznamenávat provoz do souboru"), suggested,
-        QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz);;Všechny soubory (*)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("vlog"));
-    dialog.selectFile(suggested);
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-               ? dialog.selectedFiles().first()
-               : QString();
+    return AskCaptureLogPath(FWindow.Host(), QString::fromUtf8("Zaznamenávat provoz do souboru"),
+                             suggested);
   };
   AskOpenPath = [this](const QString& folder) {
     return QFileDialog::getOpenFileName(

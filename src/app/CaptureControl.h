@@ -38,6 +38,10 @@ class QProgressDialog;
 class QToolButton;
 class QWidget;
 
+// Asks where a capture log goes (a save dialog with the capture logs'
+// filter and suffix); "" when the user cancels.
+QString AskCaptureLogPath(QWidget* parent, const QString& title, const QString& suggested);
+
 class TCaptureControl : public QObject {
   Q_OBJECT
 

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
@@ -50,15 +49,8 @@ TSessionControl::TSessionControl(TShownWindow& window, TBusSession& session)
   FPoll.setInterval(100);
   connect(&FPoll, &QTimer::timeout, this, &TSessionControl::PollSave);
   AskSavePath = [this](const QString& suggested) {
-    QFileDialog dialog(
-        FWindow.Host(), QString::fromUtf8("Uložit relaci jako záznam"), suggested,
-        QString::fromUtf8("Záznamy sběrnice (*.vlog *.vlog.gz);;Všechny soubory (*)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("vlog"));
-    dialog.selectFile(suggested);
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-               ? dialog.selectedFiles().first()
-               : QString();
+    return AskCaptureLogPath(FWindow.Host(), QString::fromUtf8("Uložit relaci jako záznam"),
+                             suggested);
   };
 }
 

@@ -62,9 +62,9 @@ void TFormVantrelBus::BuildAnalysis(QWidget* panelLeft) {
 
 void TFormVantrelBus::ConnectAnalysis() {
   LoadAnalysisSettings();
-  const TEventLimits limits = EventLimitsFrom(AnalysisSettings);
+  const TEventLimits limits = EventLimitsFrom(MonitorSettings.Analysis);
   FSession->Analysis().Reset(limits);
-  FSession->SetAnalysing(AnalysisSettings.Analyser);
+  FSession->SetAnalysing(MonitorSettings.Analysis.Analyser);
   AnalysisView->SetLimits(limits);
   AnalysisView->SetLive(FSession->Analysis(), FSession->History());
   // "Now" of the live statistics: the clock while the line is read, so that
@@ -91,7 +91,7 @@ void TFormVantrelBus::ConnectAnalysis() {
   connect(AnalysisView, &TAnalysisView::EventsChanged, GraphView, &TGraphView::MarksChanged);
 
   // The trigger acts on the live bus only, from now on.
-  FTriggers->Load(AnalysisSettings, Settings.MaxLoko, FSession->Traffic().End(),
+  FTriggers->Load(MonitorSettings.Analysis, Settings.MaxLoko, FSession->Traffic().End(),
                   FSession->Analysis().EndEvent());
   FTriggers->Pause = [this] { TrafficView->SetPaused(true); };
   FTriggers->Recording = [this] { return FCaptures->Recording(); };

@@ -146,6 +146,26 @@ void MakeFolders(const std::string& folder, const std::string& fileName) {
 // changed since, so that another window's changes to the other keys stay.
 TMonitorSettings MonitorSettingsRead;
 
+void ReadAnalysisSettings(const TIniFile& ini, TAnalysisSettings& a) {
+  const TAnalysisSettings def;
+  auto number = [&ini](const char* key, int fallback, int low, int high) {
+    const int v = ini.ReadInteger(Monitor, key, fallback);
+    return v >= low && v <= high ? v : fallback;
+  };
+  a.SilenceLimit = number("SilenceLimit", def.SilenceLimit, 1, 86400);
+  a.LoadLimit = number("LoadLimit", def.LoadLimit, 1, 1000);
+  a.BurstBytes = number("BurstBytes", def.BurstBytes, 1, 1 << 20);
+  a.TriggerEvents =
+      ini.ReadString(Monitor, "TriggerEvents", def.TriggerEvents, MonitorTextMaxLength);
+  a.TriggerPattern =
+      ini.ReadString(Monitor, "TriggerPattern", def.TriggerPattern, MonitorTextMaxLength);
+  a.TriggerActions =
+      ini.ReadString(Monitor, "TriggerActions", def.TriggerActions, MonitorTextMaxLength);
+  a.TriggerBeep = ini.ReadBool(Monitor, "TriggerBeep", def.TriggerBeep);
+  a.TriggerNotify = ini.ReadBool(Monitor, "TriggerNotify", def.TriggerNotify);
+  a.Analyser = ini.ReadBool(Monitor, "Analyser", def.Analyser);
+}
+
 void ReadMonitorSettings(const TIniFile& ini) {
   const TMonitorSettings def;
   TMonitorSettings& m = MonitorSettings;
@@ -167,35 +187,16 @@ void ReadMonitorSettings(const TIniFile& ini) {
   m.TextFolder = text("TextFolder", def.TextFolder);
   m.GraphFolder = text("GraphFolder", def.GraphFolder);
   m.Split = text("Split", def.Split);
+  ReadAnalysisSettings(ini, m.Analysis);
   MonitorSettingsRead = m;
-}
-
-void ReadAnalysisSettings(const TIniFile& ini) {
-  const TAnalysisSettings def;
-  TAnalysisSettings& a = AnalysisSettings;
-  auto number = [&ini](const char* key, int fallback, int low, int high) {
-    const int v = ini.ReadInteger(Monitor, key, fallback);
-    return v >= low && v <= high ? v : fallback;
-  };
-  a.SilenceLimit = number("SilenceLimit", def.SilenceLimit, 1, 86400);
-  a.LoadLimit = number("LoadLimit", def.LoadLimit, 1, 1000);
-  a.BurstBytes = number("BurstBytes", def.BurstBytes, 1, 1 << 20);
-  a.TriggerEvents =
-      ini.ReadString(Monitor, "TriggerEvents", def.TriggerEvents, MonitorTextMaxLength);
-  a.TriggerPattern =
-      ini.ReadString(Monitor, "TriggerPattern", def.TriggerPattern, MonitorTextMaxLength);
-  a.TriggerActions =
-      ini.ReadString(Monitor, "TriggerActions", def.TriggerActions, MonitorTextMaxLength);
-  a.TriggerBeep = ini.ReadBool(Monitor, "TriggerBeep", def.TriggerBeep);
-  a.TriggerNotify = ini.ReadBool(Monitor, "TriggerNotify", def.TriggerNotify);
-  a.Analyser = ini.ReadBool(Monitor, "Analyser", def.Analyser);
 }
 
 }  // namespace
 
-TAnalysisSettings AnalysisSettings;
-
-void LoadAnalysisSettings() { ReadAnalysisSettings(TIniFile(SettingsFileName())); }
+void LoadAnalysisSettings() {
+  ReadAnalysisSettings(TIniFile(SettingsFileName()), MonitorSettings.Analysis);
+  MonitorSettingsRead.Analysis = MonitorSettings.Analysis;
+}
 
 std::string DefaultSettingsFileName(const std::string& executablePath) {
   return Locate(executablePath).File;
@@ -241,7 +242,6 @@ int LoadSettings() {
   Settings.MaxLoko = ini.ReadInteger(Central, "MaxLoko", def.MaxLoko);
   Settings.Reconnect = ini.ReadBool(Monitor, "Reconnect", def.Reconnect);
   ReadMonitorSettings(ini);
-  ReadAnalysisSettings(ini);
   LastStamp = ini.Stamp();
   return ini.ReadError();
 }

@@ -35,6 +35,24 @@ struct TSettings {
 
 extern TSettings Settings;  // view: the INI file's [Comm] and [Central] values
 
+// [Monitor]: what the bus analyser looks for and what its trigger does.
+// Read from the file with the rest (LoadSettings); written by hand (no
+// dialog yet).  vantrel-dump reads the same keys.
+struct TAnalysisSettings {
+  int SilenceLimit = 5;        // SilenceLimit: seconds without a message that make a device silent
+  int LoadLimit = 80;          // LoadLimit: % of the maximum current above which an event is said
+  int BurstBytes = 16;         // BurstBytes: unrecognised bytes in a row that make a burst
+  std::string TriggerEvents;   // TriggerEvents: event kinds that fire the trigger, joined by ","
+  std::string TriggerPattern;  // TriggerPattern: an item whose hex or text contains it fires it
+  std::string
+      TriggerActions;  // TriggerActions: pause, record-start, record-stop, mark (joined by ",")
+  bool TriggerBeep = false;    // TriggerBeep
+  bool TriggerNotify = false;  // TriggerNotify: a desktop notification
+  bool Analyser = true;        // Analyser: 0 leaves the live statistics and events out
+
+  bool operator==(const TAnalysisSettings&) const = default;
+};
+
 // [Monitor]: the window's traffic view as the user left it.  Kept as the
 // file's texts; the window checks them and falls back to its defaults for
 // anything it cannot use.  Written when the window closes.
@@ -54,6 +72,7 @@ struct TMonitorSettings {
   std::string TextFolder;      // TextFolder: where traffic lines were last saved
   std::string GraphFolder;     // GraphFolder: where a graph (PNG, CSV) was last saved
   std::string Split;           // Split: "1" shows the grid over the traffic view or the graph
+  TAnalysisSettings Analysis;  // the analyser's keys (read only: the window never writes them)
 
   bool operator==(const TMonitorSettings&) const = default;
 };
@@ -137,27 +156,7 @@ bool LoadWindowPlacement(TWindowPlacement& placement);
 // creates it) and only when a value changed.  Throws EIniWriteError.
 void SaveWindowPlacement(const TWindowPlacement& placement);
 
-// [Monitor]: what the bus analyser looks for and what its trigger does.
-// Read from the file with the rest (LoadSettings); written by hand (no
-// dialog yet).  vantrel-dump reads the same keys.
-struct TAnalysisSettings {
-  int SilenceLimit = 5;        // SilenceLimit: seconds without a message that make a device silent
-  int LoadLimit = 80;          // LoadLimit: % of the maximum current above which an event is said
-  int BurstBytes = 16;         // BurstBytes: unrecognised bytes in a row that make a burst
-  std::string TriggerEvents;   // TriggerEvents: event kinds that fire the trigger, joined by ","
-  std::string TriggerPattern;  // TriggerPattern: an item whose hex or text contains it fires it
-  std::string
-      TriggerActions;  // TriggerActions: pause, record-start, record-stop, mark (joined by ",")
-  bool TriggerBeep = false;    // TriggerBeep
-  bool TriggerNotify = false;  // TriggerNotify: a desktop notification
-  bool Analyser = true;        // Analyser: 0 leaves the live statistics and events out
-
-  bool operator==(const TAnalysisSettings&) const = default;
-};
-
-extern TAnalysisSettings AnalysisSettings;
-
-// Fills AnalysisSettings from the file (LoadSettings does it too); missing
+// Fills MonitorSettings.Analysis from the file (LoadSettings does it too); missing
 // or unparsable keys give the defaults.
 void LoadAnalysisSettings();
 

@@ -79,7 +79,7 @@ TEST(Trigger, SettingsFromTheFileWithDefaultsForWhatIsUnusable) {
                          "TriggerEvents=load,gap\nTriggerActions=record-start\nTriggerNotify=1\n";
   SetSettingsFileName(path);
   LoadAnalysisSettings();
-  const TAnalysisSettings& s = AnalysisSettings;
+  const TAnalysisSettings& s = MonitorSettings.Analysis;
   EXPECT_EQ(s.SilenceLimit, 5) << "a silence of no length: the default";
   EXPECT_EQ(s.LoadLimit, 95);
   EXPECT_EQ(s.BurstBytes, 16);
@@ -90,6 +90,6 @@ TEST(Trigger, SettingsFromTheFileWithDefaultsForWhatIsUnusable) {
   EXPECT_FALSE(s.TriggerBeep);
   EXPECT_TRUE(s.Analyser);
   SetSettingsFileName("");
-  AnalysisSettings = {};
+  MonitorSettings.Analysis = {};
   std::filesystem::remove(path);
 }
