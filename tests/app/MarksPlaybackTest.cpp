@@ -216,7 +216,9 @@ TEST_F(MarksWindow, PlaybackMovesTheGridFromTheSelectedRowToTheEnd) {
   EXPECT_EQ(Child<QToolButton>(Window, "ButtonPlay")->text(), QString::fromUtf8("Pozastavit"));
   const QStringList first = Grid();
   EXPECT_NE(first, end) << "the start is not the end";
-  EXPECT_EQ(View->Model->rowCount(), 1) << "only the status message so far";
+  // The status message first; on a slow machine the next items may follow
+  // before this line runs.
+  EXPECT_GE(View->Model->rowCount(), 1) << "the status message at once";
   ASSERT_TRUE(finished.wait(10000));
   EXPECT_EQ(playback->Session()->Traffic().Count(), items - 2);
   EXPECT_EQ(View->Model->rowCount(), rows - 1) << "all rows but the turnout's";
