@@ -24,6 +24,7 @@
 #include "controls/MsgBox.h"
 #include "series/SeriesCsv.h"
 #include "traffic/TrafficArchive.h"
+#include "traffic/TrafficMarks.h"
 
 namespace {
 
@@ -43,15 +44,7 @@ QString Duration(int64_t us) {
 // The first item whose time is not before timeUs (times go forward, but
 // for a clock set back now and then the result is merely near).
 uint64_t SeqAtTime(const TTrafficSource& source, int64_t timeUs) {
-  uint64_t lo = source.First(), hi = source.End();
-  while (lo < hi) {
-    const uint64_t mid = lo + (hi - lo) / 2;
-    if (source.TimeUs(mid) < timeUs)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
+  return ItemAtOrAfter(source, timeUs);
 }
 
 }  // namespace
