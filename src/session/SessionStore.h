@@ -56,6 +56,10 @@ public:
   // nothing readable or another process has it open (unless evenInUse: a
   // reader beside this run's own writer, which sees what was written).
   bool OpenExisting(const std::string& folder, bool evenInUse = false);
+  // A reader of what this store has on disk, for another thread: its own
+  // page cache, the same files, the index copied rather than read again
+  // (Flush first for the items that wait).  Null when nothing is open.
+  std::unique_ptr<TSessionStore> ReaderCopy() const;
   // Writes what waits and marks the session as closed by its owner.
   void Close();
   bool IsOpen() const noexcept { return !FFolder.empty(); }
@@ -94,6 +98,7 @@ public:
   TItemKind Kind(uint64_t seq) const noexcept override;
   int Device(uint64_t seq) const noexcept override;
   std::string_view Bytes(uint64_t seq) const noexcept override;
+  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
   int64_t SessionStart(uint64_t seq) const noexcept override;
   uint64_t Dropped() const noexcept override { return FFirst; }
   uint64_t TotalItems() const noexcept override { return FEnd; }
