@@ -468,6 +468,29 @@ std::string_view TSessionStore::Bytes(uint64_t seq) const noexcept {
   return i < p->Count() ? p->ItemBytes(static_cast<std::size_t>(i)) : std::string_view();
 }
 
+void TSessionStore::Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
+  while (count > 0) {
+    const TPage* p = PageFor(seq);
+    const uint64_t i = seq - p->FirstSeq;
+    if (i >= p->Count()) {  // unreadable: an item without bytes
+      *out++ = {0, {}, TItemKind::ikNone, 0};
+      ++seq;
+      --count;
+      continue;
+    }
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, p->Count() - i));
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t at = static_cast<std::size_t>(i) + k;
+      const uint8_t meta = p->Meta[at];
+      out[k] = {p->Times[at], p->ItemBytes(at), static_cast<TItemKind>((meta & 7) + kFirstKind),
+                meta >> 3};
+    }
+    out += n;
+    seq += n;
+    count -= n;
+  }
+}
+
 int64_t TSessionStore::SessionStart(uint64_t seq) const noexcept {
   auto it =
       std::upper_bound(FSessions.begin(), FSessions.end(), seq,

@@ -95,6 +95,9 @@ public:
   int Device(uint64_t seq) const noexcept override;
   std::string_view Bytes(uint64_t seq) const noexcept override;
   int64_t SessionStart(uint64_t seq) const noexcept override;
+  // A page at a time.  count must stay well below kCachePages pages' worth
+  // (a few thousand items), or the first views no longer hold.
+  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
   uint64_t Dropped() const noexcept override { return FFirst; }
   uint64_t TotalItems() const noexcept override { return FEnd; }
   uint64_t TotalBytes() const noexcept override { return FTotalBytes; }
