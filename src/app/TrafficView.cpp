@@ -187,6 +187,14 @@ private:
 
 TTrafficModel::TTrafficModel(const TTrafficSource& source, QObject* parent)
     : QAbstractTableModel(parent), FRing(&source) {
+  // A timer, not a queued call: queued calls run before the window's input
+  // and timers, so that two slices could follow one another unbroken.
+  FScanTimer.setSingleShot(true);
+  FScanTimer.setInterval(0);
+  connect(&FScanTimer, &QTimer::timeout, this, [this] {
+    Refresh();
+    emit RowsScanned();
+  });
   FIndex.Reset(source.First());
   FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);
   FExposed = static_cast<int>(FIndex.Rows());
@@ -205,8 +213,10 @@ void TTrafficModel::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
   beginResetModel();
   FIndex = std::move(*rows);
   FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);  // anything added since
-  FExposed = static_cast<int>(FIndex.Rows());
+  FExposed = 0;
+  FExposed = ExposableRows();
   endResetModel();
+  if (static_cast<std::size_t>(FExposed) < FIndex.Rows()) QueueScan();
 }
 
 int TTrafficModel::rowCount(const QModelIndex& parent) const {
@@ -345,13 +355,23 @@ int TTrafficModel::Refresh() {
   // only after beginInsertRows (rowCount gives FExposed until then).  While
   // paused the target is the pause: nothing beyond it comes in.
   ScanSome();
-  const int rows = static_cast<int>(FIndex.Rows());
+  const int rows = ExposableRows();
   if (rows > FExposed) {
     beginInsertRows(QModelIndex(), FExposed, rows - 1);
     FExposed = rows;
     endInsertRows();
   }
+  if (static_cast<std::size_t>(FExposed) < FIndex.Rows()) QueueScan();
   return gone;
+}
+
+int TTrafficModel::ExposableRows() const {
+  return static_cast<int>(
+      std::min<std::size_t>(FIndex.Rows(), static_cast<std::size_t>(FExposed) + kExposeStep));
+}
+
+void TTrafficModel::QueueScan() {
+  if (!FScanTimer.isActive()) FScanTimer.start();
 }
 
 uint64_t TTrafficModel::ScanTarget() const {
@@ -359,7 +379,8 @@ uint64_t TTrafficModel::ScanTarget() const {
 }
 
 bool TTrafficModel::Scanning() const {
-  return std::max(FIndex.ScannedTo(), FRing->First()) < ScanTarget();
+  return std::max(FIndex.ScannedTo(), FRing->First()) < ScanTarget() ||
+         static_cast<std::size_t>(FExposed) < FIndex.Rows();
 }
 
 bool TTrafficModel::ScanSome() {
@@ -375,14 +396,7 @@ bool TTrafficModel::ScanSome() {
     FIndex.Scan(*FRing, std::min(target, from + kStep), FFilter, FMatcher);
     if (clock.elapsed() >= kScanSliceMs) break;
   }
-  if (!FScanQueued) {
-    FScanQueued = true;
-    QTimer::singleShot(0, this, [this] {
-      FScanQueued = false;
-      Refresh();
-      emit RowsScanned();
-    });
-  }
+  QueueScan();
   return false;
 }
 
@@ -390,8 +404,10 @@ void TTrafficModel::Rebuild() {
   beginResetModel();
   FIndex.Reset(FRing->First());
   ScanSome();
-  FExposed = static_cast<int>(FIndex.Rows());
+  FExposed = 0;
+  FExposed = ExposableRows();
   endResetModel();
+  if (static_cast<std::size_t>(FExposed) < FIndex.Rows()) QueueScan();
 }
 
 void TTrafficModel::SetFilter(const TTrafficFilter& filter) {
@@ -437,6 +453,13 @@ TTrafficView::TTrafficView(const TTrafficSource& source, QWidget* parent) : QWid
   // Rows built anew (a filter, another history): a find under way counted
   // rows that are no more.
   connect(Model, &QAbstractItemModel::modelAboutToBeReset, this, &TTrafficView::CancelFind);
+  FFindTimer.setSingleShot(true);
+  FFindTimer.setInterval(0);
+  connect(&FFindTimer, &QTimer::timeout, this, [this] {
+    if (!FFind) return;
+    const bool found = FindSome();
+    if (!FFind) emit FindDone(found);
+  });
   // A save under way: lines while there are rows to make them of, then
   // now and then a look whether the writer is through.
   connect(&FExportTimer, &QTimer::timeout, this, [this] {
@@ -967,7 +990,7 @@ bool TTrafficView::FindNext(bool forward) {
 void TTrafficView::CancelFind() {
   if (!FFind) return;
   FFind.reset();
-  ++FFindRound;
+  FFindTimer.stop();
   if (LabelNote->text() == QString::fromUtf8("Hledám…")) LabelNote->clear();
 }
 
@@ -984,17 +1007,12 @@ bool TTrafficView::FindSome() {
   }
   if (state == TTrafficFind::fsSearching) {
     LabelNote->setText(QString::fromUtf8("Hledám…"));
-    QTimer::singleShot(0, this, [this, round = FFindRound] {
-      if (round != FFindRound || !FFind) return;
-      const bool found = FindSome();
-      if (!FFind) emit FindDone(found);
-    });
+    FFindTimer.start();
     return false;
   }
   const std::size_t found = FFind->FoundRow();
   const bool wrapped = FFind->Wrapped(), forward = FFind->Forward();
   FFind.reset();
-  ++FFindRound;
   if (state == TTrafficFind::fsNotFound || found >= static_cast<std::size_t>(Model->rowCount())) {
     LabelNote->setText(QString::fromUtf8("Nenalezeno: %1").arg(FFindText));
     return false;

@@ -111,7 +111,14 @@ private:
   // has the rest done later; true when it got there.
   bool ScanSome();
   uint64_t ScanTarget() const;
-  bool FScanQueued = false;
+  // Another turn of ScanSome and of showing rows from the event loop.
+  void QueueScan();
+  // Rows the views may learn of now: a table's header spends time on each
+  // row it learns of, so that tens of millions in one step (every item of a
+  // long session) would hold the window; they come a few million a turn.
+  static constexpr std::size_t kExposeStep = std::size_t{4} << 20;
+  int ExposableRows() const;
+  QTimer FScanTimer;
 
   const TTrafficSource* FRing;
   TTrafficIndex FIndex;
@@ -284,7 +291,7 @@ private:
   QTimer FExportTimer;
   std::unique_ptr<TTrafficFind> FFind;  // a find under way
   QString FFindText;
-  unsigned FFindRound = 0;  // a step queued for an older find does nothing
+  QTimer FFindTimer;  // the find's next step
 
   bool FFollowing = true;
   // Paused: the rows end at this item (kNoSeq: not paused).
