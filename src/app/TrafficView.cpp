@@ -383,7 +383,7 @@ bool TTrafficModel::Scanning() const {
          static_cast<std::size_t>(FExposed) < FIndex.Rows();
 }
 
-bool TTrafficModel::ScanSome() {
+bool TTrafficModel::ScanSome(int sliceMs) {
   // Steps small enough that the clock is looked at often, large enough that
   // looking costs nothing.
   constexpr uint64_t kStep = 1 << 16;
@@ -394,7 +394,7 @@ bool TTrafficModel::ScanSome() {
     const uint64_t target = ScanTarget();
     if (from >= target) return true;
     FIndex.Scan(*FRing, std::min(target, from + kStep), FFilter, FMatcher);
-    if (clock.elapsed() >= kScanSliceMs) break;
+    if (clock.elapsed() >= sliceMs) break;
   }
   QueueScan();
   return false;
@@ -403,7 +403,9 @@ bool TTrafficModel::ScanSome() {
 void TTrafficModel::Rebuild() {
   beginResetModel();
   FIndex.Reset(FRing->First());
-  ScanSome();
+  // Half a slice: the reset of the table (its old rows gone, the new ones
+  // laid out) takes its time in the same turn.
+  ScanSome(kScanSliceMs / 2);
   FExposed = 0;
   FExposed = ExposableRows();
   endResetModel();

@@ -109,14 +109,14 @@ private:
   void Rebuild();
   // Finds rows up to the end (or the pause) for kScanSliceMs at most, and
   // has the rest done later; true when it got there.
-  bool ScanSome();
+  bool ScanSome(int sliceMs = kScanSliceMs);
   uint64_t ScanTarget() const;
   // Another turn of ScanSome and of showing rows from the event loop.
   void QueueScan();
   // Rows the views may learn of now: a table's header spends time on each
   // row it learns of, so that tens of millions in one step (every item of a
-  // long session) would hold the window; they come a few million a turn.
-  static constexpr std::size_t kExposeStep = std::size_t{4} << 20;
+  // long session) would hold the window; they come a million a turn.
+  static constexpr std::size_t kExposeStep = std::size_t{1} << 20;
   int ExposableRows() const;
   QTimer FScanTimer;
 
