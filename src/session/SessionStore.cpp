@@ -425,15 +425,17 @@ const TSessionStore::TPage* TSessionStore::PageFor(uint64_t seq) const noexcept 
   for (auto c = FCache.begin(); c != FCache.end(); ++c) {
     if (c->first != key) continue;
     FCache.splice(FCache.begin(), FCache, c);
+    if (FPinned > 0) ++FPinned;
     return c->second.get();
   }
   std::unique_ptr<TPage> page;
-  if (FCache.size() >= kCachePages) {
+  // The pages a block of items spans all stay (a block of a quiet line's
+  // items may span more than the cache holds); the cache shrinks back after.
+  while (FCache.size() >= std::max(kCachePages, FPinned + 1)) {
     page = std::move(FCache.back().second);
     FCache.pop_back();
-  } else {
-    page = std::make_unique<TPage>();
   }
+  if (!page) page = std::make_unique<TPage>();
   try {
     if (!Decode(*it, *page)) page->Clear();  // unreadable: items without bytes
   } catch (...) {
@@ -441,6 +443,7 @@ const TSessionStore::TPage* TSessionStore::PageFor(uint64_t seq) const noexcept 
   }
   page->FirstSeq = it->FirstSeq;
   FCache.emplace_front(key, std::move(page));
+  if (FPinned > 0) ++FPinned;
   return FCache.front().second.get();
 }
 
@@ -469,6 +472,7 @@ std::string_view TSessionStore::Bytes(uint64_t seq) const noexcept {
 }
 
 void TSessionStore::Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
+  FPinned = 1;  // counts the pages read by this call, plus one
   while (count > 0) {
     const TPage* p = PageFor(seq);
     const uint64_t i = seq - p->FirstSeq;
@@ -489,6 +493,7 @@ void TSessionStore::Items(uint64_t seq, std::size_t count, TItemView* out) const
     seq += n;
     count -= n;
   }
+  FPinned = 0;
 }
 
 int64_t TSessionStore::SessionStart(uint64_t seq) const noexcept {

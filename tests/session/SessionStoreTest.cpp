@@ -153,6 +153,29 @@ TEST(SessionStore, ItemsComeBackFromDiskInAnyOrderAndAfterReopening) {
   EXPECT_EQ(again.UnrecognisedBytes(), ring.UnrecognisedBytes());
 }
 
+TEST(SessionStore, ABlockOfAQuietLinesItemsSpanningManyPagesHoldsAllItsBytes) {
+  // A record (page) a second with one item each: a block of items reads
+  // more pages than the cache keeps, and every view must still hold.
+  TTempDir dir;
+  TSessionStore store;
+  ASSERT_TRUE(store.Create(dir.Path, 1765300000000000)) << store.ErrorText();
+  TTrafficRing ring(TTrafficRing::kMinCapacity);
+  TLine line;
+  for (int i = 0; i < 200; ++i) {
+    const std::string item = line.Next();
+    store.Append(ClassifyItem(item), line.TimeUs, item);
+    ring.Append(line.TimeUs, item);
+    store.Flush();
+  }
+  std::vector<TTrafficSource::TItemView> out(200);
+  store.Items(0, out.size(), out.data());
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i].Bytes, ring.Bytes(i)) << i;
+  EXPECT_LT(store.MemoryBytes(), 1u << 20);
+  store.Bytes(0);  // the cache is back to its size
+  store.Items(100, 50, out.data());
+  for (std::size_t i = 0; i < 50; ++i) ASSERT_EQ(out[i].Bytes, ring.Bytes(100 + i)) << i;
+}
+
 TEST(SessionStore, ItemsWaitInMemoryForASecondOrAFullChunk) {
   TTempDir dir;
   TSessionStore store;
