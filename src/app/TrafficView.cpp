@@ -470,7 +470,9 @@ TTrafficView::TTrafficView(const TTrafficSource& source, QWidget* parent) : QWid
       ExportEnded();
       return;
     }
-    if (ExportSome()) FExportTimer.setInterval(20);
+    // Once every line is made, or while the disk is behind, the window
+    // has nothing to do but look now and then.
+    FExportTimer.setInterval(ExportSome() || FExport->Behind() ? 10 : 0);
     if (FExportProgress && FExport->Total() > 0)
       FExportProgress->setValue(static_cast<int>(1000.0 * static_cast<double>(FExport->Done()) /
                                                  static_cast<double>(FExport->Total())));
@@ -1104,8 +1106,9 @@ bool TTrafficView::ExportSome() {
   constexpr std::size_t kStep = 4096;
   QElapsedTimer clock;
   clock.start();
+  // Half a slice: the progress dialog takes its time in the same turn.
   while (FExport->Step(kStep))
-    if (clock.elapsed() >= SliceMs) return false;
+    if (FExport->Behind() || clock.elapsed() >= SliceMs / 2) return false;
   return true;
 }
 

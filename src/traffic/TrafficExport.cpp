@@ -106,6 +106,11 @@ void TTrafficExportJob::Cancel() {
   FWake.notify_all();
 }
 
+bool TTrafficExportJob::Behind() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FWaitingBytes >= kMaxWaiting;
+}
+
 bool TTrafficExportJob::Step(std::size_t maxRows) {
   if (Finished()) return false;
   {

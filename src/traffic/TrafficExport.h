@@ -46,6 +46,8 @@ public:
   // (or the writer gave up).  Makes nothing while the writer is behind.
   bool Step(std::size_t maxRows);
   void Cancel();
+  // The writer has kMaxWaiting bytes to write: Step makes nothing now.
+  bool Behind();
   // The writer ended: saved, failed or cancelled.
   bool Finished() const noexcept { return FFinished.load(std::memory_order_acquire); }
   // Waits for the writer; true when the file was saved (error otherwise).
