@@ -98,7 +98,6 @@ public:
   TItemKind Kind(uint64_t seq) const noexcept override;
   int Device(uint64_t seq) const noexcept override;
   std::string_view Bytes(uint64_t seq) const noexcept override;
-  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
   int64_t SessionStart(uint64_t seq) const noexcept override;
   // A page at a time.  Every view stays valid until the next read, however
   // many pages the block spans.
