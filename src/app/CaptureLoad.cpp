@@ -225,10 +225,13 @@ void TCaptureLoad::Read() {
         }
         go = framer.Feed(item.Bytes);
         r.Rows.Scan(traffic, traffic.End(), r.RowsFilter, matcher);
-        // The rows and the graph grow with the items: the limit counts them,
-        // and the table's header, which keeps a section of 8 bytes a row.
-        traffic.SetOtherMemory(r.Rows.MemoryBytes() + r.Rows.Rows() * kViewBytesPerRow +
-                               series.MemoryBytes());
+        // The rows and the graph grow with the items: an archive's limit
+        // counts them, and the table's header, which keeps a section of 8
+        // bytes a row.  Only there: the graph's size walks all its blocks,
+        // which for every read of a day's capture took most of its reading.
+        if (archive)
+          traffic.SetOtherMemory(r.Rows.MemoryBytes() + r.Rows.Rows() * kViewBytesPerRow +
+                                 series.MemoryBytes());
         FBusBytes.fetch_add(item.Bytes.size(), std::memory_order_relaxed);
         FItems.store(traffic.End(), std::memory_order_relaxed);
         break;
