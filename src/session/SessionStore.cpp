@@ -430,6 +430,11 @@ bool TSessionStore::Decode(const TChunk& chunk, TPage& page) const {
 
 const TSessionStore::TPage* TSessionStore::PageFor(uint64_t seq) const noexcept {
   if (FPending.Count() > 0 && seq >= FPending.FirstSeq) return &FPending;
+  // Readers go item by item: the page read last is asked for again and again.
+  if (!FCache.empty()) {
+    const TPage* last = FCache.front().second.get();
+    if (seq >= last->FirstSeq && seq - last->FirstSeq < last->Count()) return last;
+  }
   auto it = std::upper_bound(FChunks.begin(), FChunks.end(), seq,
                              [](uint64_t s, const TChunk& c) { return s < c.FirstSeq; });
   if (it == FChunks.begin()) return &FEmpty;
