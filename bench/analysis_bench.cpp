@@ -5,9 +5,12 @@
 // tenth of it, and what one item costs the live session (the
 // analysis fed as TBusSession::Take feeds it, against the same items
 // without).
+// The same history is then written to a session store in FOLDER (default
+// the temporary folder; removed at the end) and counted again through a
+// reader of the store, as a capture converted on opening is.
 // Target: the whole hour (some 31 million items) in at most 1 s.
 //
-//   build-rel/bench/analysis_bench [SECONDS]
+//   build-rel/bench/analysis_bench [SECONDS [FOLDER]]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "analysis/BusAnalysis.h"
 #include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
+#include "session/SessionStore.h"
 #include "sim/SimTraffic.h"
 #include "traffic/TrafficArchive.h"
 #include "traffic/TrafficRing.h"
@@ -83,6 +87,55 @@ int main(int argc, char** argv) {
     best = std::min(best, Since(t0));
   }
   std::printf("a tenth of it: %.3f s (best of 3)\n", best);
+
+  // The history on disk, counted through a reader of its own.
+  {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string root = argc > 2 ? argv[2] : tmp && *tmp ? tmp : "/tmp";
+    TSessionStore store;
+    if (!store.Create(root, kT0)) {
+      std::fprintf(stderr, "analysis_bench: %s\n", store.ErrorText().c_str());
+      return 1;
+    }
+    store.SetKeepAll(true);
+    store.BeginSession(kT0);
+    t0 = std::chrono::steady_clock::now();
+    for (uint64_t seq = 0; seq < archive.End(); ++seq) {
+      const std::string_view bytes = archive.Bytes(seq);
+      store.Append(ClassifyItem(bytes), archive.TimeUs(seq), bytes);
+    }
+    store.Flush();
+    std::printf("store: %.1f MB on disk, written in %.2f s\n",
+                static_cast<double>(store.DiskBytes()) / 1e6, Since(t0));
+    for (const bool tenthOnly : {false, true}) {
+      best = 1e9;
+      for (int round = 0; round < 3; ++round) {
+        TSessionStore reader;
+        TBusAnalysis a;
+        t0 = std::chrono::steady_clock::now();
+        if (!reader.OpenExisting(store.Folder(), true)) {
+          std::fprintf(stderr, "analysis_bench: %s\n", reader.ErrorText().c_str());
+          return 1;
+        }
+        if (tenthOnly)
+          AnalyseSpan(reader, 4 * tenth, 5 * tenth, a);
+        else
+          AnalyseSpan(reader, 0, reader.End(), a);
+        best = std::min(best, Since(t0));
+        if (!tenthOnly && round == 0 && a.Stats().Items() != whole.Stats().Items()) {
+          std::fprintf(stderr, "analysis_bench: the store gave %llu items, not %llu\n",
+                       static_cast<unsigned long long>(a.Stats().Items()),
+                       static_cast<unsigned long long>(whole.Stats().Items()));
+          return 1;
+        }
+      }
+      std::printf("from the store, %s: %.3f s (best of 3, opening the reader included)\n",
+                  tenthOnly ? "a tenth" : "whole span", best);
+    }
+    const std::string folder = store.Folder();
+    store.Close();
+    TSessionStore::RemoveSession(folder);
+  }
 
   // The live session's share: the ring alone, then the ring and the analysis.
   const uint64_t n = std::min<uint64_t>(archive.End(), 5000000);

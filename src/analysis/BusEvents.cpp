@@ -47,35 +47,42 @@ bool EventKindFromName(std::string_view name, TEventKind& kind) noexcept {
   return false;
 }
 
-uint32_t EventKindsFromNames(std::string_view names, std::string* unknown) {
-  uint32_t kinds = 0;
-  while (!names.empty()) {
-    const std::size_t comma = names.find(',');
-    std::string_view name = names.substr(0, comma);
-    names = comma == std::string_view::npos ? std::string_view() : names.substr(comma + 1);
+uint32_t BitsFromNames(std::string_view list, const char* const names[], int count,
+                       std::string* unknown) {
+  uint32_t bits = 0;
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    std::string_view name = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
     while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
     while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
     if (name.empty()) continue;
-    TEventKind kind;
-    if (EventKindFromName(name, kind)) {
-      kinds |= EventBit(kind);
+    const int at = static_cast<int>(std::find(names, names + count, name) - names);
+    if (at < count) {
+      bits |= 1u << at;
     } else if (unknown) {
       if (!unknown->empty()) unknown->push_back(',');
       unknown->append(name);
     }
   }
-  return kinds;
+  return bits;
 }
 
-std::string EventKindNames(uint32_t kinds) {
-  std::string names;
-  for (int k = 0; k < kEventKinds; ++k)
-    if (kinds & (1u << k)) {
-      if (!names.empty()) names.push_back(',');
-      names += kNames[k];
+std::string NamesOfBits(uint32_t bits, const char* const names[], int count) {
+  std::string list;
+  for (int i = 0; i < count; ++i)
+    if (bits & (1u << i)) {
+      if (!list.empty()) list.push_back(',');
+      list += names[i];
     }
-  return names;
+  return list;
 }
+
+uint32_t EventKindsFromNames(std::string_view names, std::string* unknown) {
+  return BitsFromNames(names, kNames, kEventKinds, unknown);
+}
+
+std::string EventKindNames(uint32_t kinds) { return NamesOfBits(kinds, kNames, kEventKinds); }
 
 std::string DurationText(int64_t us, std::string_view decimalSep) {
   if (us < 0) us = 0;

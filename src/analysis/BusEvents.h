@@ -56,6 +56,11 @@ bool EventKindFromName(std::string_view name, TEventKind& kind) noexcept;
 // A set of kinds as bits (1 << kind), from names joined by ","; unknown
 // names go to unknown (joined by ",").
 uint32_t EventKindsFromNames(std::string_view names, std::string* unknown = nullptr);
+// A comma list of names as bits, bit i for names[i]; names not known are
+// collected, comma separated, in unknown.  And back.
+uint32_t BitsFromNames(std::string_view list, const char* const names[], int count,
+                       std::string* unknown);
+std::string NamesOfBits(uint32_t bits, const char* const names[], int count);
 std::string EventKindNames(uint32_t kinds);
 constexpr uint32_t EventBit(TEventKind kind) { return 1u << static_cast<unsigned>(kind); }
 

@@ -7,39 +7,15 @@
 
 namespace {
 constexpr const char* kActionNames[] = {"pause", "record-start", "record-stop", "mark"};
-}
+constexpr int kActions = 4;
+}  // namespace
 
 uint32_t TriggerActionsFromNames(std::string_view names, std::string* unknown) {
-  uint32_t actions = 0;
-  while (!names.empty()) {
-    const std::size_t comma = names.find(',');
-    std::string_view name = names.substr(0, comma);
-    names = comma == std::string_view::npos ? std::string_view() : names.substr(comma + 1);
-    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    if (name.empty()) continue;
-    bool known = false;
-    for (unsigned i = 0; i < 4; ++i)
-      if (name == kActionNames[i]) {
-        actions |= 1u << i;
-        known = true;
-      }
-    if (!known && unknown) {
-      if (!unknown->empty()) unknown->push_back(',');
-      unknown->append(name);
-    }
-  }
-  return actions;
+  return BitsFromNames(names, kActionNames, kActions, unknown);
 }
 
 std::string TriggerActionNames(uint32_t actions) {
-  std::string names;
-  for (unsigned i = 0; i < 4; ++i)
-    if (actions & (1u << i)) {
-      if (!names.empty()) names.push_back(',');
-      names += kActionNames[i];
-    }
-  return names;
+  return NamesOfBits(actions, kActionNames, kActions);
 }
 
 TEventLimits EventLimitsFrom(const TAnalysisSettings& s) {

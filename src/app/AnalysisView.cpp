@@ -23,6 +23,7 @@
 #include "app/GraphView.h"
 #include "controls/MsgBox.h"
 #include "series/SeriesCsv.h"
+#include "session/SessionStore.h"
 #include "traffic/TrafficArchive.h"
 #include "traffic/TrafficMarks.h"
 
@@ -240,31 +241,53 @@ void TAnalysisView::StopWorker() {
 
 void TAnalysisView::Analyse(uint64_t from, uint64_t to) {
   StopWorker();
-  // Only a capture held in memory is read from a second thread: the live
-  // history changes with every drain, and one on disk keeps a cache of its
-  // own.  Those are counted here, at once.
-  if (FSource == FLiveTraffic || !dynamic_cast<const TTrafficArchive*>(FSource)) {
+  // A second thread reads only what does not change under it: a capture held
+  // in memory, or a store on disk through a reader of its own (the store's
+  // page cache belongs to the window thread).  The ring changes with every
+  // drain; it holds a million items at most and is counted here, at once.
+  const auto* archive = dynamic_cast<const TTrafficArchive*>(FSource);
+  const auto* store = dynamic_cast<const TSessionStore*>(FSource);
+  if (!archive && !store) {
     auto own = std::make_unique<TBusAnalysis>(FLimits);
     AnalyseSpan(*FSource, from, to, *own);
     ShowOwn(std::move(own));
     return;
+  }
+  std::string folder;
+  if (store) {
+    if (FlushStore) FlushStore();  // the reader sees what is on disk
+    folder = store->Folder();
   }
   const int job = FJob;
   Events->SetAnalysis(nullptr);
   FShown = nullptr;
   Stats->SetRows({});
   LabelSummary->setText(QString::fromUtf8("Počítám statistiku…"));
-  // The source is read only, by both threads, until StopWorker returns.
-  FWorker = std::thread([this, job, from, to, source = FSource, limits = FLimits] {
+  // The archive is read only, by both threads, until StopWorker returns.
+  FWorker = std::thread([this, job, from, to, archive, folder, limits = FLimits] {
     auto own =
         std::make_shared<std::unique_ptr<TBusAnalysis>>(std::make_unique<TBusAnalysis>(limits));
-    if (!AnalyseSpan(*source, from, to, **own, &FCancel)) return;
+    TSessionStore reader;
+    const TTrafficSource* source = archive;
+    std::string error;
+    if (!archive) {
+      if (reader.OpenExisting(folder, true))
+        source = &reader;
+      else
+        error = reader.ErrorText();
+    }
+    if (source && !AnalyseSpan(*source, from, to, **own, &FCancel)) return;
     QMetaObject::invokeMethod(
         this,
-        [this, job, own] {
+        [this, job, own, error] {
           if (job != FJob) return;
           FWorker.join();
-          ShowOwn(std::move(*own));
+          if (error.empty()) {
+            ShowOwn(std::move(*own));
+          } else {
+            LabelSummary->setText(QString::fromUtf8("Statistiku nelze spočítat: %1")
+                                      .arg(QString::fromStdString(error)));
+          }
         },
         Qt::QueuedConnection);
   });
@@ -412,6 +435,12 @@ void TAnalysisView::SetLive(const TBusAnalysis& analysis, const TTrafficSource& 
   FShownEvents = FShown->EndEvent();
   ShowStats();
   emit EventsChanged();
+}
+
+void TAnalysisView::SetLiveHistory(const TTrafficSource& traffic) {
+  // A count under way reads the store's files or an archive, not this.
+  if (FSource == FLiveTraffic) FSource = &traffic;
+  FLiveTraffic = &traffic;
 }
 
 void TAnalysisView::SetSource(const TTrafficSource& source) {

@@ -89,6 +89,9 @@ public:
 
   // The live session's analysis and history (borrowed; they outlive the view).
   void SetLive(const TBusAnalysis& analysis, const TTrafficSource& traffic);
+  // The live session's history moved (its store opened or failed): spans
+  // are counted from traffic from now on; what is shown stays.
+  void SetLiveHistory(const TTrafficSource& traffic);
   // An opened capture (borrowed until the next SetSource or SetLive): its
   // whole span is analysed on a thread of its own (an hour takes about a
   // second), then shown (Analysed).
@@ -120,6 +123,9 @@ public:
   std::function<int64_t()> LiveNowUs;
   std::function<std::pair<int64_t, int64_t>()> GraphSpan;
   std::function<QString()> AskCsvPath;
+  // Writes what the live session's store holds back, before a thread of the
+  // view reads the store from disk.
+  std::function<void()> FlushStore;
 
   // Marks of the events in [fromUs, toUs) for the graph's time axis.
   void EventMarks(int64_t fromUs, int64_t toUs, std::vector<std::pair<int64_t, int>>& marks) const;

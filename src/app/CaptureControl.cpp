@@ -484,6 +484,12 @@ bool TCaptureControl::ShowItemState(uint64_t seq) {
   return true;
 }
 
+void TCaptureControl::ShowPlayedMoment(int64_t timeUs) {
+  if (FMode != mdCapture) return;
+  ShowBanner(QString::fromUtf8("Záznam %1: přehrávání, stav k %2")
+                 .arg(QFileInfo(FromStd(FCapture->Path)).fileName(), MomentText(timeUs, true)));
+}
+
 void TCaptureControl::ShowPresent() {
   // Clicking the same row again shows its moment again.
   FWindow.ClearTrafficSelection();

@@ -86,6 +86,8 @@ public:
   // As selecting the row of item seq does; false when its state is not
   // known (or the present must go on).
   bool ShowItemState(uint64_t seq);
+  // A playback of the capture drew the moment timeUs: the banner says so.
+  void ShowPlayedMoment(int64_t timeUs);
   // Back to the present, or to the end of an opened capture.
   void ShowPresent();
 

@@ -52,6 +52,8 @@ public:
   // The marks of what the traffic view shows, by the numbers of their
   // history (the capture's while a playback of it is shown).
   const TTrafficMarks& Marks() const;
+  // The live bus's marks, whatever is shown.
+  const TTrafficMarks& LiveMarks() const { return FLiveMarks; }
 
   // The current row's next (forward) or previous mark made current; false,
   // with a note, when there is none.

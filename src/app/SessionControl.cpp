@@ -136,6 +136,8 @@ bool TSessionControl::SaveSpan(uint64_t fromSeq, uint64_t toSeq, const QString& 
   if (folder.empty()) header.Port = FWindow.RunPort();
   const std::string target = QFile::encodeName(path).toStdString();
   std::string source = folder;
+  std::vector<TTrafficMark> marks;
+  if (folder.empty() && Marks) marks = Marks();
   if (source.empty()) {
     if (TSessionStore* store = FSession.Store(); store && !store->Failed()) {
       store->Flush();  // the reader beside it sees what is on disk
@@ -144,7 +146,8 @@ bool TSessionControl::SaveSpan(uint64_t fromSeq, uint64_t toSeq, const QString& 
       // The ring alone lives on this thread: saved here (a million items
       // at most).
       save.Total = toSeq - fromSeq;
-      save.Ok = SaveTrafficSpan(FSession.History(), fromSeq, toSeq, target, header, save.Error);
+      save.Ok = SaveTrafficSpan(FSession.History(), fromSeq, toSeq, target, header, save.Error,
+                                nullptr, nullptr, marks);
       save.Done = true;
       PollSave();
       return true;
@@ -152,18 +155,20 @@ bool TSessionControl::SaveSpan(uint64_t fromSeq, uint64_t toSeq, const QString& 
   }
   save.Total = toSeq > fromSeq ? toSeq - fromSeq : 0;
   const bool own = folder.empty();
-  save.Thread = std::thread([&save, source, own, fromSeq, toSeq, target, header] {
-    TSessionStore reader;
-    if (!reader.OpenExisting(source, own)) {
-      save.Error = reader.ErrorText();
-    } else {
-      const uint64_t from = std::max(fromSeq, reader.First()), to = std::min(toSeq, reader.End());
-      save.Total = to > from ? to - from : 0;
-      save.Ok = SaveTrafficSpan(reader, fromSeq, toSeq, target, header, save.Error, &save.Cancel,
-                                &save.Written);
-    }
-    save.Done.store(true, std::memory_order_release);
-  });
+  save.Thread =
+      std::thread([&save, source, own, fromSeq, toSeq, target, header, marks = std::move(marks)] {
+        TSessionStore reader;
+        if (!reader.OpenExisting(source, own)) {
+          save.Error = reader.ErrorText();
+        } else {
+          const uint64_t from = std::max(fromSeq, reader.First()),
+                         to = std::min(toSeq, reader.End());
+          save.Total = to > from ? to - from : 0;
+          save.Ok = SaveTrafficSpan(reader, fromSeq, toSeq, target, header, save.Error,
+                                    &save.Cancel, &save.Written, marks);
+        }
+        save.Done.store(true, std::memory_order_release);
+      });
   FProgress = new QProgressDialog(QString::fromUtf8("Ukládám relaci…"), QString::fromUtf8("Zrušit"),
                                   0, 1000, FWindow.Host());
   FProgress->setObjectName("ProgressSaveSession");

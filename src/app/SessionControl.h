@@ -19,6 +19,9 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
+
+#include "traffic/TrafficMarks.h"
 
 class QAction;
 class QMenu;
@@ -62,6 +65,8 @@ public:
   // user selected (false: none, the whole session then).
   std::function<QString(const QString& suggested)> AskSavePath;
   std::function<bool(uint64_t& fromSeq, uint64_t& toSeq)> SelectedSpan;
+  // The marks on this run's session, saved with it.
+  std::function<std::vector<TTrafficMark>()> Marks;
 
 signals:
   void SaveDone(bool saved, const QString& error);

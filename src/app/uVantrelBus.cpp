@@ -117,6 +117,7 @@ TFormVantrelBus::TFormVantrelBus(QWidget* parent)
   FPlayback = std::make_unique<TPlaybackControl>(static_cast<TAnalysisWindow&>(*this));
   FMarks = std::make_unique<TMarkControl>(static_cast<TAnalysisWindow&>(*this), FSession->Traffic(),
                                           *FPlayback);
+  FSessions->Marks = [this] { return FMarks->LiveMarks().Items(); };
   BuildLayout();
   FDrainTimer.setSingleShot(true);
   FDrainTimer.setInterval(DrainBatchMs);
@@ -334,6 +335,7 @@ void TFormVantrelBus::BuildTrafficAndGraph() {
   TrafficView = new TTrafficView(FSession->Traffic(), this);
   FSessions->AddSaveAction(TrafficView->ButtonSave->menu());
   connect(FSessions.get(), &TSessionControl::HistoryChanged, this, [this] {
+    AnalysisView->SetLiveHistory(FSession->History());
     if (FCaptures->CaptureOpen()) return;  // shown again when it closes
     TrafficView->SetSource(FSession->History());
     StatusBar->SetSource(FSession->History());
@@ -464,7 +466,9 @@ bool TFormVantrelBus::Connect() {
   FConnection = std::move(connection);
   FShownBytes = 0;
   // The first connection opens the session on disk; the live views read it.
-  if (FSessions->OpenStore(MonitorSettings) && !FCaptures->CaptureOpen()) {
+  const bool storeOpened = FSessions->OpenStore(MonitorSettings);
+  if (storeOpened) AnalysisView->SetLiveHistory(FSession->History());
+  if (storeOpened && !FCaptures->CaptureOpen()) {
     TrafficView->SetSource(FSession->History());
     StatusBar->SetSource(FSession->History());
   }
@@ -904,6 +908,8 @@ void TFormVantrelBus::PlaybackMoved(const TBusSession& session) {
   GraphView->DataChanged();
   AnalysisView->Refresh();
   ShowBusState(session.Present());
+  const TTrafficRing& played = session.Traffic();
+  if (played.Count() > 0) FCaptures->ShowPlayedMoment(played.TimeUs(played.End() - 1));
 }
 
 bool TFormVantrelBus::Connected() const { return ActionConnect->isChecked(); }

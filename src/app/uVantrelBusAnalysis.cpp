@@ -70,6 +70,9 @@ void TFormVantrelBus::ConnectAnalysis() {
   // "Now" of the live statistics: the clock while the line is read, so that
   // silence grows; otherwise the last item's time.
   AnalysisView->LiveNowUs = [this] { return Connected() && !WaitingForPort() ? NowUs() : 0; };
+  AnalysisView->FlushStore = [this] {
+    if (TSessionStore* store = FSession->Store()) store->Flush();
+  };
   AnalysisView->GraphSpan = [this] {
     return std::pair<int64_t, int64_t>(GraphView->ViewStartUs(), GraphView->ViewEndUs());
   };

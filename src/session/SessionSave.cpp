@@ -8,7 +8,8 @@
 
 bool SaveTrafficSpan(const TTrafficSource& source, uint64_t fromSeq, uint64_t toSeq,
                      const std::string& path, const TCaptureHeader& header, std::string& error,
-                     const std::atomic<bool>* cancel, std::atomic<uint64_t>* done) {
+                     const std::atomic<bool>* cancel, std::atomic<uint64_t>* done,
+                     const std::vector<TTrafficMark>& marks) {
   fromSeq = std::max(fromSeq, source.First());
   toSeq = std::min(toSeq, source.End());
   TCaptureWriter log;
@@ -51,6 +52,10 @@ bool SaveTrafficSpan(const TTrafficSource& source, uint64_t fromSeq, uint64_t to
     lastUs = t;
   }
   ok = ok && put();
+  // A mark names its item by the item's time, wherever its line stands.
+  for (const TTrafficMark& mark : marks)
+    if (ok && mark.Seq >= fromSeq && mark.Seq < toSeq)
+      ok = log.AddMetadata(kCaptureMarkKey, FormatCaptureMark(mark.TimeUs, mark.Text));
   if (!log.Close() || !ok) {
     error = log.LastErrorText();
     return false;

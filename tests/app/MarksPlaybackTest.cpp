@@ -227,11 +227,14 @@ TEST_F(MarksWindow, PlaybackMovesTheGridFromTheSelectedRowToTheEnd) {
   EXPECT_EQ(played.last(), end.last()) << "the power panel";
   EXPECT_TRUE(played.join(' ').contains("61 63 00 03 8A"));
   EXPECT_FALSE(played.join(' ').contains("4A 41 00 0B"));
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelPast")->text().contains(QString::fromUtf8("přehrávání")))
+      << "the banner says what the grid shows";
 
   QTest::mouseClick(Child<QToolButton>(Window, "ButtonStopPlayback"), Qt::LeftButton);
   EXPECT_FALSE(playback->Active());
   EXPECT_EQ(View->Model->rowCount(), rows);
   EXPECT_EQ(Grid(), end);
+  EXPECT_TRUE(Child<QLabel>(Window, "LabelPast")->text().contains(QString::fromUtf8("na konci")));
 
   // Closing the capture during a playback ends it and hides the bar.
   ASSERT_TRUE(playback->Play());

@@ -71,7 +71,9 @@ void ExpectSame(const TTrafficSource& want, const TTrafficSource& got, uint64_t 
     const TTrafficGap* a = want.GapWithin(seq, seq);
     const TTrafficGap* b = got.GapWithin(seq, seq);
     ASSERT_EQ(a != nullptr, b != nullptr) << "item " << seq;
-    if (a) EXPECT_EQ(a->ToUs - a->FromUs, b->ToUs - b->FromUs);
+    if (a) {
+      EXPECT_EQ(a->ToUs - a->FromUs, b->ToUs - b->FromUs);
+    }
   }
 }
 
@@ -273,9 +275,14 @@ TEST(SessionStore, ASavedSpanReadsBackAsTheItemsWithTheirTimesAndGaps) {
   header.Port = "/dev/ttyUSB0";
   header.Line = "9600 8N1";
   header.Program = "test";
-  ASSERT_TRUE(SaveTrafficSpan(store, from, to, path, header, error)) << error;
+  // A mark on an item of the span goes with it; one outside does not.
+  const std::vector<TTrafficMark> marks = {{100, store.TimeUs(100), "before"},
+                                           {9000, store.TimeUs(9000), "zkrat u 9000"}};
+  ASSERT_TRUE(SaveTrafficSpan(store, from, to, path, header, error, nullptr, nullptr, marks))
+      << error;
 
   TCaptureReader in;
+  std::vector<std::string> marked;
   ASSERT_TRUE(in.Open(path)) << in.LastErrorText();
   TCaptureItem item;
   std::string bytes, want;
@@ -286,6 +293,11 @@ TEST(SessionStore, ASavedSpanReadsBackAsTheItemsWithTheirTimesAndGaps) {
       ++gaps;
       EXPECT_EQ(item.GapUs, 2500000);
       ASSERT_NE(store.GapWithin(seq, seq), nullptr) << "a gap before item " << seq;
+    } else if (int64_t us = 0; item.Kind == TCaptureKind::ckMetadata && item.Key == "mark") {
+      std::string text;
+      ASSERT_TRUE(ParseCaptureMark(item.Text, us, text)) << item.Text;
+      EXPECT_EQ(us, store.TimeUs(9000));
+      marked.push_back(text);
     } else if (item.Kind == TCaptureKind::ckChunk) {
       bytes += item.Bytes;
       // Each read holds whole items of its one time.
@@ -299,6 +311,7 @@ TEST(SessionStore, ASavedSpanReadsBackAsTheItemsWithTheirTimesAndGaps) {
   EXPECT_TRUE(in.LastErrorText().empty());
   EXPECT_EQ(seq, to);
   EXPECT_EQ(gaps, 2);
+  EXPECT_EQ(marked, std::vector<std::string>{"zkrat u 9000"});
   for (uint64_t s = from; s < to; ++s) want += ring.Bytes(s);
   EXPECT_EQ(bytes, want);
 
