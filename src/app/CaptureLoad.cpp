@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/BinaryCodec.h"
 #include "base/FileFacts.h"
 #include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
@@ -129,9 +130,10 @@ void TCaptureLoad::Read() {
     if (keep) {
       // A raw capture's times follow from the line's speed; the graph keeps
       // what its span holds.
-      identity.Reading =
-          static_cast<uint64_t>(FOptions.SeriesSeconds) * 31 +
-          (r.IsLog ? 0 : static_cast<uint64_t>(FOptions.Baud) * 17 + FOptions.LineBitsPerByte);
+      identity.Reading = Fnv1a64(std::to_string(FOptions.SeriesSeconds) +
+                                 (r.IsLog ? std::string()
+                                          : " " + std::to_string(FOptions.Baud) + " " +
+                                                std::to_string(FOptions.LineBitsPerByte)));
       if (Reuse(identity)) return;
     }
     // Room for this one among the last few kept.
@@ -328,6 +330,7 @@ void TCaptureLoad::Keep(const TCaptureIdentity& identity, const TSessionStore& s
   // The file may have changed while it was read: then it is not this one.
   TCaptureIdentity after;
   std::string error;
+  // Not kept when it cannot be saved: converted again the next time.
   if (ReadCaptureIdentity(FPath, after) && (after.Reading = identity.Reading, after == identity))
     SaveKeptCapture(store.Folder(), identity, kept, series, states, error);
 }

@@ -60,9 +60,10 @@ protected:
     return path;
   }
 
-  std::unique_ptr<TCaptureContents> Load(const std::string& path) {
+  std::unique_ptr<TCaptureContents> Load(const std::string& path, int baud = 9600) {
     TCaptureLoad::TOptions options;
     options.StoreRoot = FRoot;
+    options.Baud = baud;
     TCaptureLoad load(path, options);
     load.Run();
     return std::make_unique<TCaptureContents>(load.Take());
@@ -189,6 +190,29 @@ TEST_F(CaptureLoadTest, AChangedCaptureIsConvertedAnew) {
   EXPECT_FALSE(fs::exists(changedFolder));
   appended.reset();
   EXPECT_TRUE(Load(path)->Reused) << "unchanged again since";
+}
+
+TEST_F(CaptureLoadTest, ARawCaptureReadAtAnotherLineSpeedIsConvertedAnew) {
+  // A raw capture's items are timed by the line's speed: kept for one speed,
+  // its times are wrong for another.
+  const std::string path = FDir + "/a.bin";
+  {
+    TSimTraffic traffic(3);
+    std::string bytes;
+    while (bytes.size() < 20000) bytes += traffic.NextItem();
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  int64_t slowStart = 0;
+  {
+    auto slow = Load(path, 9600);
+    ASSERT_TRUE(slow->Session);
+    ASSERT_FALSE(slow->IsLog);
+    slowStart = slow->Session->History().TimeUs(0);
+  }
+  EXPECT_TRUE(Load(path, 9600)->Reused);
+  auto fast = Load(path, 115200);
+  EXPECT_FALSE(fast->Reused);
+  EXPECT_GT(fast->Session->History().TimeUs(0), slowStart) << "the same end, a shorter span";
 }
 
 TEST_F(CaptureLoadTest, DamagedKeptFilesAreConvertedAnewNotTrusted) {
