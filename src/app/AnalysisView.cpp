@@ -246,17 +246,16 @@ void TAnalysisView::Analyse(uint64_t from, uint64_t to) {
   // page cache belongs to the window thread).  The ring changes with every
   // drain; it holds a million items at most and is counted here, at once.
   const auto* archive = dynamic_cast<const TTrafficArchive*>(FSource);
-  const auto* store = dynamic_cast<const TSessionStore*>(FSource);
-  if (!archive && !store) {
+  std::shared_ptr<const TSessionStore> reader;
+  if (const auto* store = dynamic_cast<const TSessionStore*>(FSource)) {
+    if (FlushStore) FlushStore();  // the reader sees what is on disk
+    reader = store->ReaderCopy();
+  }
+  if (!archive && !reader) {
     auto own = std::make_unique<TBusAnalysis>(FLimits);
     AnalyseSpan(*FSource, from, to, *own);
     ShowOwn(std::move(own));
     return;
-  }
-  std::string folder;
-  if (store) {
-    if (FlushStore) FlushStore();  // the reader sees what is on disk
-    folder = store->Folder();
   }
   const int job = FJob;
   Events->SetAnalysis(nullptr);
@@ -264,30 +263,17 @@ void TAnalysisView::Analyse(uint64_t from, uint64_t to) {
   Stats->SetRows({});
   LabelSummary->setText(QString::fromUtf8("Počítám statistiku…"));
   // The archive is read only, by both threads, until StopWorker returns.
-  FWorker = std::thread([this, job, from, to, archive, folder, limits = FLimits] {
+  const TTrafficSource* source = archive ? static_cast<const TTrafficSource*>(archive) : nullptr;
+  FWorker = std::thread([this, job, from, to, source, reader, limits = FLimits] {
     auto own =
         std::make_shared<std::unique_ptr<TBusAnalysis>>(std::make_unique<TBusAnalysis>(limits));
-    TSessionStore reader;
-    const TTrafficSource* source = archive;
-    std::string error;
-    if (!archive) {
-      if (reader.OpenExisting(folder, true))
-        source = &reader;
-      else
-        error = reader.ErrorText();
-    }
-    if (source && !AnalyseSpan(*source, from, to, **own, &FCancel)) return;
+    if (!AnalyseSpan(source ? *source : *reader, from, to, **own, &FCancel)) return;
     QMetaObject::invokeMethod(
         this,
-        [this, job, own, error] {
+        [this, job, own] {
           if (job != FJob) return;
           FWorker.join();
-          if (error.empty()) {
-            ShowOwn(std::move(*own));
-          } else {
-            LabelSummary->setText(QString::fromUtf8("Statistiku nelze spočítat: %1")
-                                      .arg(QString::fromStdString(error)));
-          }
+          ShowOwn(std::move(*own));
         },
         Qt::QueuedConnection);
   });

@@ -269,6 +269,23 @@ void TSessionStore::ApplyLimit() {
   }
 }
 
+std::unique_ptr<TSessionStore> TSessionStore::ReaderCopy() const {
+  if (FFolder.empty()) return nullptr;
+  auto reader = std::make_unique<TSessionStore>();
+  reader->FFolder = FFolder;
+  reader->FSegments = FSegments;
+  reader->FChunks = FChunks;
+  reader->FSessions = FSessions;
+  reader->FGaps = FGaps;
+  reader->FChunkBase = FChunkBase;
+  reader->FFirst = FFirst;
+  reader->FEnd = FPending.Count() > 0 ? FPending.FirstSeq : FEnd;
+  reader->FDiskBytes = FDiskBytes;
+  reader->FTotalBytes = FTotalBytes;
+  reader->FUnrecognisedBytes = FUnrecognisedBytes;
+  return reader;
+}
+
 void TSessionStore::Close() {
   if (FFolder.empty()) return;
   if (FWritable) {
@@ -430,7 +447,7 @@ bool TSessionStore::Decode(const TChunk& chunk, TPage& page) const {
 
 const TSessionStore::TPage* TSessionStore::PageFor(uint64_t seq) const noexcept {
   if (FPending.Count() > 0 && seq >= FPending.FirstSeq) return &FPending;
-  // Readers go item by item: the page read last is asked for again and again.
+  // Items are mostly read in order: the page read last first.
   if (!FCache.empty()) {
     const TPage* last = FCache.front().second.get();
     if (seq >= last->FirstSeq && seq - last->FirstSeq < last->Count()) return last;
@@ -484,6 +501,26 @@ std::string_view TSessionStore::Bytes(uint64_t seq) const noexcept {
   const TPage* p = PageFor(seq);
   const uint64_t i = seq - p->FirstSeq;
   return i < p->Count() ? p->ItemBytes(static_cast<std::size_t>(i)) : std::string_view();
+}
+
+void TSessionStore::Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
+  // A page at a time; the bytes stay valid, as a block spans a page or two.
+  while (count > 0) {
+    const TPage* p = PageFor(seq);
+    const uint64_t first = seq - p->FirstSeq;
+    if (first >= p->Count()) {  // unreadable: an item without bytes
+      *out++ = {0, {}, TItemKind::ikNone, 0};
+      ++seq, --count;
+      continue;
+    }
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, p->Count() - first));
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t i = static_cast<std::size_t>(first) + k;
+      *out++ = {p->Times[i], p->ItemBytes(i), static_cast<TItemKind>((p->Meta[i] & 7) + kFirstKind),
+                p->Meta[i] >> 3};
+    }
+    seq += n, count -= n;
+  }
 }
 
 int64_t TSessionStore::SessionStart(uint64_t seq) const noexcept {

@@ -62,6 +62,10 @@ public:
   // folder's lock while open, so that no one removes it meanwhile; false
   // when another holds it.
   bool OpenKept(const std::string& folder, uint64_t totalBytes, uint64_t unrecognisedBytes);
+  // A reader of what this store has on disk, for another thread: its own
+  // page cache, the same files, the index copied rather than read again
+  // (Flush first for the items that wait).  Null when nothing is open.
+  std::unique_ptr<TSessionStore> ReaderCopy() const;
   // Writes what waits and marks the session as closed by its owner.
   void Close();
   bool IsOpen() const noexcept { return !FFolder.empty(); }
@@ -100,6 +104,7 @@ public:
   TItemKind Kind(uint64_t seq) const noexcept override;
   int Device(uint64_t seq) const noexcept override;
   std::string_view Bytes(uint64_t seq) const noexcept override;
+  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
   int64_t SessionStart(uint64_t seq) const noexcept override;
   uint64_t Dropped() const noexcept override { return FFirst; }
   uint64_t TotalItems() const noexcept override { return FEnd; }

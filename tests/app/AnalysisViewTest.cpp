@@ -223,7 +223,8 @@ TEST(AnalysisView, ACaptureAndTheGraphsSpanSortedAndSavedAsCsv) {
 TEST(AnalysisView, ASessionOnDiskIsCountedOnAThreadOfItsOwnFromWhatItHoldsBack) {
   // The live session's store with items not yet written: a span of it is
   // counted by a reader of the files, after the view had them written; the
-  // window thread only waits for the result.
+  // window thread only waits for the result, and the store's own use of its
+  // files goes on beside the count.
   QTemporaryDir dir;
   TSessionStore store;
   ASSERT_TRUE(store.Create(dir.path().toStdString(), At(0))) << store.ErrorText();
@@ -243,21 +244,10 @@ TEST(AnalysisView, ASessionOnDiskIsCountedOnAThreadOfItsOwnFromWhatItHoldsBack) 
   view.ShowSpan(At(5), At(15));
   EXPECT_EQ(analysed.count(), 0) << "not counted on the window thread";
   EXPECT_EQ(view.LabelSummary->text(), QString::fromUtf8("Počítám statistiku…"));
+  for (int s = 20; s < 40; ++s) store.Append(ClassifyItem(call), At(s), call);
+  store.Flush();
   ASSERT_TRUE(analysed.wait(20000));
   EXPECT_EQ(view.Shown().Stats().Counts(4).Messages, 10u);
-
-#ifndef _WIN32  // Windows keeps open files from being removed
-  // A folder that went: said, not shown as an empty count.
-  ASSERT_TRUE(QDir(QString::fromStdString(store.Folder())).removeRecursively());
-  view.ShowSpan(At(0), At(20));
-  ASSERT_TRUE(QTest::qWaitFor(
-      [&] {
-        return view.LabelSummary->text().startsWith(
-            QString::fromUtf8("Statistiku nelze spočítat:"));
-      },
-      20000))
-      << view.LabelSummary->text().toStdString();
-#endif
 }
 
 TEST(AnalysisView, ACaptureClosedWhileCountedIsLeftAlone) {

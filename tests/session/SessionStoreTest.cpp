@@ -112,6 +112,25 @@ TEST(SessionStore, ItemsComeBackFromDiskInAnyOrderAndAfterReopening) {
   EXPECT_EQ(store.TotalBytes(), ring.TotalBytes());
   EXPECT_EQ(store.UnrecognisedBytes(), ring.UnrecognisedBytes());
   EXPECT_LT(store.MemoryBytes(), 16u << 20) << "the store must not hold the session in memory";
+  // In blocks, as scans read: the same items, across pages and into those
+  // still waiting.
+  std::vector<TTrafficSource::TItemView> block(1000);
+  for (uint64_t seq = 0; seq < n; seq += block.size()) {
+    const std::size_t count = std::min<std::size_t>(block.size(), n - seq);
+    store.Items(seq, count, block.data());
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(block[i].Bytes, ring.Bytes(seq + i)) << "item " << seq + i;
+      ASSERT_EQ(block[i].TimeUs, ring.TimeUs(seq + i)) << "item " << seq + i;
+      ASSERT_EQ(block[i].Kind, ring.Kind(seq + i)) << "item " << seq + i;
+      ASSERT_EQ(block[i].Device, ring.Device(seq + i)) << "item " << seq + i;
+    }
+  }
+  // A copy for another thread reads what is on disk, not what still waits.
+  const std::unique_ptr<TSessionStore> copy = store.ReaderCopy();
+  ASSERT_NE(copy, nullptr);
+  EXPECT_LT(copy->End(), n) << "items wait in memory";
+  EXPECT_GT(copy->End(), n / 2);
+  ExpectSame(ring, *copy, 0, copy->End());
 
   const std::string folder = store.Folder();
   store.Close();
