@@ -316,12 +316,19 @@ void TAnalysisView::BuildLayout() {
   ButtonCsv->setText(QString::fromUtf8("CSV…"));
   ButtonCsv->setToolTip(QString::fromUtf8("Uložit statistiku do souboru CSV"));
   connect(ButtonCsv, &QToolButton::clicked, this, &TAnalysisView::SaveCsvClicked);
+  ButtonTrigger = new QToolButton(top);
+  ButtonTrigger->setObjectName("ButtonTrigger");
+  ButtonTrigger->setText(QString::fromUtf8("Spouštěč…"));
+  ButtonTrigger->setToolTip(QString::fromUtf8(
+      "Co udělat, když nastane událost nebo přijde hledaná položka (pozastavit, záznam, značka)"));
+  connect(ButtonTrigger, &QToolButton::clicked, this, &TAnalysisView::TriggerClicked);
   LabelSummary = new QLabel(top);
   LabelSummary->setObjectName("LabelStatsSummary");
   LabelSummary->setWordWrap(true);
   bar->addWidget(new QLabel(QString::fromUtf8("Rozsah:"), top));
   bar->addWidget(ComboSpan);
   bar->addWidget(ButtonCsv);
+  bar->addWidget(ButtonTrigger);
   topLayout->addLayout(bar);
   topLayout->addWidget(LabelSummary);
 

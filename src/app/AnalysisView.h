@@ -138,6 +138,7 @@ public:
   QTableView* TableEvents = nullptr;
   QComboBox* ComboSpan = nullptr;  // "Vše", "Úsek grafu"
   QToolButton* ButtonCsv = nullptr;
+  QToolButton* ButtonTrigger = nullptr;  // "Spouštěč…"
   QLabel* LabelSummary = nullptr;
   QComboBox* ComboKind = nullptr;  // "Všechny druhy", then each kind
   QToolButton* ButtonPrevEvent = nullptr;
@@ -153,6 +154,8 @@ signals:
   void EventsChanged();
   // An analysis of a capture or a span is complete and shown.
   void Analysed();
+  // "Spouštěč…" was clicked: the window edits the trigger.
+  void TriggerClicked();
 
 protected:
   void showEvent(QShowEvent* event) override;

@@ -8,8 +8,8 @@
 #include <QColor>
 #include <QComboBox>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -20,6 +20,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPaintEvent>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyleOptionSlider>
@@ -186,6 +187,14 @@ private:
 
 TTrafficModel::TTrafficModel(const TTrafficSource& source, QObject* parent)
     : QAbstractTableModel(parent), FRing(&source) {
+  // A timer, not a queued call: queued calls run before the window's input
+  // and timers, so that two slices could follow one another unbroken.
+  FScanTimer.setSingleShot(true);
+  FScanTimer.setInterval(0);
+  connect(&FScanTimer, &QTimer::timeout, this, [this] {
+    Refresh();
+    emit RowsScanned();
+  });
   FIndex.Reset(source.First());
   FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);
   FExposed = static_cast<int>(FIndex.Rows());
@@ -204,8 +213,10 @@ void TTrafficModel::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
   beginResetModel();
   FIndex = std::move(*rows);
   FIndex.Scan(*FRing, FRing->End(), FFilter, FMatcher);  // anything added since
-  FExposed = static_cast<int>(FIndex.Rows());
+  FExposed = 0;
+  FExposed = ExposableRows();
   endResetModel();
+  if (static_cast<std::size_t>(FExposed) < FIndex.Rows()) QueueScan();
 }
 
 int TTrafficModel::rowCount(const QModelIndex& parent) const {
@@ -344,13 +355,23 @@ int TTrafficModel::Refresh() {
   // only after beginInsertRows (rowCount gives FExposed until then).  While
   // paused the target is the pause: nothing beyond it comes in.
   ScanSome();
-  const int rows = static_cast<int>(FIndex.Rows());
+  const int rows = ExposableRows();
   if (rows > FExposed) {
     beginInsertRows(QModelIndex(), FExposed, rows - 1);
     FExposed = rows;
     endInsertRows();
   }
+  if (static_cast<std::size_t>(FExposed) < FIndex.Rows()) QueueScan();
   return gone;
+}
+
+int TTrafficModel::ExposableRows() const {
+  return static_cast<int>(
+      std::min<std::size_t>(FIndex.Rows(), static_cast<std::size_t>(FExposed) + kExposeStep));
+}
+
+void TTrafficModel::QueueScan() {
+  if (!FScanTimer.isActive()) FScanTimer.start();
 }
 
 uint64_t TTrafficModel::ScanTarget() const {
@@ -358,10 +379,11 @@ uint64_t TTrafficModel::ScanTarget() const {
 }
 
 bool TTrafficModel::Scanning() const {
-  return std::max(FIndex.ScannedTo(), FRing->First()) < ScanTarget();
+  return std::max(FIndex.ScannedTo(), FRing->First()) < ScanTarget() ||
+         static_cast<std::size_t>(FExposed) < FIndex.Rows();
 }
 
-bool TTrafficModel::ScanSome() {
+bool TTrafficModel::ScanSome(int sliceMs) {
   // Steps small enough that the clock is looked at often, large enough that
   // looking costs nothing.
   constexpr uint64_t kStep = 1 << 16;
@@ -372,25 +394,22 @@ bool TTrafficModel::ScanSome() {
     const uint64_t target = ScanTarget();
     if (from >= target) return true;
     FIndex.Scan(*FRing, std::min(target, from + kStep), FFilter, FMatcher);
-    if (clock.elapsed() >= kScanSliceMs) break;
+    if (clock.elapsed() >= sliceMs) break;
   }
-  if (!FScanQueued) {
-    FScanQueued = true;
-    QTimer::singleShot(0, this, [this] {
-      FScanQueued = false;
-      Refresh();
-      emit RowsScanned();
-    });
-  }
+  QueueScan();
   return false;
 }
 
 void TTrafficModel::Rebuild() {
   beginResetModel();
   FIndex.Reset(FRing->First());
-  ScanSome();
-  FExposed = static_cast<int>(FIndex.Rows());
+  // Half a slice: the reset of the table (its old rows gone, the new ones
+  // laid out) takes its time in the same turn.
+  ScanSome(kScanSliceMs / 2);
+  FExposed = 0;
+  FExposed = ExposableRows();
   endResetModel();
+  if (static_cast<std::size_t>(FExposed) < FIndex.Rows()) QueueScan();
 }
 
 void TTrafficModel::SetFilter(const TTrafficFilter& filter) {
@@ -432,6 +451,31 @@ TTrafficView::TTrafficView(const TTrafficSource& source, QWidget* parent) : QWid
   connect(Model, &TTrafficModel::RowsScanned, this, [this] {
     if (FFollowing && !Paused()) ScrollToNewest();
     UpdateCounts();
+  });
+  // Rows built anew (a filter, another history): a find under way counted
+  // rows that are no more.
+  connect(Model, &QAbstractItemModel::modelAboutToBeReset, this, &TTrafficView::CancelFind);
+  FFindTimer.setSingleShot(true);
+  FFindTimer.setInterval(0);
+  connect(&FFindTimer, &QTimer::timeout, this, [this] {
+    if (!FFind) return;
+    const bool found = FindSome();
+    if (!FFind) emit FindDone(found);
+  });
+  // A save under way: lines while there are rows to make them of, then
+  // now and then a look whether the writer is through.
+  connect(&FExportTimer, &QTimer::timeout, this, [this] {
+    if (!FExport) return;
+    if (FExport->Finished()) {
+      ExportEnded();
+      return;
+    }
+    // Once every line is made, or while the disk is behind, the window
+    // has nothing to do but look now and then.
+    FExportTimer.setInterval(ExportSome() || FExport->Behind() ? 10 : 0);
+    if (FExportProgress && FExport->Total() > 0)
+      FExportProgress->setValue(static_cast<int>(1000.0 * static_cast<double>(FExport->Done()) /
+                                                 static_cast<double>(FExport->Total())));
   });
   BuildLayout();
   FFilterDelay.setSingleShot(true);
@@ -584,6 +628,7 @@ void TTrafficView::BuildLayout() {
   EditFind->setObjectName("EditFind");
   EditFind->setPlaceholderText(QString::fromUtf8("Hledat (F3 další, Shift+F3 předchozí)"));
   connect(EditFind, &QLineEdit::returnPressed, this, [this] { FindNext(true); });
+  connect(EditFind, &QLineEdit::textEdited, this, &TTrafficView::CancelFind);
   ButtonFindPrev = ToolButton(this, "ButtonFindPrev", "Předchozí");
   connect(ButtonFindPrev, &QToolButton::clicked, this, [this] { FindNext(false); });
   ButtonFindNext = ToolButton(this, "ButtonFindNext", "Další");
@@ -721,6 +766,11 @@ void TTrafficView::BuildLayout() {
 
 void TTrafficView::SetSource(const TTrafficSource& source, TTrafficIndex* rows,
                              const TTrafficFilter* rowsFilter) {
+  // The history saved from may go with its place in the view.
+  if (FExport) {
+    CancelExport();
+    ExportEnded();
+  }
   Table->selectionModel()->clear();
   Model->SetSource(source, rows, rowsFilter);  // the rows follow the new history
   FPauseEnd = TTrafficModel::kNoSeq;
@@ -919,6 +969,7 @@ void TTrafficView::ShowFilterInControls() {
 }
 
 bool TTrafficView::FindNext(bool forward) {
+  CancelFind();
   const QString text = EditFind->text();
   if (text.isEmpty()) {
     EditFind->setFocus();
@@ -931,26 +982,49 @@ bool TTrafficView::FindNext(bool forward) {
     if (row < Model->rowCount() && Model->SeqAt(row) == FHighlight) from = row;
   }
   if (from < 0 && Table->currentIndex().isValid()) from = Table->currentIndex().row();
-  if (from < 0 && !forward) from = Model->rowCount();  // from the newest backwards
-  // The next match after from (forwards or backwards, going round the end).
-  TTrafficMatcher matcher(text.toStdString(), Model->MaxLoko());
-  const std::size_t found = FindRow(
-      Model->Ring(), Model->Index(),
-      from < 0 || from >= Model->rowCount() ? TTrafficIndex::npos : static_cast<std::size_t>(from),
-      forward, matcher);
-  const int row =
-      found == TTrafficIndex::npos || found >= static_cast<std::size_t>(Model->rowCount())
-          ? -1
-          : static_cast<int>(found);
-  if (row < 0) {
-    LabelNote->setText(QString::fromUtf8("Nenalezeno: %1").arg(text));
+  // The next match after from (forwards or backwards, going round the end);
+  // without a current row, from the oldest forwards or the newest backwards.
+  FFind = std::make_unique<TTrafficFind>(TTrafficMatcher(text.toStdString(), Model->MaxLoko()));
+  FFind->Start(Model->Index(), static_cast<std::size_t>(Model->rowCount()),
+               from < 0 ? TTrafficIndex::npos : static_cast<std::size_t>(from), forward);
+  FFindText = text;
+  return FindSome();
+}
+
+void TTrafficView::CancelFind() {
+  if (!FFind) return;
+  FFind.reset();
+  FFindTimer.stop();
+  if (LabelNote->text() == QString::fromUtf8("Hledám…")) LabelNote->clear();
+}
+
+bool TTrafficView::FindSome() {
+  // Steps small enough that the clock is looked at often.
+  constexpr std::size_t kStep = 1 << 14;
+  QElapsedTimer clock;
+  clock.start();
+  TTrafficFind::TState state;
+  for (;;) {
+    state = FFind->Step(Model->Ring(), Model->Index(), static_cast<std::size_t>(Model->rowCount()),
+                        kStep);
+    if (state != TTrafficFind::fsSearching || clock.elapsed() >= SliceMs) break;
+  }
+  if (state == TTrafficFind::fsSearching) {
+    LabelNote->setText(QString::fromUtf8("Hledám…"));
+    FFindTimer.start();
     return false;
   }
-  const bool wrapped = from >= 0 && (forward ? row <= from : row >= from);
+  const std::size_t found = FFind->FoundRow();
+  const bool wrapped = FFind->Wrapped(), forward = FFind->Forward();
+  FFind.reset();
+  if (state == TTrafficFind::fsNotFound || found >= static_cast<std::size_t>(Model->rowCount())) {
+    LabelNote->setText(QString::fromUtf8("Nenalezeno: %1").arg(FFindText));
+    return false;
+  }
   LabelNote->setText(wrapped ? QString::fromUtf8(forward ? "Hledání pokračovalo od začátku"
                                                          : "Hledání pokračovalo od konce")
                              : QString());
-  const QModelIndex index = HoldRow(row);
+  const QModelIndex index = HoldRow(static_cast<int>(found));
   FScrolling = true;
   Table->scrollTo(index, QAbstractItemView::PositionAtCenter);
   FScrolling = false;
@@ -1006,29 +1080,78 @@ bool TTrafficView::SelectItem(uint64_t seq) {
 }
 
 bool TTrafficView::Export(const QString& path, bool allRows, QString& error) {
-  std::string why;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  uint64_t lines = 0;
-  const TTimeMode mode = Model->TimeMode();
-  const bool ok = ExportTraffic(Model->Ring(), allRows ? nullptr : &Model->Index(), mode,
-                                Model->MaxLoko(), path.toStdString(), why, &lines);
-  QApplication::restoreOverrideCursor();
-  if (!ok) {
-    error = FromStd(why);
+  if (FExport) {
+    error = QString::fromUtf8("ještě se ukládá %1").arg(FExportPath);
     return false;
   }
-  LabelNote->setText(QString::fromUtf8("Uloženo %1 řádků").arg(CountText(lines)));
+  FExport =
+      std::make_unique<TTrafficExportJob>(Model->Ring(), allRows ? nullptr : &Model->Index(),
+                                          Model->TimeMode(), Model->MaxLoko(), path.toStdString());
+  FExportPath = path;
+  FExportCancelled = false;
+  // A small save ends here, as it always did.
+  if (ExportSome()) return ExportEnded(&error);
+  FExportProgress = new QProgressDialog(QString::fromUtf8("Ukládám řádky provozu…"),
+                                        QString::fromUtf8("Zrušit"), 0, 1000, this);
+  FExportProgress->setObjectName("ProgressExport");
+  FExportProgress->setMinimumDuration(500);
+  FExportProgress->setAutoClose(false);
+  FExportProgress->setAutoReset(false);
+  connect(FExportProgress, &QProgressDialog::canceled, this, &TTrafficView::CancelExport);
+  FExportTimer.start(0);
   return true;
+}
+
+bool TTrafficView::ExportSome() {
+  constexpr std::size_t kStep = 4096;
+  QElapsedTimer clock;
+  clock.start();
+  // Half a slice: the progress dialog takes its time in the same turn.
+  while (FExport->Step(kStep))
+    if (FExport->Behind() || clock.elapsed() >= SliceMs / 2) return false;
+  return true;
+}
+
+void TTrafficView::CancelExport() {
+  if (!FExport) return;
+  FExportCancelled = true;
+  FExport->Cancel();
+}
+
+bool TTrafficView::ExportEnded(QString* error) {
+  FExportTimer.stop();
+  const uint64_t lines = FExport->Lines();
+  std::string why;
+  const bool ok = FExport->Wait(why);
+  const bool cancelled = !ok && FExportCancelled;
+  FExport.reset();
+  if (FExportProgress) FExportProgress->deleteLater();
+  FExportProgress = nullptr;
+  const QString cause = ok || cancelled ? QString() : FromStd(why);
+  if (ok)
+    LabelNote->setText(QString::fromUtf8("Uloženo %1 řádků").arg(CountText(lines)));
+  else if (cancelled)
+    LabelNote->setText(QString::fromUtf8("Ukládání zrušeno"));
+  if (error) {
+    *error = cause;
+    return ok;
+  }
+  if (!cause.isEmpty()) ShowSaveFailed(FExportPath, cause);
+  emit ExportDone(ok, cause);
+  return ok;
+}
+
+void TTrafficView::ShowSaveFailed(const QString& path, const QString& error) {
+  ShowMessageBox(this, ErrorBoxTitle(),
+                 QString::fromUtf8("Provoz nelze uložit do souboru %1: %2").arg(path, error),
+                 TMsgIcon::Error);
 }
 
 void TTrafficView::SaveClicked(bool allRows) {
   const QString path = AskSavePath ? AskSavePath(allRows) : QString();
   if (path.isEmpty()) return;
   QString error;
-  if (!Export(path, allRows, error))
-    ShowMessageBox(this, ErrorBoxTitle(),
-                   QString::fromUtf8("Provoz nelze uložit do souboru %1: %2").arg(path, error),
-                   TMsgIcon::Error);
+  if (!Export(path, allRows, error)) ShowSaveFailed(path, error);
 }
 
 void TTrafficView::AddToolButton(QToolButton* button) {

@@ -14,9 +14,11 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 
 #include "app/ElidingLabel.h"
 #include "config/Settings.h"
+#include "traffic/TrafficExport.h"
 #include "traffic/TrafficFilter.h"
 #include "traffic/TrafficRing.h"
 
@@ -25,6 +27,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressDialog;
 class QToolButton;
 class TColumnFit;
 class QLayout;
@@ -106,9 +109,16 @@ private:
   void Rebuild();
   // Finds rows up to the end (or the pause) for kScanSliceMs at most, and
   // has the rest done later; true when it got there.
-  bool ScanSome();
+  bool ScanSome(int sliceMs = kScanSliceMs);
   uint64_t ScanTarget() const;
-  bool FScanQueued = false;
+  // Another turn of ScanSome and of showing rows from the event loop.
+  void QueueScan();
+  // Rows the views may learn of now: a table's header spends time on each
+  // row it learns of, so that tens of millions in one step (every item of a
+  // long session) would hold the window; they come a million a turn.
+  static constexpr std::size_t kExposeStep = std::size_t{1} << 20;
+  int ExposableRows() const;
+  QTimer FScanTimer;
 
   const TTrafficSource* FRing;
   TTrafficIndex FIndex;
@@ -155,9 +165,16 @@ public:
   // colour; kNoSeq when none.
   uint64_t HighlightSeq() const { return FHighlight; }
 
-  // Next or previous match of the find text from the current row; false
-  // (and a note) when there is none.
+  // Next or previous match of the find text from the current row.  Over
+  // many rows the search goes on from the event loop ("Hledám…"): false
+  // then, and FindDone tells the end; false (and a note) when there is no
+  // match.  A new find, a change of the rows or typing in the find field
+  // stops it.
   bool FindNext(bool forward);
+  bool Finding() const { return FFind != nullptr; }
+  void CancelFind();
+  // Longest a find or a save goes on before the window gets its turn.
+  int SliceMs = TTrafficModel::kScanSliceMs;
   // Selects the shown row whose item came nearest to timeUs (a moment picked
   // in the graph) and brings it into view, now or when the view is shown
   // next; following stops.  False when no row is shown.
@@ -171,7 +188,12 @@ public:
   bool SelectedSpan(uint64_t& fromSeq, uint64_t& toSeq) const;
 
   // Saves the shown rows, or every item held, with the current time mode.
+  // Many rows are saved from the event loop (a progress dialog, "Zrušit"):
+  // true then, ExportDone tells the end.  False with the cause in error
+  // when it failed at once.
   bool Export(const QString& path, bool allRows, QString& error);
+  bool Exporting() const { return FExport != nullptr; }
+  void CancelExport();
   // Asks for the file to save to; replaced by tests.  Empty: cancelled.
   std::function<QString(bool allRows)> AskSavePath;
   // The save buttons: asks for a file, saves, reports a failure in a box.
@@ -230,6 +252,11 @@ signals:
   // the current one: the number of its item.  Not emitted when rows are
   // built anew and the current row goes.
   void CurrentItemChanged(quint64 seq);
+  // A find that went on from the event loop ended.
+  void FindDone(bool found);
+  // A save that went on from the event loop ended (cancelled: not ok, and
+  // error empty).
+  void ExportDone(bool ok, const QString& error);
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -246,6 +273,25 @@ private:
   // A row picked for reading (a find, a moment): following stops, so new
   // rows do not push it away; it is highlighted and made current.
   QModelIndex HoldRow(int row);
+  // Tests rows for SliceMs at most; true when the find ended with a match.
+  bool FindSome();
+
+  // Makes lines for SliceMs at most; true once all are made.
+  bool ExportSome();
+  // The writer ended (or is about to): waits for it, notes the result.
+  // error given: a failure's cause goes there; otherwise into a box, and
+  // ExportDone tells the end.
+  bool ExportEnded(QString* error = nullptr);
+  void ShowSaveFailed(const QString& path, const QString& error);
+
+  std::unique_ptr<TTrafficExportJob> FExport;  // a save under way
+  QString FExportPath;
+  bool FExportCancelled = false;
+  QProgressDialog* FExportProgress = nullptr;
+  QTimer FExportTimer;
+  std::unique_ptr<TTrafficFind> FFind;  // a find under way
+  QString FFindText;
+  QTimer FFindTimer;  // the find's next step
 
   bool FFollowing = true;
   // Paused: the rows end at this item (kNoSeq: not paused).

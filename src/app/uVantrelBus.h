@@ -288,6 +288,8 @@ private:
   void ConnectAnalysis();  // once the traffic view and the graph are there
   void AnalysisAfterDrain();
   void AnalysisShowHistory(const TTrafficSource* capture);
+  // "Spouštěč…": the trigger edited, then acting and saved.
+  void EditTrigger();
   std::unique_ptr<TSessionControl> FSessions;
   std::unique_ptr<TPlaybackControl> FPlayback;
   std::unique_ptr<TMarkControl> FMarks;

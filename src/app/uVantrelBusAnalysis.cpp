@@ -14,9 +14,11 @@
 #include "app/MarkControl.h"
 #include "app/TrafficView.h"
 #include "app/TriggerControl.h"
+#include "app/TriggerDialog.h"
 #include "app/uVantrelBus.h"
 #include "base/LocalTime.h"
 #include "config/Settings.h"
+#include "controls/MsgBox.h"
 
 namespace {
 int64_t NowUs() { return QDateTime::currentMSecsSinceEpoch() * 1000; }
@@ -108,6 +110,7 @@ void TFormVantrelBus::ConnectAnalysis() {
   FTriggers->RecordStop = [this] { FCaptures->StopRecording(); };
   connect(FTriggers, &TTriggerControl::MarkRequested, this,
           [this](quint64 seq, const QString& text) { FMarks->AddMark(seq, text); });
+  connect(AnalysisView, &TAnalysisView::TriggerClicked, this, &TFormVantrelBus::EditTrigger);
   connect(FTriggers, &TTriggerControl::Fired, this, [this](const QString& text) {
     AnalysisView->LabelEvents->setText(QString::fromUtf8("Spouštěč: %1").arg(text));
   });
@@ -122,6 +125,22 @@ void TFormVantrelBus::ConnectAnalysis() {
     AnalysisAfterDrain();
   });
   tick->start();
+}
+
+void TFormVantrelBus::EditTrigger() {
+  TTriggerDialog dialog(MonitorSettings.Analysis, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  MonitorSettings.Analysis = dialog.Result();
+  // From now on: what came before does not fire it.
+  FTriggers->Load(MonitorSettings.Analysis, Settings.MaxLoko, FSession->Traffic().End(),
+                  FSession->Analysis().EndEvent());
+  try {
+    SaveMonitorSettings();
+  } catch (const std::exception& e) {
+    ShowMessageBox(this, ErrorBoxTitle(),
+                   QString::fromUtf8("Spouštěč platí, ale nelze ho uložit: %1").arg(e.what()),
+                   TMsgIcon::Warning);
+  }
 }
 
 void TFormVantrelBus::AnalysisAfterDrain() {

@@ -270,7 +270,14 @@ void SaveMonitorSettings() {
       {"SessionLimitMB", std::to_string(m.SessionLimitMB), std::to_string(was.SessionLimitMB)},
       {"TextFolder", m.TextFolder, was.TextFolder},
       {"GraphFolder", m.GraphFolder, was.GraphFolder},
-      {"Split", m.Split, was.Split}};
+      {"Split", m.Split, was.Split},
+      {"TriggerEvents", m.Analysis.TriggerEvents, was.Analysis.TriggerEvents},
+      {"TriggerPattern", m.Analysis.TriggerPattern, was.Analysis.TriggerPattern},
+      {"TriggerActions", m.Analysis.TriggerActions, was.Analysis.TriggerActions},
+      {"TriggerBeep", std::to_string(int{m.Analysis.TriggerBeep}),
+       std::to_string(int{was.Analysis.TriggerBeep})},
+      {"TriggerNotify", std::to_string(int{m.Analysis.TriggerNotify}),
+       std::to_string(int{was.Analysis.TriggerNotify})}};
   bool changed = false;
   for (const auto& [key, value, read] : values) {
     if (value == read) continue;

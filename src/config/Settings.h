@@ -36,8 +36,9 @@ struct TSettings {
 extern TSettings Settings;  // view: the INI file's [Comm] and [Central] values
 
 // [Monitor]: what the bus analyser looks for and what its trigger does.
-// Read from the file with the rest (LoadSettings); written by hand (no
-// dialog yet).  vantrel-dump reads the same keys.
+// Read from the file with the rest (LoadSettings); the trigger's keys are
+// also written by the window's "Spouštěč" dialog.  vantrel-dump reads the
+// same keys.
 struct TAnalysisSettings {
   int SilenceLimit = 5;        // SilenceLimit: seconds without a message that make a device silent
   int LoadLimit = 80;          // LoadLimit: % of the maximum current above which an event is said

@@ -460,15 +460,17 @@ const TSessionStore::TPage* TSessionStore::PageFor(uint64_t seq) const noexcept 
   for (auto c = FCache.begin(); c != FCache.end(); ++c) {
     if (c->first != key) continue;
     FCache.splice(FCache.begin(), FCache, c);
+    if (FPinned > 0) ++FPinned;
     return c->second.get();
   }
   std::unique_ptr<TPage> page;
-  if (FCache.size() >= kCachePages) {
+  // The pages a block of items spans all stay (a block of a quiet line's
+  // items may span more than the cache holds); the cache shrinks back after.
+  while (FCache.size() >= std::max(kCachePages, FPinned + 1)) {
     page = std::move(FCache.back().second);
     FCache.pop_back();
-  } else {
-    page = std::make_unique<TPage>();
   }
+  if (!page) page = std::make_unique<TPage>();
   try {
     if (!Decode(*it, *page)) page->Clear();  // unreadable: items without bytes
   } catch (...) {
@@ -476,6 +478,7 @@ const TSessionStore::TPage* TSessionStore::PageFor(uint64_t seq) const noexcept 
   }
   page->FirstSeq = it->FirstSeq;
   FCache.emplace_front(key, std::move(page));
+  if (FPinned > 0) ++FPinned;
   return FCache.front().second.get();
 }
 
@@ -504,23 +507,28 @@ std::string_view TSessionStore::Bytes(uint64_t seq) const noexcept {
 }
 
 void TSessionStore::Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept {
-  // A page at a time; the bytes stay valid, as a block spans a page or two.
+  FPinned = 1;  // counts the pages read by this call, plus one
   while (count > 0) {
     const TPage* p = PageFor(seq);
-    const uint64_t first = seq - p->FirstSeq;
-    if (first >= p->Count()) {  // unreadable: an item without bytes
+    const uint64_t i = seq - p->FirstSeq;
+    if (i >= p->Count()) {  // unreadable: an item without bytes
       *out++ = {0, {}, TItemKind::ikNone, 0};
-      ++seq, --count;
+      ++seq;
+      --count;
       continue;
     }
-    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, p->Count() - first));
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, p->Count() - i));
     for (std::size_t k = 0; k < n; ++k) {
-      const std::size_t i = static_cast<std::size_t>(first) + k;
-      *out++ = {p->Times[i], p->ItemBytes(i), static_cast<TItemKind>((p->Meta[i] & 7) + kFirstKind),
-                p->Meta[i] >> 3};
+      const std::size_t at = static_cast<std::size_t>(i) + k;
+      const uint8_t meta = p->Meta[at];
+      out[k] = {p->Times[at], p->ItemBytes(at), static_cast<TItemKind>((meta & 7) + kFirstKind),
+                meta >> 3};
     }
-    seq += n, count -= n;
+    out += n;
+    seq += n;
+    count -= n;
   }
+  FPinned = 0;
 }
 
 int64_t TSessionStore::SessionStart(uint64_t seq) const noexcept {

@@ -104,8 +104,10 @@ public:
   TItemKind Kind(uint64_t seq) const noexcept override;
   int Device(uint64_t seq) const noexcept override;
   std::string_view Bytes(uint64_t seq) const noexcept override;
-  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
   int64_t SessionStart(uint64_t seq) const noexcept override;
+  // A page at a time.  Every view stays valid until the next read, however
+  // many pages the block spans.
+  void Items(uint64_t seq, std::size_t count, TItemView* out) const noexcept override;
   uint64_t Dropped() const noexcept override { return FFirst; }
   uint64_t TotalItems() const noexcept override { return FEnd; }
   uint64_t TotalBytes() const noexcept override { return FTotalBytes; }
@@ -220,5 +222,6 @@ private:
   mutable std::list<std::pair<std::size_t, std::unique_ptr<TPage>>>
       FCache;  // chunk number in FChunks, counted from FChunkBase
   mutable TPage FEmpty;
-  uint64_t FChunkBase = 0;  // chunks dropped before FChunks.front()
+  mutable std::size_t FPinned = 0;  // within Items: the pages it read, plus one
+  uint64_t FChunkBase = 0;          // chunks dropped before FChunks.front()
 };

@@ -2,6 +2,7 @@
 #include "traffic/TrafficFilter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 std::string FoldText(std::string_view text) {
@@ -80,13 +81,21 @@ std::size_t TTrafficIndex::Scan(const TTrafficSource& ring, uint64_t end,
   }
   if (from < end) {
     // Without a text only the item's header is looked at: the common case
-    // stays a tight loop over the ring.
+    // stays a tight loop.  Items come a block at a time (a page of the
+    // store at once rather than a look-up per item).
     const bool plain = matcher.Empty();
-    for (uint64_t seq = from; seq < end; ++seq) {
-      if (!(filter.Kinds & KindBit(ring.Kind(seq)))) continue;
-      if (filter.Devices && !(filter.Devices & (1u << ring.Device(seq)))) continue;
-      if (!plain && !matcher.Matches(ring.Bytes(seq))) continue;
-      FSeqs.push_back(seq);
+    std::array<TTrafficSource::TItemView, kScanBlock> items;
+    for (uint64_t seq = from; seq < end;) {
+      const auto n = static_cast<std::size_t>(std::min<uint64_t>(kScanBlock, end - seq));
+      ring.Items(seq, n, items.data());
+      for (std::size_t k = 0; k < n; ++k) {
+        const TTrafficSource::TItemView& item = items[k];
+        if (!(filter.Kinds & KindBit(item.Kind))) continue;
+        if (filter.Devices && !(filter.Devices & (1u << item.Device))) continue;
+        if (!plain && !matcher.Matches(item.Bytes)) continue;
+        FSeqs.push_back(seq + k);
+      }
+      seq += n;
     }
   }
   FScannedTo = std::max(FScannedTo, end);
@@ -120,19 +129,85 @@ std::size_t TTrafficIndex::LowerBound(uint64_t seq) const {
   return static_cast<std::size_t>(std::lower_bound(begin, FSeqs.end(), seq) - begin);
 }
 
+void TTrafficFind::Start(const TTrafficIndex& index, std::size_t rows, std::size_t from,
+                         bool forward) {
+  rows = std::min(rows, index.Rows());
+  FForward = forward;
+  FWrapped = false;
+  FState = rows == 0 || FMatcher.Empty() ? fsNotFound : fsSearching;
+  FFound = TTrafficIndex::npos;
+  // Without a row to start from every row is tested once, from the first
+  // (or the last): there is nothing to go round to.
+  FStart = from == TTrafficIndex::npos || from >= rows ? kNone : index.SeqAt(from);
+  if (forward)
+    FNext = FStart == kNone ? 0 : FStart + 1;
+  else
+    FNext = FStart == kNone ? kNone : FStart;
+}
+
+TTrafficFind::TState TTrafficFind::Step(const TTrafficSource& ring, const TTrafficIndex& index,
+                                        std::size_t rows, std::size_t budget) {
+  if (FState != fsSearching) return FState;
+  rows = std::min(rows, index.Rows());
+  std::array<TTrafficSource::TItemView, kBlock> items;
+  // Tests rows [a, b), all of them held, in the search's direction; true
+  // when one matches (FFound).
+  auto testRows = [&](std::size_t a, std::size_t b) {
+    const uint64_t first = index.SeqAt(a), last = index.SeqAt(b - 1);
+    const std::size_t n = b - a;
+    const bool run = last - first + 1 == n;  // consecutive items: a block of them at once
+    if (run) ring.Items(first, n, items.data());
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t i = FForward ? k : n - 1 - k;
+      const uint64_t seq = index.SeqAt(a + i);
+      if (FMatcher.Matches(run ? items[i].Bytes : ring.Bytes(seq))) {
+        FFound = a + i;
+        return true;
+      }
+    }
+    return false;
+  };
+  while (budget > 0) {
+    if (FForward) {
+      std::size_t row = std::min(index.LowerBound(std::max(FNext, ring.First())), rows);
+      if (row >= rows) {
+        if (FWrapped || FStart == kNone) return FState = fsNotFound;
+        FWrapped = true;
+        FNext = 0;
+        continue;
+      }
+      std::size_t end = std::min(rows, row + std::min(budget, kBlock));
+      // Once round the end, only rows up to the start are left.
+      if (FWrapped) end = std::min(end, index.LowerBound(FStart + 1));
+      if (row >= end) return FState = fsNotFound;
+      if (testRows(row, end)) return FState = fsFound;
+      FNext = index.SeqAt(end - 1) + 1;
+      budget -= std::min(budget, end - row);
+    } else {
+      const std::size_t top = std::min(index.LowerBound(FNext), rows);  // rows below FNext
+      std::size_t low = std::max(index.LowerBound(ring.First()), top - std::min(top, kBlock));
+      low = std::max(low, top - std::min(top, budget));
+      if (FWrapped) low = std::max(low, index.LowerBound(FStart));
+      if (low >= top) {
+        if (FWrapped || FStart == kNone) return FState = fsNotFound;
+        FWrapped = true;
+        FNext = kNone;
+        continue;
+      }
+      if (testRows(low, top)) return FState = fsFound;
+      FNext = index.SeqAt(low);
+      budget -= std::min(budget, top - low);
+    }
+  }
+  return FState;
+}
+
 std::size_t FindRow(const TTrafficSource& ring, const TTrafficIndex& index, std::size_t from,
                     bool forward, TTrafficMatcher& matcher) {
-  const std::size_t rows = index.Rows();
-  if (rows == 0 || matcher.Empty()) return TTrafficIndex::npos;
-  std::size_t row;
-  if (from == TTrafficIndex::npos || from >= rows)
-    row = forward ? 0 : rows - 1;
-  else
-    row = forward ? (from + 1) % rows : (from + rows - 1) % rows;
-  for (std::size_t n = 0; n < rows; ++n) {
-    const uint64_t seq = index.SeqAt(row);
-    if (ring.Holds(seq) && matcher.Matches(ring.Bytes(seq))) return row;
-    row = forward ? (row + 1 == rows ? 0 : row + 1) : (row == 0 ? rows - 1 : row - 1);
-  }
-  return TTrafficIndex::npos;
+  TTrafficFind find(std::move(matcher));
+  find.Start(index, index.Rows(), from, forward);
+  const bool found =
+      find.Step(ring, index, index.Rows(), TTrafficIndex::npos) == TTrafficFind::fsFound;
+  matcher = std::move(find.Matcher());
+  return found ? find.FoundRow() : TTrafficIndex::npos;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "traffic/TrafficSource.h"
@@ -84,6 +85,7 @@ public:
   std::size_t MemoryBytes() const noexcept { return FSeqs.capacity() * sizeof(uint64_t); }
 
 private:
+  static constexpr std::size_t kScanBlock = 1024;
   std::vector<uint64_t> FSeqs;
   std::size_t FHead = 0;  // rows before it have dropped out
   uint64_t FScannedTo = 0;
@@ -96,6 +98,42 @@ bool PassesEverything(const TTrafficFilter& filter, const TTrafficMatcher& match
 
 bool PassesFilter(const TTrafficSource& ring, uint64_t seq, const TTrafficFilter& filter,
                   TTrafficMatcher& matcher);
+
+// A find that can stop and go on: the rows are tested from the one after
+// the start row round the end back to it, some at a time, so that a window
+// answers between steps.  Where it got is kept as an item number, so rows
+// added at the end or gone at the front between steps do no harm.
+class TTrafficFind {
+public:
+  enum TState { fsSearching, fsFound, fsNotFound };
+
+  explicit TTrafficFind(TTrafficMatcher matcher) : FMatcher(std::move(matcher)) {}
+  // Searches the first rows of index (its rows beyond are not shown yet)
+  // after from (npos: from the first, or backwards the last).
+  void Start(const TTrafficIndex& index, std::size_t rows, std::size_t from, bool forward);
+  // Tests budget rows at most; fsSearching when there are more to test.
+  TState Step(const TTrafficSource& ring, const TTrafficIndex& index, std::size_t rows,
+              std::size_t budget);
+  TState State() const noexcept { return FState; }
+  // The row found (fsFound): valid until the rows change.
+  std::size_t FoundRow() const noexcept { return FFound; }
+  // The search went round the end (back to the start row, if need be).
+  bool Wrapped() const noexcept { return FWrapped; }
+  bool Forward() const noexcept { return FForward; }
+  TTrafficMatcher& Matcher() noexcept { return FMatcher; }
+
+private:
+  static constexpr uint64_t kNone = ~uint64_t{0};
+  static constexpr std::size_t kBlock = 1024;
+  TTrafficMatcher FMatcher;
+  TState FState = fsNotFound;
+  bool FForward = true;
+  bool FWrapped = false;
+  uint64_t FStart = kNone;  // the start row's item
+  // Forwards: rows from this item on are left; backwards: rows before it.
+  uint64_t FNext = 0;
+  std::size_t FFound = TTrafficIndex::npos;
+};
 
 // The next row from `from` (exclusive) forwards or backwards whose item
 // contains the matcher's text, going round the end; npos when none does.

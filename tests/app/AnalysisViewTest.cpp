@@ -3,23 +3,29 @@
 // a capture and the graph's span are analysed, sorting and the CSV.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <fstream>
+#include <iterator>
 
 #include "app/AnalysisView.h"
 #include "app/CaptureControl.h"
 #include "app/GraphView.h"
 #include "app/TrafficView.h"
 #include "app/TriggerControl.h"
+#include "app/TriggerDialog.h"
 #include "bus/uVantrelSeq.h"
 #include "capture/CaptureWriter.h"
 #include "session/SessionStore.h"
@@ -151,6 +157,35 @@ TEST_F(AnalysisWindow, TheTriggerPausesAndAsksForAMarkOnAPowerChange) {
   Window->AppIdle();
   EXPECT_EQ(marks.count(), 1) << "the same state again is no change";
   EXPECT_EQ(trigger->Hits(), 1u);
+}
+
+TEST_F(AnalysisWindow, TheTriggerSetInItsDialogActsAndIsSavedKeepingNamesItDoesNotOffer) {
+  // "record-stop" is offered, "later" (a name of a newer version) is not.
+  Open("[Monitor]\nTriggerActions=later,record-stop\n");
+  auto* traffic = Child<TTrafficView>(Window, "TrafficView");
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<TTriggerDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->CheckActions[2]->isChecked()) << "record-stop as read";
+    dialog->CheckActions[2]->setChecked(false);
+    dialog->findChild<QCheckBox*>("CheckTrigger_power")->setChecked(true);
+    dialog->CheckActions[0]->setChecked(true);  // pause
+    dialog->EditPattern->setText("  4A 41 ");
+    dialog->accept();
+  });
+  QTest::mouseClick(Child<QToolButton>(Window, "ButtonTrigger"), Qt::LeftButton);
+  EXPECT_EQ(MonitorSettings.Analysis.TriggerEvents, "power");
+  EXPECT_EQ(MonitorSettings.Analysis.TriggerActions, "pause,later");
+  EXPECT_EQ(MonitorSettings.Analysis.TriggerPattern, "4A 41");
+  std::ifstream in(Path("test.ini").toStdString());
+  const std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(ini.find("TriggerEvents=power"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("TriggerActions=pause,later"), std::string::npos) << ini;
+
+  // It acts at once: the power going off pauses the view.
+  QueueAdd(ByteString(kPowerOff), At(1));
+  Window->AppIdle();
+  EXPECT_TRUE(traffic->Paused());
 }
 
 TEST_F(AnalysisWindow, AnAnalyserSwitchedOffTakesNothing) {

@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
 
@@ -28,6 +31,7 @@
 #include "app/TrafficView.h"
 #include "base/LocalTime.h"
 #include "bus/uVantrelSeq.h"
+#include "controls/Convert.h"
 #include "controls/MsgBox.h"
 
 namespace {
@@ -248,6 +252,105 @@ TEST_F(TrafficViewTest, FindHighlightsAndScrollsBothWays) {
   View->EditFind->setText("no such thing");
   EXPECT_FALSE(View->FindNext(true));
   EXPECT_TRUE(View->LabelNote->text().startsWith("Nenalezeno"));
+}
+
+// Many device messages, one of them (item hit) unlike the others.
+void FillMany(TTrafficRing& ring, int count, int hit) {
+  ring.BeginSession(kStart);
+  for (int i = 0; i < count; ++i)
+    ring.Append(kStart + i, B({0x45, 0, i == hit ? 0x77 : 1, i & 0xFF}));
+}
+
+TEST(TrafficViewFind, AFindOverManyRowsLetsTheWindowRunAndEndsThroughTheEventLoop) {
+  TTrafficRing ring(300000);
+  FillMany(ring, 250000, 240000);
+  TTrafficView view(ring);
+  ASSERT_FALSE(view.Model->Scanning());
+  view.SliceMs = 0;  // a step a turn, however fast the machine
+  int ticks = 0;
+  QTimer beside;  // stands for the window's own work
+  beside.setInterval(0);
+  QObject::connect(&beside, &QTimer::timeout, [&] { ++ticks; });
+  beside.start();
+  QSignalSpy done(&view, &TTrafficView::FindDone);
+
+  view.EditFind->setText("00 77");
+  EXPECT_FALSE(view.FindNext(true)) << "not found in the first step";
+  EXPECT_TRUE(view.Finding());
+  EXPECT_EQ(view.LabelNote->text(), QString::fromUtf8("Hledám…"));
+  ASSERT_TRUE(done.wait(30000));
+  EXPECT_TRUE(done.last().at(0).toBool());
+  EXPECT_GT(ticks, 3) << "the event loop ran while the rows were searched";
+  EXPECT_FALSE(view.Finding());
+  ASSERT_TRUE(view.Table->currentIndex().isValid());
+  EXPECT_EQ(view.Model->SeqAt(view.Table->currentIndex().row()), 240000u);
+  EXPECT_EQ(view.HighlightSeq(), 240000u);
+
+  ticks = 0;
+  view.EditFind->setText("no such thing");
+  EXPECT_FALSE(view.FindNext(false));
+  ASSERT_TRUE(done.wait(30000));
+  EXPECT_FALSE(done.last().at(0).toBool());
+  EXPECT_GT(ticks, 3);
+  EXPECT_TRUE(view.LabelNote->text().startsWith("Nenalezeno"));
+  EXPECT_EQ(view.HighlightSeq(), 240000u) << "the match found before stays";
+
+  // Typing and a filter change stop a find under way: it never ends.
+  const int ended = done.count();
+  view.FindNext(true);
+  ASSERT_TRUE(view.Finding());
+  QTest::keyClicks(view.EditFind, "x");
+  EXPECT_FALSE(view.Finding());
+  EXPECT_NE(view.LabelNote->text(), QString::fromUtf8("Hledám…"));
+  view.EditFind->setText("no such thing");
+  view.FindNext(true);
+  ASSERT_TRUE(view.Finding());
+  TTrafficFilter all;
+  all.Kinds = TTrafficFilter::kAllKinds;
+  view.SetFilter(all);
+  EXPECT_FALSE(view.Finding());
+  QTest::qWait(50);
+  EXPECT_EQ(done.count(), ended);
+}
+
+TEST(TrafficViewExport, ASaveOfManyRowsGoesOnFromTheEventLoopAndCanBeCancelled) {
+  TTrafficRing ring(300000);
+  FillMany(ring, 200000, -1);
+  TTrafficView view(ring);
+  view.SliceMs = 0;
+  QTemporaryDir dir;
+  int ticks = 0;
+  QTimer beside;
+  beside.setInterval(0);
+  QObject::connect(&beside, &QTimer::timeout, [&] { ++ticks; });
+  beside.start();
+  QSignalSpy done(&view, &TTrafficView::ExportDone);
+
+  QString error;
+  ASSERT_TRUE(view.Export(dir.filePath("all.txt"), true, error)) << error.toStdString();
+  EXPECT_TRUE(view.Exporting());
+  QString busy;
+  EXPECT_FALSE(view.Export(dir.filePath("other.txt"), true, busy)) << "one save at a time";
+  ASSERT_TRUE(done.wait(30000));
+  EXPECT_TRUE(done.last().at(0).toBool()) << done.last().at(1).toString().toStdString();
+  EXPECT_GT(ticks, 3) << "the event loop ran while the lines were made";
+  EXPECT_FALSE(view.Exporting());
+  EXPECT_EQ(view.LabelNote->text(), QString::fromUtf8("Uloženo %1 řádků").arg(CountText(200000)));
+  std::ifstream in(dir.filePath("all.txt").toStdString());
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line)) ++lines;
+  EXPECT_EQ(lines, 200000);
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath("other.txt")));
+
+  ASSERT_TRUE(view.Export(dir.filePath("cancelled.txt"), false, error));
+  ASSERT_TRUE(view.Exporting());
+  view.CancelExport();
+  ASSERT_TRUE(done.wait(30000));
+  EXPECT_FALSE(done.last().at(0).toBool());
+  EXPECT_TRUE(done.last().at(1).toString().isEmpty()) << "a cancel is no failure";
+  EXPECT_EQ(view.LabelNote->text(), QString::fromUtf8("Ukládání zrušeno"));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"all.txt"});
 }
 
 TEST_F(TrafficViewTest, SavesShownOrAllRowsAndReportsAFailure) {

@@ -18,6 +18,7 @@
 #include "session/SessionSave.h"
 #include "session/SessionStore.h"
 #include "support/ChildProcess.h"
+#include "traffic/TrafficFilter.h"
 #include "traffic/TrafficRing.h"
 
 namespace {
@@ -77,6 +78,35 @@ void ExpectSame(const TTrafficSource& want, const TTrafficSource& got, uint64_t 
   }
 }
 
+// Blocks of items at once match them one by one: blocks of odd sizes that
+// straddle pages, and the filter's scan, which reads blocks.
+void ExpectSameBlocks(const TTrafficSource& want, const TSessionStore& got) {
+  std::vector<TTrafficSource::TItemView> out(4099);
+  for (std::size_t size : {std::size_t{1}, std::size_t{777}, out.size()}) {
+    for (uint64_t seq = got.First(); seq < got.End(); seq += size) {
+      const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size, got.End() - seq));
+      got.Items(seq, n, out.data());
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(out[i].Bytes, want.Bytes(seq + i)) << "item " << seq + i << " block " << size;
+        ASSERT_EQ(out[i].TimeUs, want.TimeUs(seq + i)) << "item " << seq + i;
+        ASSERT_EQ(out[i].Kind, want.Kind(seq + i)) << "item " << seq + i;
+        ASSERT_EQ(out[i].Device, want.Device(seq + i)) << "item " << seq + i;
+      }
+    }
+  }
+  TTrafficFilter filter;
+  filter.Text = "4";
+  TTrafficMatcher a(filter.Text, 16), b(filter.Text, 16);
+  TTrafficIndex x, y;
+  x.Reset(got.First());
+  y.Reset(got.First());
+  x.Scan(want, got.End(), filter, a);
+  y.Scan(got, got.End(), filter, b);
+  ASSERT_EQ(x.Rows(), y.Rows());
+  EXPECT_GT(y.Rows(), 100u);
+  for (std::size_t r = 0; r < x.Rows(); ++r) ASSERT_EQ(x.SeqAt(r), y.SeqAt(r)) << "row " << r;
+}
+
 // Feeds count items to both, with a reconnect (gap and new session) at every
 // third of the way; flushes as a window's timer would.
 void Feed(TSessionStore& store, TTrafficRing& ring, TLine& line, uint64_t count) {
@@ -108,6 +138,7 @@ TEST(SessionStore, ItemsComeBackFromDiskInAnyOrderAndAfterReopening) {
   // Forwards (some items still waiting in memory), then backwards from the
   // end, so that pages go out of the cache and are read again.
   ExpectSame(ring, store, 0, n);
+  ExpectSameBlocks(ring, store);
   for (uint64_t seq = n; seq-- > 0;) ASSERT_EQ(store.Bytes(seq), ring.Bytes(seq)) << "item " << seq;
   EXPECT_EQ(store.TotalBytes(), ring.TotalBytes());
   EXPECT_EQ(store.UnrecognisedBytes(), ring.UnrecognisedBytes());
@@ -138,8 +169,32 @@ TEST(SessionStore, ItemsComeBackFromDiskInAnyOrderAndAfterReopening) {
   ASSERT_TRUE(again.OpenExisting(folder)) << again.ErrorText();
   ASSERT_EQ(again.End(), n);
   ExpectSame(ring, again, 0, n);
+  ExpectSameBlocks(ring, again);
   EXPECT_EQ(again.TotalBytes(), ring.TotalBytes());
   EXPECT_EQ(again.UnrecognisedBytes(), ring.UnrecognisedBytes());
+}
+
+TEST(SessionStore, ABlockOfAQuietLinesItemsSpanningManyPagesHoldsAllItsBytes) {
+  // A record (page) a second with one item each: a block of items reads
+  // more pages than the cache keeps, and every view must still hold.
+  TTempDir dir;
+  TSessionStore store;
+  ASSERT_TRUE(store.Create(dir.Path, 1765300000000000)) << store.ErrorText();
+  TTrafficRing ring(TTrafficRing::kMinCapacity);
+  TLine line;
+  for (int i = 0; i < 200; ++i) {
+    const std::string item = line.Next();
+    store.Append(ClassifyItem(item), line.TimeUs, item);
+    ring.Append(line.TimeUs, item);
+    store.Flush();
+  }
+  std::vector<TTrafficSource::TItemView> out(200);
+  store.Items(0, out.size(), out.data());
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i].Bytes, ring.Bytes(i)) << i;
+  EXPECT_LT(store.MemoryBytes(), 1u << 20);
+  store.Bytes(0);  // the cache is back to its size
+  store.Items(100, 50, out.data());
+  for (std::size_t i = 0; i < 50; ++i) ASSERT_EQ(out[i].Bytes, ring.Bytes(100 + i)) << i;
 }
 
 TEST(SessionStore, ItemsWaitInMemoryForASecondOrAFullChunk) {

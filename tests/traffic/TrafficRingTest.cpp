@@ -16,6 +16,7 @@
 #include "traffic/TrafficExport.h"
 #include "traffic/TrafficFilter.h"
 #include "traffic/TrafficRing.h"
+#include "traffic/TrafficText.h"
 
 namespace {
 
@@ -305,6 +306,106 @@ TEST(TrafficFilter, FindGoesBothWaysAndRoundTheEnd) {
   EXPECT_EQ(FindRow(ring, index, 4, true, once), 4u) << "the only match, found again";
 }
 
+// The row a find must stop at, row by row round the end; npos when none.
+static std::size_t NextMatch(const TTrafficRing& ring, const TTrafficIndex& index, std::size_t from,
+                             bool forward, const std::string& text) {
+  const std::size_t rows = index.Rows();
+  for (std::size_t n = 1; n <= rows; ++n) {
+    std::size_t row;
+    if (from == TTrafficIndex::npos)
+      row = forward ? n - 1 : rows - n;
+    else
+      row = forward ? (from + n) % rows : (from + rows * 2 - n) % rows;
+    if (TrafficItemLine(ring.Bytes(index.SeqAt(row)), 16).find(text) != std::string::npos)
+      return row;
+  }
+  return TTrafficIndex::npos;
+}
+
+TEST(TrafficFilter, FindInStepsStopsWhereAWholeSearchWould) {
+  // Runs of consecutive items and filtered rows with holes, both ways, from
+  // every row, one row or a few at a time.
+  TTrafficRing ring;
+  for (int i = 0; i < 300; ++i) {
+    ring.Append(i, B({0x40 | (1 + i % 3)}));
+    ring.Append(i, B({0x45, 0, i % 7 == 0 ? 0x77 : 1, i & 0xFF}));
+  }
+  TTrafficFilter all, noCalls;
+  all.Kinds = TTrafficFilter::kAllKinds;
+  for (const TTrafficFilter& f : {all, noCalls}) {
+    TTrafficIndex index;
+    TTrafficMatcher none("", 16);
+    index.Reset(ring.First());
+    index.Scan(ring, ring.End(), f, none);
+    int stepped = 0;  // steps that ended without an answer, a row at a time
+    for (std::size_t budget : {std::size_t{1}, std::size_t{5}, TTrafficIndex::npos}) {
+      for (bool forward : {true, false}) {
+        for (std::size_t from = 0; from <= index.Rows(); from += 7) {
+          const std::size_t start = from == index.Rows() ? TTrafficIndex::npos : from;
+          TTrafficFind find(TTrafficMatcher("00 77", 16));
+          find.Start(index, index.Rows(), start, forward);
+          int steps = 0;
+          while (find.Step(ring, index, index.Rows(), budget) == TTrafficFind::fsSearching) ++steps;
+          const std::size_t want = NextMatch(ring, index, start, forward, "00 77");
+          ASSERT_EQ(find.State() == TTrafficFind::fsFound ? find.FoundRow() : TTrafficIndex::npos,
+                    want)
+              << "from " << from << (forward ? " forwards" : " backwards") << " budget " << budget;
+          if (budget == 1) stepped += steps;
+          if (want != TTrafficIndex::npos && start != TTrafficIndex::npos) {
+            EXPECT_EQ(find.Wrapped(), forward ? want <= start : want >= start);
+          }
+        }
+      }
+    }
+    EXPECT_GT(stepped, 100);
+    TTrafficFind missing(TTrafficMatcher("zz", 16));
+    missing.Start(index, index.Rows(), 3, true);
+    EXPECT_EQ(missing.Step(ring, index, index.Rows(), TTrafficIndex::npos),
+              TTrafficFind::fsNotFound);
+  }
+}
+
+TEST(TrafficFilter, FindInStepsFollowsRowsThatComeAndGo) {
+  // A live ring turns between two steps: the rows tested stay tested, the
+  // rows of items gone are skipped, new rows at the end are searched, and
+  // the search ends at its start row.
+  TTrafficRing ring(TTrafficRing::kMinCapacity);
+  auto item = [](int n, bool hit) { return B({0x45, 0, hit ? 0x77 : 1, n & 0xFF}); };
+  for (int i = 0; i < 800; ++i) ring.Append(i, item(i, i == 100));
+  TTrafficFilter all;
+  all.Kinds = TTrafficFilter::kAllKinds;
+  TTrafficMatcher none("", 16);
+  TTrafficIndex index;
+  index.Reset(ring.First());
+  index.Scan(ring, ring.End(), all, none);
+  TTrafficFind find(TTrafficMatcher("00 77", 16));
+  find.Start(index, index.Rows(), 500, true);  // row 500: item 500
+  ASSERT_EQ(find.Step(ring, index, index.Rows(), 50), TTrafficFind::fsSearching);
+  // 400 items more: the ring drops the oldest (item 100 with them), one new
+  // item matches.
+  for (int i = 800; i < 1200; ++i) ring.Append(i, item(i, i == 1100));
+  index.DropBefore(ring.First());
+  index.Scan(ring, ring.End(), all, none);
+  while (find.Step(ring, index, index.Rows(), 50) == TTrafficFind::fsSearching) {}
+  ASSERT_EQ(find.State(), TTrafficFind::fsFound);
+  EXPECT_EQ(index.SeqAt(find.FoundRow()), 1100u);
+  EXPECT_FALSE(find.Wrapped());
+
+  // Backwards from item 1000: 1100 is above the start, found after going
+  // round.
+  TTrafficFind back(TTrafficMatcher("00 77", 16));
+  back.Start(index, index.Rows(), index.LowerBound(1000), false);
+  while (back.Step(ring, index, index.Rows(), 64) == TTrafficFind::fsSearching) {}
+  ASSERT_EQ(back.State(), TTrafficFind::fsFound);
+  EXPECT_EQ(index.SeqAt(back.FoundRow()), 1100u);
+  EXPECT_TRUE(back.Wrapped());
+  // Only the rows the view shows are searched.
+  TTrafficFind shown(TTrafficMatcher("00 77", 16));
+  shown.Start(index, index.LowerBound(1050), TTrafficIndex::npos, true);
+  while (shown.Step(ring, index, index.LowerBound(1050), 64) == TTrafficFind::fsSearching) {}
+  EXPECT_EQ(shown.State(), TTrafficFind::fsNotFound);
+}
+
 TEST(TrafficExport, TimePrefixesCountFromThePreviousLineAndTheSession) {
   TTrafficRing ring;
   ring.BeginSession(1700000000000000);
@@ -362,5 +463,61 @@ TEST(TrafficExport, WritesTheFileWholeOrReportsWhyNot) {
   }
   // Nothing but the one good file is left behind.
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
+}
+
+TEST(TrafficExport, AJobInStepsWritesWhatTheWholeExportWritesOrNothing) {
+  const fs::path dir = fs::temp_directory_path() / ("vantrel-job-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  TTrafficRing ring(TTrafficRing::kMinCapacity);
+  for (int i = 0; i < 1500; ++i) ring.Append(1000000 + i * 700, kTraffic[i % kTraffic.size()]);
+  TTrafficFilter filter;  // calls hidden: rows with holes
+  TTrafficIndex rows;
+  TTrafficMatcher none("", 16);
+  rows.Reset(ring.First());
+  rows.Scan(ring, ring.End(), filter, none);
+  auto read = [](const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+  std::string error;
+  const TTrafficIndex* const cases[] = {&rows, nullptr};
+  for (const TTrafficIndex* shown : cases) {
+    ASSERT_TRUE(
+        ExportTraffic(ring, shown, TTimeMode::tmDelta, 16, (dir / "whole.txt").string(), error));
+    TTrafficExportJob job(ring, shown, TTimeMode::tmDelta, 16, (dir / "job.txt").string());
+    int steps = 0;
+    while (job.Step(7)) ++steps;
+    EXPECT_GT(steps, 50);
+    ASSERT_TRUE(job.Wait(error)) << error;
+    EXPECT_EQ(job.Lines(), shown ? rows.Rows() : ring.Count());
+    EXPECT_EQ(read(dir / "job.txt"), read(dir / "whole.txt"));
+  }
+
+  // Cancelled half way: the file saved before stays as it was, no
+  // temporary file is left.
+  const std::string before = read(dir / "job.txt");
+  {
+    TTrafficExportJob job(ring, nullptr, TTimeMode::tmNone, 16, (dir / "job.txt").string());
+    ASSERT_TRUE(job.Step(100));
+    job.Cancel();
+    EXPECT_FALSE(job.Step(100));
+    EXPECT_FALSE(job.Wait(error));
+  }
+  EXPECT_EQ(read(dir / "job.txt"), before);
+  {
+    TTrafficExportJob gone(ring, nullptr, TTimeMode::tmNone, 16, (dir / "job.txt").string());
+    gone.Step(100);
+  }  // dropped unfinished: nothing saved either
+  EXPECT_EQ(read(dir / "job.txt"), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+
+  TTrafficExportJob nowhere(ring, nullptr, TTimeMode::tmNone, 16, (dir / "no/such.txt").string());
+  while (nowhere.Step(100)) {}
+  EXPECT_FALSE(nowhere.Wait(error));
+  EXPECT_EQ(error, "No such file or directory");
   fs::remove_all(dir);
 }
