@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/BinaryCodec.h"
 #include "base/FileFacts.h"
 #include "bus/ItemClock.h"
 #include "bus/RawFraming.h"
@@ -121,12 +122,22 @@ void TCaptureLoad::Read() {
     return;
   }
   r.IsLog = in.IsLog();
-  // gzip keeps only the last part's size, and that modulo 4 GiB: count the
-  // bytes, up to what the archive could take at most.
-  if (!r.IsLog && IsCompressedCaptureName(FPath)) FPlainSize = CountRawBytes();
   std::unique_ptr<TSessionStore> store;
+  TCaptureIdentity identity;
+  bool keep = false;
   if (!FOptions.StoreRoot.empty()) {
-    TSessionStore::RemoveOldSessions(FOptions.StoreRoot, 0);
+    keep = ReadCaptureIdentity(FPath, identity);
+    if (keep) {
+      // A raw capture's times follow from the line's speed; the graph keeps
+      // what its span holds.
+      identity.Reading = Fnv1a64(std::to_string(FOptions.SeriesSeconds) +
+                                 (r.IsLog ? std::string()
+                                          : " " + std::to_string(FOptions.Baud) + " " +
+                                                std::to_string(FOptions.LineBitsPerByte)));
+      if (Reuse(identity)) return;
+    }
+    // Room for this one among the last few kept.
+    TrimKeptCaptures(FOptions.StoreRoot, kKeptCaptures - 1);
     store = std::make_unique<TSessionStore>();
     const int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
                               std::chrono::system_clock::now().time_since_epoch())
@@ -136,6 +147,9 @@ void TCaptureLoad::Read() {
     else
       store.reset();  // in memory then
   }
+  // gzip keeps only the last part's size, and that modulo 4 GiB: count the
+  // bytes, up to what the archive could take at most.
+  if (!r.IsLog && IsCompressedCaptureName(FPath)) FPlainSize = CountRawBytes();
   auto archive = store ? nullptr : std::make_unique<TTrafficArchive>(FOptions.MemoryLimit);
   auto seriesStore = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
   auto stateHistory = std::make_unique<TStateHistory>();
@@ -213,10 +227,13 @@ void TCaptureLoad::Read() {
         }
         go = framer.Feed(item.Bytes);
         r.Rows.Scan(traffic, traffic.End(), r.RowsFilter, matcher);
-        // The rows and the graph grow with the items: the limit counts them,
-        // and the table's header, which keeps a section of 8 bytes a row.
-        traffic.SetOtherMemory(r.Rows.MemoryBytes() + r.Rows.Rows() * kViewBytesPerRow +
-                               series.MemoryBytes());
+        // The rows and the graph grow with the items: an archive's limit
+        // counts them, and the table's header, which keeps a section of 8
+        // bytes a row.  Only there: the graph's size walks all its blocks,
+        // which for every read of a day's capture took most of its reading.
+        if (archive)
+          traffic.SetOtherMemory(r.Rows.MemoryBytes() + r.Rows.Rows() * kViewBytesPerRow +
+                                 series.MemoryBytes());
         FBusBytes.fetch_add(item.Bytes.size(), std::memory_order_relaxed);
         FItems.store(traffic.End(), std::memory_order_relaxed);
         break;
@@ -278,6 +295,10 @@ void TCaptureLoad::Read() {
     r.Marks.Add(seq, held.TimeUs(seq), std::move(mark.Text));
   }
   FItems.store(traffic.End(), std::memory_order_relaxed);
+  // Whole and read without a fault that another reading might not meet:
+  // kept for the next time.
+  if (store && keep && !r.Cancelled && !r.CutShort && r.ErrorText.empty() && !store->Failed())
+    Keep(identity, *store, series, states);
   std::unique_ptr<TTrafficSource> history;
   if (store)
     history = std::move(store);
@@ -285,4 +306,76 @@ void TCaptureLoad::Read() {
     history = std::move(archive);
   r.Session = std::make_unique<TBusSession>(std::move(history), std::move(seriesStore),
                                             std::move(stateHistory));
+}
+
+void TCaptureLoad::Keep(const TCaptureIdentity& identity, const TSessionStore& store,
+                        const TSeriesStore& series, const TStateHistory& states) {
+  const TCaptureContents& r = FResult;
+  TKeptCapture kept;
+  kept.IsLog = r.IsLog;
+  kept.Port = r.Port;
+  kept.Line = r.Line;
+  kept.Program = r.Program;
+  kept.StartUs = r.StartUs;
+  kept.EndUs = r.EndUs;
+  kept.Gaps = r.Gaps;
+  kept.MalformedLines = r.MalformedLines;
+  kept.FirstMalformedLine = r.FirstMalformedLine;
+  kept.FirstMalformedReason = r.FirstMalformedReason;
+  kept.Truncated = r.Truncated;
+  kept.TotalBytes = store.TotalBytes();
+  kept.UnrecognisedBytes = store.UnrecognisedBytes();
+  kept.DiskBytes = store.DiskBytes();
+  kept.Marks = r.Marks;
+  // The file may have changed while it was read: then it is not this one.
+  TCaptureIdentity after;
+  std::string error;
+  // Not kept when it cannot be saved: converted again the next time.
+  if (ReadCaptureIdentity(FPath, after) && (after.Reading = identity.Reading, after == identity))
+    SaveKeptCapture(store.Folder(), identity, kept, series, states, error);
+}
+
+bool TCaptureLoad::Reuse(const TCaptureIdentity& identity) {
+  TCaptureContents& r = FResult;
+  for (const TSessionStore::TFolderInfo& info : TSessionStore::ListSessions(FOptions.StoreRoot)) {
+    if (info.InUse) continue;
+    TKeptCapture kept;
+    auto series = std::make_unique<TSeriesStore>(FOptions.SeriesSeconds);
+    auto states = std::make_unique<TStateHistory>();
+    const TKeptMatch match = LoadKeptCapture(info.Path, identity, kept, *series, *states);
+    if (match == TKeptMatch::kmOther) continue;
+    auto store = std::make_unique<TSessionStore>();
+    if (match != TKeptMatch::kmLoaded ||
+        !store->OpenKept(info.Path, kept.TotalBytes, kept.UnrecognisedBytes) ||
+        store->DiskBytes() != kept.DiskBytes || store->End() != states->End()) {
+      // Stale, torn or not what was kept: converted anew.
+      store.reset();
+      TSessionStore::RemoveSession(info.Path);
+      continue;
+    }
+    r.IsLog = kept.IsLog;
+    r.Port = std::move(kept.Port);
+    r.Line = std::move(kept.Line);
+    r.Program = std::move(kept.Program);
+    r.StartUs = kept.StartUs;
+    r.EndUs = kept.EndUs;
+    r.Gaps = kept.Gaps;
+    r.MalformedLines = kept.MalformedLines;
+    r.FirstMalformedLine = kept.FirstMalformedLine;
+    r.FirstMalformedReason = std::move(kept.FirstMalformedReason);
+    r.Truncated = kept.Truncated;
+    r.Marks = std::move(kept.Marks);
+    r.RowsFilter = FOptions.Filter;
+    r.RowsMaxLoko = FOptions.MaxLoko;
+    r.Rows.Reset(0);
+    r.HasRows = false;
+    r.Reused = true;
+    FItems.store(store->End(), std::memory_order_relaxed);
+    FBusBytes.store(store->TotalBytes(), std::memory_order_relaxed);
+    FFileRead.store(FFileSize, std::memory_order_relaxed);
+    r.Session =
+        std::make_unique<TBusSession>(std::move(store), std::move(series), std::move(states));
+    return true;
+  }
+  return false;
 }

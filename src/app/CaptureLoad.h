@@ -21,6 +21,7 @@
 
 #include "series/SeriesStore.h"
 #include "session/BusSession.h"
+#include "session/KeptCapture.h"
 #include "traffic/BusState.h"
 #include "traffic/TrafficArchive.h"
 #include "traffic/TrafficFilter.h"
@@ -36,6 +37,11 @@ struct TCaptureContents {
   TTrafficIndex Rows;
   TTrafficFilter RowsFilter;
   int RowsMaxLoko = 16;
+  // False: Rows were not found (a kept conversion reused); the view finds them.
+  bool HasRows = true;
+  // The items were not read: the conversion kept from an earlier opening of
+  // the same, unchanged file was taken.
+  bool Reused = false;
 
   // From the log's header, where it has one.
   std::string Port, Line, Program;
@@ -67,7 +73,9 @@ public:
     int64_t SeriesSeconds = 7 * 24 * 3600;
     // Where the items go: a session store in a new folder under StoreRoot
     // (on disk, no memory limit), or, when empty or that fails, an archive in
-    // memory (MemoryLimit).  Earlier folders there not in use are removed.
+    // memory (MemoryLimit).  A complete conversion is kept there with what
+    // reopening the unchanged file needs, and then reused; the last few are
+    // kept, and others not in use are removed.
     std::string StoreRoot;
     // The traffic view's filter, and the MaxLoko its text is matched with.
     TTrafficFilter Filter;
@@ -98,6 +106,9 @@ public:
 
 private:
   void Read();
+  bool Reuse(const TCaptureIdentity& identity);
+  void Keep(const TCaptureIdentity& identity, const TSessionStore& store,
+            const TSeriesStore& series, const TStateHistory& states);
   uint64_t CountRawBytes();
 
   std::string FPath;

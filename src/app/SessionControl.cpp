@@ -23,6 +23,7 @@
 #include "controls/Convert.h"
 #include "controls/MsgBox.h"
 #include "session/BusSession.h"
+#include "session/KeptCapture.h"
 #include "session/SessionSave.h"
 #include "session/SessionStore.h"
 
@@ -222,8 +223,9 @@ bool TSessionControl::OfferPrevious() {
   if (root.empty()) return false;
   // Old sessions go at start; the newest, the one offered perhaps, stays.
   TSessionStore::RemoveOldSessions(root, std::max(MonitorSettings.SessionsKept, 1));
-  // Captures converted by an earlier run are of no use to this one.
-  TSessionStore::RemoveOldSessions(JoinPath(root, "captures"), 0);
+  // Captures converted by an earlier run: the last few stay, to be opened
+  // again at once.
+  TrimKeptCaptures(JoinPath(root, "captures"), kKeptCaptures);
   const std::string folder = TSessionStore::UnclosedSession(root);
   if (folder.empty()) return false;
   auto* box = new QMessageBox(

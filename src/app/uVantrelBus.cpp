@@ -842,7 +842,7 @@ void TFormVantrelBus::ShowHistory(TCaptureContents* capture, const QString& name
   if (capture) {
     // The rows were found while reading, unless the filter or the names of
     // the locomotives changed since.
-    const bool rowsFit = capture->RowsMaxLoko == TrafficView->Model->MaxLoko();
+    const bool rowsFit = capture->HasRows && capture->RowsMaxLoko == TrafficView->Model->MaxLoko();
     TrafficView->SetSource(capture->Session->History(), rowsFit ? &capture->Rows : nullptr,
                            &capture->RowsFilter);
     StatusBar->SetSource(capture->Session->History());

@@ -2,6 +2,10 @@
 #include "series/SeriesStore.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "base/BinaryCodec.h"
 
 namespace {
 
@@ -271,4 +275,88 @@ std::size_t TSeriesStore::MemoryBytes() const noexcept {
   const std::size_t perPiece = 512 / sizeof(TPowerChange);
   n += (FPower.size() / perPiece + 2) * (512 + sizeof(void*));
   return n;
+}
+
+// Points and device counts go as they lie in memory: every platform the
+// program runs on is little-endian, as the rest of the file is.
+static_assert(std::endian::native == std::endian::little);
+
+void TSeriesStore::Save(std::string& out) const {
+  out.push_back(Empty() ? 0 : 1);
+  if (Empty()) return;
+  for (int64_t v : {FFirst, FOpen, FOpenEndUs, FLastUs, FTenthEndUs})
+    PutU64(out, static_cast<uint64_t>(v));
+  out.push_back(static_cast<char>((FFinished ? 1 : 0) | (FBroken ? 2 : 0)));
+  for (uint32_t v : {FDevicesSeen, static_cast<uint32_t>(FTenthsDone), FTenthBytes, FTenthItems,
+                     FTenthBad, static_cast<uint32_t>(FCalled)})
+    PutU32(out, v);
+  PutU32(out, static_cast<uint32_t>(FPower.size()));
+  for (const TPowerChange& c : FPower) {
+    PutU64(out, static_cast<uint64_t>(c.TimeUs));
+    out.push_back(static_cast<char>(c.State));
+  }
+  PutU32(out, static_cast<uint32_t>(FBlocks.size()));
+  for (const auto& [number, block] : FBlocks) {
+    PutU64(out, static_cast<uint64_t>(number));
+    out.append(reinterpret_cast<const char*>(block->Points.data()), sizeof block->Points);
+    uint32_t devices = 0;
+    for (std::size_t d = 0; d < block->Devices.size(); ++d)
+      if (block->Devices[d]) devices |= 1u << d;
+    PutU32(out, devices);
+    for (const auto& counts : block->Devices)
+      if (counts)
+        out.append(reinterpret_cast<const char*>(counts.get()), kBlockSeconds * sizeof(uint16_t));
+  }
+}
+
+bool TSeriesStore::Load(std::string_view in) {
+  Clear();
+  TByteReader r(in);
+  if (r.U8() == 0) return r.Ok() && r.AtEnd();
+  FFirst = r.I64();
+  FOpen = r.I64();
+  FOpenEndUs = r.I64();
+  FLastUs = r.I64();
+  FTenthEndUs = r.I64();
+  const uint8_t flags = r.U8();
+  FFinished = (flags & 1) != 0;
+  FBroken = (flags & 2) != 0;
+  FDevicesSeen = r.U32();
+  FTenthsDone = static_cast<int>(r.U32());
+  FTenthBytes = r.U32();
+  FTenthItems = r.U32();
+  FTenthBad = r.U32();
+  FCalled = static_cast<int>(r.U32());
+  const uint32_t changes = r.U32();
+  for (uint32_t i = 0; i < changes && r.Ok(); ++i) {
+    TPowerChange c;
+    c.TimeUs = r.I64();
+    c.State = r.U8();
+    FPower.push_back(c);
+  }
+  const uint32_t blocks = r.U32();
+  for (uint32_t i = 0; i < blocks && r.Ok(); ++i) {
+    const int64_t number = r.I64();
+    auto block = std::make_unique<TBlock>();
+    const std::string_view points = r.Raw(sizeof block->Points);
+    const uint32_t devices = r.U32();
+    if (!r.Ok()) break;
+    std::memcpy(block->Points.data(), points.data(), points.size());
+    for (std::size_t d = 0; d < block->Devices.size(); ++d) {
+      if ((devices & (1u << d)) == 0) continue;
+      const std::string_view counts = r.Raw(kBlockSeconds * sizeof(uint16_t));
+      if (!r.Ok()) break;
+      block->Devices[d] = std::make_unique<uint16_t[]>(kBlockSeconds);
+      std::memcpy(block->Devices[d].get(), counts.data(), counts.size());
+    }
+    FBlocks[number] = std::move(block);
+  }
+  const auto open = FBlocks.find(BlockNumber(FOpen, kBlockShift));
+  if (!r.Ok() || !r.AtEnd() || open == FBlocks.end() || FFirst > FOpen || FTenthsDone < 0 ||
+      FTenthsDone > 10 || FCalled < 0 || FCalled > kDeviceCount) {
+    Clear();
+    return false;
+  }
+  FOpenBlock = open->second.get();
+  return true;
 }

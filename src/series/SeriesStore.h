@@ -24,6 +24,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -125,6 +126,12 @@ public:
 
   // Heap and object bytes held: the memory bound counts on it.
   std::size_t MemoryBytes() const noexcept;
+
+  // Everything held, as bytes to keep on disk, and read back into an empty
+  // store of the same capacity; false, the store left empty, when the bytes
+  // are not what Save wrote.
+  void Save(std::string& out) const;
+  bool Load(std::string_view in);
 
 private:
   static constexpr int kBlockShift = 10;

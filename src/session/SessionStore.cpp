@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/BinaryCodec.h"
 #include "base/Text.h"
 #include "traffic/TrafficText.h"
 
@@ -23,28 +24,8 @@ const char* const kLockName = "lock";
 const char* const kClosedName = "closed";
 const char* const kSegmentSuffix = ".vseg";
 
-uint32_t Checksum(std::string_view data) {
-  uint32_t h = 2166136261u;  // FNV-1a
-  for (unsigned char c : data) h = (h ^ c) * 16777619u;
-  return h;
-}
+uint32_t Checksum(std::string_view data) { return Fnv1a32(data); }
 
-void PutU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-void PutU64(std::string& out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
-}
-uint32_t GetU32(const char* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(p[i]);
-  return v;
-}
-uint64_t GetU64(const char* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(p[i]);
-  return v;
-}
 void PutVar(std::string& out, uint64_t v) {
   while (v >= 0x80) {
     out.push_back(static_cast<char>(v | 0x80));
@@ -319,7 +300,7 @@ void TSessionStore::Close() {
 
 // ---- reading back
 
-bool TSessionStore::ReadSegment(uint32_t number, bool last) {
+bool TSessionStore::ReadSegment(uint32_t number, bool last, bool quick) {
   if (!FFile.Open(SegmentPath(number), false, false)) return false;
   FFileNumber = number;
   char magic[sizeof kSegmentMagic];
@@ -333,6 +314,19 @@ bool TSessionStore::ReadSegment(uint32_t number, bool last) {
     const char tag = h[0];
     const uint32_t length = GetU32(h + 4), count = GetU32(h + 8), sum = GetU32(h + 12);
     if (length > kMaxRecord || at + kRecordHeader + length > FFile.Size()) break;
+    if (quick && tag == kItems) {
+      // Only where the items lie: their bytes are read when shown.
+      char first[8];
+      if (length < 16 || count == 0 || !FFile.ReadAt(at + kRecordHeader, first, sizeof first))
+        break;
+      const uint64_t firstSeq = GetU64(first);
+      if (firstSeq != FEnd && !FChunks.empty()) break;
+      if (FChunks.empty()) FFirst = firstSeq, FEnd = firstSeq;
+      FChunks.push_back({firstSeq, count, number, at + kRecordHeader, length});
+      FEnd += count;
+      at += kRecordHeader + length;
+      continue;
+    }
     payload.resize(length);
     if (!FFile.ReadAt(at + kRecordHeader, payload.data(), length) || Checksum(payload) != sum)
       break;
@@ -371,14 +365,33 @@ bool TSessionStore::ReadSegment(uint32_t number, bool last) {
   return last || at == FFile.Size();
 }
 
-bool TSessionStore::OpenExisting(const std::string& folder, bool evenInUse) {
+bool TSessionStore::OpenKept(const std::string& folder, uint64_t totalBytes,
+                             uint64_t unrecognisedBytes) {
   Close();
-  FFolder = folder;
-  if (!evenInUse && StoreFileLocked(JoinPath(folder, kLockName))) {
+  if (!FLock.Open(JoinPath(folder, kLockName), false, true)) {
     FError = "in use: " + folder;
-    FFolder.clear();
     return false;
   }
+  if (!ReadFolder(folder, true)) {
+    FLock.Close();
+    return false;
+  }
+  FTotalBytes = totalBytes;
+  FUnrecognisedBytes = unrecognisedBytes;
+  return true;
+}
+
+bool TSessionStore::OpenExisting(const std::string& folder, bool evenInUse) {
+  Close();
+  if (!evenInUse && StoreFileLocked(JoinPath(folder, kLockName))) {
+    FError = "in use: " + folder;
+    return false;
+  }
+  return ReadFolder(folder, false);
+}
+
+bool TSessionStore::ReadFolder(const std::string& folder, bool quick) {
+  FFolder = folder;
   std::vector<uint32_t> numbers;
   for (const std::string& name : FolderEntries(folder)) {
     unsigned n = 0;
@@ -389,7 +402,7 @@ bool TSessionStore::OpenExisting(const std::string& folder, bool evenInUse) {
   }
   std::sort(numbers.begin(), numbers.end());
   for (std::size_t i = 0; i < numbers.size(); ++i)
-    if (!ReadSegment(numbers[i], i + 1 == numbers.size())) break;
+    if (!ReadSegment(numbers[i], i + 1 == numbers.size(), quick)) break;
   FFile.Close();
   if (FChunks.empty()) {
     FError = "no items in " + folder;

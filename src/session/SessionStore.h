@@ -56,6 +56,12 @@ public:
   // nothing readable or another process has it open (unless evenInUse: a
   // reader beside this run's own writer, which sees what was written).
   bool OpenExisting(const std::string& folder, bool evenInUse = false);
+  // A folder this program wrote whole and kept (a converted capture), for
+  // reading at once: the items are not read through (their bytes and
+  // checksums are when shown), the totals are the ones given.  Holds the
+  // folder's lock while open, so that no one removes it meanwhile; false
+  // when another holds it.
+  bool OpenKept(const std::string& folder, uint64_t totalBytes, uint64_t unrecognisedBytes);
   // A reader of what this store has on disk, for another thread: its own
   // page cache, the same files, the index copied rather than read again
   // (Flush first for the items that wait).  Null when nothing is open.
@@ -175,7 +181,8 @@ private:
   bool WriteRecord(char tag, uint32_t count, std::string_view payload);
   bool OpenSegment(uint32_t number, bool create);
   void ApplyLimit();
-  bool ReadSegment(uint32_t number, bool last);
+  bool ReadFolder(const std::string& folder, bool quick);
+  bool ReadSegment(uint32_t number, bool last, bool quick);
   void Fail(const std::string& what, int error);
   const TPage* PageFor(uint64_t seq) const noexcept;
   bool Decode(const TChunk& chunk, TPage& page) const;

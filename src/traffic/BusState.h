@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <string_view>
 
 #include "bus/BusItem.h"
@@ -59,6 +60,11 @@ public:
   // Forgets the snapshots that items before first would be needed with.
   void DropBefore(uint64_t first);
   std::size_t Snapshots() const noexcept { return FSnapshots.size(); }
+
+  // The snapshots and the present state as bytes to keep on disk, and read
+  // back; false, nothing changed, when the bytes are not what Save wrote.
+  void Save(std::string& out) const;
+  bool Load(std::string_view in);
 
 private:
   struct TSnapshot {

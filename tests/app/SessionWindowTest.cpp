@@ -251,3 +251,43 @@ TEST_F(SessionWindow, AnOpenedCaptureIsConvertedIntoAStoreOnDiskUnlessTheSession
     }
   }
 }
+
+TEST_F(SessionWindow, ACaptureOpenedAgainShowsTheSameRowsFromWhatWasKept) {
+  const QString path = Path("again.vlog");
+  {
+    TCaptureWriter log;
+    ASSERT_TRUE(log.Open(path.toStdString()));
+    ASSERT_TRUE(log.WriteHeader({"/dev/ttyUSB0", "115200 8N1", "test", 1796738585000000}));
+    for (int i = 0; i < 3000; ++i) ASSERT_TRUE(log.AddChunk(kRound, 1796738585000000 + i * 10000));
+    ASSERT_TRUE(log.Close());
+  }
+  {
+    QFile f(Path("test.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Comm]\nBaud=115200\n[Monitor]\nSessionStore=1\n");
+  }
+  LoadSettings();
+  delete Window;
+  Window = new TFormVantrelBus;
+  View = Child<TTrafficView>(Window, "TrafficView");
+  TCaptureControl& captures = *Window->Captures();
+  std::vector<QString> first;
+  for (int opening = 0; opening < 2; ++opening) {
+    SCOPED_TRACE(opening);
+    ASSERT_TRUE(captures.OpenCapture(path));
+    ASSERT_TRUE(captures.WaitLoaded(30000));
+    ASSERT_NE(captures.Capture(), nullptr);
+    EXPECT_EQ(captures.Capture()->Reused, opening == 1);
+    // What was not found while converting is found in slices.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !View->Model->Scanning(); }, 30000));
+    const std::vector<QString> rows = Shown();
+    ASSERT_EQ(captures.Capture()->Session->History().End(), 12000u);
+    if (opening == 0) {
+      ASSERT_FALSE(rows.empty());
+      first = rows;
+      captures.CloseCapture();
+    } else {
+      EXPECT_EQ(rows, first);
+    }
+  }
+}
